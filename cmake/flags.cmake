@@ -1,0 +1,12 @@
+# Project-wide compile settings, applied through an interface target so that
+# every library, tool and test picks up the same warnings and sanitizers.
+add_library(edi_flags INTERFACE)
+target_compile_options(edi_flags INTERFACE -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+if(K500100_WARNINGS_AS_ERRORS)
+    target_compile_options(edi_flags INTERFACE -Werror)
+endif()
+if(K500100_SANITIZE)
+    target_compile_options(edi_flags INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                               -fno-sanitize-recover=undefined)
+    target_link_options(edi_flags INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,298 @@
+#include "convert/codec/Codec.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace edi {
+namespace {
+
+// One converter per direction and thread, opened once and reset before each use.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (handle_ != reinterpret_cast<iconv_t>(-1)) iconv_close(handle_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts as much as it can; returns false with the input position left at the
+    // byte it could not convert.
+    bool Run(const char*& in, std::size_t& in_left, std::string& out) {
+        char buffer[1024];
+        while (in_left > 0) {
+            char* dst = buffer;
+            std::size_t dst_left = sizeof buffer;
+            const std::size_t rc = iconv(handle_, const_cast<char**>(&in), &in_left, &dst, &dst_left);
+            out.append(buffer, static_cast<std::size_t>(dst - buffer));
+            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) return false;
+        }
+        return true;
+    }
+    void Reset() { iconv(handle_, nullptr, nullptr, nullptr, nullptr); }
+
+private:
+    iconv_t handle_;
+};
+
+Converter& ToCp932() {
+    thread_local Converter c("CP932", "UTF-8");
+    return c;
+}
+Converter& FromCp932() {
+    thread_local Converter c("UTF-8", "CP932");
+    return c;
+}
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+std::size_t Utf8SequenceLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC2) return 2;
+    return 1;
+}
+
+// Decodes one UTF-8 code point at text[pos]; a broken sequence yields U+FFFD and one byte.
+char32_t DecodeUtf8(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    const std::size_t len = Utf8SequenceLength(lead);
+    if (len == 1 || pos + len > text.size()) {
+        ++pos;
+        return lead < 0x80 ? lead : 0xFFFD;
+    }
+    char32_t cp = lead & (0x7F >> len);
+    for (std::size_t i = 1; i < len; ++i) {
+        const auto b = static_cast<unsigned char>(text[pos + i]);
+        if ((b & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    pos += len;
+    return cp;
+}
+
+void AppendUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool IsAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+// The UTF-16LE storage of a text, the raw form of a string that is not ANSI text.
+Bytes Utf16Storage(std::string_view text) {
+    Bytes out;
+    out.reserve(text.size() * 2);
+    auto put = [&out](char32_t unit) {
+        out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    };
+    for (std::size_t pos = 0; pos < text.size();) {
+        const char32_t cp = DecodeUtf8(text, pos);
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
+}
+
+// Back from UTF-16LE storage; an odd trailing byte or a lone surrogate becomes U+FFFD.
+std::string FromUtf16Storage(ByteView bytes) {
+    std::string out;
+    std::size_t i = 0;
+    auto unit_at = [&bytes](std::size_t k) { return static_cast<char32_t>(bytes[k] | (bytes[k + 1] << 8)); };
+    while (i + 1 < bytes.size()) {
+        const char32_t u = unit_at(i);
+        i += 2;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < bytes.size()) {
+            const char32_t low = unit_at(i);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                i += 2;
+                AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), out);
+                continue;
+            }
+        }
+        AppendUtf8((u >= 0xD800 && u <= 0xDFFF) ? char32_t{0xFFFD} : u, out);
+    }
+    if (i < bytes.size()) out.append(kReplacement);
+    return out;
+}
+
+std::string CutBytes(std::string_view text, std::size_t start0, std::optional<std::size_t> count) {
+    const bool ansi = IsAnsiText(text);
+    const Bytes raw = ansi ? ToAnsiBytes(text) : Utf16Storage(text);
+    if (start0 >= raw.size()) return {};
+    const std::size_t available = raw.size() - start0;
+    const std::size_t n = count ? std::min(*count, available) : available;
+    const ByteView part(raw.data() + start0, n);
+    return ansi ? ToUnicodeText(part) : FromUtf16Storage(part);
+}
+
+}  // namespace
+
+void AppendAnsiBytes(std::string_view text, Bytes& out) {
+    if (IsAscii(text)) {
+        out.insert(out.end(), text.begin(), text.end());
+        return;
+    }
+    Converter& conv = ToCp932();
+    std::string converted;
+    converted.reserve(text.size());
+    const char* in = text.data();
+    std::size_t left = text.size();
+    conv.Reset();
+    while (left > 0 && conv.Valid()) {
+        if (conv.Run(in, left, converted)) break;
+        // Unmappable or broken: one "?" for the whole UTF-8 sequence.
+        std::size_t pos = static_cast<std::size_t>(in - text.data());
+        DecodeUtf8(text, pos);
+        const std::size_t skipped = pos - static_cast<std::size_t>(in - text.data());
+        in += skipped;
+        left -= skipped;
+        converted.push_back('?');
+        conv.Reset();
+    }
+    out.insert(out.end(), converted.begin(), converted.end());
+}
+
+Bytes ToAnsiBytes(std::string_view text) {
+    Bytes out;
+    out.reserve(text.size());
+    AppendAnsiBytes(text, out);
+    return out;
+}
+
+std::string ToUnicodeText(ByteView bytes) {
+    const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (IsAscii(raw)) return std::string(raw);
+    Converter& conv = FromCp932();
+    std::string out;
+    out.reserve(bytes.size() * 3 / 2);
+    const char* in = raw.data();
+    std::size_t left = raw.size();
+    conv.Reset();
+    while (left > 0 && conv.Valid()) {
+        if (conv.Run(in, left, out)) break;
+        out.append(kReplacement);
+        ++in;
+        --left;
+        conv.Reset();
+    }
+    return out;
+}
+
+bool IsAnsiText(std::string_view text) {
+    if (IsAscii(text)) return true;
+    return ToUnicodeText(ToAnsiBytes(text)) == text;
+}
+
+std::int32_t AnsiLenB(std::string_view text) {
+    if (IsAscii(text)) return static_cast<std::int32_t>(text.size());
+    if (IsAnsiText(text)) return static_cast<std::int32_t>(ToAnsiBytes(text).size());
+    return static_cast<std::int32_t>(Utf16Storage(text).size());
+}
+
+std::string AnsiLeftB(std::string_view text, std::int32_t n) {
+    if (n <= 0) return {};
+    return CutBytes(text, 0, static_cast<std::size_t>(n));
+}
+
+std::optional<std::string> AnsiMidB(std::string_view text, std::int32_t start, std::optional<std::int32_t> count) {
+    if (start < 1 || (count && *count < 0)) return std::nullopt;
+    std::optional<std::size_t> n;
+    if (count) n = static_cast<std::size_t>(*count);
+    return CutBytes(text, static_cast<std::size_t>(start - 1), n);
+}
+
+namespace {
+
+// Full-width forms of the half-width katakana block U+FF61..U+FF9F.
+constexpr char16_t kFullKana[] = {
+    u'。', u'「', u'」', u'、', u'・', u'ヲ', u'ァ', u'ィ', u'ゥ', u'ェ', u'ォ', u'ャ', u'ュ', u'ョ', u'ッ', u'ー',
+    u'ア', u'イ', u'ウ', u'エ', u'オ', u'カ', u'キ', u'ク', u'ケ', u'コ', u'サ', u'シ', u'ス', u'セ', u'ソ', u'タ',
+    u'チ', u'ツ', u'テ', u'ト', u'ナ', u'ニ', u'ヌ', u'ネ', u'ノ', u'ハ', u'ヒ', u'フ', u'ヘ', u'ホ', u'マ', u'ミ',
+    u'ム', u'メ', u'モ', u'ヤ', u'ユ', u'ヨ', u'ラ', u'リ', u'ル', u'レ', u'ロ', u'ワ', u'ン', u'゛', u'゜'};
+static_assert(sizeof kFullKana / sizeof kFullKana[0] == 0xFF9F - 0xFF61 + 1);
+
+bool TakesVoicedMark(char32_t kana) {
+    static constexpr std::u32string_view kVoiceable = U"カキクケコサシスセソタチツテトハヒフヘホウ";
+    return kVoiceable.find(kana) != std::u32string_view::npos;
+}
+bool TakesSemiVoicedMark(char32_t kana) {
+    static constexpr std::u32string_view kSemiVoiceable = U"ハヒフヘホ";
+    return kSemiVoiceable.find(kana) != std::u32string_view::npos;
+}
+
+}  // namespace
+
+std::string ToFullWidth(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t cp = DecodeUtf8(text, pos);
+        if (cp == U' ') {
+            cp = U'\u3000';
+        } else if (cp >= 0x21 && cp <= 0x7E) {
+            cp = cp - 0x21 + 0xFF01;
+        } else if (cp >= 0xFF61 && cp <= 0xFF9F) {
+            cp = kFullKana[cp - 0xFF61];
+            // A following ﾞ or ﾟ joins the kana before it when the pair has a full-width form.
+            if (pos < text.size()) {
+                std::size_t next_pos = pos;
+                const char32_t next = DecodeUtf8(text, next_pos);
+                if (next == 0xFF9E && TakesVoicedMark(cp)) {
+                    cp = cp == U'ウ' ? U'ヴ' : cp + 1;
+                    pos = next_pos;
+                } else if (next == 0xFF9F && TakesSemiVoicedMark(cp)) {
+                    cp = cp + 2;
+                    pos = next_pos;
+                }
+            }
+        }
+        AppendUtf8(cp, out);
+    }
+    return out;
+}
+
+std::size_t Utf8CharCount(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t pos = 0; pos < text.size(); ++count) DecodeUtf8(text, pos);
+    return count;
+}
+
+std::string TrimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace edi

@@ -1,0 +1,181 @@
+#include "startup/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace edi {
+namespace {
+
+// A complete EDI.ini in a folder laid out as the program expects: DIR/EDI.ini beside DIR/edi/bin.
+const char* const kGoodSettings =
+    "[Setting0]\nFormBackColor=&H8000000F\nLabelBackColor=&HFF\nLabelFontBold=True\nLabelFontItalic=False\n"
+    "LabelFontName=Noto Sans CJK JP\nLabelFontSize=9.75\nLabelFontStrikethru=False\nLabelFontUnderline=False\n"
+    "LabelForeColor=0\nTextBackColor=16777215\nTextFocusColor= 12.5 \nTextFontBold=False\nTextFontItalic=False\n"
+    "TextFontName=Noto Sans Mono CJK JP\nTextFontSize=12\nTextFontStrikethru=False\nTextFontUnderline=False\n"
+    "TextForeColor=0\nTitleBackColor=-1\nTitleFontBold=True\nTitleFontItalic=False\nTitleFontName=Noto Sans CJK JP\n"
+    "TitleFontSize=14\nTitleFontStrikethru=False\nTitleFontUnderline=False\nTitleForeColor=+255\n"
+    "[K700100]\nMINIMAIZE=1\nDEMOMODE=0\n"
+    "[PATH]\nTCX100_PATH=/opt/tcx/\nEDIINFIL=/data/in/\nEDIOUTFIL=/data/out/\nMGSTPATH=/data/mg/\nOLD_FILE=/data/old/\n";
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_ / "edi" / "bin");
+        work_.ProgramFolder = dir_ / "edi" / "bin";
+    }
+    void WriteIni(const std::string& text) { test::WriteSjisFile(dir_ / "EDI.ini", text); }
+
+    test::TempDir dir_;
+    WorkArea work_;
+};
+
+TEST(ConfigFolderTest, GoesTwoFolderLevelsUp) {
+    EXPECT_EQ(ConfigFolderOf("/app/edi/bin").value(), "/app");
+    EXPECT_EQ(ConfigFolderOf("/edi/bin").value(), "") << "the file is then /EDI.ini";
+    EXPECT_FALSE(ConfigFolderOf("/bin").has_value()) << "no second-last separator";
+    EXPECT_FALSE(ConfigFolderOf("bin").has_value());
+    EXPECT_EQ(ConfigFolderOf("/a/b/c/d").value(), "/a/b");
+}
+
+TEST_F(SettingsTest, ReadsTheRunEnvironmentIntoFiftyCharacterFields) {
+    WriteIni("[動作環境]\nMACHINENAME=端末1\nUSERID=edi\nPASSWD=secret\nDBSTRING=K500100\n");
+    ASSERT_TRUE(ReadRunEnvironment(work_));
+    EXPECT_EQ(work_.IniFolder, dir_.path().string());
+    EXPECT_EQ(work_.DbUser, "edi" + std::string(47, ' '));
+    EXPECT_EQ(work_.DbSource, "K500100" + std::string(43, ' '));
+    EXPECT_EQ(work_.MachineName, "端末1" + std::string(47, ' ')) << "padding counts characters";
+}
+
+TEST_F(SettingsTest, AMissingFileReadsAsEmptyButAnUnderivableFolderFails) {
+    ASSERT_TRUE(ReadRunEnvironment(work_));
+    EXPECT_EQ(work_.DbSource, std::string(50, ' '));
+    work_.ProgramFolder = "/bin";
+    EXPECT_FALSE(ReadRunEnvironment(work_));
+    EXPECT_FALSE(ReadSettings(work_));
+}
+
+TEST_F(SettingsTest, TheOverrideNamesTheFileToRead) {
+    test::WriteSjisFile(dir_ / "other.ini", "[動作環境]\nUSERID=override\n");
+    work_.ProgramFolder = "/bin";  // would fail without the override
+    work_.IniOverride = dir_ / "other.ini";
+    ASSERT_TRUE(ReadRunEnvironment(work_));
+    EXPECT_EQ(TrimBlanks(work_.DbUser), "override");
+    EXPECT_EQ(work_.IniFolder, dir_.path().string());
+}
+
+TEST_F(SettingsTest, ReadsEverySettingWithItsConversion) {
+    WriteIni(std::string(kGoodSettings) + "[デバッグ]\nMODE=1\n");
+    ASSERT_TRUE(ReadSettings(work_));
+    EXPECT_EQ(work_.Appearance.FormBackColor, "&H8000000F");
+    EXPECT_EQ(work_.Appearance.Label.BackColor, 255) << "&HFF";
+    EXPECT_EQ(work_.Appearance.TextFocusColor, 12.5) << "blanks around a decimal";
+    EXPECT_EQ(work_.Appearance.Title.BackColor, -1);
+    EXPECT_EQ(work_.Appearance.Title.ForeColor, 255);
+    EXPECT_EQ(work_.Appearance.Label.FontSize, "9.75");
+    EXPECT_EQ(work_.Appearance.Text.FontName, "Noto Sans Mono CJK JP");
+    EXPECT_EQ(work_.MINIMAIZE, 1);
+    EXPECT_EQ(work_.EDIINFIL, "/data/in/");
+    EXPECT_EQ(work_.OLD_FILE, "/data/old/");
+    EXPECT_TRUE(work_.DebugMode);
+}
+
+TEST_F(SettingsTest, DebugModeOnlyForExactlyOne) {
+    for (const char* mode : {"01", "1x", "0", "", "true"}) {
+        SCOPED_TRACE(mode);
+        WriteIni(std::string(kGoodSettings) + "[デバッグ]\nMODE=" + mode + "\n");
+        work_.DebugMode = true;
+        ASSERT_TRUE(ReadSettings(work_));
+        EXPECT_FALSE(work_.DebugMode);
+    }
+    WriteIni(kGoodSettings);
+    work_.DebugMode = true;
+    ASSERT_TRUE(ReadSettings(work_));
+    EXPECT_FALSE(work_.DebugMode) << "missing key";
+}
+
+TEST_F(SettingsTest, FailsAsAWholeOnTheFirstBadValue) {
+    struct Row {
+        const char* name;
+        std::string from;
+        std::string to;
+    };
+    const std::string good = kGoodSettings;
+    const Row rows[] = {
+        {"no Setting0 section", "[Setting0]", "[Other]"},
+        {"colour not a number", "LabelForeColor=0", "LabelForeColor=black"},
+        {"16-bit value out of range", "MINIMAIZE=1", "MINIMAIZE=32767.5"},
+        {"16-bit value missing", "DEMOMODE=0\n", ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::string text = good;
+        text.replace(text.find(r.from), r.from.size(), r.to);
+        WriteIni(text);
+        work_.EDIINFIL = "unchanged";
+        EXPECT_FALSE(ReadSettings(work_));
+        EXPECT_EQ(work_.EDIINFIL, "unchanged") << "values read before the failure are not used";
+    }
+}
+
+TEST_F(SettingsTest, CutsALongFolderValueTo255Bytes) {
+    std::string text = kGoodSettings;
+    const std::string from = "EDIINFIL=/data/in/";
+    text.replace(text.find(from), from.size(), "EDIINFIL=" + std::string(300, 'p'));
+    WriteIni(text);
+    ASSERT_TRUE(ReadSettings(work_));
+    EXPECT_EQ(work_.EDIINFIL, std::string(255, 'p'));
+}
+
+TEST_F(SettingsTest, StatusColoursAreLenient) {
+    WriteIni("[COLOR]\n通常=255abc\nエラー=abc\n処理済=  65280\n");
+    ReadStatusColors(work_);
+    EXPECT_EQ(work_.Colors.Normal, 255);
+    EXPECT_EQ(work_.Colors.Error, 0);
+    EXPECT_EQ(work_.Colors.Done, 65280);
+    EXPECT_EQ(work_.Colors.Running, 0) << "missing";
+}
+
+TEST(NumberConversionTest, StrictNumbers) {
+    struct Row {
+        const char* text;
+        std::optional<double> value;
+    };
+    const Row rows[] = {
+        {"&HFF", 255},  {"&hff", 255},     {" 12.5 ", 12.5}, {"-3", -3},          {"+.5", 0.5},
+        {"7.", 7},      {"", std::nullopt}, {"  ", std::nullopt}, {"1x", std::nullopt}, {"&H", std::nullopt},
+        {"&HFG", std::nullopt}, {"1 2", std::nullopt}, {"-", std::nullopt}, {".", std::nullopt},
+        {"&HFFFFFFFF", 4294967295.0}, {"&H123456789", std::nullopt},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(StrictNumber(r.text), r.value);
+    }
+}
+
+TEST(NumberConversionTest, SixteenBitValuesRoundHalvesToEven) {
+    struct Row {
+        const char* text;
+        std::optional<std::int16_t> value;
+    };
+    const Row rows[] = {
+        {"32767.5", std::nullopt}, {"-32768.5", -32768}, {"32767.4", 32767}, {"-32769", std::nullopt},
+        {"2.5", 2},                {"3.5", 4},           {"-2.5", -2},       {"&H7FFF", 32767},
+        {"&H8000", std::nullopt},  {"abc", std::nullopt},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(StrictInt16(r.text), r.value);
+    }
+}
+
+TEST(NumberConversionTest, LenientNumbersTakeTheLongestPrefix) {
+    EXPECT_EQ(LenientNumber("255abc"), 255);
+    EXPECT_EQ(LenientNumber("abc"), 0);
+    EXPECT_EQ(LenientNumber("  -12.5x"), -12.5);
+    EXPECT_EQ(LenientNumber(""), 0);
+    EXPECT_EQ(LenientNumber("&HFF"), 0) << "no hexadecimal in the lenient conversion";
+}
+
+}  // namespace
+}  // namespace edi

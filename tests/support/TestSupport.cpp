@@ -1,0 +1,74 @@
+#include "support/TestSupport.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace edi::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "k500100-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::filesystem::path& path, ByteView bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void WriteFile(const std::filesystem::path& path, std::string_view raw) {
+    WriteFile(path, ByteView(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()));
+}
+
+void WriteSjisFile(const std::filesystem::path& path, std::string_view utf8) { WriteFile(path, ToAnsiBytes(utf8)); }
+
+Bytes ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+    const Bytes bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Bytes Hex(std::string_view hex) {
+    Bytes out;
+    int high = -1;
+    for (const char c : hex) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high * 16 + v));
+            high = -1;
+        }
+    }
+    return out;
+}
+
+MessageAnswer RecordedMessageBoxes::Show(const MessageRequest& request) {
+    shown_.push_back(request);
+    if (!answers_.empty()) {
+        const MessageAnswer a = answers_.front();
+        answers_.pop_front();
+        return a;
+    }
+    return request.buttons == MessageButtons::kYesNo ? MessageAnswer::kYes : MessageAnswer::kOk;
+}
+
+}  // namespace edi::test
