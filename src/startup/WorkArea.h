@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "convert/codec/ErrorLog.h"
 
 namespace edi {
+
+class DbSession;
 
 // One look group of the screens: labels, titles or text fields.
 struct LookGroup {
@@ -48,6 +51,7 @@ struct WorkArea {
 
     std::string TerminalName;
     std::string ConnectString;
+    std::shared_ptr<DbSession> Db;  // the one session, open for the program's life
     std::string SqlText;
     std::string LastOpenEmpty;
 
