@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "convert/codec/ErrorLog.h"
 
@@ -41,6 +42,18 @@ struct StatusColors {
     double Error = 0;    // エラー: the job failed
     double Done = 0;     // 処理済: the job ended well
     double Running = 0;  // 処理中: the job is running
+};
+
+// One center row of this terminal, as the monitor lists it and the job runner updates it.
+struct CenterEntry {
+    bool RunFlag = true;  // "○" takes part in a run, "×" skips
+    std::string CenterCode;
+    std::string CenterName;
+    std::string Method;  // 送受信方式 code
+    std::string ReceiveStatus;
+    std::string ConversionStatus;
+    std::string RegistrationStatus;
+    std::int16_t RowState = 0;  // 0 waiting, 1 running, 2 done, 9 failed
 };
 
 struct WorkArea {
@@ -78,6 +91,8 @@ struct WorkArea {
 
     std::string OperatorCode;
     std::string OperatorName;
+
+    std::vector<CenterEntry> Centers;  // grid row i shows Centers[i]
 
     std::int16_t InputFieldCount = 0;
     std::int16_t RunState = 0;  // 0 idle, 1 a scheduled run in progress, 2 armed
