@@ -70,8 +70,8 @@ Bytes& Scratch() {
     return scratch;
 }
 
-void EditNumberWithDecimals(ByteView element, const RecordFormatItem& local_item,
-                            const RecordFormatItem& message_item, Bytes& out) {
+void EditNumberWithDecimals(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
+                            Bytes& out) {
     Bytes& text = Scratch();
     Append(text, element);
     PadFront(text, message_item.長さ, '0');
@@ -80,7 +80,8 @@ void EditNumberWithDecimals(ByteView element, const RecordFormatItem& local_item
         const std::size_t size = text.size();
         const std::size_t head = std::min<std::size_t>(
             size, static_cast<std::size_t>(std::max(0, message_item.長さ - message_item.小数部長さ)));
-        const std::size_t tail = std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
+        const std::size_t tail =
+            std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
         out.clear();
         out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(head));
         out.push_back('.');
@@ -91,8 +92,7 @@ void EditNumberWithDecimals(ByteView element, const RecordFormatItem& local_item
     FormatWholeNumber(text, local_item.長さ, out);
 }
 
-void EditDate(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
-              Bytes& out) {
+void EditDate(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item, Bytes& out) {
     Append(out, element);
     PadFront(out, message_item.長さ, '0');
     AddCentury(out);

@@ -129,14 +129,15 @@ void CiiGroupHeader::Fill(const CiiHeaderFields& f, const LocalDateTime& now) {
     set(h::k交換参照番号, 10, f.交換参照番号);
     std::uint8_t* stamp = body.data() + h::kDateTime;  // yymmddhhmmss
     const int parts[] = {now.year, now.month, now.day, now.hour, now.minute, now.second};
-    for (std::size_t i = 0; i < 6; ++i) PutDigits(static_cast<std::uint32_t>(parts[i] < 0 ? 0 : parts[i] % 100), stamp + 2 * i, 2);
+    for (std::size_t i = 0; i < 6; ++i)
+        PutDigits(static_cast<std::uint32_t>(parts[i] < 0 ? 0 : parts[i] % 100), stamp + 2 * i, 2);
     set(h::kシンタックスIDバージョン, 6, f.シンタックスIDバージョン);
     set(h::k格納モード, 1, f.格納モード);
     set(h::k8ビット文字コード, 1, f.文字コード8ビット);
     set(h::k16ビット文字コード, 1, f.文字コード16ビット);
     set(h::k短縮表示, 1, f.短縮表示);
-    const std::string* agencies[] = {&f.発信VANコード管理機関コード,   &f.発信センターコード管理機関コード,
-                                     &f.発信者コード管理機関コード,     &f.受信VANコード管理機関コード,
+    const std::string* agencies[] = {&f.発信VANコード管理機関コード,      &f.発信センターコード管理機関コード,
+                                     &f.発信者コード管理機関コード,       &f.受信VANコード管理機関コード,
                                      &f.受信センターコード管理機関コード, &f.受信者コード管理機関コード};
     for (std::size_t i = 0; i < 6; ++i) set(h::k発信VANコード管理機関コード + 3 * i, 3, *agencies[i]);
     ResetUnfedPositions();

@@ -20,47 +20,47 @@ inline constexpr std::size_t kCiiLongPrefixSize = 17;
 inline constexpr std::size_t kCiiMaxShortElementArea = 32759;  // a larger area takes the long prefix
 
 // Bytes of the element area.
-inline constexpr std::uint8_t kCiiTwoByteTags = 0xF0;   // tags are two bytes long from here on
-inline constexpr std::uint8_t kCiiLongLength = 0xF2;    // a 2-byte length follows, high byte first
-inline constexpr std::uint8_t kCiiGroupStart = 0xFA;    // in 2-byte mode followed by a 1-character number
+inline constexpr std::uint8_t kCiiTwoByteTags = 0xF0;  // tags are two bytes long from here on
+inline constexpr std::uint8_t kCiiLongLength = 0xF2;   // a 2-byte length follows, high byte first
+inline constexpr std::uint8_t kCiiGroupStart = 0xFA;   // in 2-byte mode followed by a 1-character number
 inline constexpr std::uint8_t kCiiOccurrenceEnd = 0xFB;
 inline constexpr std::uint8_t kCiiGroupEnd = 0xFC;
 inline constexpr std::uint8_t kCiiNumberedGroupStart = 0xFD;  // followed by the number, high byte first
 inline constexpr std::uint8_t kCiiMessageEnd = 0xFE;
 
 // Codes this layout reports in ERR.LOG, both as warnings: the element is left out.
-inline constexpr std::int32_t kCiiBadTagCode = 6;          // 項目№ has no tag form
+inline constexpr std::int32_t kCiiBadTagCode = 6;           // 項目№ has no tag form
 inline constexpr std::int32_t kCiiElementTooLongCode = 16;  // value of 65536 bytes or more
 
 enum class CiiRecordKind {
-    kGroupHeader,     // "0" "C"
-    kGroupEnd,        // "0" "E"
-    kOtherControl,    // "0" and any other byte
-    kData,            // "1".."9" then "D"
-    kDigitNotData,    // "1".."9" then anything but "D"
-    kUnknown,         // any other first byte
+    kGroupHeader,   // "0" "C"
+    kGroupEnd,      // "0" "E"
+    kOtherControl,  // "0" and any other byte
+    kData,          // "1".."9" then "D"
+    kDigitNotData,  // "1".."9" then anything but "D"
+    kUnknown,       // any other first byte
 };
 CiiRecordKind ClassifyRecordKind(std::uint8_t first, std::uint8_t second);
 
 // Positions in the group header body (0-based, after the kind).
 namespace cii_header {
-inline constexpr std::size_t k運用モード = 0;       // 1: the first character's code
-inline constexpr std::size_t k発信VANコード = 1;    // 12
+inline constexpr std::size_t k運用モード = 0;     // 1: the first character's code
+inline constexpr std::size_t k発信VANコード = 1;  // 12
 inline constexpr std::size_t k発信センターコード = 13;
 inline constexpr std::size_t k発信者コード = 25;
 inline constexpr std::size_t k受信VANコード = 37;
 inline constexpr std::size_t k受信センターコード = 49;
 inline constexpr std::size_t k受信者コード = 61;
-inline constexpr std::size_t kBpid = 73;            // 8 in three parts: 4, 2, 2
+inline constexpr std::size_t kBpid = 73;  // 8 in three parts: 4, 2, 2
 inline constexpr std::size_t kBpidLength = 8;
-inline constexpr std::size_t k情報区分 = 93;        // 4
+inline constexpr std::size_t k情報区分 = 93;  // 4
 inline constexpr std::size_t k情報区分Length = 4;
-inline constexpr std::size_t kStorageFlags = 103;   // 2: "11" mode M, "10" mode S, "20" messages dropped
-inline constexpr std::size_t k交換参照番号 = 105;   // 10
-inline constexpr std::size_t kDateTime = 115;       // 12: yymmddhhmmss
+inline constexpr std::size_t kStorageFlags = 103;              // 2: "11" mode M, "10" mode S, "20" messages dropped
+inline constexpr std::size_t k交換参照番号 = 105;              // 10
+inline constexpr std::size_t kDateTime = 115;                  // 12: yymmddhhmmss
 inline constexpr std::size_t kシンタックスIDバージョン = 139;  // 6
-inline constexpr std::size_t kFixedE = 145;          // 1: "E"
-inline constexpr std::size_t k格納モード = 146;      // 1
+inline constexpr std::size_t kFixedE = 145;                    // 1: "E"
+inline constexpr std::size_t k格納モード = 146;                // 1
 inline constexpr std::size_t k8ビット文字コード = 147;
 inline constexpr std::size_t k16ビット文字コード = 148;
 inline constexpr std::size_t k短縮表示 = 160;

@@ -59,8 +59,8 @@ struct RecordFormatItem {
     std::int32_t 項目No = 0;  // column 項目№: the data-element tag of a message-side item
     std::string 項目位置;     // 1-based byte position in the local record, as digits
     std::string 項目名称;
-    std::string 属性;         // untrimmed: "M " is not a group
-    std::int32_t 長さ = 0;    // for a group: the bytes of one occurrence, computed at load
+    std::string 属性;       // untrimmed: "M " is not a group
+    std::int32_t 長さ = 0;  // for a group: the bytes of one occurrence, computed at load
     std::int32_t 小数部長さ = 0;
     std::string マルチ明細番号 = "0";
     std::int32_t 繰返し数 = 0;

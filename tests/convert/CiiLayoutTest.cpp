@@ -20,11 +20,13 @@ std::string Text(ByteView bytes) { return std::string(bytes.begin(), bytes.end()
 
 // The header of the tests, position by position.
 Bytes ExpectedHeader(std::string_view flags) {
+    // clang-format off
     return Concat({Raw("P"), Raw("VAN1        "), Raw("CTR1        "), Raw("SENDER01    "), Raw("VAN2        "),
                    Raw("CTR2        "), Hex("93 8C 8B 9E 20 20 20 20 20 20 20 20"), Raw("ABCD"), Raw("EF"), Raw("GH"),
                    Spaces(12), Raw("0110"), Spaces(6), Raw(flags), Raw("REF0000001"), Raw("261205153709"),
                    Spaces(12), Raw("30    "), Raw("E"), Raw("M"), Raw("A"), Raw("S"), Spaces(11), Raw("1"),
                    Raw("001002003004005006"), Spaces(70)});
+    // clang-format on
 }
 
 CiiHeaderFields Fields(std::string storage_mode) {
@@ -80,15 +82,15 @@ TEST(CiiLayoutTest, BuildsTheGroupHeaderAtItsOffsets) {
 }
 
 TEST(CiiLayoutTest, XmlHeaderElementsMapToTheSamePositions) {
+    // clang-format off
     const std::pair<const char*, const char*> texts[] = {
-        {"JPC03", "P"},    {"JPC04", "VAN1"},         {"JPC05", "CTR1"},         {"JPC06", "SENDER01"},
-        {"JPC07", "VAN2"}, {"JPC08", "CTR2"},         {"JPC09", "東京"},         {"JPC10", "ABCD"},
-        {"JPC11", "EF"},   {"JPC12", "GH"},           {"JPC14", "0110"},         {"JPC17", "11"},
-        {"JPC18", "REF0000001"}, {"JPC19", "261205153709"}, {"JPC21", "30"}, {"JPC23", "M"},
-        {"JPC24", "A"},    {"JPC25", "S"},            {"JPC29", "1"},            {"JPC30", "001"},
-        {"JPC31", "002"},  {"JPC32", "003"},          {"JPC33", "004"},          {"JPC34", "005"},
-        {"JPC35", "006"},
+        {"JPC03", "P"}, {"JPC04", "VAN1"}, {"JPC05", "CTR1"}, {"JPC06", "SENDER01"}, {"JPC07", "VAN2"},
+        {"JPC08", "CTR2"}, {"JPC09", "東京"}, {"JPC10", "ABCD"}, {"JPC11", "EF"}, {"JPC12", "GH"},
+        {"JPC14", "0110"}, {"JPC17", "11"}, {"JPC18", "REF0000001"}, {"JPC19", "261205153709"}, {"JPC21", "30"},
+        {"JPC23", "M"}, {"JPC24", "A"}, {"JPC25", "S"}, {"JPC29", "1"}, {"JPC30", "001"},
+        {"JPC31", "002"}, {"JPC32", "003"}, {"JPC33", "004"}, {"JPC34", "005"}, {"JPC35", "006"},
     };
+    // clang-format on
     ASSERT_EQ(kCiiHeaderElements.size(), std::size(texts));
     CiiGroupHeader header;
     header.ResetUnfedPositions();
@@ -135,12 +137,14 @@ TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
         bool two_byte;
         const char* bytes;  // "" when the number has no form
     };
+    // clang-format off
     const Tag tags[] = {
-        {0, false, "00"},         {239, false, "EF"},       {240, false, ""},         {-1, false, ""},
-        {239, true, "00 EF"},     {300, true, "01 2C"},     {40000, true, "9C 40"},   {61439, true, "EF FF"},
-        {61440, true, ""},        {65535, true, ""},        {65536, true, "F1 00 00"}, {196613, true, "F3 00 05"},
-        {524287, true, "F7 FF FF"}, {524288, true, ""},     {-1, true, ""},
+        {0, false, "00"}, {239, false, "EF"}, {240, false, ""}, {-1, false, ""},
+        {239, true, "00 EF"}, {300, true, "01 2C"}, {40000, true, "9C 40"}, {61439, true, "EF FF"},
+        {61440, true, ""}, {65535, true, ""}, {65536, true, "F1 00 00"}, {196613, true, "F3 00 05"},
+        {524287, true, "F7 FF FF"}, {524288, true, ""}, {-1, true, ""},
     };
+    // clang-format on
     for (const Tag& t : tags) {
         SCOPED_TRACE(std::to_string(t.number) + (t.two_byte ? " two-byte" : " one-byte"));
         std::uint8_t out[3];
@@ -156,10 +160,13 @@ TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
         const std::size_t n = EncodeLength(length, out);
         EXPECT_EQ(Bytes(out, out + n), Hex(bytes));
     }
+    // clang-format off
     const std::pair<const char*, const char*> groups[] = {
-        {"0", "FA 30"}, {"5", "FA 35"}, {"A", "FA 41"},  {"Z", "FA 5A"},   {"10", "FD 00 0A"}, {"120", "FD 00 78"},
-        {"65535", "FD FF FF"}, {"65536", ""}, {"9", "FA 39"}, {"a", ""}, {"AB", ""}, {"", ""}, {"1X", ""},
+        {"0", "FA 30"}, {"5", "FA 35"}, {"A", "FA 41"}, {"Z", "FA 5A"}, {"10", "FD 00 0A"}, {"120", "FD 00 78"},
+        {"65535", "FD FF FF"}, {"65536", ""}, {"9", "FA 39"}, {"a", ""}, {"AB", ""}, {"", ""},
+        {"1X", ""},
     };
+    // clang-format on
     for (const auto& [number, bytes] : groups) {
         SCOPED_TRACE(number);
         std::uint8_t out[3];
@@ -257,7 +264,9 @@ Bytes Record(std::size_t n) {
     for (std::size_t i = 1; i < n; ++i) r[i] = static_cast<std::uint8_t>('a' + i % 23);
     return r;
 }
-Bytes Part(const Bytes& r, std::size_t from, std::size_t count) { return Bytes(r.begin() + from, r.begin() + from + count); }
+Bytes Part(const Bytes& r, std::size_t from, std::size_t count) {
+    return Bytes(r.begin() + from, r.begin() + from + count);
+}
 
 TEST(CiiLayoutTest, CutsRecordsIntoStorageBlocks) {
     const Bytes r251 = Record(251);
