@@ -217,6 +217,29 @@ std::size_t EncodeGroupNumber(std::string_view multi_number, std::uint8_t (&out)
     return 3;
 }
 
+PrefixStatus DecodeDataPrefix(ByteView after_kind, CiiDataPrefix& prefix) {
+    auto digits = [](ByteView text) {
+        std::int32_t value = 0;
+        for (const std::uint8_t b : text) {
+            if (b == ' ') continue;
+            if (b < '0' || b > '9') break;
+            value = value * 10 + (b - '0');
+        }
+        return value;
+    };
+    if (after_kind.size() < 7) return PrefixStatus::kNeedMore;
+    prefix.message_number = digits(after_kind.first(5));
+    if (after_kind[5] == 0x80 && after_kind[6] == 0x80) {
+        if (after_kind.size() < 15) return PrefixStatus::kNeedMore;
+        prefix.length = digits(after_kind.subspan(8, 7));  // after the 0xF7 marker
+        prefix.size = kCiiLongPrefixSize;
+    } else {
+        prefix.length = after_kind[5] * 256 + after_kind[6];
+        prefix.size = kCiiShortPrefixSize;
+    }
+    return PrefixStatus::kDecoded;
+}
+
 CiiMessageWriter::CiiMessageWriter(ConversionLog& log) : log_(log) {
     buffer_.reserve(64 * 1024);
     Begin(0);

@@ -142,6 +142,21 @@ std::size_t EncodeLength(std::size_t length, std::uint8_t (&out)[3]);
 // Group number in 2-byte mode: 0xFA c for one character "0"-"9"/"A"-"Z", 0xFD hi lo for 10-65535.
 std::size_t EncodeGroupNumber(std::string_view multi_number, std::uint8_t (&out)[3]);
 
+// A data record's prefix after its 2-byte kind: the 5-digit message number, then two length
+// bytes (high first), or 0x80 0x80 followed by 0xF7 and 7 digits. The length covers prefix and
+// element area, not the closing 0xFE.
+struct CiiDataPrefix {
+    std::int32_t message_number = 0;
+    std::int32_t length = 0;
+    std::size_t size = 0;  // 9 or 17, the kind included
+};
+enum class PrefixStatus {
+    kDecoded,
+    kNeedMore,  // fewer than 7 bytes, or the long form without its 8 further bytes
+};
+// Numbers are read as the platform reads a number from text: leading digits, blanks skipped.
+PrefixStatus DecodeDataPrefix(ByteView after_kind, CiiDataPrefix& prefix);
+
 enum class ElementStatus { kWritten, kBadTag, kTooLong };
 
 // Builds one data record in a buffer kept from message to message.

@@ -257,6 +257,33 @@ TEST(CiiLayoutTest, SwitchesToTheLongPrefixAbove32759Bytes) {
     EXPECT_EQ(record.back(), 0xFE);
 }
 
+TEST(CiiLayoutTest, DecodesShortAndLongPrefixes) {
+    struct Case {
+        const char* name;
+        Bytes after_kind;
+        PrefixStatus status;
+        std::int32_t number;
+        std::int32_t length;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"short", Concat({Raw("00012"), Hex("01 2C")}), PrefixStatus::kDecoded, 12, 300, 9},
+        {"short with the high bit set", Concat({Raw("00001"), Hex("80 00")}), PrefixStatus::kDecoded, 1, 32768, 9},
+        {"long", Concat({Raw("00003"), Hex("80 80 F7"), Raw("0032777")}), PrefixStatus::kDecoded, 3, 32777, 17},
+        {"long cut short", Concat({Raw("00003"), Hex("80 80 F7"), Raw("003")}), PrefixStatus::kNeedMore, 0, 0, 0},
+        {"too short", Raw("0001"), PrefixStatus::kNeedMore, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CiiDataPrefix prefix;
+        ASSERT_EQ(DecodeDataPrefix(c.after_kind, prefix), c.status);
+        if (c.status != PrefixStatus::kDecoded) continue;
+        EXPECT_EQ(prefix.message_number, c.number);
+        EXPECT_EQ(prefix.length, c.length);
+        EXPECT_EQ(prefix.size, c.size);
+    }
+}
+
 // A record of n bytes: "9" then a pattern that shows where every byte went.
 Bytes Record(std::size_t n) {
     Bytes r(n);
