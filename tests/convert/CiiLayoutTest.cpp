@@ -1,0 +1,405 @@
+#include "convert/CiiLayout.h"
+
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace edi {
+namespace {
+
+using test::Hex;
+
+Bytes Raw(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+Bytes Spaces(std::size_t n) { return Bytes(n, ' '); }
+std::string Text(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The header of the tests, position by position.
+Bytes ExpectedHeader(std::string_view flags) {
+    // clang-format off
+    return Concat({Raw("P"), Raw("VAN1        "), Raw("CTR1        "), Raw("SENDER01    "), Raw("VAN2        "),
+                   Raw("CTR2        "), Hex("93 8C 8B 9E 20 20 20 20 20 20 20 20"), Raw("ABCD"), Raw("EF"), Raw("GH"),
+                   Spaces(12), Raw("0110"), Spaces(6), Raw(flags), Raw("REF0000001"), Raw("261205153709"),
+                   Spaces(12), Raw("30    "), Raw("E"), Raw("M"), Raw("A"), Raw("S"), Spaces(11), Raw("1"),
+                   Raw("001002003004005006"), Spaces(70)});
+    // clang-format on
+}
+
+CiiHeaderFields Fields(std::string storage_mode) {
+    CiiHeaderFields f;
+    f.運用モード = "P";
+    f.発信VANコード = "VAN1";
+    f.発信センターコード = "CTR1";
+    f.発信者コード = "SENDER01";
+    f.受信VANコード = "VAN2";
+    f.受信センターコード = "CTR2";
+    f.受信者コード = "東京";
+    f.BPID = "ABCDEFGH";
+    f.情報区分 = "0110";
+    f.交換参照番号 = "REF0000001";
+    f.シンタックスIDバージョン = "30";
+    f.格納モード = std::move(storage_mode);
+    f.文字コード8ビット = "A";
+    f.文字コード16ビット = "S";
+    f.短縮表示 = "1";
+    f.発信VANコード管理機関コード = "001";
+    f.発信センターコード管理機関コード = "002";
+    f.発信者コード管理機関コード = "003";
+    f.受信VANコード管理機関コード = "004";
+    f.受信センターコード管理機関コード = "005";
+    f.受信者コード管理機関コード = "006";
+    return f;
+}
+
+TEST(CiiLayoutTest, BuildsTheGroupHeaderAtItsOffsets) {
+    const LocalDateTime now{2026, 12, 5, 15, 37, 9};
+    CiiGroupHeader header;
+    header.Fill(Fields("M"), now);
+    ASSERT_EQ(Bytes(header.body.begin(), header.body.end()), ExpectedHeader("11"));
+    EXPECT_EQ(header.Bpid(), "ABCDEFGH");
+    EXPECT_EQ(header.InfoKind(), "0110");
+    EXPECT_EQ(header.StorageMode(), 'M');
+    EXPECT_EQ(header.EightBitCode(), 'A');
+    EXPECT_EQ(header.SixteenBitCode(), 'S');
+    EXPECT_TRUE(header.StorageFlagsAre("11"));
+
+    header.Fill(Fields("S"), now);
+    EXPECT_TRUE(header.StorageFlagsAre("10"));
+    header.body[103] = '2';
+    header.body[104] = '0';
+    Bytes expected = ExpectedHeader("20");
+    expected[146] = ' ';
+    header.Fill(Fields(" "), now);
+    EXPECT_EQ(Bytes(header.body.begin(), header.body.end()), expected) << "other modes leave the flags";
+
+    MemorySink sink;
+    ASSERT_TRUE(WriteGroupHeader(sink, header));
+    EXPECT_EQ(sink.data, Concat({Raw("0C"), expected}));
+}
+
+TEST(CiiLayoutTest, XmlHeaderElementsMapToTheSamePositions) {
+    // clang-format off
+    const std::pair<const char*, const char*> texts[] = {
+        {"JPC03", "P"}, {"JPC04", "VAN1"}, {"JPC05", "CTR1"}, {"JPC06", "SENDER01"}, {"JPC07", "VAN2"},
+        {"JPC08", "CTR2"}, {"JPC09", "東京"}, {"JPC10", "ABCD"}, {"JPC11", "EF"}, {"JPC12", "GH"},
+        {"JPC14", "0110"}, {"JPC17", "11"}, {"JPC18", "REF0000001"}, {"JPC19", "261205153709"}, {"JPC21", "30"},
+        {"JPC23", "M"}, {"JPC24", "A"}, {"JPC25", "S"}, {"JPC29", "1"}, {"JPC30", "001"},
+        {"JPC31", "002"}, {"JPC32", "003"}, {"JPC33", "004"}, {"JPC34", "005"}, {"JPC35", "006"},
+    };
+    // clang-format on
+    ASSERT_EQ(kCiiHeaderElements.size(), std::size(texts));
+    CiiGroupHeader header;
+    header.ResetUnfedPositions();
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        SCOPED_TRACE(texts[i].first);
+        ASSERT_EQ(kCiiHeaderElements[i].element, texts[i].first) << "table order";
+        header.SetElementText(kCiiHeaderElements[i], texts[i].second);
+    }
+    EXPECT_EQ(Bytes(header.body.begin(), header.body.end()), ExpectedHeader("11"));
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        SCOPED_TRACE(texts[i].first);
+        EXPECT_EQ(header.ElementText(kCiiHeaderElements[i]), texts[i].second);
+    }
+    header.SetElementText(kCiiHeaderElements[0], "");
+    EXPECT_EQ(header.body[0], ' ') << "an empty operation mode is a space";
+}
+
+TEST(CiiLayoutTest, BuildsTheGroupEnd) {
+    CiiGroupEnd end;
+    end.Fill(12);
+    MemorySink sink;
+    ASSERT_TRUE(WriteGroupEnd(sink, end));
+    EXPECT_EQ(sink.data, Concat({Raw("0E00012"), Spaces(244)}));
+    end.Fill(123456);
+    EXPECT_EQ(Text(ByteView(end.body).first(6)), "12345 ") << "the count field holds five digits";
+}
+
+TEST(CiiLayoutTest, ClassifiesRecordKinds) {
+    const std::tuple<char, char, CiiRecordKind> rows[] = {
+        {'0', 'C', CiiRecordKind::kGroupHeader},  {'0', 'E', CiiRecordKind::kGroupEnd},
+        {'0', 'X', CiiRecordKind::kOtherControl}, {'9', 'D', CiiRecordKind::kData},
+        {'1', 'D', CiiRecordKind::kData},         {'5', 'C', CiiRecordKind::kDigitNotData},
+        {' ', ' ', CiiRecordKind::kUnknown},      {'D', '9', CiiRecordKind::kUnknown},
+    };
+    for (const auto& [first, second, kind] : rows) {
+        SCOPED_TRACE(std::string(1, first) + second);
+        EXPECT_EQ(ClassifyRecordKind(static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second)), kind);
+    }
+}
+
+TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
+    struct Tag {
+        std::int32_t number;
+        bool two_byte;
+        const char* bytes;  // "" when the number has no form
+    };
+    // clang-format off
+    const Tag tags[] = {
+        {0, false, "00"}, {239, false, "EF"}, {240, false, ""}, {-1, false, ""},
+        {239, true, "00 EF"}, {300, true, "01 2C"}, {40000, true, "9C 40"}, {61439, true, "EF FF"},
+        {61440, true, ""}, {65535, true, ""}, {65536, true, "F1 00 00"}, {196613, true, "F3 00 05"},
+        {524287, true, "F7 FF FF"}, {524288, true, ""}, {-1, true, ""},
+    };
+    // clang-format on
+    for (const Tag& t : tags) {
+        SCOPED_TRACE(std::to_string(t.number) + (t.two_byte ? " two-byte" : " one-byte"));
+        std::uint8_t out[3];
+        const std::size_t n = EncodeTag(t.number, t.two_byte, out);
+        EXPECT_EQ(Bytes(out, out + n), Hex(t.bytes));
+    }
+    const std::pair<std::size_t, const char*> lengths[] = {
+        {0, "00"}, {239, "EF"}, {240, "F2 00 F0"}, {256, "F2 01 00"}, {65535, "F2 FF FF"}, {65536, ""},
+    };
+    for (const auto& [length, bytes] : lengths) {
+        SCOPED_TRACE(length);
+        std::uint8_t out[3];
+        const std::size_t n = EncodeLength(length, out);
+        EXPECT_EQ(Bytes(out, out + n), Hex(bytes));
+    }
+    // clang-format off
+    const std::pair<const char*, const char*> groups[] = {
+        {"0", "FA 30"}, {"5", "FA 35"}, {"A", "FA 41"}, {"Z", "FA 5A"}, {"10", "FD 00 0A"}, {"120", "FD 00 78"},
+        {"65535", "FD FF FF"}, {"65536", ""}, {"9", "FA 39"}, {"a", ""}, {"AB", ""}, {"", ""},
+        {"1X", ""},
+    };
+    // clang-format on
+    for (const auto& [number, bytes] : groups) {
+        SCOPED_TRACE(number);
+        std::uint8_t out[3];
+        const std::size_t n = EncodeGroupNumber(number, out);
+        EXPECT_EQ(Bytes(out, out + n), Hex(bytes));
+    }
+}
+
+TEST(CiiLayoutTest, WritesAMessageWithItsShortPrefix) {
+    test::TempDir dir;
+    ConversionLog log{dir / "ERR.LOG", ""};
+    CiiMessageWriter writer(log);
+    writer.Begin(1);
+    EXPECT_TRUE(writer.AppendGroupStart("7")) << "one-byte tags: a bare group start";
+    EXPECT_EQ(writer.AppendElement(239, Raw("A")), ElementStatus::kWritten);
+    writer.AppendMarker(kCiiGroupEnd);
+    EXPECT_EQ(writer.AppendElement(300, Raw("BC")), ElementStatus::kWritten);
+    EXPECT_TRUE(writer.TwoByteTags());
+    EXPECT_EQ(writer.AppendElement(5, Raw("")), ElementStatus::kWritten);
+    EXPECT_TRUE(writer.AppendGroupStart("120"));
+    writer.AppendMarker(kCiiOccurrenceEnd);
+    writer.ReplaceLastByte(kCiiGroupEnd);
+    EXPECT_FALSE(writer.AppendGroupStart("ab"));
+    ByteView record;
+    ASSERT_TRUE(writer.Finish(record));
+    EXPECT_EQ(Bytes(record.begin(), record.end()),
+              Hex("39 44 30 30 30 30 31 00 1B"  // 9D 00001, 27 = prefix + area
+                  " FA EF 01 41 FC F0 01 2C 02 42 43 00 05 00 FD 00 78 FC FE"));
+
+    writer.Begin(123456);
+    ASSERT_TRUE(writer.Finish(record));
+    EXPECT_EQ(Bytes(record.begin(), record.end()), Hex("39 44 32 33 34 35 36 00 09 FE"))
+        << "an empty message; the number keeps its last five digits";
+    EXPECT_FALSE(std::filesystem::exists(log.file));
+}
+
+TEST(CiiLayoutTest, ChoosesTheElementLengthForm) {
+    test::TempDir dir;
+    ConversionLog log{dir / "ERR.LOG", ""};
+    CiiMessageWriter writer(log);
+    writer.Begin(2);
+    writer.AppendElement(1, Bytes(239, 'x'));
+    writer.AppendElement(2, Bytes(240, 'y'));
+    ByteView record;
+    ASSERT_TRUE(writer.Finish(record));
+    ASSERT_EQ(record.size(), 9u + 2 + 239 + 4 + 240 + 1);
+    EXPECT_EQ(Bytes(record.begin() + 7, record.begin() + 11), Hex("01 EE 01 EF")) << "494 bytes, tag 1, length 239";
+    EXPECT_EQ(Bytes(record.begin() + 249, record.begin() + 254), Hex("78 02 F2 00 F0"));
+}
+
+TEST(CiiLayoutTest, ReportsAndSkipsElementsWithoutAForm) {
+    test::TempDir dir;
+    ConversionLog log{dir / "ERR.LOG", "0004"};
+    CiiMessageWriter writer(log);
+    writer.Begin(3);
+    EXPECT_EQ(writer.AppendElement(-1, Raw("A")), ElementStatus::kBadTag);
+    EXPECT_EQ(writer.AppendElement(7, Bytes(65536, 'z')), ElementStatus::kTooLong);
+    EXPECT_EQ(writer.AppendElement(61440, Raw("B")), ElementStatus::kBadTag);
+    EXPECT_EQ(writer.AppendElement(8, Raw("C")), ElementStatus::kWritten);
+    ByteView record;
+    ASSERT_TRUE(writer.Finish(record));
+    EXPECT_EQ(Bytes(record.begin(), record.end()), Hex("39 44 30 30 30 30 33 00 0E F0 00 08 01 43 FE"))
+        << "the 0xF0 of item 61440 stays, its element does not";
+    EXPECT_EQ(ToUnicodeText(test::ReadFile(log.file)), "0006項目№=-1\n0016項目№=7 長さ=65536\n0006項目№=61440\n");
+    EXPECT_EQ(log.ErrorCode, "0004") << "warnings keep the failure code";
+}
+
+TEST(CiiLayoutTest, SwitchesToTheLongPrefixAbove32759Bytes) {
+    test::TempDir dir;
+    ConversionLog log{dir / "ERR.LOG", ""};
+    CiiMessageWriter writer(log);
+    // One element of tag 1 and a 0xF2 length takes 4 bytes plus its value.
+    writer.Begin(7);
+    writer.AppendElement(1, Bytes(32755, 'a'));
+    ASSERT_EQ(writer.ElementAreaSize(), 32759u);
+    ByteView record;
+    ASSERT_TRUE(writer.Finish(record));
+    ASSERT_EQ(record.size(), 9u + 32759 + 1);
+    EXPECT_EQ(Bytes(record.begin(), record.begin() + 13), Hex("39 44 30 30 30 30 37 80 00 01 F2 7F F3"));
+    EXPECT_EQ(record.back(), 0xFE);
+
+    writer.Begin(7);
+    writer.AppendElement(1, Bytes(32756, 'a'));
+    ASSERT_TRUE(writer.Finish(record));
+    ASSERT_EQ(record.size(), 17u + 32760 + 1);
+    EXPECT_EQ(Bytes(record.begin(), record.begin() + 21),
+              Concat({Raw("9D00007"), Hex("80 80 F7"), Raw("0032777"), Hex("01 F2 7F F4")}));
+    EXPECT_EQ(record.back(), 0xFE);
+}
+
+TEST(CiiLayoutTest, DecodesShortAndLongPrefixes) {
+    struct Case {
+        const char* name;
+        Bytes after_kind;
+        PrefixStatus status;
+        std::int32_t number;
+        std::int32_t length;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"short", Concat({Raw("00012"), Hex("01 2C")}), PrefixStatus::kDecoded, 12, 300, 9},
+        {"short with the high bit set", Concat({Raw("00001"), Hex("80 00")}), PrefixStatus::kDecoded, 1, 32768, 9},
+        {"long", Concat({Raw("00003"), Hex("80 80 F7"), Raw("0032777")}), PrefixStatus::kDecoded, 3, 32777, 17},
+        {"long cut short", Concat({Raw("00003"), Hex("80 80 F7"), Raw("003")}), PrefixStatus::kNeedMore, 0, 0, 0},
+        {"too short", Raw("0001"), PrefixStatus::kNeedMore, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CiiDataPrefix prefix;
+        ASSERT_EQ(DecodeDataPrefix(c.after_kind, prefix), c.status);
+        if (c.status != PrefixStatus::kDecoded) continue;
+        EXPECT_EQ(prefix.message_number, c.number);
+        EXPECT_EQ(prefix.length, c.length);
+        EXPECT_EQ(prefix.size, c.size);
+    }
+}
+
+// A record of n bytes: "9" then a pattern that shows where every byte went.
+Bytes Record(std::size_t n) {
+    Bytes r(n);
+    r[0] = '9';
+    for (std::size_t i = 1; i < n; ++i) r[i] = static_cast<std::uint8_t>('a' + i % 23);
+    return r;
+}
+Bytes Part(const Bytes& r, std::size_t from, std::size_t count) {
+    return Bytes(r.begin() + from, r.begin() + from + count);
+}
+
+TEST(CiiLayoutTest, CutsRecordsIntoStorageBlocks) {
+    const Bytes r251 = Record(251);
+    const Bytes r252 = Record(252);
+    const Bytes r502 = Record(502);
+    const Bytes r32002 = Record(32002);
+    struct Case {
+        const char* name;
+        char mode;
+        const Bytes& record;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"251 bytes: one block", ' ', r251, r251},
+        {"252 bytes: two blocks, the last padded", ' ', r252,
+         Concat({Raw("1"), Part(r252, 1, 250), Raw("9"), Part(r252, 251, 1), Spaces(249)})},
+        {"mode M as mode space", 'M', r252,
+         Concat({Raw("1"), Part(r252, 1, 250), Raw("9"), Part(r252, 251, 1), Spaces(249)})},
+        {"502 bytes: a last block of one byte", ' ', r502,
+         Concat({Raw("1"), Part(r502, 1, 250), Raw("2"), Part(r502, 251, 250), Raw("9"), Part(r502, 501, 1),
+                 Spaces(249)})},
+        {"mode S: short record as it is", 'S', r251, r251},
+        {"mode S: 32002 bytes, no padding", 'S', r32002,
+         Concat({Raw("1"), Part(r32002, 1, 32000), Raw("9"), Part(r32002, 32001, 1)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemorySink sink;
+        EXPECT_EQ(WriteStorageBlocks(sink, c.record, static_cast<std::uint8_t>(c.mode)), StoreResult::kWritten);
+        EXPECT_EQ(sink.data, c.expected);
+    }
+
+    // Ten blocks: the continuation digit runs 1..8 and starts again at 1.
+    MemorySink sink;
+    ASSERT_EQ(WriteStorageBlocks(sink, Record(1 + 250 * 9 + 1), ' '), StoreResult::kWritten);
+    ASSERT_EQ(sink.data.size(), 2510u);
+    std::string leads;
+    for (std::size_t i = 0; i < sink.data.size(); i += 251) leads.push_back(static_cast<char>(sink.data[i]));
+    EXPECT_EQ(leads, "1234567819");
+
+    MemorySink none;
+    EXPECT_EQ(WriteStorageBlocks(none, r252, 'X'), StoreResult::kUnknownMode);
+    EXPECT_TRUE(none.data.empty());
+}
+
+class FailingSink final : public ByteSink {
+public:
+    explicit FailingSink(std::size_t capacity) : capacity_(capacity) {}
+    bool Write(ByteView bytes) override {
+        if (written_ + bytes.size() > capacity_) return false;
+        written_ += bytes.size();
+        return true;
+    }
+
+private:
+    std::size_t capacity_;
+    std::size_t written_ = 0;
+};
+
+TEST(CiiLayoutTest, ReportsASinkThatFails) {
+    for (const std::size_t capacity : {0u, 1u, 251u, 300u}) {
+        SCOPED_TRACE(capacity);
+        FailingSink sink(capacity);
+        EXPECT_EQ(WriteStorageBlocks(sink, Record(600), ' '), StoreResult::kSinkFailed);
+    }
+    FailingSink header_sink(100);
+    EXPECT_FALSE(WriteGroupHeader(header_sink, CiiGroupHeader{}));
+}
+
+TEST(FileSinkTest, ReplacesTheTargetOnlyWhenCommitted) {
+    test::TempDir dir;
+    const auto target = dir / "OUT.CII";
+    test::WriteFile(target, std::string_view("old"));
+    std::string error;
+    auto only_target_left = [&] {
+        std::size_t files = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+        return files == 1;
+    };
+    {
+        FileSink sink;
+        ASSERT_TRUE(sink.Open(target, FileSink::Mode::kReplace, error)) << error;
+        EXPECT_TRUE(sink.Write(Raw("half")));
+    }
+    EXPECT_EQ(test::ReadText(target), "old") << "abandoned: the target is untouched";
+    EXPECT_TRUE(only_target_left());
+
+    FileSink append;
+    ASSERT_TRUE(append.Open(target, FileSink::Mode::kAppend, error)) << error;
+    EXPECT_TRUE(append.Write(Raw("new")));
+    EXPECT_EQ(test::ReadText(target), "old") << "nothing reaches the target before the commit";
+    ASSERT_TRUE(append.Commit(error)) << error;
+    EXPECT_EQ(test::ReadText(target), "oldnew");
+    EXPECT_TRUE(only_target_left());
+
+    FileSink replace;
+    ASSERT_TRUE(replace.Open(target, FileSink::Mode::kReplace, error)) << error;
+    EXPECT_TRUE(replace.Write(Raw("fresh")));
+    ASSERT_TRUE(replace.Commit(error)) << error;
+    EXPECT_EQ(test::ReadText(target), "fresh");
+
+    FileSink missing;
+    EXPECT_FALSE(missing.Open(dir / "no-such-folder" / "OUT.CII", FileSink::Mode::kReplace, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(missing.Write(Raw("x")));
+}
+
+}  // namespace
+}  // namespace edi

@@ -1,0 +1,196 @@
+#include "convert/RecordFormat.h"
+
+#include <gtest/gtest.h>
+
+namespace edi {
+namespace {
+
+namespace col = format_col;
+
+// One master row; every column present unless a test removes or changes it.
+DbRow ItemRow(int serial, int level, std::string attribute, int length, int decimals = 0, int repeat = 0,
+              DbValue multi = "0") {
+    return DbRow{{"項目通番", std::to_string(serial)},
+                 {"対応項目通番", std::to_string(serial + 100)},
+                 {"レベル番号", std::to_string(level)},
+                 {"項目№", std::to_string(serial)},
+                 {"項目位置", "1"},
+                 {"項目名称", "item"},
+                 {"属性", std::move(attribute)},
+                 {"長さ", std::to_string(length)},
+                 {"小数部長さ", std::to_string(decimals)},
+                 {"マルチ明細番号", std::move(multi)},
+                 {"繰返し数", std::to_string(repeat)},
+                 {"固定項目値", "F"},
+                 {"変換エラー対処", "E"}};
+}
+
+TEST(RecordFormatTest, LoadsAnItemAsTheMasterHoldsIt) {
+    DbRow row = ItemRow(7, 1, "X ", 12, 2, 3);
+    row["項目通番"] = " 7 ";
+    row["長さ"] = "12.0";  // decimal column types come back with a fraction
+    row["項目位置"] = "  40 ";
+    row["項目名称"] = " 品名　";
+    row["マルチ明細番号"] = std::nullopt;
+    row["固定項目値"] = std::nullopt;
+    row["変換エラー対処"] = std::nullopt;
+    row.erase("項目位置");
+    MemoryRows rows({row});
+    RecordFormatItem item;
+    ASSERT_TRUE(ItemFromRow(rows, 1, item).Ok());
+    EXPECT_EQ(item.項目通番, 7);
+    EXPECT_EQ(item.対応項目通番, 107);
+    EXPECT_EQ(item.レベル番号, 1);
+    EXPECT_EQ(item.項目No, 7);
+    EXPECT_EQ(item.長さ, 12);
+    EXPECT_EQ(item.小数部長さ, 2);
+    EXPECT_EQ(item.繰返し数, 3);
+    EXPECT_EQ(item.属性, "X ") << "the attribute is not trimmed";
+    EXPECT_EQ(item.項目名称, "品名　") << "only blanks are trimmed";
+    EXPECT_EQ(item.項目位置, "") << "a missing column reads as Null";
+    EXPECT_EQ(item.マルチ明細番号, "0");
+    EXPECT_EQ(item.固定項目値, "");
+    EXPECT_EQ(item.変換エラー対処, "");
+}
+
+TEST(RecordFormatTest, ReportsABadRowWithItsNumberAndColumn) {
+    struct Case {
+        const char* name;
+        std::string_view column;
+        DbValue value;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"Null length", col::k長さ, std::nullopt, "Null"},
+        {"Null level", col::kレベル番号, std::nullopt, "Null"},
+        {"letters in a repeat count", col::k繰返し数, "3x", "not a number: \"3x\""},
+        {"empty serial", col::k項目通番, "", "not a number: \"\""},
+        {"too large for 32 bits", col::k項目No, "2147483648", "not a number: \"2147483648\""},
+        {"Null attribute", col::k属性, std::nullopt, "Null"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DbRow bad = ItemRow(2, 0, "X", 1);
+        bad[std::string(c.column)] = c.value;
+        MemoryRows rows({ItemRow(1, 0, "X", 1), bad, ItemRow(3, 0, "X", 1)});
+        ItemList items;
+        MemoryRows earlier({ItemRow(9, 0, "9", 4)});
+        ASSERT_TRUE(LoadRecordFormat(items, earlier).Ok());
+
+        const LoadResult r = LoadRecordFormat(items, rows);
+        EXPECT_EQ(r.status, LoadStatus::kBadValue);
+        EXPECT_EQ(r.row, 2);
+        EXPECT_EQ(r.column, c.column);
+        EXPECT_EQ(r.reason, c.reason);
+        ASSERT_EQ(items.Count(), 1) << "a failed load keeps the earlier list";
+        EXPECT_EQ(items[1].項目通番, 9);
+    }
+    const LoadResult described{LoadStatus::kBadValue, 4, "長さ", "Null"};
+    EXPECT_EQ(described.Describe(), "row 4 長さ: Null");
+}
+
+TEST(RecordFormatTest, RefusesLevelsWithoutTheirGroup) {
+    struct Case {
+        const char* name;
+        std::vector<DbRow> rows;
+        std::int32_t row;
+    };
+    const Case cases[] = {
+        {"member without any group", {ItemRow(1, 0, "X", 1), ItemRow(2, 1, "X", 1)}, 2},
+        {"first row is a member", {ItemRow(1, 1, "X", 1)}, 1},
+        {"level skipped", {ItemRow(1, 0, "M", 0), ItemRow(2, 2, "X", 1)}, 2},
+        {"negative level", {ItemRow(1, -1, "X", 1)}, 1},
+        {"\"M \" opens no group", {ItemRow(1, 0, "M ", 0), ItemRow(2, 1, "X", 1)}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryRows rows(c.rows);
+        ItemList items;
+        const LoadResult r = LoadRecordFormat(items, rows);
+        EXPECT_EQ(r.status, LoadStatus::kBadValue);
+        EXPECT_EQ(r.row, c.row);
+        EXPECT_EQ(r.column, col::kレベル番号);
+        EXPECT_TRUE(items.Empty());
+    }
+}
+
+TEST(RecordFormatTest, ComputesTheLengthOfOneGroupOccurrence) {
+    struct Case {
+        const char* name;
+        std::vector<DbRow> rows;
+        std::vector<std::int32_t> lengths;  // 長さ of every item after the load, in order
+    };
+    const Case cases[] = {
+        {"plain items are left alone",
+         {ItemRow(1, 0, "X", 5), ItemRow(2, 0, "9", 7, 2), ItemRow(3, 0, "X", 1)},
+         {5, 7, 1}},
+        {"level-0 group: members summed, one byte per member with decimals",
+         {ItemRow(1, 0, "M", 99, 0, 3), ItemRow(2, 1, "X", 5), ItemRow(3, 1, "9", 7, 2), ItemRow(4, 1, "N", 3, 1),
+          ItemRow(5, 0, "X", 4)},
+         {17, 5, 7, 3, 4}},
+        {"\"M \" is an item, not a group",
+         {ItemRow(1, 0, "M", 0, 0, 2), ItemRow(2, 1, "M ", 10, 0, 5), ItemRow(3, 1, "X", 2)},
+         {12, 10, 2}},
+        {"nested group with repeat 0 counts once",
+         {ItemRow(1, 0, "M", 0, 0, 2), ItemRow(2, 1, "M", 0, 0, 0), ItemRow(3, 2, "X", 6), ItemRow(4, 0, "X", 1)},
+         {6, 6, 6, 1}},
+        {"nested group replaces what the outer group summed before it",
+         {ItemRow(1, 0, "M", 0, 0, 1), ItemRow(2, 1, "X", 3), ItemRow(3, 1, "M", 0, 0, 2), ItemRow(4, 2, "X", 4),
+          ItemRow(5, 1, "X", 5), ItemRow(6, 0, "X", 9)},
+         {13, 3, 4, 4, 5, 9}},
+        {"nested group closed by the end of the list",
+         {ItemRow(1, 0, "M", 0, 0, 1), ItemRow(2, 1, "X", 3), ItemRow(3, 1, "M", 0, 0, 4), ItemRow(4, 2, "9", 2, 1)},
+         {12, 3, 3, 2}},
+        {"three levels closing at once",
+         {ItemRow(1, 0, "M", 0, 0, 5), ItemRow(2, 1, "M", 0, 0, 2), ItemRow(3, 2, "M", 0, 0, 3), ItemRow(4, 3, "X", 1),
+          ItemRow(5, 0, "X", 9)},
+         {6, 3, 1, 1, 9}},
+        {"two sibling groups: the second one's length wins",
+         {ItemRow(1, 0, "M", 0, 0, 1), ItemRow(2, 1, "M", 0, 0, 2), ItemRow(3, 2, "X", 4), ItemRow(4, 1, "M", 0, 0, 3),
+          ItemRow(5, 2, "X", 5)},
+         {15, 4, 4, 5, 5}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryRows rows(c.rows);
+        ItemList items;
+        ASSERT_TRUE(LoadRecordFormat(items, rows).Ok());
+        ASSERT_EQ(items.Count(), static_cast<std::int32_t>(c.lengths.size()));
+        for (std::int32_t i = 1; i <= items.Count(); ++i) {
+            EXPECT_EQ(items[i].項目通番, i) << "1-based, in row order";
+            EXPECT_EQ(items[i].長さ, c.lengths[static_cast<std::size_t>(i - 1)]) << "item " << i;
+        }
+    }
+}
+
+TEST(RecordFormatTest, ANewLoadReplacesTheList) {
+    ItemList items;
+    MemoryRows first({ItemRow(1, 0, "X", 1), ItemRow(2, 0, "X", 1), ItemRow(3, 0, "X", 1)});
+    ASSERT_TRUE(LoadRecordFormat(items, first).Ok());
+    MemoryRows second({ItemRow(8, 0, "K", 4)});
+    ASSERT_TRUE(LoadRecordFormat(items, second).Ok());
+    ASSERT_EQ(items.Count(), 1);
+    EXPECT_EQ(items[1].項目通番, 8);
+    EXPECT_EQ(items[1].属性, "K");
+}
+
+TEST(RecordFormatTest, ReadsTheFormatInfoColumnsAsStored) {
+    MemoryRows rows({DbRow{{"様式識別", "JX"},
+                           {"シンタックスIDバージョン", "CII300"},
+                           {"格納モード", " "},
+                           {"1バイト文字集合", "A "},
+                           {"2バイト文字集合", std::nullopt},
+                           {"ローカル形式", "F"},
+                           {"XML文字コード", "U"}}});
+    const FormatInfo info = FormatInfoFromRow(rows);
+    EXPECT_EQ(info.様式識別, "JX");
+    EXPECT_EQ(info.シンタックスIDバージョン, "CII300");
+    EXPECT_EQ(info.格納モード, " ") << "a storage mode of one space is a mode";
+    EXPECT_EQ(info.文字集合1バイト, "A ");
+    EXPECT_EQ(info.文字集合2バイト, "");
+    EXPECT_EQ(info.ローカル形式, "F");
+    EXPECT_EQ(info.XML文字コード, "U");
+}
+
+}  // namespace
+}  // namespace edi
