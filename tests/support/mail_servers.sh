@@ -23,6 +23,10 @@ stop_servers() {
     for f in "$run/base/master.pid" "$run/smtp.pid" "$run/silent.pid" "$run/watchdog.pid"; do
         [ -f "$f" ] && pids+=("$(cat "$f")")
     done
+    # The helpers were started with setsid: their process groups go with them.
+    for f in "$run/smtp.pid" "$run/silent.pid" "$run/watchdog.pid"; do
+        [ -f "$f" ] && kill -TERM -- "-$(cat "$f")" 2>/dev/null || true
+    done
     for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
     for _ in $(seq 50); do
         local alive=0
