@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
-
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/vmime.hpp>
 
@@ -30,7 +29,8 @@ std::optional<ServiceUrl> ParseServiceUrl(std::string_view text) {
     const std::size_t colon = text.find("://");
     if (colon == std::string_view::npos || colon == 0) return std::nullopt;
     ServiceUrl url;
-    for (const char c : text.substr(0, colon)) url.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char c : text.substr(0, colon))
+        url.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string_view rest = text.substr(colon + 3);
     const std::size_t slash = rest.find('/');
     std::string_view authority = rest.substr(0, slash);
@@ -128,7 +128,8 @@ void ConfigureConnection(vmime::net::service& service, const ServiceUrl& url, in
     service.setProperty("connection.tls.required", false);
     service.setProperty("server.address", url.host.empty() ? std::string("localhost") : url.host);
     if (!url.port.empty()) service.setProperty("server.port", url.port);
-    service.setTimeoutHandlerFactory(vmime::make_shared<SilenceLimitFactory>(timeout_seconds > 0 ? timeout_seconds : 1));
+    service.setTimeoutHandlerFactory(
+        vmime::make_shared<SilenceLimitFactory>(timeout_seconds > 0 ? timeout_seconds : 1));
 }
 
 std::string SenderOf(vmime::net::message& message) {
@@ -195,7 +196,8 @@ struct MailSession::Impl {
     vmime::shared_ptr<vmime::net::transport> OpenTransport(MailError& error) {
         const std::optional<ServiceUrl> url = ParseServiceUrl(config.transport);
         if (!url) {
-            error = Failure(kMailFailure, "Unspecified failure has occurred", "unusable Transport: " + config.transport);
+            error =
+                Failure(kMailFailure, "Unspecified failure has occurred", "unusable Transport: " + config.transport);
             return nullptr;
         }
         vmime::shared_ptr<vmime::net::transport> transport;
@@ -212,7 +214,8 @@ struct MailSession::Impl {
             transport = session->getTransport("sendmail");
             if (!url->path.empty()) transport->setProperty("binpath", url->path);
         } else {
-            error = Failure(kMailFailure, "Unspecified failure has occurred", "unknown kind of Transport: " + url->scheme);
+            error =
+                Failure(kMailFailure, "Unspecified failure has occurred", "unknown kind of Transport: " + url->scheme);
             return nullptr;
         }
         return transport;
@@ -260,7 +263,7 @@ MailError MailSession::FetchUnread(std::vector<std::string>& senders) {
         if (impl_->inbox->getMessageCount() == 0) return {};
         auto messages = impl_->inbox->getMessages(vmime::net::messageSet::byNumber(1, -1));
         impl_->inbox->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS |
-                                                                        vmime::net::fetchAttributes::ENVELOPE));
+                                                                          vmime::net::fetchAttributes::ENVELOPE));
         for (const auto& message : messages) {
             const int flags = message->getFlags();
             if ((flags & vmime::net::message::FLAG_SEEN) != 0) continue;
@@ -297,7 +300,9 @@ MailError MailSession::SaveFirstAttachment(std::size_t index, const std::filesys
         }
         std::error_code ec;
         std::filesystem::rename(temp, destination, ec);
-        if (ec) return Failure(kMailAttachmentWriteFailure, "Attachment write failure", destination.string() + ": " + ec.message());
+        if (ec)
+            return Failure(kMailAttachmentWriteFailure, "Attachment write failure",
+                           destination.string() + ": " + ec.message());
         return {};
     });
     std::error_code ignored;

@@ -10,10 +10,10 @@ namespace edi {
 class ProgressView {
 public:
     virtual ~ProgressView() = default;
-    virtual void Clear() = 0;                            // empties the list
-    virtual void Show() = 0;                             // shows the window, not modal
-    virtual void AddLine(const std::string& line) = 0;   // appends one line
-    virtual void Close() = 0;                            // closes the window
+    virtual void Clear() = 0;                           // empties the list
+    virtual void Show() = 0;                            // shows the window, not modal
+    virtual void AddLine(const std::string& line) = 0;  // appends one line
+    virtual void Close() = 0;                           // closes the window
 };
 
 // Prints every line, one per output line, for the headless runner.

@@ -14,7 +14,7 @@ TEST(FileNamingTest, SerialPartPadsToEightDigits) {
         const char* part;
     };
     const Row rows[] = {
-        {12, "00000012"}, {0, "00000000"}, {99999999, "99999999"}, {123456789, "123456789"},
+        {12, "00000012"},           {0, "00000000"},    {99999999, "99999999"}, {123456789, "123456789"},
         {2147483647, "2147483647"}, {-12, "-00000012"},
     };
     for (const Row& row : rows) {
@@ -33,10 +33,10 @@ TEST(FileNamingTest, CenterPartIsTwelveCharactersWithUnderscores) {
         {"", "____________"},
         {"A B", "A_B_________"},
         {" AB ", "_AB_________"},
-        {"ABCDEFGHIJ K", "ABCDEFGHIJ_K"},    // exactly 12: used as it stands
+        {"ABCDEFGHIJ K", "ABCDEFGHIJ_K"},      // exactly 12: used as it stands
         {"ABCDEFGHIJKLMN", "ABCDEFGHIJKLMN"},  // longer: kept whole, never cut
         {"ABCDEFGHIJKL M", "ABCDEFGHIJKL_M"},
-        {"ＡＢ", "ＡＢ__________"},          // characters are counted, not bytes
+        {"ＡＢ", "ＡＢ__________"},  // characters are counted, not bytes
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
@@ -50,9 +50,9 @@ TEST(FileNamingTest, DataKindTakesBothWidthsAndCases) {
         const char* kind;
     };
     const Row rows[] = {
-        {"C", "CII"}, {"c", "CII"}, {"Ｃ", "CII"}, {"ｃ", "CII"}, {"  C ", "CII"}, {" ｃ", "CII"},
-        {"X", "XML"}, {"x", "XML"}, {"Ｘ", "XML"}, {"ｘ", "XML"}, {"X  ", "XML"},
-        {"E", "Err"}, {"", "Err"}, {"   ", "Err"}, {"CX", "Err"}, {"CII", "Err"}, {"　C", "Err"}, {"Ｅ", "Err"},
+        {"C", "CII"}, {"c", "CII"},   {"Ｃ", "CII"}, {"ｃ", "CII"},  {"  C ", "CII"}, {" ｃ", "CII"},
+        {"X", "XML"}, {"x", "XML"},   {"Ｘ", "XML"}, {"ｘ", "XML"},  {"X  ", "XML"},  {"E", "Err"},
+        {"", "Err"},  {"   ", "Err"}, {"CX", "Err"}, {"CII", "Err"}, {"　C", "Err"},  {"Ｅ", "Err"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string("[") + row.letter + "]");
@@ -73,7 +73,10 @@ TEST(FileNamingTest, FolderAndNameGetOneSeparator) {
         const char* path;
     };
     const Row rows[] = {
-        {"/edi/in/", "/edi/in/f.CII"}, {"/edi/in", "/edi/in/f.CII"}, {"", "f.CII"}, {"/", "/f.CII"},
+        {"/edi/in/", "/edi/in/f.CII"},
+        {"/edi/in", "/edi/in/f.CII"},
+        {"", "f.CII"},
+        {"/", "/f.CII"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.folder);

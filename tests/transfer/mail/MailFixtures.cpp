@@ -10,7 +10,6 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
-
 #include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/vmime.hpp>
 
@@ -43,7 +42,8 @@ std::string Base64(const std::string& bytes) {
         out += kAlphabet[(v >> 12) & 63];
         out += "==";
     } else if (i + 2 == bytes.size()) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        const unsigned v =
+            (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
         out += kAlphabet[v >> 18];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];
@@ -101,8 +101,8 @@ void DeliverToMaildir(const std::filesystem::path& folder, const std::string& ra
 
 std::string MakeMail(const std::string& from, const std::string& marker, const std::string& attachment_name,
                      const std::string& attachment_bytes) {
-    std::string mail = "From: " + from + "\r\nTo: edi@example.com\r\nSubject: mail " + marker +
-                       "\r\nMIME-Version: 1.0\r\n";
+    std::string mail =
+        "From: " + from + "\r\nTo: edi@example.com\r\nSubject: mail " + marker + "\r\nMIME-Version: 1.0\r\n";
     if (attachment_name.empty()) {
         return mail + "Content-Type: text/plain; charset=us-ascii\r\n\r\nno attachment here\r\n";
     }
@@ -162,8 +162,9 @@ std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const st
         }
         if (mail.to != to) continue;
         if (header->hasField(vmime::fields::SUBJECT)) {
-            mail.subject = header->findField(vmime::fields::SUBJECT)->getValue<vmime::text>()->getConvertedText(
-                vmime::charsets::UTF_8);
+            mail.subject = header->findField(vmime::fields::SUBJECT)
+                               ->getValue<vmime::text>()
+                               ->getConvertedText(vmime::charsets::UTF_8);
         }
         vmime::messageParser parser(message);
         if (parser.getTextPartCount() > 0) {

@@ -39,7 +39,9 @@ protected:
     std::string Unique() const {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char& c : name) {
-            c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : '-';
+            c = std::isalnum(static_cast<unsigned char>(c))
+                    ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                    : '-';
         }
         return "t" + std::to_string(::getpid()) + "-" + name.substr(0, 40);
     }
@@ -66,7 +68,9 @@ protected:
         return RunMailTransfer(request, work_, progress_, boxes_, clock_);
     }
 
-    fs::path Received(const char* kind) const { return dir_ / "in" / (std::string("00000012_RCV_ABC_________.") + kind); }
+    fs::path Received(const char* kind) const {
+        return dir_ / "in" / (std::string("00000012_RCV_ABC_________.") + kind);
+    }
     fs::path DefaultInbox() const { return dir_ / "Maildir" / "inbox"; }
 
     test::TempDir dir_;
@@ -132,7 +136,8 @@ TEST_F(MailTransferTest, ReadsSettingsIntoSixtyFourByteBuffers) {
         {"backslash n is CR LF", "[MAIL]\r\nMAIL-TEXT=line1\\nline2\r\n", "", "line1\r\nline2", default_store, 20},
         {"other escapes stay", "[MAIL]\r\nMAIL-TEXT=a\\tb\\\\nc\\\r\n", "", "a\\tb\\\r\nc\\", default_store, 20},
         {"Japanese body", "[MAIL]\r\nMAIL-TEXT=送信します\\n以上\r\n", "", "送信します\r\n以上", default_store, 20},
-        {"63 bytes kept", "[MAPI]\r\nProfileName=" + long_name + "\r\n", long_name.substr(0, 63), "", default_store, 20},
+        {"63 bytes kept", "[MAPI]\r\nProfileName=" + long_name + "\r\n", long_name.substr(0, 63), "", default_store,
+         20},
         {"nothing set", "", "", "", default_store, 20},
         {"store and timeout", "[MAPI]\r\nStore=imap://mail.example.com:143\r\nTimeout=5\r\n", "", "",
          "imap://mail.example.com:143", 5},
@@ -241,8 +246,8 @@ TEST(SendFilePatternTest, PicksTheJobsFilesCaseIgnored) {
 
 TEST_F(MailTransferTest, SendWithoutMatchingFileLogsNoOneOn) {
     // Both services are unreachable: any logon would fail with a message.
-    WriteIni("ProfileName=edi\r\n" + ImapStore(servers_.refused_port) + "Transport=smtp://127.0.0.1:" +
-             std::to_string(servers_.refused_port) + "\r\n");
+    WriteIni("ProfileName=edi\r\n" + ImapStore(servers_.refused_port) +
+             "Transport=smtp://127.0.0.1:" + std::to_string(servers_.refused_port) + "\r\n");
     test::WriteFile(dir_ / "out" / "00000012_SND_ABC_________.XML", std::string_view("x"));
     test::WriteFile(dir_ / "out" / "00000013_SND_ABC_________.CII", std::string_view("x"));
     test::WriteFile(dir_ / "out" / "00000012_SND_ABD_________.CII", std::string_view("x"));
@@ -251,9 +256,9 @@ TEST_F(MailTransferTest, SendWithoutMatchingFileLogsNoOneOn) {
     EXPECT_EQ(Run(request), 0);
     EXPECT_EQ(request.Result, "0000");
     EXPECT_TRUE(boxes_.shown().empty()) << Shown();
-    EXPECT_EQ(progress_.events(), (std::vector<std::string>{"<clear>", "<show>", "パラメータチェック",
-                                                            "INIファイル読込み", "送信処理開始",
-                                                            "送信添付ファイルなし", "<close>"}));
+    EXPECT_EQ(progress_.events(),
+              (std::vector<std::string>{"<clear>", "<show>", "パラメータチェック", "INIファイル読込み", "送信処理開始",
+                                        "送信添付ファイルなし", "<close>"}));
 }
 
 TEST_F(MailTransferTest, SendDeliversOneMailWithSubjectBodyAndAttachment) {
@@ -321,12 +326,12 @@ TEST_F(MailTransferTest, UnreachableOrRefusingServiceGives9999AndTheErrorMessage
     const Row rows[] = {
         {"wrong password", "ProfileName=" + user + "\r\nPassword=wrong\r\n" + ImapStore(servers_.imap_port), "R",
          "Error 32003: Login has failed"},
-        {"unknown user", "ProfileName=nobody-" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.imap_port),
-         "R", "Error 32003: Login has failed"},
+        {"unknown user", "ProfileName=nobody-" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.imap_port), "R",
+         "Error 32003: Login has failed"},
         {"stopped IMAP server", "ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.refused_port),
          "R", "Error 32023: Network failure"},
-        {"silent IMAP server", "ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.silent_port),
-         "R", "Error 32023: Network failure", 2},
+        {"silent IMAP server", "ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.silent_port), "R",
+         "Error 32023: Network failure", 2},
         {"unknown kind of store", "Store=pop3://127.0.0.1:110\r\n", "R", "Error 32003: Login has failed"},
         {"wrong password on send", "ProfileName=" + user + "\r\nPassword=wrong\r\n" + ImapStore(servers_.imap_port),
          "S", "Error 32003: Login has failed"},
