@@ -179,6 +179,21 @@ TEST_F(MailTransferTest, ReceivesFromTheMaildirBesideTheIni) {
     EXPECT_FALSE(fs::exists(Received("CII")));
 }
 
+TEST_F(MailTransferTest, AttachmentThatCannotBeStoredLeavesTheMailUnread) {
+    WriteIni("ProfileName=edi\r\n");
+    test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "partner", "p.CII", kCiiBytes));
+    work_.EDIINFIL = (dir_ / "missing").string() + "/";
+
+    MailRequest request = Request("R", "C");
+    EXPECT_EQ(Run(request), 9);
+    EXPECT_EQ(request.Result, "9999");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text.rfind("Error 32013: Attachment write failure", 0), 0u) << Shown();
+    EXPECT_EQ(progress_.events().back(), "<close>");
+    EXPECT_EQ(test::SeenMail(DefaultInbox(), "partner"), false);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
 TEST_F(MailTransferTest, ImapReceiveKeepsTheLaterAttachmentAndLeavesOtherMailsUnread) {
     ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
     const std::string user = "edi-receive";
@@ -187,7 +202,7 @@ TEST_F(MailTransferTest, ImapReceiveKeepsTheLaterAttachmentAndLeavesOtherMailsUn
     test::DeliverToImap(servers_, user, MakeMail("other@example.com", "other", "o.XML", "<other/>"));
     test::DeliverToImap(servers_, user, MakeMail("Partner@Example.com", "case", "c.XML", "<case/>"));
     test::DeliverToImap(servers_, user, MakeMail(kPartner, "bare"));
-    test::DeliverToImap(servers_, user, MakeMail(kPartner, "second", "2.XML", "<second/>"));
+    test::DeliverToImap(servers_, user, MakeMail("Partner Name <partner@example.com>", "second", "2.XML", "<second/>"));
     WriteIni("ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.imap_port) + "Timeout=10\r\n");
 
     MailRequest request = Request("R", "X");
