@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -173,10 +174,18 @@ struct MailSession::Impl {
     MailError Connect() {
         const std::optional<ServiceUrl> url = ParseServiceUrl(config.store);
         if (!url) return Failure(kMailLoginFailure, "Login has failed", "unusable Store: " + config.store);
+        vmime::net::folder::path inbox_path;
         if (url->scheme == "maildir") {
-            if (url->path.empty()) return Failure(kMailLoginFailure, "Login has failed", "Store names no folder");
+            // The named folder is the inbox itself (its new, cur and tmp): the store is opened
+            // on its parent, where a folder's files sit in a sub-folder of the folder's name.
+            std::filesystem::path folder = std::filesystem::path(url->path).lexically_normal();
+            if (!folder.has_filename()) folder = folder.parent_path();
+            if (!folder.has_filename() || !folder.has_parent_path()) {
+                return Failure(kMailLoginFailure, "Login has failed", "Store names no folder: " + config.store);
+            }
             store = session->getStore("maildir");
-            store->setProperty("server.rootpath", url->path);
+            store->setProperty("server.rootpath", folder.parent_path().string());
+            inbox_path = vmime::net::folder::path(vmime::net::folder::path::component(folder.filename().string()));
         } else if (url->scheme == "imap") {
             store = session->getStore("imap");
             ConfigureConnection(*store, *url, config.timeout_seconds);
@@ -187,7 +196,7 @@ struct MailSession::Impl {
             return Failure(kMailLoginFailure, "Login has failed", "unknown kind of Store: " + url->scheme);
         }
         store->connect();
-        inbox = store->getDefaultFolder();
+        inbox = url->scheme == "maildir" ? store->getFolder(inbox_path) : store->getDefaultFolder();
         if (url->scheme == "maildir" && !inbox->exists()) inbox->create(vmime::net::folderAttributes());
         inbox->open(vmime::net::folder::MODE_READ_WRITE);
         return {};

@@ -71,7 +71,7 @@ protected:
     fs::path Received(const char* kind) const {
         return dir_ / "in" / (std::string("00000012_RCV_ABC_________.") + kind);
     }
-    fs::path DefaultInbox() const { return dir_ / "Maildir" / "inbox"; }
+    fs::path DefaultInbox() const { return dir_ / "Maildir"; }
 
     test::TempDir dir_;
     MailServers servers_;
