@@ -110,13 +110,19 @@ int MailTransport::RunMailTransfer(MailRequest& request) {
     ReadMailSettings();
     progress_.AddLine(kSettingsRead);
 
-    int outcome;
-    if (request.Direction == "S") {
-        progress_.AddLine(kSendStart);
-        outcome = SendByMail();
-    } else {
-        progress_.AddLine(kReceiveStart);
-        outcome = ReceiveByMail();
+    int outcome = 99;
+    try {
+        if (request.Direction == "S") {
+            progress_.AddLine(kSendStart);
+            outcome = SendByMail();
+        } else {
+            progress_.AddLine(kReceiveStart);
+            outcome = ReceiveByMail();
+        }
+    } catch (const std::exception& e) {
+        // The service adapter reports with codes; this only catches what the standard library throws.
+        ShowError(MailError{kMailFailure, std::string("Unspecified failure has occurred (") + e.what() + ")"});
+        outcome = 99;
     }
     session_.reset();
     progress_.Close();
