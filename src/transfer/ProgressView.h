@@ -7,6 +7,10 @@
 
 namespace edi {
 
+// Names of the window and its list, for the screen that draws them.
+inline constexpr const char* kProgressFormName = "G7001001";
+inline constexpr const char* kProgressListName = "Lst_Hyoji";
+
 class ProgressView {
 public:
     virtual ~ProgressView() = default;
