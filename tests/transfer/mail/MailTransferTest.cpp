@@ -43,7 +43,8 @@ protected:
                     ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
                     : '-';
         }
-        return "t" + std::to_string(::getpid()) + "-" + name.substr(0, 40);
+        static int runs = 0;
+        return "t" + std::to_string(::getpid()) + "-" + std::to_string(++runs) + "-" + name.substr(0, 40);
     }
 
     void WriteIni(const std::string& mapi_lines, const std::string& mail_text = "line1\\nline2") {
