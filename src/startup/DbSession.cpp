@@ -23,7 +23,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <dlfcn.h>
 #include <langinfo.h>
+#include <link.h>
 #include <map>
 #include <vector>
 
@@ -68,6 +70,25 @@ bool EnsureApplicationObject() {
     static char* argv[] = {name, nullptr};
     static QCoreApplication* application = new QCoreApplication(argc, argv);
     return application != nullptr;
+}
+
+// unixODBC unloads a driver (and its own installer library, odbcinst) with the last
+// connection and loads them again for the next one. They stay loaded for the life of the
+// process instead, which also keeps their code readable in leak reports: every loaded
+// object named "...odbc..." other than the driver manager itself.
+void KeepOdbcDriversLoaded() {
+    std::vector<std::string> drivers;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            const std::string_view path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            const std::string_view name = path.substr(path.find_last_of('/') + 1);
+            if (name.find("odbc") != std::string_view::npos && name.rfind("libodbc.so", 0) != 0) {
+                static_cast<std::vector<std::string>*>(data)->emplace_back(path);
+            }
+            return 0;
+        },
+        &drivers);
+    for (const std::string& driver : drivers) dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 // Narrow drivers report a column name's length in bytes of UTF-8 while the driver manager
@@ -469,6 +490,7 @@ std::unique_ptr<DbSession> DbSession::Open(std::string_view connect_string, std:
             QSqlDatabase::removeDatabase(name);
             return nullptr;
         }
+        KeepOdbcDriversLoaded();
         // The query time-out set on the connection applies to every statement opened on it.
         const QVariant handle = db.driver()->handle();
         if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHDBC)) {

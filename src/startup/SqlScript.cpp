@@ -1,6 +1,5 @@
 #include "startup/SqlScript.h"
 
-#include "convert/codec/Codec.h"
 #include "startup/DbSession.h"
 
 namespace edi {
