@@ -54,6 +54,9 @@ stop_cluster() {
     [[ -f "$env_file" ]] || return 0
     # shellcheck disable=SC1090
     source "$env_file"
+    if [[ -n "${WATCHDOG:-}" ]]; then
+        kill -- "-$WATCHDOG" 2>/dev/null || kill "$WATCHDOG" 2>/dev/null || true
+    fi
     if [[ -n "${PGDATA:-}" && -d "$PGDATA" ]]; then
         as_server_user "$(pg_bin)/pg_ctl" -D "$PGDATA" -m immediate -w -t 30 stop >/dev/null 2>&1 || true
         rm -rf "$(dirname "$PGDATA")"
@@ -82,7 +85,13 @@ start)
         if as_server_user "$bin/pg_ctl" -D "$data" -l "$data/server.log" -w -t 60 \
             -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories='$data' -c fsync=off -c max_connections=60" \
             start >/dev/null; then
-            printf 'PGDATA=%s\nPGPORT=%s\nPGHOST=127.0.0.1\n' "$data" "$port" >"$state_dir/cluster.env"
+            # A watchdog stops the cluster by itself should the stop never come (an aborted run).
+            stop_command="'$bin/pg_ctl' -D '$data' -m immediate -w -t 30 stop; rm -rf '$root'"
+            [[ $(id -u) -eq 0 ]] && stop_command="runuser -u postgres -- '$bin/pg_ctl' -D '$data' -m immediate -w -t 30 stop; rm -rf '$root'"
+            setsid bash -c "sleep ${K500100_PG_LIFETIME:-1800}; $stop_command" </dev/null >/dev/null 2>&1 &
+            watchdog=$!
+            printf 'PGDATA=%s\nPGPORT=%s\nPGHOST=127.0.0.1\nWATCHDOG=%s\n' "$data" "$port" "$watchdog" \
+                >"$state_dir/cluster.env"
             echo "pg-cluster: started on 127.0.0.1:$port ($data)"
             exit 0
         fi
