@@ -231,6 +231,7 @@ struct SessionState {
     bool open = false;
     std::string last_error;
     std::map<QString, QStringList> keys;  // primary-key columns by table, as the driver reports them
+    std::vector<QSqlQuery*> live_queries;  // statements of open sets, ended before the connection closes
 };
 
 struct DbSession::Impl {
@@ -238,6 +239,10 @@ struct DbSession::Impl {
 };
 
 struct ResultSet::Impl {
+    ~Impl() {
+        if (state) std::erase(state->live_queries, &query);
+    }
+
     std::shared_ptr<SessionState> state;
     QSqlQuery query;
     QString sql;
@@ -449,10 +454,12 @@ DbSession::~DbSession() {
     if (impl_ == nullptr || !impl_->state) return;
     SessionState& state = *impl_->state;
     state.open = false;
+    // A driver does not let a connection go while one of its statements is unfinished.
+    for (QSqlQuery* query : state.live_queries) *query = QSqlQuery();
+    state.live_queries.clear();
     state.db.close();
     state.db = QSqlDatabase();
-    // Sets still holding the connection keep it registered; Qt drops it with them.
-    if (impl_->state.use_count() == 1) QSqlDatabase::removeDatabase(state.name);
+    QSqlDatabase::removeDatabase(state.name);
 }
 
 std::unique_ptr<DbSession> DbSession::Open(std::string_view connect_string, std::string_view environment_name,
@@ -529,6 +536,7 @@ bool DbSession::OpenSet(const std::string& sql, bool updatable, ResultSet& resul
         set->query = QSqlQuery(impl_->state->db);
         set->query.setForwardOnly(true);
         set->query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        impl_->state->live_queries.push_back(&set->query);
         if (!set->Execute()) return false;
         empty = !set->at_row;
         result.impl_ = std::move(set);

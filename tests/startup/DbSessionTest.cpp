@@ -161,6 +161,37 @@ TYPED_TEST(DbSessionTest, WriteBackRefusesWhatItCannotDo) {
     EXPECT_FALSE(set.Update());  // the row went away meanwhile
 }
 
+TYPED_TEST(DbSessionTest, TableWithoutKeyFindsTheRowByAllItsValues) {
+    this->Exec("CREATE TABLE 作業表 (番号 INTEGER, 名前 VARCHAR(10), 日付 DATE)");
+    this->Exec("INSERT INTO 作業表 VALUES (1, NULL, {d '2026-01-02'})");
+    this->Exec("INSERT INTO 作業表 VALUES (1, 'x', {d '2026-01-02'})");
+    this->work_.SqlText = "SELECT * FROM 作業表";
+    ResultSet set;
+    ASSERT_TRUE(OpenQueryForUpdate(this->work_, set));
+    while (!set.EndOfSet() && set.Value("名前").has_value()) set.MoveNext();
+    ASSERT_FALSE(set.EndOfSet());
+    ASSERT_TRUE(set.SetValue("名前", std::string("y")));
+    ASSERT_TRUE(set.Update()) << this->work_.Db->LastError();
+    set.Close();
+    EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM 作業表 WHERE 名前 = 'y'", "n"), "1");
+    EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM 作業表 WHERE 名前 = 'x'", "n"), "1");
+}
+
+TYPED_TEST(DbSessionTest, SetOutlivingItsSessionFailsQuietly) {
+    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (1, 0)");
+    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (2, 0)");
+    this->work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル ORDER BY 通番";
+    ResultSet set;
+    ASSERT_TRUE(OpenQueryForUpdate(this->work_, set));
+    this->work_.Db.reset();
+    EXPECT_TRUE(set.SetValue("終了コード", std::string("0000")));
+    EXPECT_FALSE(set.Update());
+    set.MoveFirst();
+    set.MoveNext();
+    set.Close();
+    EXPECT_FALSE(ExecuteSql(this->work_));
+}
+
 TYPED_TEST(DbSessionTest, RejectedStatementsReportFailure) {
     this->work_.LastOpenEmpty = "0";
     ResultSet set;
