@@ -1,6 +1,12 @@
 // The ODBC session over Qt SQL's QODBC driver on unixODBC. Everything Qt stays in this file.
 #include "startup/DbSession.h"
 
+#include <dlfcn.h>
+#include <langinfo.h>
+#include <link.h>
+#include <sql.h>
+#include <sqlext.h>
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
@@ -14,18 +20,11 @@
 #include <QSqlRecord>
 #include <QTime>
 #include <QVariant>
-
-#include <sql.h>
-#include <sqlext.h>
-
 #include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <dlfcn.h>
-#include <langinfo.h>
-#include <link.h>
 #include <map>
 #include <vector>
 
@@ -38,9 +37,7 @@ namespace {
 constexpr int kLoginTimeoutSeconds = 120;
 constexpr long kQueryTimeoutSeconds = 300;
 
-QString ToQString(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 std::string ToStdString(const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -124,35 +121,35 @@ enum class ColumnKind { kOther, kDate, kTime, kTimestamp };
 
 ColumnKind KindOf(const QSqlField& field) {
     switch (field.metaType().id()) {
-    case QMetaType::QDate:
-        return ColumnKind::kDate;
-    case QMetaType::QTime:
-        return ColumnKind::kTime;
-    case QMetaType::QDateTime:
-        return ColumnKind::kTimestamp;
-    default:
-        return ColumnKind::kOther;
+        case QMetaType::QDate:
+            return ColumnKind::kDate;
+        case QMetaType::QTime:
+            return ColumnKind::kTime;
+        case QMetaType::QDateTime:
+            return ColumnKind::kTimestamp;
+        default:
+            return ColumnKind::kOther;
     }
 }
 
 DbValue ToDbValue(const QVariant& value) {
     if (!value.isValid() || value.isNull()) return std::nullopt;
     switch (value.metaType().id()) {
-    case QMetaType::QDate:
-        return ToStdString(value.toDate().toString(QStringLiteral("yyyy/MM/dd")));
-    case QMetaType::QTime:
-        return ToStdString(value.toTime().toString(QStringLiteral("HH:mm:ss")));
-    case QMetaType::QDateTime:
-        return ToStdString(value.toDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    }
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return ToStdString(QString::number(value.toDouble(), 'g', 15));
-    default:
-        return ToStdString(value.toString());
+        case QMetaType::QDate:
+            return ToStdString(value.toDate().toString(QStringLiteral("yyyy/MM/dd")));
+        case QMetaType::QTime:
+            return ToStdString(value.toTime().toString(QStringLiteral("HH:mm:ss")));
+        case QMetaType::QDateTime:
+            return ToStdString(value.toDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        }
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return ToStdString(QString::number(value.toDouble(), 'g', 15));
+        default:
+            return ToStdString(value.toString());
     }
 }
 
@@ -181,28 +178,28 @@ std::optional<std::string> Literal(const DbValue& value, ColumnKind kind) {
     if (!value) return std::string("NULL");
     const QString text = ToQString(*value);
     switch (kind) {
-    case ColumnKind::kDate: {
-        const std::optional<QDate> date = ParseDate(text);
-        if (!date) return std::nullopt;
-        return ToStdString(QStringLiteral("{d '%1'}").arg(date->toString(QStringLiteral("yyyy-MM-dd"))));
-    }
-    case ColumnKind::kTime: {
-        const std::optional<QTime> time = ParseTime(text);
-        if (!time) return std::nullopt;
-        return ToStdString(QStringLiteral("{t '%1'}").arg(time->toString(QStringLiteral("HH:mm:ss"))));
-    }
-    case ColumnKind::kTimestamp: {
-        const qsizetype blank = text.trimmed().indexOf(QLatin1Char(' '));
-        if (blank < 0) return std::nullopt;
-        const std::optional<QDate> date = ParseDate(text.trimmed().left(blank));
-        const std::optional<QTime> time = ParseTime(text.trimmed().mid(blank + 1));
-        if (!date || !time) return std::nullopt;
-        return ToStdString(QStringLiteral("{ts '%1 %2'}")
-                               .arg(date->toString(QStringLiteral("yyyy-MM-dd")),
-                                    time->toString(QStringLiteral("HH:mm:ss"))));
-    }
-    case ColumnKind::kOther:
-        break;
+        case ColumnKind::kDate: {
+            const std::optional<QDate> date = ParseDate(text);
+            if (!date) return std::nullopt;
+            return ToStdString(QStringLiteral("{d '%1'}").arg(date->toString(QStringLiteral("yyyy-MM-dd"))));
+        }
+        case ColumnKind::kTime: {
+            const std::optional<QTime> time = ParseTime(text);
+            if (!time) return std::nullopt;
+            return ToStdString(QStringLiteral("{t '%1'}").arg(time->toString(QStringLiteral("HH:mm:ss"))));
+        }
+        case ColumnKind::kTimestamp: {
+            const qsizetype blank = text.trimmed().indexOf(QLatin1Char(' '));
+            if (blank < 0) return std::nullopt;
+            const std::optional<QDate> date = ParseDate(text.trimmed().left(blank));
+            const std::optional<QTime> time = ParseTime(text.trimmed().mid(blank + 1));
+            if (!date || !time) return std::nullopt;
+            return ToStdString(
+                QStringLiteral("{ts '%1 %2'}")
+                    .arg(date->toString(QStringLiteral("yyyy-MM-dd")), time->toString(QStringLiteral("HH:mm:ss"))));
+        }
+        case ColumnKind::kOther:
+            break;
     }
     return SqlQuote(*value);
 }
@@ -230,7 +227,7 @@ struct SessionState {
     QSqlDatabase db;
     bool open = false;
     std::string last_error;
-    std::map<QString, QStringList> keys;  // primary-key columns by table, as the driver reports them
+    std::map<QString, QStringList> keys;   // primary-key columns by table, as the driver reports them
     std::vector<QSqlQuery*> live_queries;  // statements of open sets, ended before the connection closes
 };
 
@@ -640,9 +637,9 @@ bool IsOdbcDriverRegistered(std::string_view name) {
     SQLSMALLINT description_length = 0;
     SQLSMALLINT attributes_length = 0;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (!found && SQL_SUCCEEDED(SQLDrivers(environment, direction, description, sizeof description,
-                                              &description_length, attributes, sizeof attributes,
-                                              &attributes_length))) {
+    while (!found &&
+           SQL_SUCCEEDED(SQLDrivers(environment, direction, description, sizeof description, &description_length,
+                                    attributes, sizeof attributes, &attributes_length))) {
         found = name == reinterpret_cast<const char*>(description);
         direction = SQL_FETCH_NEXT;
     }

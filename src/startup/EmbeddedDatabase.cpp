@@ -22,8 +22,7 @@ std::string SqliteDriverReference() {
     return {};
 }
 
-std::string EmbeddedOdbcIni(std::string_view dsn, const std::filesystem::path& database_file,
-                            std::string_view driver) {
+std::string EmbeddedOdbcIni(std::string_view dsn, const std::filesystem::path& database_file, std::string_view driver) {
     std::error_code error;
     std::filesystem::path file = std::filesystem::absolute(database_file, error);
     if (error) file = database_file;

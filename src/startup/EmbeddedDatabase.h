@@ -17,7 +17,6 @@ inline constexpr std::string_view kSqliteDriverName = "SQLite3";
 std::string SqliteDriverReference();
 
 // odbc.ini text with one DSN for the SQLite file (an absolute path is written).
-std::string EmbeddedOdbcIni(std::string_view dsn, const std::filesystem::path& database_file,
-                            std::string_view driver);
+std::string EmbeddedOdbcIni(std::string_view dsn, const std::filesystem::path& database_file, std::string_view driver);
 
 }  // namespace edi

@@ -36,12 +36,12 @@ std::optional<std::int64_t> HighestSerial(WorkArea& work) {
 
 bool InsertRow(WorkArea& work, const HistoryStart& record, std::int16_t branch, const Clock& clock) {
     const LocalDateTime now = clock.Now();
-    work.SqlText = "INSERT INTO FL1102処理履歴ファイル ( 通番 ,枝番 ,送受信種別 ,相手先種別 ,処理種別 ,処理開始日付 "
-                   ",処理開始時刻 ,センターコード ) VALUES  ( " +
-                   std::to_string(record.通番) + " ," + std::to_string(branch) + " ," +
-                   SqlQuote(record.送受信種別) + " ," + SqlQuote(record.相手先種別) + " ," +
-                   SqlQuote(record.処理種別) + " ," + SqlDate(now) + " ," + SqlTime(now) + " ," +
-                   SqlQuote(record.センターコード) + " );";
+    work.SqlText =
+        "INSERT INTO FL1102処理履歴ファイル ( 通番 ,枝番 ,送受信種別 ,相手先種別 ,処理種別 ,処理開始日付 "
+        ",処理開始時刻 ,センターコード ) VALUES  ( " +
+        std::to_string(record.通番) + " ," + std::to_string(branch) + " ," + SqlQuote(record.送受信種別) + " ," +
+        SqlQuote(record.相手先種別) + " ," + SqlQuote(record.処理種別) + " ," + SqlDate(now) + " ," + SqlTime(now) +
+        " ," + SqlQuote(record.センターコード) + " );";
     return ExecuteSql(work);
 }
 
@@ -112,19 +112,17 @@ void Close(WorkArea& work, HistoryEnd& record, const Clock& clock) {
 
     const LocalDateTime now = clock.Now();
     namespace col = history_col;
-    const bool edited = row.SetValue(col::kEndDate, FormatDate(now)) && row.SetValue(col::kEndTime, FormatTime(now)) &&
-                        row.SetValue(col::kPartnerCompany, record.相手先企業コード) &&
-                        row.SetValue(col::kBpid, record.BPID) &&
-                        row.SetValue(col::kInformationKind, record.取引情報区分) &&
-                        row.SetValue(col::kLastSequence, std::to_string(record.最終シーケンス番号)) &&
-                        row.SetValue(col::kInputRecords, std::to_string(record.入力レコード数)) &&
-                        row.SetValue(col::kInputSize, std::to_string(record.入力ファイルサイズ)) &&
-                        row.SetValue(col::kOutputRecords, std::to_string(record.出力レコード数)) &&
-                        row.SetValue(col::kOutputSize, std::to_string(record.出力ファイルサイズ)) &&
-                        row.SetValue(col::kStorageMode, record.格納モード) &&
-                        row.SetValue(col::kEndCode, record.終了コード) &&
-                        row.SetValue(col::kDetailCode, record.詳細コード) &&
-                        row.SetValue(col::kFileName, record.ファイル名);
+    const bool edited =
+        row.SetValue(col::kEndDate, FormatDate(now)) && row.SetValue(col::kEndTime, FormatTime(now)) &&
+        row.SetValue(col::kPartnerCompany, record.相手先企業コード) && row.SetValue(col::kBpid, record.BPID) &&
+        row.SetValue(col::kInformationKind, record.取引情報区分) &&
+        row.SetValue(col::kLastSequence, std::to_string(record.最終シーケンス番号)) &&
+        row.SetValue(col::kInputRecords, std::to_string(record.入力レコード数)) &&
+        row.SetValue(col::kInputSize, std::to_string(record.入力ファイルサイズ)) &&
+        row.SetValue(col::kOutputRecords, std::to_string(record.出力レコード数)) &&
+        row.SetValue(col::kOutputSize, std::to_string(record.出力ファイルサイズ)) &&
+        row.SetValue(col::kStorageMode, record.格納モード) && row.SetValue(col::kEndCode, record.終了コード) &&
+        row.SetValue(col::kDetailCode, record.詳細コード) && row.SetValue(col::kFileName, record.ファイル名);
     if (!edited || !row.Update()) {
         row.Close();
         record.Result = kFailure;
@@ -157,8 +155,8 @@ void OpenStageHistory(WorkArea& work, HistoryStart& record, const Clock& clock) 
 
 std::optional<std::int16_t> NextBranchNumber(WorkArea& work, std::int32_t serial) {
     try {
-        work.SqlText = "SELECT 枝番 FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
-                       " ORDER BY 枝番 DESC";
+        work.SqlText =
+            "SELECT 枝番 FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) + " ORDER BY 枝番 DESC";
         ResultSet result;
         if (!OpenQuery(work, result)) return std::nullopt;
         std::optional<std::int64_t> next = 1;

@@ -1,11 +1,10 @@
-#include "startup/DbSession.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "startup/DbSession.h"
 #include "startup/SqlScript.h"
 #include "support/DbTestSupport.h"
 
@@ -43,8 +42,9 @@ TYPED_TEST(DbSessionTest, EmptyResultSetsNineAndStaysOpen) {
 TYPED_TEST(DbSessionTest, TextsQuotesJapaneseAndNullComeBackUnchanged) {
     const std::string code = "A'B";
     const std::string name = "材料メーカ　ｾﾝﾀｰ①";
-    this->Exec("INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES (" +
-               SqlQuote(code) + ", '2', " + SqlQuote(name) + ", NULL, ' PC01 ')");
+    this->Exec(
+        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES (" +
+        SqlQuote(code) + ", '2', " + SqlQuote(name) + ", NULL, ' PC01 ')");
     this->work_.SqlText = "SELECT * FROM FL1903EDI制御マスタ WHERE センターコード = " + SqlQuote(code);
     ResultSet set;
     ASSERT_TRUE(OpenQuery(this->work_, set));
@@ -91,8 +91,8 @@ TYPED_TEST(DbSessionTest, ColumnsFoundByNameWithoutRegardToCase) {
 
 TYPED_TEST(DbSessionTest, WalksRowsInOrderAndStartsAgainAtTheFirst) {
     for (const char* code : {"C3", "C1", "C2"}) {
-        this->Exec(std::string("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('") + code +
-                   "', 'P')");
+        this->Exec(std::string("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('") +
+                   code + "', 'P')");
     }
     this->work_.SqlText = "SELECT センターコード FROM FL1915センタ利用企業マスタ ORDER BY センターコード";
     ResultSet set;
@@ -195,7 +195,8 @@ TYPED_TEST(DbSessionTest, SetOutlivingItsSessionFailsQuietly) {
 TYPED_TEST(DbSessionTest, RejectedStatementsReportFailure) {
     this->work_.LastOpenEmpty = "0";
     ResultSet set;
-    for (const char* sql : {"SELECT * FROM 無いテーブル", "SELEC 1", "INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)"}) {
+    for (const char* sql :
+         {"SELECT * FROM 無いテーブル", "SELEC 1", "INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)"}) {
         SCOPED_TRACE(sql);
         this->work_.SqlText = sql;
         EXPECT_FALSE(OpenQuery(this->work_, set));
@@ -226,15 +227,17 @@ TYPED_TEST(DbSessionTest, ConnectDatabaseTrimsThePaddedSettings) {
 
 TYPED_TEST(DbSessionTest, ScriptsRunStatementByStatement) {
     std::string error;
-    EXPECT_TRUE(RunSqlScript(this->work_,
-                             "-- two names; one holds a semicolon\n"
-                             "INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'Z', 'TCX;連携');\n"
-                             "/* mail */ INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'M', 'ﾒｰﾙ')\n",
-                             error))
+    EXPECT_TRUE(
+        RunSqlScript(this->work_,
+                     "-- two names; one holds a semicolon\n"
+                     "INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'Z', 'TCX;連携');\n"
+                     "/* mail */ INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'M', 'ﾒｰﾙ')\n",
+                     error))
         << error;
     EXPECT_EQ(this->Scalar("SELECT 区分名称 FROM 区分マスタ WHERE 区分= '送受信方式' AND 区分ｺｰﾄﾞ= 'Z'", "区分名称"),
               "TCX;連携");
-    EXPECT_FALSE(RunSqlScript(this->work_, "INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ) VALUES ('x', 'y'); SELEC 1;", error));
+    EXPECT_FALSE(
+        RunSqlScript(this->work_, "INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ) VALUES ('x', 'y'); SELEC 1;", error));
     EXPECT_NE(error.find("SELEC 1"), std::string::npos) << error;
 }
 
@@ -304,7 +307,7 @@ TEST(SqlScriptTest, SplitsAtSemicolonsOutsideQuotesAndComments) {
         ";\n"
         "SELECT 1");
     EXPECT_EQ(statements, (std::vector<std::string>{"CREATE TABLE t (\"1a;b\" INTEGER)",
-                                                     "INSERT INTO t VALUES ('it''s; one')", "SELECT 1"}));
+                                                    "INSERT INTO t VALUES ('it''s; one')", "SELECT 1"}));
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ namespace edi::test {
 
 enum class Backend { kSqlite, kPostgres };
 
-
 // Where the PostgreSQL test cluster listens, from the state file the fixture writes.
 struct PgCluster {
     std::string host;

@@ -1,5 +1,3 @@
-#include "transfer/ProcessHistory.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -17,6 +15,7 @@
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
 #include "support/DbTestSupport.h"
+#include "transfer/ProcessHistory.h"
 
 extern char** environ;
 
@@ -242,7 +241,8 @@ TYPED_TEST(ProcessHistoryTest, DatabaseFailureGivesGeneralFailure) {
 // insert, a second session inserts the row the open is about to write.
 class RacingClock final : public Clock {
 public:
-    RacingClock(WorkArea& other, std::string steal, int races) : other_(other), steal_(std::move(steal)), races_(races) {}
+    RacingClock(WorkArea& other, std::string steal, int races)
+        : other_(other), steal_(std::move(steal)), races_(races) {}
     LocalDateTime Now() const override {
         if (races_ > 0) {
             --races_;
@@ -344,9 +344,7 @@ TEST_F(ProcessHistoryPostgresTest, TerminalsOpeningJobsAtOnceGetDistinctSerials)
 // A cluster of its own, stopped in the middle of the test; stopped again at the end in any case.
 class OwnCluster {
 public:
-    explicit OwnCluster(const std::filesystem::path& state) : state_(state) {
-        started_ = Run("start") == 0;
-    }
+    explicit OwnCluster(const std::filesystem::path& state) : state_(state) { started_ = Run("start") == 0; }
     ~OwnCluster() { Stop(); }
     bool started() const { return started_; }
     void Stop() {
