@@ -90,7 +90,7 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
     if (data_form == "X") {
         // A link-package center names its file, not a folder, in TCX受信ファイルパス; the
         // receive stage has moved that file into the receive folder, so the search runs there.
-        const std::string folder = method == "Z" ? work_.EDIINFIL : TrimOrDefault(link_path, "") + "/";
+        const std::string folder = method == "Z" ? work_.EDIINFIL : TrimOrDefault(link_path, "");
         const std::string pattern = SerialPart(serial) + "_RCV_" + FileCenterCode(center_code) + "*.XML";
         std::vector<std::string> found;
         std::error_code ec;
