@@ -48,7 +48,7 @@ void JobTest::SetUp() {
     work_.OperatorCode = "0001";
     work_.Log.file = dir_ / "ERR.LOG";
     runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);
-    StatusAnswer("1KIND123456789012000010000009 00");
+    StatusAnswer("1KIND123456789012000010000009" "00");
 }
 
 void JobTest::TearDown() {
