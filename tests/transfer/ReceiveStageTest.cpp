@@ -31,6 +31,7 @@ TEST_F(JobTest, ReceiveStageTakesOverTheLinkPackageFileOrRecordsWhyNot) {
         {"blank path", "B1", "Z", "   ", "C", false, "6101", "0000", ""},
         {"twelve characters", "AB CD EFGHIJ", "Z", "twelve.dat", "c", true, "0000", "0000", "_RCV_AB_CD_EFGHIJ.CII"},
         {"no transfer method", "N1", "Q", "n1.dat", "C", true, "0000", "0000", ""},
+        {"mail without partner address", "MA", "M", "", "C", false, "5100", "9999", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,6 +69,31 @@ TEST_F(JobTest, ReceiveStageReplacesAnEarlierFileOfTheSameName) {
     runner_->RunReceiveStage("ABC", serial, result);
     EXPECT_EQ(result, "0000");
     EXPECT_EQ(test::ReadText(destination), "new");
+}
+
+TEST_F(JobTest, ReceiveStageStoresThePartnersMailAttachment) {
+    Center("MC", "M", Folder("in"), "x", "orders@partner.example");
+    fs::create_directories(dir_ / "Maildir" / "tmp");
+    fs::create_directories(dir_ / "Maildir" / "cur");
+    fs::create_directories(dir_ / "Maildir" / "new");
+    // The attachment is "PARTNER DATA" in base64.
+    test::WriteFile(dir_ / "Maildir" / "new" / "1.test.localhost",
+                    std::string_view("From: orders@partner.example\r\nTo: edi@example.com\r\nSubject: x\r\n"
+                                     "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                                     "--b\r\nContent-Type: text/plain\r\n\r\nsee file\r\n--b\r\n"
+                                     "Content-Type: application/octet-stream; name=\"a.xml\"\r\n"
+                                     "Content-Disposition: attachment; filename=\"a.xml\"\r\n"
+                                     "Content-Transfer-Encoding: base64\r\n\r\nUEFSVE5FUiBEQVRB\r\n--b--\r\n"));
+    const int serial = OpenJob("MC");
+    std::string result;
+    runner_->RunReceiveStage("MC", serial, result);
+    EXPECT_EQ(result, "0000");
+    EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), "5100") << "the letter x is not a mail data kind";
+    Exec("UPDATE FL1903EDI制御マスタ SET 送受信データ形式 = 'X'");
+    runner_->RunReceiveStage("MC", serial, result);
+    EXPECT_EQ(HistoryValue(serial, 2, "終了コード"), "0000");
+    EXPECT_EQ(test::ReadText(Folder("in") + test::SerialPartOf(serial) + "_RCV_MC__________.XML"), "PARTNER DATA");
+    EXPECT_FALSE(progress_.lines().empty());
 }
 
 TEST_F(JobTest, ReceiveStageWithoutCenterRowRecords7002) {
