@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
     work.OperatorCode = edi::TrimBlanks(line);
     work.RunState = 0;
 
-    std::cout << "terminal " << work.TerminalName << ", operator " << work.OperatorCode << ", "
-              << work.Centers.size() << " center(s)\n";
+    std::cout << "terminal " << work.TerminalName << ", operator " << work.OperatorCode << ", " << work.Centers.size()
+              << " center(s)\n";
     edi::ConsoleProgress progress(std::cout);
     edi::ConsoleDisplay display(std::cout, work);
     edi::ProgramConverters converters;

@@ -7,10 +7,14 @@ namespace {
 
 const char* ColumnTitle(int column) {
     switch (column) {
-        case 4: return "受信";
-        case 5: return "変換";
-        case 6: return "データ登録";
-        default: return "?";
+        case 4:
+            return "受信";
+        case 5:
+            return "変換";
+        case 6:
+            return "データ登録";
+        default:
+            return "?";
     }
 }
 

@@ -27,7 +27,8 @@ bool EndsInCii(const std::string& path) {
 // The XML conversion rows take 33/34, the local conversion rows 31/32, by the file's ending.
 void OpenConversionRow(WorkArea& work, const Clock& clock, const std::string& path, bool xml, HistoryStart& start) {
     const bool cii = EndsInCii(path);
-    start.処理種別 = std::string(xml ? (cii ? kKindCiiNamedXml : kKindXmlToCii) : (cii ? kKindCiiToLocal : kKindOtherToLocal));
+    start.処理種別 =
+        std::string(xml ? (cii ? kKindCiiNamedXml : kKindXmlToCii) : (cii ? kKindCiiToLocal : kKindOtherToLocal));
     OpenStageHistory(work, start, clock);
 }
 
@@ -35,7 +36,6 @@ void CloseConversionRow(WorkArea& work, const Clock& clock, const std::string& p
     end.ファイル名 = path;
     CloseHistory(work, end, clock);
 }
-
 
 bool MatchesPattern(const std::string& pattern, const std::string& text) {
     try {

@@ -133,8 +133,7 @@ void MoveTransferFile(const WorkArea& work, FileMoveRequest& request) {
         std::string reason;
         if (CopyFileWhole(source, request.LinkPath, reason)) request.Result = "0000";
     } else if (IsReceiveDirection(request.Direction)) {
-        const std::string destination =
-            PathInFolder(work.EDIINFIL, ReceivedFileName(serial, request.CenterCode, kind));
+        const std::string destination = PathInFolder(work.EDIINFIL, ReceivedFileName(serial, request.CenterCode, kind));
         if (MoveFile(request.LinkPath, destination) == 0) request.Result = "0000";
     }
 }

@@ -77,12 +77,12 @@ bool WriteLinesCrLf(const std::string& path, const std::vector<std::string>& lin
 
 // The status file's first line cut into its fields.
 struct StatusLine {
-    std::string 取引情報区分;      // columns 2-5
-    std::string 相手先企業コード;  // columns 6-17
+    std::string 取引情報区分;                    // columns 2-5
+    std::string 相手先企業コード;                // columns 6-17
     std::optional<std::int32_t> 入力レコード数;  // columns 18-23; nothing when not a number
     std::optional<std::int32_t> 出力レコード数;  // columns 24-29
-    std::string 終了コード;        // columns 30-31 as they stand
-    bool success = false;          // the end code's numeric value is 0 (blank counts as 0)
+    std::string 終了コード;                      // columns 30-31 as they stand
+    bool success = false;                        // the end code's numeric value is 0 (blank counts as 0)
 };
 // Columns count characters; a shorter line reads as padded with spaces.
 StatusLine ParseStatusLine(const std::string& line);
@@ -109,8 +109,8 @@ std::string StageIniPath(const WorkArea& work);
 
 class JobRunner {
 public:
-    JobRunner(WorkArea& work, const Clock& clock, MessageBoxes& messages, ProgressView& progress,
-              JobDisplay& display, Converters& converters, ProcessStarter& starter);
+    JobRunner(WorkArea& work, const Clock& clock, MessageBoxes& messages, ProgressView& progress, JobDisplay& display,
+              Converters& converters, ProcessStarter& starter);
 
     // Runs the job of work.CurrentRow.
     void RunJob();
@@ -129,8 +129,8 @@ public:
     const std::vector<std::string>& partner_companies() const { return partner_companies_; }
 
     // The parameter file of the job; false when it cannot be written.
-    bool WriteParameterFile(const RegistrationSettings& settings, const std::string& center_code,
-                            std::int32_t serial, const std::string& maker_code);
+    bool WriteParameterFile(const RegistrationSettings& settings, const std::string& center_code, std::int32_t serial,
+                            const std::string& maker_code);
     // MGCMDLINEZR + " @" + parameter file, waited for. "0000"/"0000", or "4100"/"0001".
     void RunRegistrationProgram(const RegistrationSettings& settings, std::int32_t serial, std::string& end_code,
                                 std::string& detail_code);

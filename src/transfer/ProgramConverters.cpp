@@ -6,8 +6,8 @@ namespace edi {
 
 // This build carries neither converter yet: each call says so in ERR.LOG and fails, so the
 // job stops at its conversion stage with the received file left in the receive folder.
-void ProgramConverters::XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string&,
-                                      std::int32_t, ConversionValues&) {
+void ProgramConverters::XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string&, std::int32_t,
+                                      ConversionValues&) {
     WriteErrorLog(work.Log, 9999, "XML/CII converter not available in this build: " + xml_path + " not converted");
 }
 

@@ -182,8 +182,7 @@ RegistrationSettings ReadRegistrationSettings(const WorkArea& work) {
     return settings;
 }
 
-void JobRunner::LoadPartnerCompanies(const std::string& center_code, std::string& end_code,
-                                     std::string& detail_code) {
+void JobRunner::LoadPartnerCompanies(const std::string& center_code, std::string& end_code, std::string& detail_code) {
     partner_companies_.clear();
     end_code = "7300";
     detail_code = "0001";
@@ -204,13 +203,13 @@ std::string JobRunner::ParameterFilePath(const RegistrationSettings& settings, s
 
 bool JobRunner::WriteParameterFile(const RegistrationSettings& settings, const std::string& center_code,
                                    std::int32_t serial, const std::string& maker_code) {
-    return WriteLinesCrLf(ParameterFilePath(settings, serial),
-                          ParameterFileLines(settings.Entries, serial, center_code, work_.OperatorCode,
-                                             settings.MGSTPATH, maker_code));
+    return WriteLinesCrLf(
+        ParameterFilePath(settings, serial),
+        ParameterFileLines(settings.Entries, serial, center_code, work_.OperatorCode, settings.MGSTPATH, maker_code));
 }
 
-void JobRunner::RunRegistrationProgram(const RegistrationSettings& settings, std::int32_t serial,
-                                       std::string& end_code, std::string& detail_code) {
+void JobRunner::RunRegistrationProgram(const RegistrationSettings& settings, std::int32_t serial, std::string& end_code,
+                                       std::string& detail_code) {
     if (starter_.RunAndWait(settings.MGCMDLINEZR + " @" + ParameterFilePath(settings, serial))) {
         end_code = "0000";
         detail_code = "0000";
@@ -266,9 +265,9 @@ void JobRunner::RunRegistrationStage(const std::string& center_code, std::int32_
                 end.入力レコード数 = status.入力レコード数.value_or(0);
                 end.出力レコード数 = status.出力レコード数.value_or(0);
                 end.終了コード = status.終了コード;
-                end.ファイル名 = PathInFolder(settings.FL1102_FILE, SerialPart(serial) + "_RCV_" +
-                                                                     FileCenterCode(center_code) +
-                                                                     status.取引情報区分 + ".TXT");
+                end.ファイル名 =
+                    PathInFolder(settings.FL1102_FILE, SerialPart(serial) + "_RCV_" + FileCenterCode(center_code) +
+                                                           status.取引情報区分 + ".TXT");
             }
         } else {
             end.終了コード = end_code;

@@ -45,9 +45,9 @@ TEST_F(JobTest, ConversionStageConvertsOnlyTheJobsXmlFilesInAnyLetterCase) {
     EXPECT_EQ(result, "0000");
     const std::vector<std::string> xml = {"00000012_RCV_ABC_________.xml -> 00000012_RCV_ABC_________.CII"};
     EXPECT_EQ(converters_.xml_calls, xml);
-    const std::vector<std::string> rows = {
-        "0 03 - - -", "1 34 0000 0000 " + Folder("xml") + "00000012_RCV_ABC_________.xml",
-        "2 31 0000 0000 " + Folder("in") + "00000012_RCV_ABC_________.CII"};
+    const std::vector<std::string> rows = {"0 03 - - -",
+                                           "1 34 0000 0000 " + Folder("xml") + "00000012_RCV_ABC_________.xml",
+                                           "2 31 0000 0000 " + Folder("in") + "00000012_RCV_ABC_________.CII"};
     EXPECT_EQ(History(serial), rows);
     // The XML row carries the storage mode the XML side just set; BPID and kind come from the
     // previous CII-to-local conversion, none yet after start.
@@ -93,7 +93,8 @@ TEST_F(JobTest, XmlCenterWithoutItsFileEndsWith9999AndNoRow) {
         Exec("DELETE FROM FL1903EDI制御マスタ");
         Center("ABC", c.method, c.folder, "X");
         const int serial = OpenJob("ABC");
-        test::WriteFile(Folder("xml") + test::SerialPartOf(serial + 1) + "_RCV_ABC_________.XML", std::string_view("x"));
+        test::WriteFile(Folder("xml") + test::SerialPartOf(serial + 1) + "_RCV_ABC_________.XML",
+                        std::string_view("x"));
         std::string result;
         runner_->RunConversionStage("ABC", serial, result);
         EXPECT_EQ(result, "9999");

@@ -7,11 +7,12 @@
 
 namespace edi::test {
 
-void FakeConverters::XmlCiiConvert(WorkArea&, const std::string& xml_path, const std::string& cii_path,
-                                   std::int32_t, ConversionValues& values) {
+void FakeConverters::XmlCiiConvert(WorkArea&, const std::string& xml_path, const std::string& cii_path, std::int32_t,
+                                   ConversionValues& values) {
     xml_calls.push_back(std::filesystem::path(xml_path).filename().string() + " -> " +
                         std::filesystem::path(cii_path).filename().string());
-    std::ofstream(cii_path, std::ios::binary | std::ios::app) << "from " << std::filesystem::path(xml_path).filename().string() << "\n";
+    std::ofstream(cii_path, std::ios::binary | std::ios::app)
+        << "from " << std::filesystem::path(xml_path).filename().string() << "\n";
     values.格納モード = "M";
 }
 
@@ -48,7 +49,9 @@ void JobTest::SetUp() {
     work_.OperatorCode = "0001";
     work_.Log.file = dir_ / "ERR.LOG";
     runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);
-    StatusAnswer("1KIND123456789012000010000009" "00");
+    StatusAnswer(
+        "1KIND123456789012000010000009"
+        "00");
 }
 
 void JobTest::TearDown() {
@@ -57,9 +60,9 @@ void JobTest::TearDown() {
 }
 
 void JobTest::WriteIni(const std::string& jkbn) {
-    WriteSjisFile(dir_ / "EDI.ini", "[PATH]\r\nPRPATH=" + Folder("pr") + "\r\nMGCMDLINEZR=register --now\r\nSTPATH=" +
-                                        Folder("st") + "\r\nFL1102_FILE=F:/HIST\r\n[JKBN_Z_J]\r\n" + jkbn +
-                                        "\r\n[MAPI]\r\nProfileName=edi\r\n");
+    WriteSjisFile(dir_ / "EDI.ini",
+                  "[PATH]\r\nPRPATH=" + Folder("pr") + "\r\nMGCMDLINEZR=register --now\r\nSTPATH=" + Folder("st") +
+                      "\r\nFL1102_FILE=F:/HIST\r\n[JKBN_Z_J]\r\n" + jkbn + "\r\n[MAPI]\r\nProfileName=edi\r\n");
 }
 
 void JobTest::StatusAnswer(const std::string& first_line) {
@@ -76,15 +79,16 @@ void JobTest::StatusAnswer(const std::string& first_line) {
 
 void JobTest::Center(const std::string& code, const std::string& method, const std::string& link_path,
                      const std::string& form, const std::string& mail) {
-    Exec("INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
-         "TCX受信ファイルパス, 送受信データ形式, 相手先メールアドレス) VALUES (" +
-         SqlQuote(code) + ", '2', " + SqlQuote("名称" + code) + ", " + SqlQuote(method) + ", 'T1', " +
-         SqlQuote(link_path) + ", " + SqlQuote(form) + ", " + SqlQuote(mail) + ")");
+    Exec(
+        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
+        "TCX受信ファイルパス, 送受信データ形式, 相手先メールアドレス) VALUES (" +
+        SqlQuote(code) + ", '2', " + SqlQuote("名称" + code) + ", " + SqlQuote(method) + ", 'T1', " +
+        SqlQuote(link_path) + ", " + SqlQuote(form) + ", " + SqlQuote(mail) + ")");
 }
 
 void JobTest::Partner(const std::string& center, const std::string& company) {
-    Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES (" + SqlQuote(center) + ", " +
-         SqlQuote(company) + ")");
+    Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES (" + SqlQuote(center) +
+         ", " + SqlQuote(company) + ")");
 }
 
 std::vector<std::string> JobTest::History(int serial) {

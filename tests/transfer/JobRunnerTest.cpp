@@ -34,8 +34,8 @@ protected:
 TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
     ReadyCenter();
     runner_->RunJob();
-    const std::vector<std::string> events = {"0 state 1", "0:4 受信中", "0:4 OK",    "0:5 変換中",
-                                             "0:5 OK",    "0:6 登録中", "0:6 OK",    "0 state 2"};
+    const std::vector<std::string> events = {"0 state 1", "0:4 受信中", "0:4 OK", "0:5 変換中",
+                                             "0:5 OK",    "0:6 登録中", "0:6 OK", "0 state 2"};
     EXPECT_EQ(display_.events, events);
     const CenterEntry& row = work_.Centers[0];
     EXPECT_EQ(row.ReceiveStatus + row.ConversionStatus + row.RegistrationStatus, "OKOKOK");

@@ -104,7 +104,8 @@ TEST_F(JobTest, ReceiveStageWithoutCenterRowRecords7002) {
     runner_->RunReceiveStage("OTHER", serial, result);
     EXPECT_EQ(result, "0000");
     EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), "7002");
-    EXPECT_EQ(HistoryValue(serial, 1, "ファイル名"), Folder("in") + test::SerialPartOf(serial) + "_RCV_OTHER_______.Err");
+    EXPECT_EQ(HistoryValue(serial, 1, "ファイル名"),
+              Folder("in") + test::SerialPartOf(serial) + "_RCV_OTHER_______.Err");
 }
 
 TEST_F(JobTest, MoveTransferFileSendsACopyAndKeepsTheSource) {

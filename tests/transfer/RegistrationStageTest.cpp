@@ -22,13 +22,27 @@ TEST(StatusLineTest, CutsTheFirstLineByCharacterColumns) {
         bool success;
     };
     const Case cases[] = {
-        {"1KIND123456789012000010000009" "00", "KIND", "123456789012", 10, 9, "00", true},
-        {"1KIND123456789012000010000009" "01", "KIND", "123456789012", 10, 9, "01", false},
-        {"1KIND123456789012000010000009" "  ", "KIND", "123456789012", 10, 9, "  ", true},
+        {"1KIND123456789012000010000009"
+         "00",
+         "KIND", "123456789012", 10, 9, "00", true},
+        {"1KIND123456789012000010000009"
+         "01",
+         "KIND", "123456789012", 10, 9, "01", false},
+        {"1KIND123456789012000010000009"
+         "  ",
+         "KIND", "123456789012", 10, 9, "  ", true},
         {"1KIND123456789012000010000009", "KIND", "123456789012", 10, 9, "  ", true},
-        {"1ｶﾅ区分ＡＢＣ企業コード1234" "    12" "     7" "00", "ｶﾅ区分", "ＡＢＣ企業コード1234", 12, 7, "00", true},
-        {"1KIND12345678901200001X000009" "00", "KIND", "123456789012", -1, 9, "00", true},
-        {"1KIND123456789012000010000009" "XX", "KIND", "123456789012", 10, 9, "XX", false},
+        {"1ｶﾅ区分ＡＢＣ企業コード1234"
+         "    12"
+         "     7"
+         "00",
+         "ｶﾅ区分", "ＡＢＣ企業コード1234", 12, 7, "00", true},
+        {"1KIND12345678901200001X000009"
+         "00",
+         "KIND", "123456789012", -1, 9, "00", true},
+        {"1KIND123456789012000010000009"
+         "XX",
+         "KIND", "123456789012", 10, 9, "XX", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -123,12 +137,21 @@ TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
         std::size_t commands;
     };
     const Case cases[] = {
-        {"status 01", "01\r\n", nullptr, "1KIND123456789012000010000009" "01", "9999", "0000", 1},
+        {"status 01", "01\r\n", nullptr,
+         "1KIND123456789012000010000009"
+         "01",
+         "9999", "0000", 1},
         {"status blank", "01\r\n", nullptr, "1KIND123456789012000010000009", "  ", "0000", 1},
-        {"counts not numbers", "01\r\n", nullptr, "1KIND123456789012ABCDEF000009" "00", "9999", "0000", 1},
+        {"counts not numbers", "01\r\n", nullptr,
+         "1KIND123456789012ABCDEF000009"
+         "00",
+         "9999", "0000", 1},
         {"cannot start", "01\r\n", [](const std::string&) { return false; }, "", "4100", "0002", 1},
         {"no status file", "01\r\n", [](const std::string&) { return true; }, "", "4100", "0002", 1},
-        {"no information kind", "\\\r\n", nullptr, "1KIND123456789012000010000009" "00", "9999", "9999", 0},
+        {"no information kind", "\\\r\n", nullptr,
+         "1KIND123456789012000010000009"
+         "00",
+         "9999", "9999", 0},
     };
     Partner("ABC", "123456789012");
     for (const Case& c : cases) {
