@@ -44,9 +44,8 @@ std::string Fit(std::string text, std::size_t width) {
 }
 
 std::string Count(long n) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%06ld", n > 999999 ? 999999 : n);
-    return buffer;
+    std::string digits = std::to_string(n < 0 ? 0 : n > 999999 ? 999999 : n);
+    return std::string(6 - digits.size(), '0') + digits;
 }
 
 }  // namespace

@@ -109,6 +109,9 @@ int MoveFile(const std::string& source, const std::string& destination) {
     std::error_code ec;
     const fs::file_status status = fs::status(source, ec);
     if (ec || !fs::is_regular_file(status)) return 1;
+    // A file already at its destination is moved: copying it onto itself and deleting the
+    // source would delete the only copy.
+    if (fs::equivalent(source, destination, ec) && !ec) return 0;
     std::string reason;
     if (!CopyFileWhole(source, destination, reason)) return 9;
     if (!fs::remove(source, ec) || ec) return 9;

@@ -175,6 +175,8 @@ TEST_F(JobRunTest, DiskFullWhileMovingKeepsTheSourceAndLeavesNoPart) {
     EXPECT_EQ(test::ReadText(destination), content);
     EXPECT_FALSE(fs::exists(source));
     EXPECT_EQ(MoveFile(source, destination), 1);
+    EXPECT_EQ(MoveFile(destination, destination), 0);
+    EXPECT_EQ(test::ReadText(destination), content);
 }
 
 }  // namespace
