@@ -144,6 +144,31 @@ TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
     EXPECT_EQ(History(3).size(), 0u) << "rows that ran are not run again";
 }
 
+TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {
+    ReadyCenter();
+    SpawnProcessStarter spawn;
+    JobRunner runner(work_, clock_, boxes_, progress_, display_, converters_, spawn);
+    test::WriteSjisFile(dir_ / "EDI.ini", "[PATH]\nPRPATH=" + Folder("pr") + "\nSTPATH=" + Folder("st") +
+                                              "\nMGCMDLINEZR=" + Folder("nowhere") + "edireg\n[JKBN_Z_J]\n01\n");
+    runner.RunJob();
+    // The stage row holds the failure; the stage itself ended, so the row shows OK.
+    EXPECT_EQ(HistoryValue(1, 3, "終了コード"), "4100");
+    EXPECT_EQ(HistoryValue(1, 3, "詳細コード"), "0002");
+    EXPECT_EQ(work_.Centers[0].RegistrationStatus, "OK");
+    EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________01.LOC"));
+
+    work_.MGSTPATH = Folder("st");
+    test::WriteSjisFile(dir_ / "EDI.ini", "[PATH]\nPRPATH=" + Folder("pr") + "\nSTPATH=" + Folder("st") +
+                                              "\nMGCMDLINEZR=env EDI_IN=" + Folder("in") +
+                                              " " K500100_EDIREG "\n[JKBN_Z_J]\n01\n");
+    test::WriteFile(Folder("link") + "ABC.dat", std::string_view("line 1\r\nline 2\r\n"));
+    work_.Centers[0].RowState = 0;
+    runner.RunJob();
+    EXPECT_EQ(HistoryValue(2, 3, "終了コード"), "00");
+    EXPECT_EQ(HistoryValue(2, 3, "入力レコード数"), "2");
+    EXPECT_EQ(HistoryValue(2, 3, "相手先企業コード"), "123456789012");
+}
+
 // In a child process whose files may not grow past 4 KiB, as on a full disk.
 int MoveWithFileSizeLimit(const std::string& source, const std::string& destination) {
     const pid_t pid = ::fork();
