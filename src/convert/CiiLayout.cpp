@@ -278,6 +278,10 @@ void CiiMessageWriter::ReplaceLastByte(std::uint8_t b) {
     if (buffer_.size() > kCiiLongPrefixSize) buffer_.back() = b;
 }
 
+void CiiMessageWriter::ReplaceAreaByte(std::size_t offset, std::uint8_t b) {
+    if (offset < ElementAreaSize()) buffer_[kCiiLongPrefixSize + offset] = b;
+}
+
 ElementStatus CiiMessageWriter::AppendElement(std::int32_t item_number, ByteView value) {
     if (item_number >= 240) SwitchToTwoByteTags();
     std::uint8_t tag[3];

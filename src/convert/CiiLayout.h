@@ -175,6 +175,8 @@ public:
     void AppendMarker(std::uint8_t marker);  // 0xF0, 0xFB, 0xFC as they stand
     std::uint8_t LastByte() const;           // 0 when the element area is empty
     void ReplaceLastByte(std::uint8_t b);
+    // A byte already in the element area, by its offset from the area's start.
+    void ReplaceAreaByte(std::size_t offset, std::uint8_t b);
     // Tag, length and value. An item numbered 240 or more switches to 2-byte mode first (also
     // when the element is then refused). A tag or length without a form is reported (codes 6
     // and 16, warnings) and the element left out.
