@@ -1,5 +1,6 @@
 // Throughput of the two CII converters on a generated file, beside a plain copy of the same file.
 //   cii_bench [--mb N] [--dir DIR] [--keep]   time local2cii and cii2local on an N MB CII file
+//   cii_bench --dir DIR --phase 1|2           one conversion of a kept run's files (for profiling)
 //   cii_bench --seeds DIR                     write small CII files to start the fuzz target from
 // Each phase runs in a child process so that its peak resident memory is its own.
 #include <sys/resource.h>
@@ -129,6 +130,7 @@ int main(int argc, char** argv) {
     double megabytes = 200;
     fs::path dir = fs::temp_directory_path() / ("cii-bench-" + std::to_string(getpid()));
     bool keep = false;
+    std::string phase;  // one conversion on the files a --keep run left in --dir (for profiling)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--mb" && i + 1 < argc) {
@@ -137,12 +139,19 @@ int main(int argc, char** argv) {
             dir = argv[++i];
         } else if (arg == "--keep") {
             keep = true;
+        } else if (arg == "--phase" && i + 1 < argc) {
+            phase = argv[++i];
         } else if (arg == "--seeds" && i + 1 < argc) {
             return WriteSeeds(argv[++i]);
         } else {
             std::cerr << "usage: cii_bench [--mb N] [--dir DIR] [--keep] | --seeds DIR\n";
             return 2;
         }
+    }
+    if (!phase.empty()) {
+        fs::remove(dir / (phase == "1" ? "orders.CII" : "back0130.txt"));
+        return Convert(phase, dir / (phase == "1" ? "orders.txt" : "orders.CII"),
+                       dir / (phase == "1" ? "orders.CII" : "back.txt"), dir) == "0000" ? 0 : 1;
     }
     fs::create_directories(dir);
     const fs::path local = dir / "orders.txt";

@@ -105,6 +105,17 @@ public:
     }
     // n bytes into out (dropped when out is null); false when the input ended first.
     bool ReadStoredBytes(std::uint8_t* out, std::size_t n);
+    // The next n bytes taken in place when the buffered chunk and the current block hold them
+    // all; otherwise nothing is taken and the view is empty.
+    ByteView PeekStoredBytes(std::size_t n) {
+        const ByteView buffered = in_.Buffered();
+        if (n == 0 || static_cast<std::size_t>(block_counter_ < 0 ? 0 : block_counter_) < n || buffered.size() < n) {
+            return {};
+        }
+        in_.Consume(n);
+        block_counter_ -= static_cast<std::int32_t>(n);
+        return buffered.first(n);
+    }
     // A length: a byte 0-239, or 0xF2 and two bytes high first; any other byte of 240 or more
     // is reported (code 9, a warning) and gives 0. Every byte read decreases remaining.
     // false when the input ended.

@@ -127,7 +127,8 @@ private:
 
     CiiGroupHeader header_;
     FormatMasters group_;
-    std::vector<std::int32_t> local_of_message_;  // message index -> local index (0: none)
+    std::vector<std::int32_t> local_of_message_;     // message index -> local index (0: none)
+    std::vector<std::int64_t> position_of_message_;  // its local item's 項目位置
     Bytes template_;
     Bytes record_;
     Bytes key_;
@@ -222,8 +223,11 @@ bool CiiToLocalReader::LoadGroup() {
 
     const ItemList& messages = group_.MessageItems;
     local_of_message_.assign(static_cast<std::size_t>(messages.Count()) + 1, 0);
+    position_of_message_.assign(local_of_message_.size(), 0);
     for (std::int32_t i = 1; i <= messages.Count(); ++i) {
-        local_of_message_[static_cast<std::size_t>(i)] = FindLocalItemBySerial(group_.LocalItems, messages[i].対応項目通番);
+        const std::int32_t local = FindLocalItemBySerial(group_.LocalItems, messages[i].対応項目通番);
+        local_of_message_[static_cast<std::size_t>(i)] = local;
+        if (local != 0) position_of_message_[static_cast<std::size_t>(i)] = PositionOf(group_.LocalItems[local]);
     }
     template_ = BuildRecordTemplate(group_.LocalItems);
     key_ = BuildLocalKey(header_);
@@ -362,7 +366,12 @@ Decoded CiiToLocalReader::DecodeElement(std::int32_t tag, std::int64_t& remainin
         Fail(code::kEmptyElement);
         return Decoded::kStop;
     }
-    if (!stored_.ReadStoredBytes(value_.data(), static_cast<std::size_t>(length))) return Decoded::kEnded;
+    // The value is used in place when the chunk and the storage block hold all of it.
+    ByteView value = stored_.PeekStoredBytes(static_cast<std::size_t>(length));
+    if (value.empty()) {
+        if (!stored_.ReadStoredBytes(value_.data(), static_cast<std::size_t>(length))) return Decoded::kEnded;
+        value = ByteView(value_.data(), static_cast<std::size_t>(length));
+    }
     remaining -= length;
 
     const ItemList& messages = group_.MessageItems;
@@ -377,11 +386,8 @@ Decoded CiiToLocalReader::DecodeElement(std::int32_t tag, std::int64_t& remainin
     const std::int32_t local_index = local_of_message_[static_cast<std::size_t>(found)];
     if (local_index == 0) return Decoded::kWritten;
     const RecordFormatItem& local = group_.LocalItems[local_index];
-    if (!EditForLocal(ByteView(value_.data(), static_cast<std::size_t>(length)), local, messages[found], direction_,
-                      log_, edited_)) {
-        return Decoded::kWritten;
-    }
-    std::int64_t position = PositionOf(local);
+    if (!EditForLocal(value, local, messages[found], direction_, log_, edited_)) return Decoded::kWritten;
+    std::int64_t position = position_of_message_[static_cast<std::size_t>(found)];
     for (std::size_t d = 1; d < depths_.size(); ++d) position += (depths_[d].occurrence - 1) * depths_[d].stride;
     PutIntoRecord(record_, position, edited_, template_.size() + kRecordSlack);
     return Decoded::kWritten;

@@ -43,6 +43,7 @@ void ShiftedNumber(ByteView text, std::int32_t shift, Bytes& out) {
     while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    while (i < text.size() && text[i] == '0') ++i;
     for (; i < text.size() && (IsDigit(text[i]) || IsBlank(text[i])); ++i) {
         if (IsDigit(text[i]) && !(out.empty() && text[i] == '0')) out.push_back(text[i]);
     }
@@ -114,55 +115,85 @@ void CiiMessageEncoder::SetGroup(const FormatMasters& masters, const CiiGroupHea
     storage_mode_ = header.StorageMode();
     direction_ = "M";
     direction_ += static_cast<char>(header.SixteenBitCode());
+    plain_double_bytes_ = direction_ == "MM";
     const ItemList& messages = masters.MessageItems;
     const ItemList& locals = masters.LocalItems;
-    local_of_message_.assign(static_cast<std::size_t>(messages.Count()) + 1, 0);
+    plans_.assign(static_cast<std::size_t>(messages.Count()) + 1, Plan{});
     for (std::int32_t m = 1; m <= messages.Count(); ++m) {
+        Plan& plan = plans_[static_cast<std::size_t>(m)];
+        const std::string& a = messages[m].属性;
+        std::uint8_t probe[3];
+        plan.tag_ok = EncodeTag(messages[m].項目No, true, probe) != 0;
+        plan.kind = a == "9" || a == "N" ? Kind::kNumber
+                    : a == "Y"           ? Kind::kDate
+                    : a == "X"           ? Kind::kText
+                    : a == "B"           ? Kind::kBinary
+                    : a == "K"           ? Kind::kWide
+                    : a == "M"           ? Kind::kGroup
+                                         : Kind::kNone;
         for (std::int32_t l = 1; l <= locals.Count(); ++l) {
             if (locals[l].対応項目通番 == messages[m].項目通番) {
-                local_of_message_[static_cast<std::size_t>(m)] = l;
+                plan.local = l;
+                plan.position = LeadingNumber(locals[l].項目位置);
+                plan.stride = locals[l].長さ;
                 break;
             }
         }
     }
 }
 
-bool CiiMessageEncoder::Value(const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
-                              std::int64_t position) {
+bool CiiMessageEncoder::Value(const Plan& plan, const RecordFormatItem& message, const RecordFormatItem& local,
+                              ByteView record, std::int64_t position) {
     value_.clear();
-    const std::string& attribute = message.属性;
-    if (attribute == "9" || attribute == "N") {
-        const ByteView text = Slice(record, position, std::int64_t{local.長さ} + (local.HasDecimals() ? 1 : 0));
-        ShiftedNumber(text, std::max(0, message.小数部長さ), value_);
-        KeepRight(value_, message.長さ);
-    } else if (attribute == "Y") {
-        const ByteView text = Slice(record, position, local.長さ);
-        if (local.長さ == 6 && text.size() >= 2 && IsDigit(text[0]) && IsDigit(text[1])) {
-            const int yy = (text[0] - '0') * 10 + (text[1] - '0');
-            value_.insert(value_.end(), {'1', '9'});
-            if (yy <= 50) value_[0] = '2', value_[1] = '0';
+    value_view_ = {};
+    switch (plan.kind) {
+        case Kind::kNumber: {
+            const ByteView text = Slice(record, position, std::int64_t{local.長さ} + (local.HasDecimals() ? 1 : 0));
+            ShiftedNumber(text, std::max(0, message.小数部長さ), value_);
+            value_view_ = value_;
+            const std::size_t keep = static_cast<std::size_t>(std::max(0, message.長さ));
+            if (value_view_.size() > keep) value_view_ = value_view_.last(keep);
+            break;
         }
-        value_.insert(value_.end(), text.begin(), text.end());
-        KeepRight(value_, message.長さ);
-        const std::string_view as_text(reinterpret_cast<const char*>(value_.data()), value_.size());
-        if (LeadingNumber(as_text) == 0 || as_text == "20000000") value_.clear();
-    } else if (attribute == "X") {
-        const ByteView text = TrimSpaces(Slice(record, position, local.長さ));
-        value_.assign(text.begin(), text.end());
-    } else if (attribute == "B") {
-        const ByteView text = Slice(record, position, local.長さ);
-        value_.assign(text.begin(), text.end());
-    } else if (attribute == "K") {
-        const ByteView text = TrimSpaces(Slice(record, position, local.長さ));
-        ByteView wide = text;
-        if (!AllDoubleByte(text)) {
-            scratch_ = ToAnsiBytes(ToFullWidth(ToUnicodeText(text)));
-            wide = scratch_;
+        case Kind::kDate: {
+            const ByteView text = Slice(record, position, local.長さ);
+            if (local.長さ == 6 && text.size() >= 2 && IsDigit(text[0]) && IsDigit(text[1])) {
+                const int yy = (text[0] - '0') * 10 + (text[1] - '0');
+                value_.insert(value_.end(), {'1', '9'});
+                if (yy <= 50) value_[0] = '2', value_[1] = '0';
+            }
+            value_.insert(value_.end(), text.begin(), text.end());
+            KeepRight(value_, message.長さ);
+            const std::string_view as_text(reinterpret_cast<const char*>(value_.data()), value_.size());
+            if (as_text != "20000000" && LeadingNumber(as_text) != 0) value_view_ = value_;
+            break;
         }
-        wide = wide.first(WholeCharacters(wide, message.長さ));
-        DoubleBytesToText(wide, direction_, value_);
+        case Kind::kText:
+            value_view_ = TrimSpaces(Slice(record, position, local.長さ));
+            break;
+        case Kind::kBinary:
+            value_view_ = Slice(record, position, local.長さ);
+            break;
+        case Kind::kWide: {
+            ByteView wide = TrimSpaces(Slice(record, position, local.長さ));
+            if (!AllDoubleByte(wide)) {
+                scratch_ = ToAnsiBytes(ToFullWidth(ToUnicodeText(wide)));
+                wide = scratch_;
+            }
+            wide = wide.first(WholeCharacters(wide, message.長さ));
+            if (plain_double_bytes_) {
+                value_view_ = wide;
+            } else {
+                DoubleBytesToText(wide, direction_, value_);
+                value_view_ = value_;
+            }
+            break;
+        }
+        case Kind::kGroup:
+        case Kind::kNone:
+            break;
     }
-    return !value_.empty();
+    return !value_view_.empty();
 }
 
 bool CiiMessageEncoder::WriteMarker(std::size_t depth) {
@@ -208,25 +239,25 @@ void CiiMessageEncoder::EndOccurrence(std::size_t depth) {
 
 bool CiiMessageEncoder::WriteElement(std::int32_t index) {
     const RecordFormatItem& item = masters_->MessageItems[index];
-    std::uint8_t tag[3];
-    if (EncodeTag(item.項目No, writer_.TwoByteTags() || item.項目No >= 240, tag) == 0) {
+    if (!plans_[static_cast<std::size_t>(index)].tag_ok) {
         WriteErrorLog(log_, code::kBadTag, "", 0);
         return false;
     }
-    if (value_.size() > 0xFFFF) {
-        writer_.AppendElement(item.項目No, value_);  // reports the length and leaves the element out
+    if (value_view_.size() > 0xFFFF) {
+        writer_.AppendElement(item.項目No, value_view_);  // reports the length and leaves the element out
         return true;
     }
     // The markers of the groups around the element, and the empty occurrences before it.
     for (std::size_t d = 0; d < groups_.size(); ++d) {
         OpenGroup& group = groups_[d];
+        if (group.occurrence_written) continue;  // marker written, nothing pending
         if (!group.marker_written && !WriteMarker(d)) return false;
         for (; group.pending > 0; --group.pending) EndOccurrence(d);
         group.occurrence_written = true;
         group.has_data = true;
     }
-    writer_.AppendElement(item.項目No, value_);
-    reader_start_.resize(groups_.size() + 1);
+    writer_.AppendElement(item.項目No, value_view_);
+    if (reader_start_.size() != groups_.size() + 1) reader_start_.resize(groups_.size() + 1);
     reader_start_[groups_.size()] = index;
     return true;
 }
@@ -282,18 +313,17 @@ CiiMessageEncoder::Result CiiMessageEncoder::Encode(ByteView record, std::int32_
             }
             OpenGroup group;
             group.item = i;
-            const std::int32_t local_group = local_of_message_[static_cast<std::size_t>(i)];
-            group.stride = local_group == 0 ? 0 : locals[local_group].長さ;
+            group.stride = plans_[static_cast<std::size_t>(i)].stride;
             groups_.push_back(group);
             ++i;
             continue;
         }
         if (item.項目No >= 240) writer_.SwitchToTwoByteTags();
-        const std::int32_t local_index = local_of_message_[static_cast<std::size_t>(i)];
-        if (local_index != 0) {
-            std::int64_t position = LeadingNumber(locals[local_index].項目位置);
+        const Plan& plan = plans_[static_cast<std::size_t>(i)];
+        if (plan.local != 0) {
+            std::int64_t position = plan.position;
             for (const OpenGroup& g : groups_) position += (g.occurrence - 1) * g.stride;
-            if (Value(item, locals[local_index], record, position) && !WriteElement(i)) return Result::kFailed;
+            if (Value(plan, item, locals[plan.local], record, position) && !WriteElement(i)) return Result::kFailed;
         }
         ++i;
     }

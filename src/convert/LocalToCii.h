@@ -66,7 +66,16 @@ private:
         std::size_t last_fb = 0;   // element-area offset of the group's latest 0xFB
         bool last_fb_two_byte = false;
     };
-    bool Value(const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
+    enum class Kind : std::uint8_t { kNumber, kDate, kText, kBinary, kWide, kGroup, kNone };
+    // What the walk needs of a message item, worked out once per group.
+    struct Plan {
+        Kind kind = Kind::kNone;
+        std::int32_t local = 0;      // local item paired by 対応項目通番, 0 when none
+        std::int64_t position = 0;   // its 項目位置
+        std::int64_t stride = 0;     // for a group: the 長さ of its local group item
+        bool tag_ok = false;         // 項目№ has a tag form
+    };
+    bool Value(const Plan& plan, const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
                std::int64_t position);
     bool WriteElement(std::int32_t index);
     bool WriteMarker(std::size_t depth);
@@ -76,11 +85,13 @@ private:
     CiiMessageWriter writer_;
     const FormatMasters* masters_ = nullptr;
     std::uint8_t storage_mode_ = ' ';
-    std::string direction_;                          // "M" then the header's 16-bit code
-    std::vector<std::int32_t> local_of_message_;     // message index -> local index (0: none)
+    std::string direction_;  // "M" then the header's 16-bit code
+    bool plain_double_bytes_ = true;  // direction "MM": double-byte values go as they are
+    std::vector<Plan> plans_;  // by message index
     std::vector<OpenGroup> groups_;
     std::vector<std::int32_t> reader_start_;  // where a reader's item search stands, per depth
     Bytes value_;
+    ByteView value_view_;  // the value: into the record, value_ or scratch_
     Bytes scratch_;
 };
 
