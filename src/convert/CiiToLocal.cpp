@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -94,8 +95,7 @@ public:
           log_(log),
           options_(options),
           output_(options.sink) {
-        value_.resize(65536);
-        edited_.reserve(65536);
+        edited_.reserve(1024);
     }
 
     void Run();
@@ -135,7 +135,7 @@ private:
     std::string direction_;  // double-byte data: header code then "M"
     std::vector<Depth> depths_;
     std::int64_t phantom_depth_ = 0;  // groups opened by markers that name no group item
-    Bytes value_;
+    std::unique_ptr<std::uint8_t[]> value_{new std::uint8_t[65536]};  // a value that spans chunks or blocks
     Bytes edited_;
 };
 
@@ -369,8 +369,8 @@ Decoded CiiToLocalReader::DecodeElement(std::int32_t tag, std::int64_t& remainin
     // The value is used in place when the chunk and the storage block hold all of it.
     ByteView value = stored_.PeekStoredBytes(static_cast<std::size_t>(length));
     if (value.empty()) {
-        if (!stored_.ReadStoredBytes(value_.data(), static_cast<std::size_t>(length))) return Decoded::kEnded;
-        value = ByteView(value_.data(), static_cast<std::size_t>(length));
+        if (!stored_.ReadStoredBytes(value_.get(), static_cast<std::size_t>(length))) return Decoded::kEnded;
+        value = ByteView(value_.get(), static_cast<std::size_t>(length));
     }
     remaining -= length;
 
