@@ -30,10 +30,13 @@ public:
     void MoveFirst();
     void MoveNext();
     // The current row's value of a column found by name without regard to case;
-    // nothing for Null, for an unknown column or when no row is current.
+    // nothing for Null, for an unknown column or when no row is current. Dates read as
+    // "yyyy/mm/dd", times as "hh:mm:ss", decimals as the database writes them.
     DbValue Value(std::string_view column) const;
     bool HasColumn(std::string_view column) const;
-    // Edit of the current row of an updatable set, then write-back. False on failure.
+    // Edit of the current row of an updatable set, then write-back. A date or time column
+    // takes "yyyy/mm/dd" or "yyyy-mm-dd", "hh:mm:ss". Update writes the edited columns of
+    // that one row (found by its key as read) and fails when the row no longer matches.
     bool SetValue(std::string_view column, const DbValue& value);
     bool Update();
     void Close();
@@ -62,6 +65,8 @@ private:
     friend bool OpenQueryForUpdate(WorkArea&, ResultSet&);
     friend bool ExecuteSql(WorkArea&);
     DbSession();
+    // Runs sql and leaves result open on its first row; empty tells whether it had none.
+    bool OpenSet(const std::string& sql, bool updatable, ResultSet& result, bool& empty);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -85,5 +90,8 @@ std::string SqlTime(const LocalDateTime& t);          // {t 'hh:mm:ss'}
 std::string TrimOrDefault(const DbValue& value, std::string_view fallback);
 std::string ValueOrDefault(const DbValue& value, std::string_view fallback);
 std::int32_t ByteLength(const DbValue& value);  // code page 932 bytes; 0 for Null
+
+// True when the ODBC driver manager knows a driver of this name (odbcinst.ini).
+bool IsOdbcDriverRegistered(std::string_view name);
 
 }  // namespace edi

@@ -1,50 +1,18 @@
 #include "convert/codec/Codec.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-#include <memory>
+#include "convert/codec/Iconv.h"
 
 namespace edi {
 namespace {
 
-// One converter per direction and thread, opened once and reset before each use.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
-    ~Converter() {
-        if (handle_ != reinterpret_cast<iconv_t>(-1)) iconv_close(handle_);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
+using codec_detail::IconvConverter;
 
-    bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts as much as it can; returns false with the input position left at the
-    // byte it could not convert.
-    bool Run(const char*& in, std::size_t& in_left, std::string& out) {
-        char buffer[1024];
-        while (in_left > 0) {
-            char* dst = buffer;
-            std::size_t dst_left = sizeof buffer;
-            const std::size_t rc = iconv(handle_, const_cast<char**>(&in), &in_left, &dst, &dst_left);
-            out.append(buffer, static_cast<std::size_t>(dst - buffer));
-            if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) return false;
-        }
-        return true;
-    }
-    void Reset() { iconv(handle_, nullptr, nullptr, nullptr, nullptr); }
-
-private:
-    iconv_t handle_;
-};
-
-Converter& ToCp932() {
-    thread_local Converter c("CP932", "UTF-8");
+IconvConverter& ToCp932() {
+    thread_local IconvConverter c("CP932", "UTF-8");
     return c;
 }
-Converter& FromCp932() {
-    thread_local Converter c("UTF-8", "CP932");
+IconvConverter& FromCp932() {
+    thread_local IconvConverter c("UTF-8", "CP932");
     return c;
 }
 
@@ -163,24 +131,17 @@ void AppendAnsiBytes(std::string_view text, Bytes& out) {
         out.insert(out.end(), text.begin(), text.end());
         return;
     }
-    Converter& conv = ToCp932();
-    std::string converted;
-    converted.reserve(text.size());
-    const char* in = text.data();
-    std::size_t left = text.size();
-    conv.Reset();
-    while (left > 0 && conv.Valid()) {
-        if (conv.Run(in, left, converted)) break;
-        // Unmappable or broken: one "?" for the whole UTF-8 sequence.
-        std::size_t pos = static_cast<std::size_t>(in - text.data());
-        DecodeUtf8(text, pos);
-        const std::size_t skipped = pos - static_cast<std::size_t>(in - text.data());
-        in += skipped;
-        left -= skipped;
-        converted.push_back('?');
-        conv.Reset();
+    // Unmappable or broken: one "?" for the whole UTF-8 sequence.
+    static constexpr std::uint8_t kQuestionMark[] = {'?'};
+    const auto skip = [](const std::uint8_t* p, std::size_t left) {
+        std::size_t pos = 0;
+        DecodeUtf8(std::string_view(reinterpret_cast<const char*>(p), left), pos);
+        return pos;
+    };
+    IconvConverter& conv = ToCp932();
+    if (conv.Valid()) {
+        conv.Run(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), kQuestionMark, skip, out);
     }
-    out.insert(out.end(), converted.begin(), converted.end());
 }
 
 Bytes ToAnsiBytes(std::string_view text) {
@@ -193,18 +154,12 @@ Bytes ToAnsiBytes(std::string_view text) {
 std::string ToUnicodeText(ByteView bytes) {
     const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (IsAscii(raw)) return std::string(raw);
-    Converter& conv = FromCp932();
+    static constexpr std::uint8_t kReplacementBytes[] = {0xEF, 0xBF, 0xBD};  // U+FFFD
     std::string out;
     out.reserve(bytes.size() * 3 / 2);
-    const char* in = raw.data();
-    std::size_t left = raw.size();
-    conv.Reset();
-    while (left > 0 && conv.Valid()) {
-        if (conv.Run(in, left, out)) break;
-        out.append(kReplacement);
-        ++in;
-        --left;
-        conv.Reset();
+    IconvConverter& conv = FromCp932();
+    if (conv.Valid()) {
+        conv.Run(bytes, kReplacementBytes, [](const std::uint8_t*, std::size_t) { return std::size_t{1}; }, out);
     }
     return out;
 }

@@ -1,0 +1,650 @@
+// The ODBC session over Qt SQL's QODBC driver on unixODBC. Everything Qt stays in this file.
+#include "startup/DbSession.h"
+
+#include <dlfcn.h>
+#include <langinfo.h>
+#include <link.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlIndex>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTime>
+#include <QVariant>
+#include <atomic>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <vector>
+
+#include "convert/codec/Codec.h"
+
+namespace edi {
+
+namespace {
+
+constexpr int kLoginTimeoutSeconds = 120;
+constexpr long kQueryTimeoutSeconds = 300;
+
+QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+std::string ToStdString(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+std::string ErrorText(const QSqlError& error) {
+    std::string text = ToStdString(error.text());
+    return text.empty() ? std::string("database error") : text;
+}
+
+// The driver manager converts between the wide calls Qt makes and drivers that only take
+// narrow text (the SQLite3 driver) with the C library's character set. Under the "C" locale
+// every Japanese name would be lost, so the character type is made UTF-8 when it is not.
+void EnsureUtf8CharacterType() {
+    const char* codeset = nl_langinfo(CODESET);
+    if (codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0) return;
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "en_US.UTF-8");
+}
+
+// Qt finds the QODBC plugin through its library paths; when that fails without an
+// application object, one is made for the rest of the process and the load is retried.
+bool EnsureApplicationObject() {
+    if (QCoreApplication::instance() != nullptr) return false;
+    static int argc = 1;
+    static char name[] = "k500100";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* application = new QCoreApplication(argc, argv);
+    return application != nullptr;
+}
+
+// unixODBC unloads a driver (and its own installer library, odbcinst) with the last
+// connection and loads them again for the next one. They stay loaded for the life of the
+// process instead, which also keeps their code readable in leak reports: every loaded
+// object named "...odbc..." other than the driver manager itself.
+void KeepOdbcDriversLoaded() {
+    std::vector<std::string> drivers;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            const std::string_view path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            const std::string_view name = path.substr(path.find_last_of('/') + 1);
+            if (name.find("odbc") != std::string_view::npos && name.rfind("libodbc.so", 0) != 0) {
+                static_cast<std::vector<std::string>*>(data)->emplace_back(path);
+            }
+            return 0;
+        },
+        &drivers);
+    for (const std::string& driver : drivers) dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+// Narrow drivers report a column name's length in bytes of UTF-8 while the driver manager
+// hands Qt UTF-16 units; the name ends at the first NUL.
+QString CleanColumnName(QString name) {
+    const qsizetype nul = name.indexOf(QChar(0));
+    if (nul >= 0) name.truncate(nul);
+    return name;
+}
+
+// QODBC hands a database name holding "DRIVER=" or "SERVER=" to the driver manager as it
+// stands and puts "DSN=" in front of any other, so a "DSN=..." text loses its own prefix.
+QString QODBCDatabaseName(const QString& connect_string) {
+    const bool passed_as_is = connect_string.contains(QStringLiteral("DRIVER="), Qt::CaseInsensitive) ||
+                              connect_string.contains(QStringLiteral("SERVER="), Qt::CaseInsensitive);
+    if (!passed_as_is && connect_string.startsWith(QStringLiteral("DSN="), Qt::CaseInsensitive)) {
+        return connect_string.mid(4);
+    }
+    return connect_string;
+}
+
+// The value of a key of an ODBC connect text ("KEY=value;..."), keys without regard to case.
+std::optional<QString> ConnectValue(const QString& connect_string, const QString& key) {
+    for (const QString& part : connect_string.split(QLatin1Char(';'))) {
+        const qsizetype equals = part.indexOf(QLatin1Char('='));
+        if (equals < 0) continue;
+        if (part.left(equals).trimmed().compare(key, Qt::CaseInsensitive) == 0) return part.mid(equals + 1).trimmed();
+    }
+    return std::nullopt;
+}
+
+enum class ColumnKind { kOther, kDate, kTime, kTimestamp };
+
+ColumnKind KindOf(const QSqlField& field) {
+    switch (field.metaType().id()) {
+        case QMetaType::QDate:
+            return ColumnKind::kDate;
+        case QMetaType::QTime:
+            return ColumnKind::kTime;
+        case QMetaType::QDateTime:
+            return ColumnKind::kTimestamp;
+        default:
+            return ColumnKind::kOther;
+    }
+}
+
+DbValue ToDbValue(const QVariant& value) {
+    if (!value.isValid() || value.isNull()) return std::nullopt;
+    switch (value.metaType().id()) {
+        case QMetaType::QDate:
+            return ToStdString(value.toDate().toString(QStringLiteral("yyyy/MM/dd")));
+        case QMetaType::QTime:
+            return ToStdString(value.toTime().toString(QStringLiteral("HH:mm:ss")));
+        case QMetaType::QDateTime:
+            return ToStdString(value.toDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        }
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return ToStdString(QString::number(value.toDouble(), 'g', 15));
+        default:
+            return ToStdString(value.toString());
+    }
+}
+
+std::optional<QDate> ParseDate(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{4})[/-](\\d{1,2})[/-](\\d{1,2})\\s*$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) return std::nullopt;
+    const QDate date(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+    if (!date.isValid()) return std::nullopt;
+    return date;
+}
+
+std::optional<QTime> ParseTime(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch()) return std::nullopt;
+    const QTime time(match.captured(1).toInt(), match.captured(2).toInt(),
+                     match.captured(3).isEmpty() ? 0 : match.captured(3).toInt());
+    if (!time.isValid()) return std::nullopt;
+    return time;
+}
+
+// A value as an SQL literal for a column of the given kind; nothing when a date or time
+// column is given a text that is not one.
+std::optional<std::string> Literal(const DbValue& value, ColumnKind kind) {
+    if (!value) return std::string("NULL");
+    const QString text = ToQString(*value);
+    switch (kind) {
+        case ColumnKind::kDate: {
+            const std::optional<QDate> date = ParseDate(text);
+            if (!date) return std::nullopt;
+            return ToStdString(QStringLiteral("{d '%1'}").arg(date->toString(QStringLiteral("yyyy-MM-dd"))));
+        }
+        case ColumnKind::kTime: {
+            const std::optional<QTime> time = ParseTime(text);
+            if (!time) return std::nullopt;
+            return ToStdString(QStringLiteral("{t '%1'}").arg(time->toString(QStringLiteral("HH:mm:ss"))));
+        }
+        case ColumnKind::kTimestamp: {
+            const qsizetype blank = text.trimmed().indexOf(QLatin1Char(' '));
+            if (blank < 0) return std::nullopt;
+            const std::optional<QDate> date = ParseDate(text.trimmed().left(blank));
+            const std::optional<QTime> time = ParseTime(text.trimmed().mid(blank + 1));
+            if (!date || !time) return std::nullopt;
+            return ToStdString(
+                QStringLiteral("{ts '%1 %2'}")
+                    .arg(date->toString(QStringLiteral("yyyy-MM-dd")), time->toString(QStringLiteral("HH:mm:ss"))));
+        }
+        case ColumnKind::kOther:
+            break;
+    }
+    return SqlQuote(*value);
+}
+
+std::string QuoteIdentifier(const QString& name) {
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return ToStdString(QLatin1Char('"') + quoted + QLatin1Char('"'));
+}
+
+// The table an updatable set reads: the name after the first FROM.
+QString TableOf(const QString& sql) {
+    static const QRegularExpression pattern(QStringLiteral("\\bFROM\\s+(\"[^\"]+\"|[^\\s,;()]+)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(sql);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+}  // namespace
+
+// What a session and the result sets opened on it share; outlives the session while a set
+// still holds it, so that a set used after its session ended fails instead of crashing.
+struct SessionState {
+    QString name;
+    QSqlDatabase db;
+    bool open = false;
+    std::string last_error;
+    std::map<QString, QStringList> keys;   // primary-key columns by table, as the driver reports them
+    std::vector<QSqlQuery*> live_queries;  // statements of open sets, ended before the connection closes
+};
+
+struct DbSession::Impl {
+    std::shared_ptr<SessionState> state;
+};
+
+struct ResultSet::Impl {
+    ~Impl() {
+        if (state) std::erase(state->live_queries, &query);
+    }
+
+    std::shared_ptr<SessionState> state;
+    QSqlQuery query;
+    QString sql;
+    bool updatable = false;
+    bool at_row = false;
+    long position = -1;  // index of the current row, -1 before the first
+    std::vector<QString> names;
+    std::vector<ColumnKind> kinds;
+    std::vector<DbValue> row;
+    std::vector<DbValue> original;  // the current row as read, to find it again on write-back
+    std::vector<bool> edited;
+
+    int IndexOf(std::string_view column) const {
+        const QString wanted = ToQString(column);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (names[i].compare(wanted, Qt::CaseInsensitive) == 0) return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+    void Fail(const std::string& message) {
+        if (state) state->last_error = message;
+    }
+
+    bool Fetch() {
+        row.clear();
+        original.clear();
+        edited.assign(names.size(), false);
+        if (!query.isActive() || !query.next()) {
+            at_row = false;
+            return false;
+        }
+        at_row = true;
+        ++position;
+        row.reserve(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) row.push_back(ToDbValue(query.value(static_cast<int>(i))));
+        original = row;
+        return true;
+    }
+
+    bool Execute() {
+        position = -1;
+        at_row = false;
+        if (!state || !state->open) {
+            Fail("the database session is closed");
+            return false;
+        }
+        if (!query.exec(sql)) {
+            Fail(ErrorText(query.lastError()));
+            return false;
+        }
+        if (!query.isSelect()) {
+            Fail("the statement returned no result set");
+            return false;
+        }
+        const QSqlRecord record = query.record();
+        names.clear();
+        kinds.clear();
+        for (int i = 0; i < record.count(); ++i) {
+            names.push_back(CleanColumnName(record.fieldName(i)));
+            kinds.push_back(KindOf(record.field(i)));
+        }
+        Fetch();
+        return true;
+    }
+
+    // The columns that find the current row again: the table's primary key when the set
+    // holds all of it, else every column of the set.
+    std::vector<int> KeyColumns(const QString& table) {
+        auto found = state->keys.find(table);
+        if (found == state->keys.end()) {
+            QStringList key_names;
+            const QSqlIndex index = state->db.primaryIndex(table);
+            for (int i = 0; i < index.count(); ++i) key_names.push_back(CleanColumnName(index.fieldName(i)));
+            found = state->keys.emplace(table, key_names).first;
+        }
+        std::vector<int> columns;
+        for (const QString& key : found->second) {
+            const int column = IndexOf(ToStdString(key));
+            if (column < 0) {
+                columns.clear();
+                break;
+            }
+            columns.push_back(column);
+        }
+        if (columns.empty()) {
+            for (std::size_t i = 0; i < names.size(); ++i) columns.push_back(static_cast<int>(i));
+        }
+        return columns;
+    }
+};
+
+ResultSet::ResultSet() = default;
+ResultSet::~ResultSet() { Close(); }
+ResultSet::ResultSet(ResultSet&&) noexcept = default;
+ResultSet& ResultSet::operator=(ResultSet&& other) noexcept {
+    if (this != &other) {
+        Close();
+        impl_ = std::move(other.impl_);
+    }
+    return *this;
+}
+
+bool ResultSet::IsOpen() const { return impl_ != nullptr; }
+
+bool ResultSet::EndOfSet() const { return impl_ == nullptr || !impl_->at_row; }
+
+void ResultSet::MoveFirst() {
+    if (impl_ == nullptr || impl_->position <= 0) return;
+    // The statement runs forward only; going back to the first row runs it again.
+    if (!impl_->Execute()) impl_->at_row = false;
+}
+
+void ResultSet::MoveNext() {
+    if (impl_ == nullptr || !impl_->at_row) return;
+    impl_->Fetch();
+}
+
+DbValue ResultSet::Value(std::string_view column) const {
+    if (impl_ == nullptr || !impl_->at_row) return std::nullopt;
+    const int index = impl_->IndexOf(column);
+    if (index < 0) return std::nullopt;
+    return impl_->row[static_cast<std::size_t>(index)];
+}
+
+bool ResultSet::HasColumn(std::string_view column) const { return impl_ != nullptr && impl_->IndexOf(column) >= 0; }
+
+bool ResultSet::SetValue(std::string_view column, const DbValue& value) {
+    if (impl_ == nullptr || !impl_->updatable || !impl_->at_row) return false;
+    const int index = impl_->IndexOf(column);
+    if (index < 0) {
+        impl_->Fail("no column " + std::string(column) + " in the result set");
+        return false;
+    }
+    impl_->row[static_cast<std::size_t>(index)] = value;
+    impl_->edited[static_cast<std::size_t>(index)] = true;
+    return true;
+}
+
+bool ResultSet::Update() {
+    if (impl_ == nullptr || !impl_->updatable || !impl_->at_row) return false;
+    Impl& set = *impl_;
+    if (!set.state || !set.state->open) {
+        set.Fail("the database session is closed");
+        return false;
+    }
+    try {
+        std::string assignments;
+        for (std::size_t i = 0; i < set.names.size(); ++i) {
+            if (!set.edited[i]) continue;
+            const std::optional<std::string> literal = Literal(set.row[i], set.kinds[i]);
+            if (!literal) {
+                set.Fail("not a date or time for column " + ToStdString(set.names[i]) + ": " + set.row[i].value_or(""));
+                return false;
+            }
+            if (!assignments.empty()) assignments += ", ";
+            assignments += QuoteIdentifier(set.names[i]) + " = " + *literal;
+        }
+        if (assignments.empty()) return true;
+        const QString table = TableOf(set.sql);
+        if (table.isEmpty()) {
+            set.Fail("no table to write the row back to");
+            return false;
+        }
+        std::string condition;
+        for (const int column : set.KeyColumns(table)) {
+            const std::size_t i = static_cast<std::size_t>(column);
+            if (!condition.empty()) condition += " AND ";
+            if (!set.original[i]) {
+                condition += QuoteIdentifier(set.names[i]) + " IS NULL";
+                continue;
+            }
+            const std::optional<std::string> literal = Literal(set.original[i], set.kinds[i]);
+            if (!literal) {
+                set.Fail("cannot compare column " + ToStdString(set.names[i]));
+                return false;
+            }
+            condition += QuoteIdentifier(set.names[i]) + " = " + *literal;
+        }
+        const std::string sql = "UPDATE " + ToStdString(table) + " SET " + assignments + " WHERE " + condition;
+        QSqlQuery statement(set.state->db);
+        if (!statement.exec(ToQString(sql))) {
+            set.Fail(ErrorText(statement.lastError()));
+            return false;
+        }
+        if (statement.numRowsAffected() < 1) {
+            set.Fail("the row was changed or removed by another session");
+            return false;
+        }
+        set.original = set.row;
+        set.edited.assign(set.names.size(), false);
+        return true;
+    } catch (const std::exception& e) {
+        set.Fail(e.what());
+        return false;
+    }
+}
+
+void ResultSet::Close() {
+    if (impl_ == nullptr) return;
+    impl_->query.finish();
+    impl_->query = QSqlQuery();
+    impl_.reset();
+}
+
+DbSession::DbSession() : impl_(std::make_unique<Impl>()) {}
+
+DbSession::~DbSession() {
+    if (impl_ == nullptr || !impl_->state) return;
+    SessionState& state = *impl_->state;
+    state.open = false;
+    // A driver does not let a connection go while one of its statements is unfinished.
+    for (QSqlQuery* query : state.live_queries) *query = QSqlQuery();
+    state.live_queries.clear();
+    state.db.close();
+    state.db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(state.name);
+}
+
+std::unique_ptr<DbSession> DbSession::Open(std::string_view connect_string, std::string_view environment_name,
+                                           std::string& error) {
+    try {
+        EnsureUtf8CharacterType();
+        // unixODBC falls back to some data source of odbc.ini for an empty name; without a
+        // name or a driver there is nothing to connect to.
+        const QString connect_text = ToQString(connect_string);
+        if (!ConnectValue(connect_text, QStringLiteral("DRIVER")) &&
+            !ConnectValue(connect_text, QStringLiteral("FILEDSN")) &&
+            ConnectValue(connect_text, QStringLiteral("DSN")).value_or(QString()).isEmpty()) {
+            error = "no data source name in the connect string";
+            return nullptr;
+        }
+        static std::atomic<int> serial{0};
+        const QString name = ToQString(environment_name) + QStringLiteral("#") + QString::number(++serial);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        if (!db.isValid() && EnsureApplicationObject()) {
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        }
+        if (!db.isValid()) {
+            error = "the Qt ODBC driver (QODBC) is not available";
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            return nullptr;
+        }
+        db.setDatabaseName(QODBCDatabaseName(connect_text));
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(kLoginTimeoutSeconds));
+        if (!db.open()) {
+            error = ErrorText(db.lastError());
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            return nullptr;
+        }
+        KeepOdbcDriversLoaded();
+        // The query time-out set on the connection applies to every statement opened on it.
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHDBC)) {
+            SQLHDBC connection = *static_cast<const SQLHDBC*>(handle.constData());
+            if (connection != nullptr) {
+                SQLSetConnectAttr(connection, SQL_ATTR_QUERY_TIMEOUT,
+                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kQueryTimeoutSeconds)), 0);
+            }
+        }
+        std::unique_ptr<DbSession> session(new DbSession());
+        session->impl_->state = std::make_shared<SessionState>();
+        session->impl_->state->name = name;
+        session->impl_->state->db = db;
+        session->impl_->state->open = true;
+        error.clear();
+        return session;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return nullptr;
+    }
+}
+
+const std::string& DbSession::LastError() const {
+    static const std::string kNone;
+    return impl_ && impl_->state ? impl_->state->last_error : kNone;
+}
+
+bool DbSession::OpenSet(const std::string& sql, bool updatable, ResultSet& result, bool& empty) {
+    result.Close();
+    if (!impl_->state || !impl_->state->open) return false;
+    try {
+        auto set = std::make_unique<ResultSet::Impl>();
+        set->state = impl_->state;
+        set->sql = ToQString(sql);
+        set->updatable = updatable;
+        set->query = QSqlQuery(impl_->state->db);
+        set->query.setForwardOnly(true);
+        set->query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        impl_->state->live_queries.push_back(&set->query);
+        if (!set->Execute()) return false;
+        empty = !set->at_row;
+        result.impl_ = std::move(set);
+        return true;
+    } catch (const std::exception& e) {
+        impl_->state->last_error = e.what();
+        return false;
+    }
+}
+
+bool OpenQuery(WorkArea& work, ResultSet& result) {
+    result.Close();
+    if (!work.Db) return false;
+    bool empty = true;
+    if (!work.Db->OpenSet(work.SqlText, false, result, empty)) return false;
+    work.LastOpenEmpty = empty ? "9" : "0";
+    return true;
+}
+
+bool OpenQueryForUpdate(WorkArea& work, ResultSet& result) {
+    result.Close();
+    if (!work.Db) return false;
+    bool empty = true;
+    if (!work.Db->OpenSet(work.SqlText, true, result, empty)) return false;
+    work.LastOpenEmpty = empty ? "9" : "0";
+    return true;
+}
+
+bool ExecuteSql(WorkArea& work) {
+    if (!work.Db || !work.Db->impl_->state || !work.Db->impl_->state->open) return false;
+    SessionState& state = *work.Db->impl_->state;
+    try {
+        QSqlQuery statement(state.db);
+        if (!statement.exec(ToQString(work.SqlText))) {
+            state.last_error = ErrorText(statement.lastError());
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        state.last_error = e.what();
+        return false;
+    }
+}
+
+bool ConnectDatabase(WorkArea& work) {
+    const std::string source = TrimBlanks(work.DbSource);
+    const std::string user = TrimBlanks(work.DbUser);
+    const std::string password = TrimBlanks(work.DbPassword);
+    work.ConnectString = "DSN=" + source + ";UID=" + user + ";PWD=" + password + ";";
+    std::string error;
+    std::unique_ptr<DbSession> session = DbSession::Open(work.ConnectString, work.TerminalName, error);
+    if (!session) {
+        work.Db.reset();
+        return false;
+    }
+    work.Db = std::move(session);
+    return true;
+}
+
+std::string SqlQuote(std::string_view value) {
+    std::string quoted;
+    quoted.reserve(value.size() + 2);
+    quoted += '\'';
+    for (const char c : value) {
+        if (c == '\'') quoted += '\'';
+        quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
+
+std::string SqlDate(const LocalDateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "{d '%04d-%02d-%02d'}", t.year, t.month, t.day);
+    return text;
+}
+
+std::string SqlTime(const LocalDateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "{t '%02d:%02d:%02d'}", t.hour, t.minute, t.second);
+    return text;
+}
+
+std::string TrimOrDefault(const DbValue& value, std::string_view fallback) {
+    return value ? TrimBlanks(*value) : std::string(fallback);
+}
+
+std::string ValueOrDefault(const DbValue& value, std::string_view fallback) {
+    return value ? *value : std::string(fallback);
+}
+
+std::int32_t ByteLength(const DbValue& value) { return value ? AnsiLenB(*value) : 0; }
+
+bool IsOdbcDriverRegistered(std::string_view name) {
+    SQLHENV environment = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))) return false;
+    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    bool found = false;
+    SQLCHAR description[256];
+    SQLCHAR attributes[1024];
+    SQLSMALLINT description_length = 0;
+    SQLSMALLINT attributes_length = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (!found &&
+           SQL_SUCCEEDED(SQLDrivers(environment, direction, description, sizeof description, &description_length,
+                                    attributes, sizeof attributes, &attributes_length))) {
+        found = name == reinterpret_cast<const char*>(description);
+        direction = SQL_FETCH_NEXT;
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, environment);
+    return found;
+}
+
+}  // namespace edi

@@ -1,0 +1,91 @@
+// The mail transport: fetches a partner's message file from the inbox's unread mails,
+// or sends the job's prepared file to the partner, showing one progress line per step.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "startup/Clock.h"
+#include "startup/MessageBox.h"
+#include "startup/WorkArea.h"
+#include "transfer/MailRequest.h"
+#include "transfer/MailService.h"
+#include "transfer/ProgressView.h"
+
+namespace edi {
+
+// Sections MAPI and MAIL of EDI.ini, read every time the transport runs.
+struct MailSettings {
+    std::string ProfileName;  // the store's user
+    std::string Password;
+    std::string MailText;     // body of sent mails, "\n" already turned into CR LF
+    std::string Store;        // where mails are fetched from; the Maildir beside EDI.ini when not set
+    std::string Transport;    // where mails are sent through
+    int TimeoutSeconds = 20;  // longest silence of a server before the step fails
+};
+
+// Each plain mail setting is read into a buffer of this many bytes, so 63 are kept.
+inline constexpr std::size_t kMailSettingBuffer = 64;
+// Store and Transport hold paths and host names, so they get a path-sized buffer.
+inline constexpr std::size_t kMailServiceBuffer = 260;
+inline constexpr int kDefaultMailTimeoutSeconds = 20;
+
+// Every two-character sequence backslash + n becomes CR LF; nothing else changes.
+std::string ExpandMailText(std::string_view value);
+
+// "EDIデータ" + "yyyy/mm/dd hh:mm:ss" + "送信"
+std::string MailSubject(const LocalDateTime& now);
+
+// The case-insensitive expression that picks the files to send from the send folder:
+// serial part + "_SND_" + center part + ".CII" (letter "C") or + "([0-9]{4}).XML" (letter
+// "X"). The center part stands for itself; in the tail "." matches any character.
+std::string SendFilePattern(std::int64_t serial, std::string_view center_code, std::string_view letter);
+
+class MailTransport {
+public:
+    MailTransport(const WorkArea& work, ProgressView& progress, MessageBoxes& messages, const Clock& clock);
+    ~MailTransport();
+
+    // Fills request.Result with "0000" or "9999" and returns 0 or 9.
+    int RunMailTransfer(MailRequest& request);
+
+    // 0 when center code and address are set, the direction is "R" or "S" and the
+    // letter is "C" or "X" (half-width capitals only); 99 otherwise.
+    static int CheckMailRequest(const MailRequest& request);
+
+    void ReadMailSettings();
+    int ReceiveByMail();  // 0, or 99 after an error
+    int SendByMail();     // 0, or 99 after an error
+    int MailLogon();
+    int MailLogoff();
+    int AttachSendFile();
+    int SendMail();
+
+    const MailSettings& settings() const { return settings_; }
+    const std::vector<std::string>& send_files() const { return send_files_; }
+    std::size_t send_file_count() const { return send_files_.size(); }
+
+private:
+    void ShowError(const MailError& error);
+    std::int64_t Serial() const;
+
+    const WorkArea& work_;
+    ProgressView& progress_;
+    MessageBoxes& messages_;
+    const Clock& clock_;
+
+    MailRequest* request_ = nullptr;
+    MailSettings settings_;
+    std::vector<std::string> send_files_;
+    std::unique_ptr<MailSession> session_;
+    OutgoingMail outgoing_;
+};
+
+// One run with a transport made for it.
+int RunMailTransfer(MailRequest& request, const WorkArea& work, ProgressView& progress, MessageBoxes& messages,
+                    const Clock& clock);
+
+}  // namespace edi

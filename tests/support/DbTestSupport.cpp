@@ -1,0 +1,135 @@
+#include "support/DbTestSupport.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "startup/EmbeddedDatabase.h"
+#include "startup/SqlScript.h"
+
+namespace edi::test {
+
+namespace {
+
+std::string ReadWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool RunAdmin(const PgCluster& cluster, const std::string& sql, std::string& error) {
+    WorkArea admin;
+    admin.Db = DbSession::Open(PgConnectString(cluster, "postgres"), "test-admin", error);
+    if (!admin.Db) return false;
+    admin.SqlText = sql;
+    if (!ExecuteSql(admin)) {
+        error = admin.Db->LastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::filesystem::path SharedPgClusterState() {
+    if (const char* state = std::getenv("K500100_PG_STATE"); state != nullptr && *state != '\0') return state;
+    return K500100_PG_STATE_FILE;
+}
+
+std::optional<PgCluster> ReadPgCluster(const std::filesystem::path& state_file, std::string& error) {
+    std::ifstream in(state_file);
+    if (!in) {
+        error = "no PostgreSQL test cluster: " + state_file.string() +
+                " is missing (run the tests through ctest, whose pg_cluster fixture starts it)";
+        return std::nullopt;
+    }
+    PgCluster cluster;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("PGHOST=", 0) == 0) cluster.host = line.substr(7);
+        if (line.rfind("PGPORT=", 0) == 0) cluster.port = line.substr(7);
+    }
+    if (cluster.host.empty() || cluster.port.empty()) {
+        error = "the PostgreSQL cluster state " + state_file.string() + " names no host and port";
+        return std::nullopt;
+    }
+    return cluster;
+}
+
+std::string PgConnectString(const PgCluster& cluster, const std::string& database) {
+    return "DRIVER={PostgreSQL Unicode};SERVER=" + cluster.host + ";PORT=" + cluster.port + ";DATABASE=" + database +
+           ";UID=postgres;PWD=;";
+}
+
+std::string SchemaText() { return ReadWhole(K500100_SCHEMA_FILE); }
+
+std::unique_ptr<TestDatabase> TestDatabase::Create(Backend backend, std::string& error) {
+    std::unique_ptr<TestDatabase> db(new TestDatabase());
+    db->backend_ = backend;
+    static std::atomic<int> counter{0};
+    const std::string unique = std::to_string(getpid()) + "_" + std::to_string(++counter);
+    db->dsn_ = "K500100TEST_" + unique;
+    std::string ini;
+    if (backend == Backend::kSqlite) {
+        const std::string driver = SqliteDriverReference();
+        if (driver.empty()) {
+            error = "the SQLite3 ODBC driver is not installed";
+            return nullptr;
+        }
+        ini = EmbeddedOdbcIni(db->dsn_, db->dir_ / "k500100.sqlite", driver);
+    } else {
+        db->cluster_ = ReadPgCluster(SharedPgClusterState(), error);
+        if (!db->cluster_) return nullptr;
+        db->pg_database_ = "k500100_test_" + unique;
+        if (!RunAdmin(*db->cluster_, "CREATE DATABASE " + db->pg_database_ + " ENCODING 'UTF8' TEMPLATE template0",
+                      error)) {
+            error = "cannot create a PostgreSQL test database: " + error;
+            db->pg_database_.clear();
+            return nullptr;
+        }
+        db->user_ = "postgres";
+        ini = "[" + db->dsn_ + "]\nDriver = PostgreSQL Unicode\nServername = " + db->cluster_->host +
+              "\nPort = " + db->cluster_->port + "\nDatabase = " + db->pg_database_ + "\n";
+    }
+    const std::filesystem::path ini_path = db->dir_ / "odbc.ini";
+    WriteFile(ini_path, ini);
+    setenv("ODBCINI", ini_path.c_str(), 1);
+
+    WorkArea work;
+    work.Db = DbSession::Open(db->ConnectString(), "test-schema", error);
+    if (!work.Db) return nullptr;
+    // Make sure the data source reached is this database, not one the driver manager remembers.
+    work.SqlText = backend == Backend::kSqlite ? "SELECT sqlite_version() AS v" : "SELECT current_database() AS v";
+    ResultSet check;
+    if (!OpenQuery(work, check) || check.EndOfSet() ||
+        (backend == Backend::kPostgres && check.Value("v") != db->pg_database_)) {
+        error = "the data source " + db->dsn_ + " did not reach the new test database";
+        return nullptr;
+    }
+    check.Close();
+    if (!RunSqlScript(work, SchemaText(), error)) return nullptr;
+    return db;
+}
+
+TestDatabase::~TestDatabase() {
+    if (cluster_ && !pg_database_.empty()) {
+        std::string error;
+        RunAdmin(*cluster_, "DROP DATABASE IF EXISTS " + pg_database_ + " WITH (FORCE)", error);
+    }
+}
+
+std::string TestDatabase::ConnectString() const { return "DSN=" + dsn_ + ";UID=" + user_ + ";PWD=;"; }
+
+bool TestDatabase::Connect(WorkArea& work) const {
+    work.TerminalName = "TESTTERM";
+    work.DbSource = dsn_;
+    work.DbUser = user_;
+    work.DbPassword = "";
+    return ConnectDatabase(work);
+}
+
+}  // namespace edi::test

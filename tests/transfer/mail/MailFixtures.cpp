@@ -1,0 +1,189 @@
+#include "MailFixtures.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <vmime/platforms/posix/posixHandler.hpp>
+#include <vmime/vmime.hpp>
+
+namespace edi::test {
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::string Base64(const std::string& bytes) {
+    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += kAlphabet[v & 63];
+    }
+    if (i + 1 == bytes.size()) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += "==";
+    } else if (i + 2 == bytes.size()) {
+        const unsigned v =
+            (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+}  // namespace
+
+MailServers LoadMailServers() {
+    MailServers servers;
+    const char* state = std::getenv("K500100_MAIL_SERVERS");
+    if (state == nullptr) return servers;
+    std::ifstream in(std::filesystem::path(state) / "servers.env");
+    std::map<std::string, std::string> values;
+    for (std::string line; std::getline(in, line);) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    if (values.count("imap_port") == 0) return servers;
+    servers.imap_port = std::stoi(values["imap_port"]);
+    servers.smtp_port = std::stoi(values["smtp_port"]);
+    servers.silent_port = std::stoi(values["silent_port"]);
+    servers.refused_port = std::stoi(values["refused_port"]);
+    servers.passwd = values["passwd"];
+    servers.imap_mail = values["imap_mail"];
+    servers.smtp_maildir = values["smtp_maildir"];
+    servers.dovecot_conf = values["dovecot_conf"];
+    servers.loaded = true;
+    return servers;
+}
+
+void ResetImapUser(const MailServers& servers, const std::string& user) {
+    std::filesystem::remove_all(servers.imap_mail / user);
+}
+
+void DeliverToImap(const MailServers& servers, const std::string& user, const std::string& raw) {
+    const std::string command = "doveadm -c '" + servers.dovecot_conf.string() + "' save -u '" + user + "'";
+    FILE* pipe = ::popen(command.c_str(), "w");
+    if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+    std::fwrite(raw.data(), 1, raw.size(), pipe);
+    if (::pclose(pipe) != 0) throw std::runtime_error("doveadm save failed for " + user);
+}
+
+void DeliverToMaildir(const std::filesystem::path& folder, const std::string& raw) {
+    static std::atomic<unsigned> counter{0};
+    for (const char* sub : {"new", "cur", "tmp"}) std::filesystem::create_directories(folder / sub);
+    const std::string name = "test." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".localhost";
+    std::ofstream out(folder / "tmp" / name, std::ios::binary);
+    out << raw;
+    out.close();
+    std::filesystem::rename(folder / "tmp" / name, folder / "new" / name);
+}
+
+std::string MakeMail(const std::string& from, const std::string& marker, const std::string& attachment_name,
+                     const std::string& attachment_bytes) {
+    std::string mail =
+        "From: " + from + "\r\nTo: edi@example.com\r\nSubject: mail " + marker + "\r\nMIME-Version: 1.0\r\n";
+    if (attachment_name.empty()) {
+        return mail + "Content-Type: text/plain; charset=us-ascii\r\n\r\nno attachment here\r\n";
+    }
+    mail += "Content-Type: multipart/mixed; boundary=\"b-1\"\r\n\r\n";
+    mail += "--b-1\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nsee the file\r\n";
+    mail += "--b-1\r\nContent-Type: application/octet-stream; name=\"" + attachment_name + "\"\r\n";
+    mail += "Content-Disposition: attachment; filename=\"" + attachment_name + "\"\r\n";
+    mail += "Content-Transfer-Encoding: base64\r\n\r\n" + Base64(attachment_bytes) + "\r\n--b-1--\r\n";
+    return mail;
+}
+
+std::vector<StoredMail> MailsIn(const std::filesystem::path& maildir) {
+    std::vector<StoredMail> mails;
+    for (const char* sub : {"new", "cur"}) {
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(maildir / sub, ec), end; !ec && it != end; it.increment(ec)) {
+            StoredMail mail;
+            mail.file = it->path();
+            mail.content = Slurp(mail.file);
+            const std::string name = mail.file.filename().string();
+            const auto info = name.find(":2,");
+            mail.seen = info != std::string::npos && name.find('S', info) != std::string::npos;
+            mails.push_back(std::move(mail));
+        }
+    }
+    return mails;
+}
+
+std::optional<bool> SeenMail(const std::filesystem::path& maildir, const std::string& marker) {
+    // Servers may store lines with LF only.
+    const std::regex subject("\r?\nSubject: mail " + marker + "\r?\n");
+    std::optional<bool> seen;
+    int count = 0;
+    for (const StoredMail& mail : MailsIn(maildir)) {
+        if (std::regex_search(mail.content, subject)) {
+            seen = mail.seen;
+            ++count;
+        }
+    }
+    return count == 1 ? seen : std::nullopt;
+}
+
+std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const std::string& to) {
+    vmime::platform::setHandler<vmime::platforms::posix::posixHandler>();
+    std::vector<ReceivedMail> found;
+    for (const StoredMail& stored : MailsIn(maildir)) {
+        auto message = vmime::make_shared<vmime::message>();
+        message->parse(stored.content);
+        ReceivedMail mail;
+        const auto header = message->getHeader();
+        if (header->hasField(vmime::fields::TO)) {
+            const auto list = header->findField(vmime::fields::TO)->getValue<vmime::addressList>();
+            if (list && list->getAddressCount() > 0) {
+                const auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(0));
+                if (box) mail.to = box->getEmail().toString();
+            }
+        }
+        if (mail.to != to) continue;
+        if (header->hasField(vmime::fields::SUBJECT)) {
+            mail.subject = header->findField(vmime::fields::SUBJECT)
+                               ->getValue<vmime::text>()
+                               ->getConvertedText(vmime::charsets::UTF_8);
+        }
+        vmime::messageParser parser(message);
+        if (parser.getTextPartCount() > 0) {
+            std::ostringstream body;
+            vmime::utility::outputStreamAdapter out(body);
+            parser.getTextPartAt(0)->getText()->extract(out);
+            mail.body = body.str();
+        }
+        for (std::size_t i = 0; i < parser.getAttachmentCount(); ++i) {
+            const auto attachment = parser.getAttachmentAt(i);
+            mail.attachment_names.push_back(attachment->getName().getBuffer());
+            std::ostringstream data;
+            vmime::utility::outputStreamAdapter out(data);
+            attachment->getData()->extract(out);
+            mail.attachment_bytes.push_back(data.str());
+        }
+        found.push_back(std::move(mail));
+    }
+    return found;
+}
+
+}  // namespace edi::test

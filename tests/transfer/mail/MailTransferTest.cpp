@@ -1,0 +1,379 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "MailFixtures.h"
+#include "support/RecordedProgress.h"
+#include "support/TestSupport.h"
+#include "transfer/MailTransfer.h"
+
+namespace edi {
+namespace {
+
+namespace fs = std::filesystem;
+using test::LoadMailServers;
+using test::MailServers;
+using test::MakeMail;
+
+const char* const kPartner = "partner@example.com";
+// Attachment bytes with Shift-JIS text, CR LF, a NUL and a high byte.
+const std::string kCiiBytes = std::string("UNB\x82\xa0\x82\xa2\r\nEND", 13) + std::string(1, '\0') + "\xff";
+
+class MailTransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        servers_ = LoadMailServers();
+        work_.IniFolder = dir_.path().string();
+        work_.IniOverride = dir_ / "EDI.ini";
+        work_.EDIINFIL = (dir_ / "in").string() + "/";
+        work_.EDIOUTFIL = (dir_ / "out").string() + "/";
+        fs::create_directories(dir_ / "in");
+        fs::create_directories(dir_ / "out");
+    }
+
+    // A name of this test that no other test process uses.
+    std::string Unique() const {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c))
+                    ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                    : '-';
+        }
+        static int runs = 0;
+        return "t" + std::to_string(::getpid()) + "-" + std::to_string(++runs) + "-" + name.substr(0, 40);
+    }
+
+    void WriteIni(const std::string& mapi_lines, const std::string& mail_text = "line1\\nline2") {
+        test::WriteSjisFile(dir_ / "EDI.ini", "[MAPI]\r\n" + mapi_lines + "[MAIL]\r\nMAIL-TEXT=" + mail_text + "\r\n");
+    }
+
+    std::string ImapStore(int port) const { return "Store=imap://127.0.0.1:" + std::to_string(port) + "\r\n"; }
+
+    MailRequest Request(const std::string& direction, const std::string& kind) const {
+        MailRequest request;
+        request.CenterCode = "ABC";
+        request.Serial = 12;
+        request.Direction = direction;
+        request.DataKind = kind;
+        request.MailAddress = kPartner;
+        return request;
+    }
+
+    int Run(MailRequest& request) {
+        progress_ = test::RecordedProgress();
+        boxes_ = test::RecordedMessageBoxes();
+        return RunMailTransfer(request, work_, progress_, boxes_, clock_);
+    }
+
+    fs::path Received(const char* kind) const {
+        return dir_ / "in" / (std::string("00000012_RCV_ABC_________.") + kind);
+    }
+    fs::path DefaultInbox() const { return dir_ / "Maildir"; }
+
+    test::TempDir dir_;
+    MailServers servers_;
+    WorkArea work_;
+    test::RecordedProgress progress_;
+    test::RecordedMessageBoxes boxes_;
+    std::string Shown() const {
+        std::string texts;
+        for (const MessageRequest& box : boxes_.shown()) texts += box.text + "\n";
+        return texts;
+    }
+
+    test::FixedClock clock_{LocalDateTime{2026, 12, 5, 9, 8, 7}};
+};
+
+TEST_F(MailTransferTest, BadRequestFailsTheCheckAndFetchesNothing) {
+    WriteIni("ProfileName=edi\r\n");
+    test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "m1", "a.CII", kCiiBytes));
+    struct Row {
+        const char* name;
+        void (*spoil)(MailRequest&);
+    };
+    const Row rows[] = {
+        {"letter x", [](MailRequest& r) { r.DataKind = "x"; }},
+        {"letter c", [](MailRequest& r) { r.DataKind = "c"; }},
+        {"letter full-width C", [](MailRequest& r) { r.DataKind = "Ｃ"; }},
+        {"letter E", [](MailRequest& r) { r.DataKind = "E"; }},
+        {"direction r", [](MailRequest& r) { r.Direction = "r"; }},
+        {"direction full-width R", [](MailRequest& r) { r.Direction = "Ｒ"; }},
+        {"no center code", [](MailRequest& r) { r.CenterCode.clear(); }},
+        {"no address", [](MailRequest& r) { r.MailAddress.clear(); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MailRequest request = Request("R", "C");
+        row.spoil(request);
+        EXPECT_EQ(MailTransport::CheckMailRequest(request), 99);
+        EXPECT_EQ(Run(request), 9);
+        EXPECT_EQ(request.Result, "9999");
+        EXPECT_EQ(progress_.events(), (std::vector<std::string>{"<clear>", "<show>", "<close>"}));
+        EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+        EXPECT_FALSE(fs::exists(Received("CII")));
+        EXPECT_FALSE(fs::exists(Received("XML")));
+        EXPECT_EQ(test::SeenMail(DefaultInbox(), "m1"), false);
+    }
+    EXPECT_EQ(MailTransport::CheckMailRequest(Request("R", "C")), 0);
+    EXPECT_EQ(MailTransport::CheckMailRequest(Request("S", "X")), 0);
+}
+
+TEST_F(MailTransferTest, ReadsSettingsIntoSixtyFourByteBuffers) {
+    struct Row {
+        const char* name;
+        std::string ini;
+        std::string profile;
+        std::string mail_text;
+        std::string store;
+        int timeout;
+    };
+    const std::string default_store = "maildir://" + (dir_.path().lexically_normal() / "Maildir").string();
+    const std::string long_name(70, 'p');
+    const Row rows[] = {
+        {"backslash n is CR LF", "[MAIL]\r\nMAIL-TEXT=line1\\nline2\r\n", "", "line1\r\nline2", default_store, 20},
+        {"other escapes stay", "[MAIL]\r\nMAIL-TEXT=a\\tb\\\\nc\\\r\n", "", "a\\tb\\\r\nc\\", default_store, 20},
+        {"Japanese body", "[MAIL]\r\nMAIL-TEXT=送信します\\n以上\r\n", "", "送信します\r\n以上", default_store, 20},
+        {"63 bytes kept", "[MAPI]\r\nProfileName=" + long_name + "\r\n", long_name.substr(0, 63), "", default_store,
+         20},
+        {"nothing set", "", "", "", default_store, 20},
+        {"store and timeout", "[MAPI]\r\nStore=imap://mail.example.com:143\r\nTimeout=5\r\n", "", "",
+         "imap://mail.example.com:143", 5},
+        {"bad timeout", "[MAPI]\r\nTimeout=soon\r\n", "", "", default_store, 20},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::WriteSjisFile(dir_ / "EDI.ini", row.ini);
+        MailTransport transport(work_, progress_, boxes_, clock_);
+        transport.ReadMailSettings();
+        EXPECT_EQ(transport.settings().ProfileName, row.profile);
+        EXPECT_EQ(transport.settings().MailText, row.mail_text);
+        EXPECT_EQ(transport.settings().Store, row.store);
+        EXPECT_EQ(transport.settings().TimeoutSeconds, row.timeout);
+    }
+}
+
+TEST_F(MailTransferTest, ReceivesFromTheMaildirBesideTheIni) {
+    WriteIni("ProfileName=edi\r\n");
+    test::DeliverToMaildir(DefaultInbox(), MakeMail("someone@example.com", "other", "o.CII", "OTHER"));
+    test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "partner", "p.CII", kCiiBytes));
+    test::WriteFile(Received("CII"), std::string_view("old file"));
+
+    MailRequest request = Request("R", "C");
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_EQ(test::ReadText(Received("CII")), kCiiBytes);
+    EXPECT_EQ(progress_.events(),
+              (std::vector<std::string>{"<clear>", "<show>", "パラメータチェック", "INIファイル読込み", "受信処理開始",
+                                        "ログオン", "受信トレイ検索", "添付ファイル格納", "ログオフ", "<close>"}));
+    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+    EXPECT_EQ(test::SeenMail(DefaultInbox(), "partner"), true);
+    EXPECT_EQ(test::SeenMail(DefaultInbox(), "other"), false);
+    EXPECT_EQ(test::MailsIn(DefaultInbox()).size(), 2u);
+
+    fs::remove(Received("CII"));
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_FALSE(fs::exists(Received("CII")));
+}
+
+TEST_F(MailTransferTest, AttachmentThatCannotBeStoredLeavesTheMailUnread) {
+    WriteIni("ProfileName=edi\r\n");
+    test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "partner", "p.CII", kCiiBytes));
+    work_.EDIINFIL = (dir_ / "missing").string() + "/";
+
+    MailRequest request = Request("R", "C");
+    EXPECT_EQ(Run(request), 9);
+    EXPECT_EQ(request.Result, "9999");
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text.rfind("Error 32013: Attachment write failure", 0), 0u) << Shown();
+    EXPECT_EQ(progress_.events().back(), "<close>");
+    EXPECT_EQ(test::SeenMail(DefaultInbox(), "partner"), false);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(MailTransferTest, ImapReceiveKeepsTheLaterAttachmentAndLeavesOtherMailsUnread) {
+    ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
+    const std::string user = "edi-receive";
+    test::ResetImapUser(servers_, user);
+    test::DeliverToImap(servers_, user, MakeMail(kPartner, "first", "1.XML", "<first/>"));
+    test::DeliverToImap(servers_, user, MakeMail("other@example.com", "other", "o.XML", "<other/>"));
+    test::DeliverToImap(servers_, user, MakeMail("Partner@Example.com", "case", "c.XML", "<case/>"));
+    test::DeliverToImap(servers_, user, MakeMail(kPartner, "bare"));
+    test::DeliverToImap(servers_, user, MakeMail("Partner Name <partner@example.com>", "second", "2.XML", "<second/>"));
+    WriteIni("ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.imap_port) + "Timeout=10\r\n");
+
+    MailRequest request = Request("R", "X");
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+    EXPECT_EQ(test::ReadText(Received("XML")), "<second/>");
+    EXPECT_EQ(progress_.lines(),
+              (std::vector<std::string>{"パラメータチェック", "INIファイル読込み", "受信処理開始", "ログオン",
+                                        "受信トレイ検索", std::string("添付ファイルなし: ") + kPartner,
+                                        "添付ファイル格納", "ログオフ"}));
+    const fs::path inbox = servers_.imap_mail / user;
+    EXPECT_EQ(test::SeenMail(inbox, "first"), true);
+    EXPECT_EQ(test::SeenMail(inbox, "second"), true);
+    EXPECT_EQ(test::SeenMail(inbox, "other"), false);
+    EXPECT_EQ(test::SeenMail(inbox, "case"), false);
+    EXPECT_EQ(test::SeenMail(inbox, "bare"), false);
+    EXPECT_EQ(test::MailsIn(inbox).size(), 5u);
+
+    fs::remove(Received("XML"));
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_FALSE(fs::exists(Received("XML")));
+    EXPECT_EQ(test::MailsIn(inbox).size(), 5u);
+}
+
+TEST(SendFilePatternTest, PicksTheJobsFilesCaseIgnored) {
+    struct Row {
+        const char* letter;
+        const char* center;
+        const char* name;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"C", "ABC", "00000012_SND_ABC_________.CII", true},
+        {"C", "ABC", "00000012_snd_abc_________.cii", true},
+        {"C", "ABC", "copy of 00000012_SND_ABC_________.CII.bak", true},
+        {"C", "ABC", "00000012_SND_ABC_________.XML", false},
+        {"C", "ABC", "00000013_SND_ABC_________.CII", false},
+        {"C", "ABC", "00000012_RCV_ABC_________.CII", false},
+        {"C", "ABC", "00000012_SND_ABC________.CII", false},
+        {"X", "ABC", "00000012_SND_ABC_________0001.XML", true},
+        {"X", "ABC", "00000012_SND_ABC_________9999_xml", true},
+        {"X", "ABC", "00000012_SND_ABC_________001.XML", false},
+        {"X", "ABC", "00000012_SND_ABC_________.XML", false},
+        {"X", "ABC", "00000012_SND_ABC_________000A.XML", false},
+        {"C", "A+B", "00000012_SND_A+B_________.CII", true},
+        {"C", "A+B", "00000012_SND_AAB_________.CII", false},
+        {"C", "A.B", "00000012_SND_AxB_________.CII", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::regex pattern(SendFilePattern(12, row.center, row.letter), std::regex::icase);
+        EXPECT_EQ(std::regex_search(row.name, pattern), row.matches);
+    }
+}
+
+TEST_F(MailTransferTest, SendWithoutMatchingFileLogsNoOneOn) {
+    // Both services are unreachable: any logon would fail with a message.
+    WriteIni("ProfileName=edi\r\n" + ImapStore(servers_.refused_port) +
+             "Transport=smtp://127.0.0.1:" + std::to_string(servers_.refused_port) + "\r\n");
+    test::WriteFile(dir_ / "out" / "00000012_SND_ABC_________.XML", std::string_view("x"));
+    test::WriteFile(dir_ / "out" / "00000013_SND_ABC_________.CII", std::string_view("x"));
+    test::WriteFile(dir_ / "out" / "00000012_SND_ABD_________.CII", std::string_view("x"));
+
+    MailRequest request = Request("S", "C");
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+    EXPECT_EQ(progress_.events(),
+              (std::vector<std::string>{"<clear>", "<show>", "パラメータチェック", "INIファイル読込み", "送信処理開始",
+                                        "送信添付ファイルなし", "<close>"}));
+}
+
+TEST_F(MailTransferTest, SendDeliversOneMailWithSubjectBodyAndAttachment) {
+    ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
+    const std::string partner = Unique() + "@example.com";
+    WriteIni("ProfileName=edi@example.com\r\nTransport=smtp://127.0.0.1:" + std::to_string(servers_.smtp_port) +
+             "\r\nTimeout=10\r\n");
+    const fs::path file = dir_ / "out" / "00000012_SND_ABC_________.CII";
+    test::WriteFile(file, kCiiBytes);
+
+    MailRequest request = Request("S", "C");
+    request.MailAddress = partner;
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+    EXPECT_EQ(progress_.lines(),
+              (std::vector<std::string>{"パラメータチェック", "INIファイル読込み", "送信処理開始", "ログオン",
+                                        "メッセージを作成", "Pi_Rec.Pi_相手先メールアドレス", partner,
+                                        "受信者オブジェクトの作成", "添付ファイル作成", "送信", "ログオフ"}));
+
+    const std::vector<test::ReceivedMail> mails = test::MailsTo(servers_.smtp_maildir, partner);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].subject, "EDIデータ2026/12/05 09:08:07送信");
+    // The line break travels as the mail's own line end.
+    std::string body = mails[0].body;
+    std::erase(body, '\r');
+    EXPECT_EQ(body.substr(0, 12), "line1\nline2");
+    ASSERT_EQ(mails[0].attachment_names.size(), 1u);
+    EXPECT_EQ(mails[0].attachment_names[0], "00000012_SND_ABC_________.CII");
+    EXPECT_EQ(mails[0].attachment_bytes[0], kCiiBytes);
+    EXPECT_EQ(test::ReadText(file), kCiiBytes);  // the source stays
+}
+
+TEST_F(MailTransferTest, SendmailTransportGetsTheMailOnItsInput) {
+    const fs::path sendmail = dir_ / "sendmail";
+    test::WriteFile(sendmail, std::string_view("#!/bin/sh\necho \"$@\" > \"$0.args\"\ncat > \"$0.mail\"\n"));
+    fs::permissions(sendmail, fs::perms::owner_all);
+    WriteIni("ProfileName=edi@example.com\r\nTransport=sendmail://" + sendmail.string() + "\r\n");
+    test::WriteFile(dir_ / "out" / "00000012_SND_ABC_________0001.XML", std::string_view("<x/>"));
+
+    MailRequest request = Request("S", "X");
+    EXPECT_EQ(Run(request), 0);
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+    EXPECT_NE(test::ReadText(dir_ / "sendmail.args").find(kPartner), std::string::npos);
+    const std::string mail = test::ReadText(dir_ / "sendmail.mail");
+    EXPECT_NE(mail.find("00000012_SND_ABC_________0001.XML"), std::string::npos);
+    EXPECT_NE(mail.find("To: partner@example.com"), std::string::npos);
+}
+
+TEST_F(MailTransferTest, UnreachableOrRefusingServiceGives9999AndTheErrorMessage) {
+    ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
+    const std::string user = "edi-failure";
+    test::ResetImapUser(servers_, user);
+    test::DeliverToImap(servers_, user, MakeMail(kPartner, "waiting", "w.CII", "W"));
+    test::WriteFile(dir_ / "out" / "00000012_SND_ABC_________.CII", std::string_view("S"));
+    const std::string smtp = "Transport=smtp://127.0.0.1:";
+    struct Row {
+        const char* name;
+        std::string mapi;
+        const char* direction;
+        const char* message_start;
+        int timeout = 15;  // the server's own delay after a failed login must fit in
+    };
+    const Row rows[] = {
+        {"wrong password", "ProfileName=" + user + "\r\nPassword=wrong\r\n" + ImapStore(servers_.imap_port), "R",
+         "Error 32003: Login has failed"},
+        {"unknown user", "ProfileName=nobody-" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.imap_port), "R",
+         "Error 32003: Login has failed"},
+        {"stopped IMAP server", "ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.refused_port),
+         "R", "Error 32023: Network failure"},
+        {"silent IMAP server", "ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.silent_port), "R",
+         "Error 32023: Network failure", 2},
+        {"unknown kind of store", "Store=pop3://127.0.0.1:110\r\n", "R", "Error 32003: Login has failed"},
+        {"wrong password on send", "ProfileName=" + user + "\r\nPassword=wrong\r\n" + ImapStore(servers_.imap_port),
+         "S", "Error 32003: Login has failed"},
+        {"stopped SMTP server", smtp + std::to_string(servers_.refused_port) + "\r\n", "S",
+         "Error 32023: Network failure"},
+        {"silent SMTP server", smtp + std::to_string(servers_.silent_port) + "\r\n", "S",
+         "Error 32023: Network failure", 2},
+        {"no transport", "", "S", "Error 32002: Unspecified failure"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteIni(row.mapi + "Timeout=" + std::to_string(row.timeout) + "\r\n");
+        MailRequest request = Request(row.direction, "C");
+        EXPECT_EQ(Run(request), 9);
+        EXPECT_EQ(request.Result, "9999");
+        ASSERT_EQ(boxes_.shown().size(), 1u);
+        EXPECT_EQ(boxes_.shown()[0].text.rfind(row.message_start, 0), 0u) << boxes_.shown()[0].text;
+        EXPECT_EQ(boxes_.shown()[0].buttons, MessageButtons::kOk);
+        EXPECT_EQ(boxes_.shown()[0].icon, MessageIcon::kNone);
+        ASSERT_FALSE(progress_.events().empty());
+        EXPECT_EQ(progress_.events().back(), "<close>");
+        EXPECT_EQ(std::count(progress_.lines().begin(), progress_.lines().end(), "ログオフ"), 0);
+        EXPECT_FALSE(fs::exists(Received("CII")));
+    }
+    EXPECT_EQ(test::SeenMail(servers_.imap_mail / user, "waiting"), false);
+}
+
+}  // namespace
+}  // namespace edi

@@ -1,0 +1,24 @@
+// The window program: the monitor screen for this terminal's EDI centers.
+// Usage: k500100 OPERATOR-CODE
+#include <QApplication>
+
+#include "monitor/MonitorStartup.h"
+#include "monitor/MonitorWindow.h"
+#include "monitor/QtMessageBoxes.h"
+#include "startup/Settings.h"
+#include "startup/SystemProfile.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    edi::WorkArea work;
+    edi::LocateProgram(work);
+    edi::QtMessageBoxes boxes;
+    const edi::SystemClock clock;
+    const edi::cProfile profile;
+
+    edi::MonitorWindow window(work, boxes, clock);
+    boxes.SetParent(&window);
+    if (!edi::InitEnvironment(work, boxes, window, profile)) return 1;
+    if (!edi::InitMainScreen(work, boxes, window, clock, edi::CommandLineText(argc, argv))) return 1;
+    return QApplication::exec();
+}
