@@ -81,7 +81,9 @@ TEST(CiiReaderTest, ElementLengths) {
         std::int64_t remaining = 10;
         std::int32_t length = 0;
         EXPECT_EQ(reader.ReadElementLength(remaining, length, log), r.read);
-        if (r.read) EXPECT_EQ(length, r.length);
+        if (r.read) {
+            EXPECT_EQ(length, r.length);
+        }
         EXPECT_EQ(10 - remaining, r.consumed);
         EXPECT_EQ(std::filesystem::exists(log.file), r.warned);
         EXPECT_TRUE(log.ErrorCode.empty());
