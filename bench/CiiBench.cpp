@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
     if (!phase.empty()) {
         fs::remove(dir / (phase == "1" ? "orders.CII" : "back0130.txt"));
         return Convert(phase, dir / (phase == "1" ? "orders.txt" : "orders.CII"),
-                       dir / (phase == "1" ? "orders.CII" : "back.txt"), dir) == "0000" ? 0 : 1;
+                       dir / (phase == "1" ? "orders.CII" : "back.txt"), dir) == "0000"
+                   ? 0
+                   : 1;
     }
     fs::create_directories(dir);
     const fs::path local = dir / "orders.txt";
@@ -178,7 +180,8 @@ int main(int argc, char** argv) {
     const double local_mb = static_cast<double>(fs::file_size(local)) / (1024 * 1024);
     const double cii_mb = static_cast<double>(fs::file_size(cii)) / (1024 * 1024);
     std::printf("messages: %zu   local file: %.1f MB   CII file: %.1f MB\n", lines, local_mb, cii_mb);
-    std::printf("%-10s %8s %10s %10s %12s %9s\n", "phase", "seconds", "CII MB/s", "local MB/s", "peak memory", "vs copy");
+    std::printf("%-10s %8s %10s %10s %12s %9s\n", "phase", "seconds", "CII MB/s", "local MB/s", "peak memory",
+                "vs copy");
     auto row = [&](const char* name, const Phase& p) {
         std::printf("%-10s %8.3f %10.1f %10.1f %9.1f MB %8.1fx%s\n", name, p.seconds, cii_mb / p.seconds,
                     local_mb / p.seconds, static_cast<double>(p.peak_kib) / 1024, p.seconds / copy_phase.seconds,

@@ -79,19 +79,38 @@ inline void AddBenchMasters(MemoryMasters& m, const std::string& storage_mode = 
         m.ItemRows.push_back(ItemRow("E", item));
         m.ItemRows.push_back(ItemRow("L", item));
     }
-    m.FormatRows.push_back({{"情報区分コード", kKind}, {"BPID", kBpid}, {"様式識別", "ORD"},
-                            {"シンタックスIDバージョン", "3"}, {"格納モード", storage_mode},
-                            {"1バイト文字集合", "A"}, {"2バイト文字集合", "M"}, {"ローカル形式", "L"},
+    m.FormatRows.push_back({{"情報区分コード", kKind},
+                            {"BPID", kBpid},
+                            {"様式識別", "ORD"},
+                            {"シンタックスIDバージョン", "3"},
+                            {"格納モード", storage_mode},
+                            {"1バイト文字集合", "A"},
+                            {"2バイト文字集合", "M"},
+                            {"ローカル形式", "L"},
                             {"XML文字コード", "Shift_JIS"}});
-    m.GroupRows.push_back({{"相手先コード", kPartner}, {"自社コード", kOwn}, {"情報区分", kKind}, {"BPID", kBpid},
-                           {"運用モード", "P"}, {"発信VANコード", "VAN01"}, {"発信センターコード", "CENTER01"},
-                           {"発信者コード", kOwn}, {"受信VANコード", "VAN02"}, {"受信センターコード", "CENTER02"},
-                           {"受信者コード", kPartner}, {"交換参照番号", "0000000001"},
-                           {"シンタックスIDバージョン", "3"}, {"格納モード", storage_mode},
-                           {"8ビット文字コード", "A"}, {"16ビット文字コード", "M"}, {"短縮表示", "0"},
-                           {"発信VANコード管理機関コード", "001"}, {"発信センターコード管理機関コード", "001"},
-                           {"発信者コード管理機関コード", "001"}, {"受信VANコード管理機関コード", "001"},
-                           {"受信センターコード管理機関コード", "001"}, {"受信者コード管理機関コード", "001"}});
+    m.GroupRows.push_back({{"相手先コード", kPartner},
+                           {"自社コード", kOwn},
+                           {"情報区分", kKind},
+                           {"BPID", kBpid},
+                           {"運用モード", "P"},
+                           {"発信VANコード", "VAN01"},
+                           {"発信センターコード", "CENTER01"},
+                           {"発信者コード", kOwn},
+                           {"受信VANコード", "VAN02"},
+                           {"受信センターコード", "CENTER02"},
+                           {"受信者コード", kPartner},
+                           {"交換参照番号", "0000000001"},
+                           {"シンタックスIDバージョン", "3"},
+                           {"格納モード", storage_mode},
+                           {"8ビット文字コード", "A"},
+                           {"16ビット文字コード", "M"},
+                           {"短縮表示", "0"},
+                           {"発信VANコード管理機関コード", "001"},
+                           {"発信センターコード管理機関コード", "001"},
+                           {"発信者コード管理機関コード", "001"},
+                           {"受信VANコード管理機関コード", "001"},
+                           {"受信センターコード管理機関コード", "001"},
+                           {"受信者コード管理機関コード", "001"}});
 }
 
 // Answers every information kind and BPID with the masters above (the fuzz target and the
@@ -140,8 +159,9 @@ public:
                     continue;
                 }
                 for (int s = 0; s < 3; ++s) {
-                    Put(record, static_cast<std::size_t>(item.position) + base + static_cast<std::size_t>(s) * kSubStride,
-                        item, d < details && s < 2);
+                    Put(record,
+                        static_cast<std::size_t>(item.position) + base + static_cast<std::size_t>(s) * kSubStride, item,
+                        d < details && s < 2);
                 }
             }
         }
@@ -180,7 +200,8 @@ private:
                 std::string digits = filled ? std::to_string(Pick(1, 99999)) : "0";
                 digits.insert(0, static_cast<std::size_t>(std::max(0, whole - static_cast<int>(digits.size()))), '0');
                 v = digits.substr(digits.size() - static_cast<std::size_t>(whole));
-                if (item.decimals != 0) v += "." + std::string(static_cast<std::size_t>(item.decimals), filled ? '5' : '0');
+                if (item.decimals != 0)
+                    v += "." + std::string(static_cast<std::size_t>(item.decimals), filled ? '5' : '0');
             }
         }
         record.replace(position - 1, v.size(), v);

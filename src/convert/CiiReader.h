@@ -3,8 +3,8 @@
 // markers to the message-side items. The CII-to-local and CII-to-XML converters share them.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -65,17 +65,17 @@ bool ReadBytesCounted(ChunkedInput& in, std::uint8_t* out, std::int32_t& count);
 
 // Codes of the CII readers in ERR.LOG.
 namespace cii_read_code {
-inline constexpr std::int32_t kNoFormatInfo = 1;     // failure
-inline constexpr std::int32_t kNoMessageItems = 3;   // failure
-inline constexpr std::int32_t kNoLocalItems = 4;     // failure
-inline constexpr std::int32_t kTruncated = 7;        // failure: the file ended inside a record
-inline constexpr std::int32_t kBadRecordKind = 8;    // warning, text "-01" or "-02"
-inline constexpr std::int32_t kBadLengthByte = 9;    // warning
-inline constexpr std::int32_t kUnknownTag = 10;      // warning
+inline constexpr std::int32_t kNoFormatInfo = 1;                 // failure
+inline constexpr std::int32_t kNoMessageItems = 3;               // failure
+inline constexpr std::int32_t kNoLocalItems = 4;                 // failure
+inline constexpr std::int32_t kTruncated = 7;                    // failure: the file ended inside a record
+inline constexpr std::int32_t kBadRecordKind = 8;                // warning, text "-01" or "-02"
+inline constexpr std::int32_t kBadLengthByte = 9;                // warning
+inline constexpr std::int32_t kUnknownTag = 10;                  // warning
 inline constexpr std::int32_t kNumberedGroupInOneByteMode = 11;  // warning
-inline constexpr std::int32_t kLengthMismatch = 12;  // warning, text "長さ違い"
-inline constexpr std::int32_t kMeaninglessByte = 13; // warning
-inline constexpr std::int32_t kEmptyElement = 15;    // failure
+inline constexpr std::int32_t kLengthMismatch = 12;              // warning, text "長さ違い"
+inline constexpr std::int32_t kMeaninglessByte = 13;             // warning
+inline constexpr std::int32_t kEmptyElement = 15;                // failure
 inline constexpr std::int32_t kGeneralFailure = 9999;
 }  // namespace cii_read_code
 

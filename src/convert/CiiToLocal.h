@@ -28,7 +28,7 @@ struct CiiGroupSummary {
 
 struct CiiToLocalOptions {
     std::function<void(std::uint64_t)> progress;  // bytes of the CII file read so far
-    ByteSink* sink = nullptr;                      // every line here instead of the local files (tests, fuzzing)
+    ByteSink* sink = nullptr;                     // every line here instead of the local files (tests, fuzzing)
     CiiGroupSummary* summary = nullptr;
 };
 

@@ -18,10 +18,12 @@ bool ColumnIs(const DbRow& row, std::string_view column, std::string_view value)
     return found != row.end() && found->second && *found->second == value;
 }
 
-std::vector<DbRow> Select(const std::vector<DbRow>& rows, std::initializer_list<std::pair<std::string_view, std::string_view>> where) {
+std::vector<DbRow> Select(const std::vector<DbRow>& rows,
+                          std::initializer_list<std::pair<std::string_view, std::string_view>> where) {
     std::vector<DbRow> out;
     for (const DbRow& row : rows) {
-        if (std::all_of(where.begin(), where.end(), [&row](const auto& w) { return ColumnIs(row, w.first, w.second); })) {
+        if (std::all_of(where.begin(), where.end(),
+                        [&row](const auto& w) { return ColumnIs(row, w.first, w.second); })) {
             out.push_back(row);
         }
     }
@@ -30,9 +32,8 @@ std::vector<DbRow> Select(const std::vector<DbRow>& rows, std::initializer_list<
 
 LoadResult LoadItems(const std::vector<DbRow>& all, std::string_view format_kind, std::string_view info_kind,
                      std::string_view bpid, ItemList& items) {
-    std::vector<DbRow> rows = Select(all, {{format_col::kFormatKind, format_kind},
-                                           {format_col::kInfoKind, info_kind},
-                                           {format_col::kBpid, bpid}});
+    std::vector<DbRow> rows = Select(
+        all, {{format_col::kFormatKind, format_kind}, {format_col::kInfoKind, info_kind}, {format_col::kBpid, bpid}});
     if (rows.empty()) return Status(LoadStatus::kNoRows);
     std::stable_sort(rows.begin(), rows.end(), [](const DbRow& a, const DbRow& b) {
         auto serial = [](const DbRow& r) {

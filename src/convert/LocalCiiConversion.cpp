@@ -12,7 +12,8 @@ std::string RunLocalCiiConversion(std::string_view center_code, std::int64_t ser
     char serial_text[32];
     std::snprintf(serial_text, sizeof serial_text, "%08lld", static_cast<long long>(serial));
     const LocalDateTime now = clock.Now();
-    WriteErrorLog(log, 0, std::string("--K800400 start--") + serial_text + "  " + FormatDate(now) + " " + FormatTime(now));
+    WriteErrorLog(log, 0,
+                  std::string("--K800400 start--") + serial_text + "  " + FormatDate(now) + " " + FormatTime(now));
     if (kind == kLocalToCii) {
         LocalToCiiOptions o;
         o.progress = options.progress;

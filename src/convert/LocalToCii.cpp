@@ -14,8 +14,9 @@ ByteView Slice(ByteView bytes, std::int64_t position, std::int64_t length) {
     if (position < 1 || length <= 0) return {};
     const auto start = static_cast<std::uint64_t>(position - 1);
     if (start >= bytes.size()) return {};
-    return bytes.subspan(static_cast<std::size_t>(start),
-                         static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - start, static_cast<std::uint64_t>(length))));
+    return bytes.subspan(
+        static_cast<std::size_t>(start),
+        static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - start, static_cast<std::uint64_t>(length))));
 }
 
 ByteView TrimSpaces(ByteView bytes) {
@@ -113,8 +114,7 @@ CiiMessageEncoder::CiiMessageEncoder(ConversionLog& log) : log_(log), writer_(lo
 void CiiMessageEncoder::SetGroup(const FormatMasters& masters, const CiiGroupHeader& header) {
     masters_ = &masters;
     storage_mode_ = header.StorageMode();
-    direction_ = "M";
-    direction_ += static_cast<char>(header.SixteenBitCode());
+    direction_.assign({'M', static_cast<char>(header.SixteenBitCode())});
     plain_double_bytes_ = direction_ == "MM";
     const ItemList& messages = masters.MessageItems;
     const ItemList& locals = masters.LocalItems;
@@ -158,9 +158,9 @@ bool CiiMessageEncoder::Value(const Plan& plan, const RecordFormatItem& message,
         case Kind::kDate: {
             const ByteView text = Slice(record, position, local.長さ);
             if (local.長さ == 6 && text.size() >= 2 && IsDigit(text[0]) && IsDigit(text[1])) {
-                const int yy = (text[0] - '0') * 10 + (text[1] - '0');
-                value_.insert(value_.end(), {'1', '9'});
-                if (yy <= 50) value_[0] = '2', value_[1] = '0';
+                const bool twenties = (text[0] - '0') * 10 + (text[1] - '0') <= 50;
+                value_.push_back(twenties ? '2' : '1');
+                value_.push_back(twenties ? '0' : '9');
             }
             value_.insert(value_.end(), text.begin(), text.end());
             KeepRight(value_, message.長さ);
@@ -262,7 +262,8 @@ bool CiiMessageEncoder::WriteElement(std::int32_t index) {
     return true;
 }
 
-CiiMessageEncoder::Result CiiMessageEncoder::Encode(ByteView record, std::int32_t message_number, ByteSink& sink) {
+CiiMessageEncoder::Result CiiMessageEncoder::EncodeCiiMessage(ByteView record, std::int32_t message_number,
+                                                              ByteSink& sink) {
     const ItemList& items = masters_->MessageItems;
     const ItemList& locals = masters_->LocalItems;
     writer_.Begin(message_number);
@@ -374,7 +375,7 @@ public:
             }
             ++message_count_;
             const ByteView record = view.size() > kLocalKeySize ? view.subspan(kLocalKeySize) : ByteView();
-            switch (encoder_.Encode(record, message_count_, sink_)) {
+            switch (encoder_.EncodeCiiMessage(record, message_count_, sink_)) {
                 case CiiMessageEncoder::Result::kWritten:
                 case CiiMessageEncoder::Result::kNotWritten:
                     break;

@@ -52,7 +52,7 @@ public:
     };
     explicit CiiMessageEncoder(ConversionLog& log);
     void SetGroup(const FormatMasters& masters, const CiiGroupHeader& header);
-    Result Encode(ByteView record, std::int32_t message_number, ByteSink& sink);
+    Result EncodeCiiMessage(ByteView record, std::int32_t message_number, ByteSink& sink);
 
 private:
     struct OpenGroup {
@@ -70,10 +70,10 @@ private:
     // What the walk needs of a message item, worked out once per group.
     struct Plan {
         Kind kind = Kind::kNone;
-        std::int32_t local = 0;      // local item paired by 対応項目通番, 0 when none
-        std::int64_t position = 0;   // its 項目位置
-        std::int64_t stride = 0;     // for a group: the 長さ of its local group item
-        bool tag_ok = false;         // 項目№ has a tag form
+        std::int32_t local = 0;     // local item paired by 対応項目通番, 0 when none
+        std::int64_t position = 0;  // its 項目位置
+        std::int64_t stride = 0;    // for a group: the 長さ of its local group item
+        bool tag_ok = false;        // 項目№ has a tag form
     };
     bool Value(const Plan& plan, const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
                std::int64_t position);
@@ -85,9 +85,9 @@ private:
     CiiMessageWriter writer_;
     const FormatMasters* masters_ = nullptr;
     std::uint8_t storage_mode_ = ' ';
-    std::string direction_;  // "M" then the header's 16-bit code
+    std::string direction_;           // "M" then the header's 16-bit code
     bool plain_double_bytes_ = true;  // direction "MM": double-byte values go as they are
-    std::vector<Plan> plans_;  // by message index
+    std::vector<Plan> plans_;         // by message index
     std::vector<OpenGroup> groups_;
     std::vector<std::int32_t> reader_start_;  // where a reader's item search stands, per depth
     Bytes value_;
@@ -97,7 +97,7 @@ private:
 
 struct LocalToCiiOptions {
     std::function<void(std::uint64_t)> progress;  // bytes of the local file read so far
-    ByteSink* sink = nullptr;                      // the CII bytes here instead of the file (tests)
+    ByteSink* sink = nullptr;                     // the CII bytes here instead of the file (tests)
     CiiGroupSummary* summary = nullptr;
 };
 

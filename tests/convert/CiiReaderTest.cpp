@@ -1,8 +1,7 @@
-#include "convert/CiiReader.h"
-
 #include <gtest/gtest.h>
 
 #include "ConverterMasters.h"
+#include "convert/CiiReader.h"
 
 namespace edi {
 namespace {
@@ -63,8 +62,9 @@ TEST(CiiReaderTest, ElementLengths) {
         std::int32_t length;
         std::int64_t consumed;
         bool warned;
-    } rows[] = {{"05", true, 5, 1, false},       {"EF", true, 239, 1, false}, {"F2 00 F0", true, 240, 3, false},
-                {"F2 FF FF", true, 65535, 3, false}, {"F5", true, 0, 1, true}, {"F2 01", false, 0, 2, false},
+    } rows[] = {{"05", true, 5, 1, false},         {"EF", true, 239, 1, false},
+                {"F2 00 F0", true, 240, 3, false}, {"F2 FF FF", true, 65535, 3, false},
+                {"F5", true, 0, 1, true},          {"F2 01", false, 0, 2, false},
                 {"", false, 0, 0, false}};
     test::TempDir dir;
     for (const auto& r : rows) {
@@ -134,8 +134,11 @@ TEST(CiiReaderTest, FindersScanForwardWithinTheirLevel) {
         std::int32_t level;
         bool found;
         std::int32_t at;
-    } tags[] = {{"top from 0", 0, 5, 0, true, 1}, {"member", 3, 5, 1, true, 3},  {"past deeper items", 2, 7, 0, true, 8},
-                {"ends at a smaller level", 5, 7, 2, false, 5}, {"not behind the start", 2, 5, 0, false, 2},
+    } tags[] = {{"top from 0", 0, 5, 0, true, 1},
+                {"member", 3, 5, 1, true, 3},
+                {"past deeper items", 2, 7, 0, true, 8},
+                {"ends at a smaller level", 5, 7, 2, false, 5},
+                {"not behind the start", 2, 5, 0, false, 2},
                 {"from the second inner group's first member", 7, 6, 2, true, 7},
                 {"a group item of a smaller level ends the scan", 6, 6, 2, false, 6}};
     for (const auto& r : tags) {
@@ -181,7 +184,7 @@ TEST(CiiReaderTest, PutIntoRecordReplacesBytesAndGrowsOnlyToItsLimit) {
         std::size_t limit;
         const char* expected;
     } rows[] = {{1, "AB", 100, "ABcdef"},  {5, "XYZ", 100, "abcdXYZ"}, {7, "Q", 100, "abcdefQ"},
-                {20, "Q", 100, "abcdefQ"}, {0, "Q", 100, "abcdef"},   {5, "XYZ", 6, "abcdXY"},
+                {20, "Q", 100, "abcdefQ"}, {0, "Q", 100, "abcdef"},    {5, "XYZ", 6, "abcdXY"},
                 {9, "Q", 6, "abcdef"}};
     for (const auto& r : rows) {
         SCOPED_TRACE(std::to_string(r.position) + " " + r.text);

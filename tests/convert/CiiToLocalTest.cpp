@@ -1,8 +1,7 @@
-#include "convert/CiiToLocal.h"
-
 #include <gtest/gtest.h>
 
 #include "ConverterMasters.h"
+#include "convert/CiiToLocal.h"
 
 namespace edi {
 namespace {
@@ -31,8 +30,8 @@ const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 3
 
 TEST_F(CiiToLocalTest, WritesOneLinePerMessageWithKeyAndEditedValues) {
     UseFlatMaster();
-    const std::string local = Convert(Cat({Header(" "), Data("00001", kFlatArea),
-                                           Data("00002", Hex("01 01 5A")), End("00002")}));
+    const std::string local =
+        Convert(Cat({Header(" "), Data("00001", kFlatArea), Data("00002", Hex("01 01 5A")), End("00002")}));
     EXPECT_EQ(local, Line("AB   000120240115ＡＢ") + Line("Z    000000000000　　"));
     EXPECT_TRUE(log.ErrorCode.empty());
     EXPECT_TRUE(LogLines().empty());
@@ -74,8 +73,8 @@ TEST_F(CiiToLocalTest, ReadsAwayBlockPaddingOnlyInThePaddedModes) {
         test::AddFormat(masters, "0110", "BP000001", mode);
         std::filesystem::remove(dir / "local0110.txt");
         const bool pad = mode != "S";
-        const std::string local = Convert(Cat({Header(mode), Data("00001", kFlatArea, pad),
-                                               Data("00002", Hex("01 01 5A"), pad), End("00002")}));
+        const std::string local = Convert(
+            Cat({Header(mode), Data("00001", kFlatArea, pad), Data("00002", Hex("01 01 5A"), pad), End("00002")}));
         EXPECT_EQ(local, Line("AB   000120240115ＡＢ") + Line("Z    000000000000　　"));
         EXPECT_TRUE(LogLines().empty());
     }
@@ -199,10 +198,11 @@ TEST_F(CiiToLocalTest, PlacesGroupOccurrencesByTheirStrides) {
                      {5, 1, 23, 6, "X", 1},
                      {6, 0, 2, 12, "9", 2}});
     test::AddFormat(masters, "0110", "BP000001", " ");
-    const std::string local = Convert(Cat(
-        {Header(" "), Data("00001", Hex("01 01 41 FA FB FA 16 02 63 31 FC 17 01 65 FC 02 01 37")),
-         Data("00002", Hex("F0 FA 31 FA 32 00 16 02 61 61 FB 00 16 02 62 62 FC FB FA 32 00 16 02 63 63 FC FC 00 02 01 39")),
-         End("00002")}));
+    const std::string local = Convert(
+        Cat({Header(" "), Data("00001", Hex("01 01 41 FA FB FA 16 02 63 31 FC 17 01 65 FC 02 01 37")),
+             Data("00002",
+                  Hex("F0 FA 31 FA 32 00 16 02 61 61 FB 00 16 02 62 62 FC FB FA 32 00 16 02 63 63 FC FC 00 02 01 39")),
+             End("00002")}));
     EXPECT_EQ(local, kFlatKey + "A     c1  e07\r\n" + kFlatKey + " aabb cc   09\r\n");
     EXPECT_TRUE(LogLines().empty());
 }

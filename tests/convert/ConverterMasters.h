@@ -12,18 +12,18 @@ namespace edi::test {
 struct Field {
     int serial;
     int level;
-    int tag;           // 項目№ of the message item
-    int position;      // 項目位置 of the local item ("" for groups)
+    int tag;       // 項目№ of the message item
+    int position;  // 項目位置 of the local item ("" for groups)
     std::string attribute;
-    int length;        // both sides unless message_length is set
+    int length;  // both sides unless message_length is set
     int decimals = 0;
     std::string multi = "0";
     int repeat = 0;
     int message_length = -1;
 };
 
-inline DbRow ItemRow(const std::string& side, const std::string& kind, const std::string& bpid, int serial,
-                     int partner, const Field& f, int length) {
+inline DbRow ItemRow(const std::string& side, const std::string& kind, const std::string& bpid, int serial, int partner,
+                     const Field& f, int length) {
     DbRow row;
     row["フォーマット種別"] = side;
     row["情報区分コード"] = kind;
@@ -55,25 +55,43 @@ inline void AddFields(MemoryMasters& m, const std::string& kind, const std::stri
 
 inline void AddFormat(MemoryMasters& m, const std::string& kind, const std::string& bpid,
                       const std::string& storage_mode) {
-    m.FormatRows.push_back({{"情報区分コード", kind}, {"BPID", bpid}, {"様式識別", "F1"},
-                            {"シンタックスIDバージョン", "3"}, {"格納モード", storage_mode},
-                            {"1バイト文字集合", "A"}, {"2バイト文字集合", "M"}, {"ローカル形式", "L"},
+    m.FormatRows.push_back({{"情報区分コード", kind},
+                            {"BPID", bpid},
+                            {"様式識別", "F1"},
+                            {"シンタックスIDバージョン", "3"},
+                            {"格納モード", storage_mode},
+                            {"1バイト文字集合", "A"},
+                            {"2バイト文字集合", "M"},
+                            {"ローカル形式", "L"},
                             {"XML文字コード", "Shift_JIS"}});
 }
 
 // The group settings for lines keyed by own company and partner; the sender is the own company.
-inline void AddGroupInfo(MemoryMasters& m, const std::string& partner, const std::string& own,
-                         const std::string& kind, const std::string& bpid, const std::string& storage_mode,
-                         const std::string& code16 = "M") {
-    m.GroupRows.push_back({{"相手先コード", partner}, {"自社コード", own}, {"情報区分", kind}, {"BPID", bpid},
-                           {"運用モード", "P"}, {"発信VANコード", "VAN1"}, {"発信センターコード", "CTR1"},
-                           {"発信者コード", own}, {"受信VANコード", "VAN2"}, {"受信センターコード", "CTR2"},
-                           {"受信者コード", partner}, {"交換参照番号", "REF0000001"},
-                           {"シンタックスIDバージョン", "3"}, {"格納モード", storage_mode},
-                           {"8ビット文字コード", "A"}, {"16ビット文字コード", code16}, {"短縮表示", "0"},
-                           {"発信VANコード管理機関コード", "001"}, {"発信センターコード管理機関コード", "002"},
-                           {"発信者コード管理機関コード", "003"}, {"受信VANコード管理機関コード", "004"},
-                           {"受信センターコード管理機関コード", "005"}, {"受信者コード管理機関コード", "006"}});
+inline void AddGroupInfo(MemoryMasters& m, const std::string& partner, const std::string& own, const std::string& kind,
+                         const std::string& bpid, const std::string& storage_mode, const std::string& code16 = "M") {
+    m.GroupRows.push_back({{"相手先コード", partner},
+                           {"自社コード", own},
+                           {"情報区分", kind},
+                           {"BPID", bpid},
+                           {"運用モード", "P"},
+                           {"発信VANコード", "VAN1"},
+                           {"発信センターコード", "CTR1"},
+                           {"発信者コード", own},
+                           {"受信VANコード", "VAN2"},
+                           {"受信センターコード", "CTR2"},
+                           {"受信者コード", partner},
+                           {"交換参照番号", "REF0000001"},
+                           {"シンタックスIDバージョン", "3"},
+                           {"格納モード", storage_mode},
+                           {"8ビット文字コード", "A"},
+                           {"16ビット文字コード", code16},
+                           {"短縮表示", "0"},
+                           {"発信VANコード管理機関コード", "001"},
+                           {"発信センターコード管理機関コード", "002"},
+                           {"発信者コード管理機関コード", "003"},
+                           {"受信VANコード管理機関コード", "004"},
+                           {"受信センターコード管理機関コード", "005"},
+                           {"受信者コード管理機関コード", "006"}});
 }
 
 // The 39-byte line key for kind, own company and partner.
@@ -119,7 +137,8 @@ protected:
     }
 
     // "0C" and a header for kind 0110 / BP000001, sender OWN1, receiver PTN1.
-    static Bytes Header(const std::string& mode, const std::string& kind = "0110", const std::string& bpid = "BP000001") {
+    static Bytes Header(const std::string& mode, const std::string& kind = "0110",
+                        const std::string& bpid = "BP000001") {
         CiiHeaderFields f;
         f.BPID = bpid;
         f.情報区分 = kind;

@@ -1,6 +1,5 @@
 // The ediconv command end to end on an embedded database made by edidb.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -66,8 +65,8 @@ protected:
         setenv("ODBCINI", (db / "odbc.ini").c_str(), 1);
     }
     void WriteIni(const std::string& source) {
-        test::WriteSjisFile(dir / "EDI.ini", "[動作環境]\r\nMACHINENAME=T1\r\nUSERID=\r\nPASSWD=\r\nDBSTRING=" + source +
-                                                 "\r\n");
+        test::WriteSjisFile(dir / "EDI.ini",
+                            "[動作環境]\r\nMACHINENAME=T1\r\nUSERID=\r\nPASSWD=\r\nDBSTRING=" + source + "\r\n");
     }
     CommandRun Ediconv(const std::string& arguments) {
         return Command(std::string(K500100_EDICONV) + " " + arguments, dir / "stderr.txt");
@@ -95,9 +94,10 @@ TEST_F(EdiconvTest, ConvertsBothWaysWithTheMastersOfTheDatabase) {
 
     r = Ediconv("dump --ini " + Path("EDI.ini") + " " + Path("out.CII"));
     EXPECT_EQ(r.status, 0) << r.err;
-    for (const char* part : {"@0 message-group header \"0C\"", "JPC10 BPID 1-4 @73: \"BP00\"", "@251 message 1, length 34",
-                             "tag 1 length 2: \"AB\"  [item1]", "tag 4 length 4: \"ＡＢ\"  [item4]", "FE end of message",
-                             "@753 message-group end \"0E\": message count \"00002\""}) {
+    for (const char* part :
+         {"@0 message-group header \"0C\"", "JPC10 BPID 1-4 @73: \"BP00\"", "@251 message 1, length 34",
+          "tag 1 length 2: \"AB\"  [item1]", "tag 4 length 4: \"ＡＢ\"  [item4]", "FE end of message",
+          "@753 message-group end \"0E\": message count \"00002\""}) {
         EXPECT_NE(r.out.find(part), std::string::npos) << part;
     }
 }

@@ -1,9 +1,8 @@
-#include "convert/LocalToCii.h"
-
 #include <gtest/gtest.h>
 
 #include "ConverterMasters.h"
 #include "convert/LocalCiiConversion.h"
+#include "convert/LocalToCii.h"
 
 namespace edi {
 namespace {
@@ -70,8 +69,10 @@ TEST_F(LocalToCiiTest, SixDigitDatesGetTheirCentury) {
     const struct {
         const char* date;
         const char* element;
-    } rows[] = {{"510101", "03 08 31 39 35 31 30 31 30 31"}, {"500101", "03 08 32 30 35 30 30 31 30 31"},
-                {"000101", "03 08 32 30 30 30 30 31 30 31"}, {"000000", ""}};
+    } rows[] = {{"510101", "03 08 31 39 35 31 30 31 30 31"},
+                {"500101", "03 08 32 30 35 30 30 31 30 31"},
+                {"000101", "03 08 32 30 30 30 30 31 30 31"},
+                {"000000", ""}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.date);
         const std::vector<Bytes> areas = Areas(Convert(kFlatKey + "     000000" + r.date + "    \r\n"));
@@ -162,8 +163,11 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         {"no group info", flat, false, true, "0001"},
         {"no format info", flat, true, false, "0002"},
         {"no message items", {}, true, true, "0003"},
-        {"bad group number", {{1, 0, 300, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, "AB", 1}, {3, 1, 11, 2, "X", 1}},
-         true, true, "0005"},
+        {"bad group number",
+         {{1, 0, 300, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, "AB", 1}, {3, 1, 11, 2, "X", 1}},
+         true,
+         true,
+         "0005"},
         {"bad tag", {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}}, true, true, "0006"},
     };
     for (const Row& r : rows) {

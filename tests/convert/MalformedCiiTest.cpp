@@ -85,12 +85,24 @@ TEST_F(MalformedCiiTest, LengthsPastTheEndAndHugeDeclaredLengths) {
     const Row rows[] = {
         {"element length past the end", Cat({Raw("9D00001"), Hex("00 0E 01 F2 FF FF 41 42")}), true, "", 0, {}},
         {"short prefix length past the end", Cat({Raw("9D00001"), Hex("FF FF 01 01 41")}), false, "", 0, {}},
-        {"long prefix of 9999999 bytes", Cat({Raw("9D00001"), Hex("80 80 F7"), Raw("9999999"), Hex("01 01 41 FE")}), true,
-         "", 1, {"0012長さ違い"}},
-        {"long prefix without digits", Cat({Raw("9D00001"), Hex("80 80 F7"), Raw("ABCDEFG"), Hex("01 01 41 FE")}), true,
-         "", 1, {"0012長さ違い"}},
-        {"markers without groups", Cat({Raw("9D00001"), Hex("00 12 FC FB FC FA FA FA 01 01 41 FE")}), true,
-         "", 1, {"0010"}},
+        {"long prefix of 9999999 bytes",
+         Cat({Raw("9D00001"), Hex("80 80 F7"), Raw("9999999"), Hex("01 01 41 FE")}),
+         true,
+         "",
+         1,
+         {"0012長さ違い"}},
+        {"long prefix without digits",
+         Cat({Raw("9D00001"), Hex("80 80 F7"), Raw("ABCDEFG"), Hex("01 01 41 FE")}),
+         true,
+         "",
+         1,
+         {"0012長さ違い"}},
+        {"markers without groups",
+         Cat({Raw("9D00001"), Hex("00 12 FC FB FC FA FA FA 01 01 41 FE")}),
+         true,
+         "",
+         1,
+         {"0010"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -113,8 +125,9 @@ TEST_F(MalformedCiiTest, RandomBytesAfterAHeaderEndAndStayBounded) {
         for (std::size_t i = 0; i < n; ++i) {
             // Bias towards the bytes that mean something in a message.
             const int pick = std::uniform_int_distribution<int>(0, 9)(rng);
-            bytes.push_back(pick < 3 ? static_cast<std::uint8_t>(0xF0 + pick * 5 + std::uniform_int_distribution<int>(0, 4)(rng))
-                                     : static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(rng)));
+            bytes.push_back(
+                pick < 3 ? static_cast<std::uint8_t>(0xF0 + pick * 5 + std::uniform_int_distribution<int>(0, 4)(rng))
+                         : static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(rng)));
         }
         if (round % 2 == 0) bytes.insert(bytes.begin() + 251, {'9', 'D', '0', '0', '0', '0', '1', 0x10, 0x00});
         SCOPED_TRACE("round " + std::to_string(round));
@@ -128,7 +141,8 @@ TEST_F(MalformedCiiTest, RandomBytesAfterAHeaderEndAndStayBounded) {
 TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeeds) {
     bench::AnyKindMasters any_kind;
     std::size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(K500100_TEST_DATA) / "convert" / "fuzz")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(K500100_TEST_DATA) / "convert" / "fuzz")) {
         SCOPED_TRACE(entry.path().filename().string());
         const Bytes bytes = test::ReadFile(entry.path());
         MemorySink sink;

@@ -16,23 +16,39 @@ using test::Field;
 // One-byte tags; a group of 3 whose first member is a group of 2, then at once a group of 2.
 // (Full-width spaces are values: a group holding a "K" item is never empty.)
 const std::vector<Field> kNested = {
-    {1, 0, 1, 1, "X", 3},          {2, 0, 20, 4, "M", 0, 0, "1", 3}, {3, 1, 21, 4, "M", 0, 0, "2", 2},
-    {4, 2, 2, 4, "9", 4},          {5, 2, 3, 8, "X", 2},             {6, 1, 4, 16, "X", 4},
-    {7, 1, 5, 20, "N", 3},         {8, 0, 22, 61, "M", 0, 0, "3", 2}, {9, 1, 7, 61, "X", 2},
-    {10, 0, 6, 65, "Y", 8},        {11, 0, 8, 73, "9", 7, 2},        {12, 0, 9, 81, "Y", 6, 0, "0", 0, 8},
+    {1, 0, 1, 1, "X", 3},
+    {2, 0, 20, 4, "M", 0, 0, "1", 3},
+    {3, 1, 21, 4, "M", 0, 0, "2", 2},
+    {4, 2, 2, 4, "9", 4},
+    {5, 2, 3, 8, "X", 2},
+    {6, 1, 4, 16, "X", 4},
+    {7, 1, 5, 20, "N", 3},
+    {8, 0, 22, 61, "M", 0, 0, "3", 2},
+    {9, 1, 7, 61, "X", 2},
+    {10, 0, 6, 65, "Y", 8},
+    {11, 0, 8, 73, "9", 7, 2},
+    {12, 0, 9, 81, "Y", 6, 0, "0", 0, 8},
     {13, 0, 10, 87, "K", 4},
 };
 
 // Two-byte tags from the first item; numbered groups "A" and "12"; a three-byte tag.
 const std::vector<Field> kTwoByte = {
-    {1, 0, 300, 1, "X", 3},        {2, 0, 20, 4, "M", 0, 0, "A", 3},  {3, 1, 21, 4, "M", 0, 0, "12", 2},
-    {4, 2, 302, 4, "9", 4},        {5, 2, 5, 8, "X", 2},              {6, 1, 70000, 16, "K", 4},
-    {7, 1, 305, 20, "N", 3},       {8, 0, 306, 61, "Y", 8},
+    {1, 0, 300, 1, "X", 3},
+    {2, 0, 20, 4, "M", 0, 0, "A", 3},
+    {3, 1, 21, 4, "M", 0, 0, "12", 2},
+    {4, 2, 302, 4, "9", 4},
+    {5, 2, 5, 8, "X", 2},
+    {6, 1, 70000, 16, "K", 4},
+    {7, 1, 305, 20, "N", 3},
+    {8, 0, 306, 61, "Y", 8},
 };
 
 // A long element (0xF2 length, the 17-byte prefix, several storage blocks) and a group after it.
 const std::vector<Field> kLong = {
-    {1, 0, 1, 1, "X", 40000}, {2, 0, 20, 40001, "M", 0, 0, "1", 2}, {3, 1, 2, 40001, "X", 5}, {4, 0, 3, 40011, "K", 6},
+    {1, 0, 1, 1, "X", 40000},
+    {2, 0, 20, 40001, "M", 0, 0, "1", 2},
+    {3, 1, 2, 40001, "X", 5},
+    {4, 0, 3, 40011, "K", 6},
 };
 
 std::size_t Width(const std::vector<Field>& fs, std::size_t i, int level) {
@@ -112,7 +128,8 @@ private:
         } else if (f.attribute == "K") {
             static const char* kWide[] = {"\x93\x8C", "\x8B\x9E", "\x82\x60", "\x8A\xBF", "\x81\x40"};  // 東京Ａ漢　
             const std::size_t used = empty ? 0 : std::uniform_int_distribution<std::size_t>(1, n / 2)(rng_);
-            for (std::size_t k = 0; k < n / 2; ++k) text += k < used ? kWide[std::uniform_int_distribution<int>(0, 4)(rng_)] : "\x81\x40";
+            for (std::size_t k = 0; k < n / 2; ++k)
+                text += k < used ? kWide[std::uniform_int_distribution<int>(0, 4)(rng_)] : "\x81\x40";
         }
         return Bytes(text.begin(), text.end());
     }
@@ -129,10 +146,10 @@ TEST_F(RoundTripTest, LocalToCiiToLocalGivesTheSameLines) {
         std::string mode;
         int lines;
     };
-    const Row rows[] = {{"nested, mode ' '", &kNested, " ", 60}, {"nested, mode M", &kNested, "M", 60},
-                        {"nested, mode S", &kNested, "S", 60},   {"two-byte, mode ' '", &kTwoByte, " ", 60},
+    const Row rows[] = {{"nested, mode ' '", &kNested, " ", 60},  {"nested, mode M", &kNested, "M", 60},
+                        {"nested, mode S", &kNested, "S", 60},    {"two-byte, mode ' '", &kTwoByte, " ", 60},
                         {"two-byte, mode S", &kTwoByte, "S", 60}, {"long, mode ' '", &kLong, " ", 6},
-                        {"long, mode M", &kLong, "M", 6},        {"long, mode S", &kLong, "S", 6}};
+                        {"long, mode M", &kLong, "M", 6},         {"long, mode S", &kLong, "S", 6}};
     unsigned seed = 1;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
