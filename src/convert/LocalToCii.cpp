@@ -19,11 +19,30 @@ ByteView Slice(ByteView bytes, std::int64_t position, std::int64_t length) {
         static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() - start, static_cast<std::uint64_t>(length))));
 }
 
+// Fields are mostly padding: runs of one byte are passed eight bytes at a time.
+std::size_t SkipRun(ByteView bytes, std::size_t i, std::uint8_t b) {
+    const std::uint64_t run = 0x0101010101010101ULL * b;
+    for (std::uint64_t word; i + 8 <= bytes.size(); i += 8) {
+        std::memcpy(&word, bytes.data() + i, 8);
+        if (word != run) break;
+    }
+    while (i < bytes.size() && bytes[i] == b) ++i;
+    return i;
+}
+
+std::size_t SkipRunBack(ByteView bytes, std::size_t first, std::size_t last, std::uint8_t b) {
+    const std::uint64_t run = 0x0101010101010101ULL * b;
+    for (std::uint64_t word; last >= first + 8; last -= 8) {
+        std::memcpy(&word, bytes.data() + last - 8, 8);
+        if (word != run) break;
+    }
+    while (last > first && bytes[last - 1] == b) --last;
+    return last;
+}
+
 ByteView TrimSpaces(ByteView bytes) {
-    std::size_t first = 0;
-    std::size_t last = bytes.size();
-    while (first < last && bytes[first] == ' ') ++first;
-    while (last > first && bytes[last - 1] == ' ') --last;
+    const std::size_t first = SkipRun(bytes, 0, ' ');
+    const std::size_t last = SkipRunBack(bytes, first, bytes.size(), ' ');
     return bytes.subspan(first, last - first);
 }
 
@@ -44,7 +63,7 @@ void ShiftedNumber(ByteView text, std::int32_t shift, Bytes& out) {
     while (i < text.size() && IsBlank(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    while (i < text.size() && text[i] == '0') ++i;
+    i = SkipRun(text, i, '0');
     for (; i < text.size() && (IsDigit(text[i]) || IsBlank(text[i])); ++i) {
         if (IsDigit(text[i]) && !(out.empty() && text[i] == '0')) out.push_back(text[i]);
     }
@@ -176,11 +195,13 @@ bool CiiMessageEncoder::Value(const Plan& plan, const RecordFormatItem& message,
             break;
         case Kind::kWide: {
             ByteView wide = TrimSpaces(Slice(record, position, local.長さ));
-            if (!AllDoubleByte(wide)) {
+            if (AllDoubleByte(wide)) {
+                const std::size_t limit = static_cast<std::size_t>(std::max(0, message.長さ)) & ~std::size_t{1};
+                wide = wide.first(std::min(wide.size(), limit));
+            } else {
                 scratch_ = ToAnsiBytes(ToFullWidth(ToUnicodeText(wide)));
-                wide = scratch_;
+                wide = ByteView(scratch_).first(WholeCharacters(scratch_, message.長さ));
             }
-            wide = wide.first(WholeCharacters(wide, message.長さ));
             if (plain_double_bytes_) {
                 value_view_ = wide;
             } else {

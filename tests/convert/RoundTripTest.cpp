@@ -145,19 +145,25 @@ TEST_F(RoundTripTest, LocalToCiiToLocalGivesTheSameLines) {
         const std::vector<Field>* fields;
         std::string mode;
         int lines;
+        std::string code16 = "M";  // double-byte values in the message: Shift-JIS, JIS pairs, UTF-16
     };
-    const Row rows[] = {{"nested, mode ' '", &kNested, " ", 60},  {"nested, mode M", &kNested, "M", 60},
-                        {"nested, mode S", &kNested, "S", 60},    {"two-byte, mode ' '", &kTwoByte, " ", 60},
-                        {"two-byte, mode S", &kTwoByte, "S", 60}, {"long, mode ' '", &kLong, " ", 6},
-                        {"long, mode M", &kLong, "M", 6},         {"long, mode S", &kLong, "S", 6}};
+    const Row rows[] = {{"nested, mode ' '", &kNested, " ", 60},
+                        {"nested, mode M", &kNested, "M", 60},
+                        {"nested, mode S", &kNested, "S", 60},
+                        {"two-byte, mode ' '", &kTwoByte, " ", 60},
+                        {"two-byte, mode S, JIS", &kTwoByte, "S", 60, "S"},
+                        {"two-byte, mode M, UTF-16", &kTwoByte, "M", 60, "U"},
+                        {"long, mode ' '", &kLong, " ", 6},
+                        {"long, mode M", &kLong, "M", 6},
+                        {"long, mode S", &kLong, "S", 6}};
     unsigned seed = 1;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         masters = MemoryMasters();
         test::AddFields(masters, "0110", "BP000001", *r.fields);
         test::AddFormat(masters, "0110", "BP000001", r.mode);
-        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", r.mode);
-        test::AddGroupInfo(masters, "PTN2", "OWN1", "0110", "BP000001", r.mode);
+        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", r.mode, r.code16);
+        test::AddGroupInfo(masters, "PTN2", "OWN1", "0110", "BP000001", r.mode, r.code16);
         LineMaker maker(seed++);
         Bytes local;
         for (int n = 0; n < r.lines; ++n) {
