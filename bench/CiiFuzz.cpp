@@ -1,12 +1,21 @@
-// libFuzzer entry over the CII-to-local reader: any bytes, the benchmark's masters for every
-// group, lines counted and dropped. Built by the "fuzz" preset (clang).
+// libFuzzer entry over the CII-to-local reader and the dump listing: any bytes, the benchmark's
+// masters for every group, lines and listing dropped. Built by the "fuzz" preset (clang).
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
+#include <streambuf>
 
 #include "CiiBenchMaster.h"
+#include "convert/CiiDump.h"
 #include "convert/CiiToLocal.h"
 
 namespace {
+
+class NullBuffer final : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
 
 class CountingSink final : public edi::ByteSink {
 public:
@@ -31,5 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     edi::ReadCiiToLocal(input, "/dev/null/local.txt", masters, log, options);
     // A line is at most the key, the record and one element more, per end byte in the input.
     if (sink.written > (size + 1) * (39 + 1579 + 65536 + 2)) __builtin_trap();
+
+    static NullBuffer null_buffer;
+    static std::ostream null_stream(&null_buffer);
+    edi::ChunkedInput again;
+    again.Attach(edi::ByteView(data, size));
+    edi::DumpCii(again, &masters, null_stream);
     return 0;
 }

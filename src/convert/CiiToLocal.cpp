@@ -231,16 +231,15 @@ bool CiiToLocalReader::LoadGroup() {
     }
     template_ = BuildRecordTemplate(group_.LocalItems);
     key_ = BuildLocalKey(header_);
-    direction_.assign(1, static_cast<char>(header_.SixteenBitCode()));
-    direction_ += 'M';
+    direction_.assign({static_cast<char>(header_.SixteenBitCode()), 'M'});
     stored_.SetStorageMode(header_.StorageMode());
 
     std::string error;
-    if (options_.sink == nullptr && !output_.Open(LocalPathFor(local_template_, info_kind), error)) {
+    const std::filesystem::path path = options_.sink == nullptr ? LocalPathFor(local_template_, info_kind) : "";
+    if (!output_.Open(path, error)) {
         Fail(code::kGeneralFailure, error);
         return false;
     }
-    if (options_.sink != nullptr) output_.Open({}, error);
     return true;
 }
 

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 
 #include "CiiBenchMaster.h"
 #include "ConverterMasters.h"
+#include "convert/CiiDump.h"
 #include "convert/CiiToLocal.h"
 #include "convert/LocalToCii.h"
 
@@ -138,7 +140,7 @@ TEST_F(MalformedCiiTest, RandomBytesAfterAHeaderEndAndStayBounded) {
     std::filesystem::remove(log.file);
 }
 
-TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeeds) {
+TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeedsThroughReaderAndDump) {
     bench::AnyKindMasters any_kind;
     std::size_t files = 0;
     for (const auto& entry :
@@ -154,6 +156,11 @@ TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeeds) {
         ReadCiiToLocal(input, dir / "local.txt", any_kind, log, options);
         const std::string& code = log.ErrorCode;
         EXPECT_TRUE(code.empty() || code == "0007" || code == "0015") << code;
+        std::ostringstream listing;
+        ChunkedInput again;
+        again.Attach(bytes);
+        const bool whole = DumpCii(again, &any_kind, listing);
+        EXPECT_EQ(whole, listing.str().find("the file ends inside this record") == std::string::npos);
         ++files;
     }
     EXPECT_GE(files, 3u);
