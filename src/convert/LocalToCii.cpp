@@ -327,7 +327,8 @@ CiiMessageEncoder::Result CiiMessageEncoder::EncodeCiiMessage(ByteView record, s
         }
         if (i > count) break;
         const RecordFormatItem& item = items[i];
-        if (item.IsGroup()) {
+        const Plan& plan = plans_[static_cast<std::size_t>(i)];
+        if (plan.kind == Kind::kGroup) {
             std::uint8_t probe[3];
             if (writer_.TwoByteTags() && EncodeGroupNumber(item.マルチ明細番号, probe) == 0) {
                 WriteErrorLog(log_, code::kBadGroupNumber, "", 0);
@@ -335,13 +336,12 @@ CiiMessageEncoder::Result CiiMessageEncoder::EncodeCiiMessage(ByteView record, s
             }
             OpenGroup group;
             group.item = i;
-            group.stride = plans_[static_cast<std::size_t>(i)].stride;
+            group.stride = plan.stride;
             groups_.push_back(group);
             ++i;
             continue;
         }
         if (item.項目No >= 240) writer_.SwitchToTwoByteTags();
-        const Plan& plan = plans_[static_cast<std::size_t>(i)];
         if (plan.local != 0) {
             std::int64_t position = plan.position;
             for (const OpenGroup& g : groups_) position += (g.occurrence - 1) * g.stride;
