@@ -181,6 +181,17 @@ public:
     // when the element is then refused). A tag or length without a form is reported (codes 6
     // and 16, warnings) and the element left out.
     ElementStatus AppendElement(std::int32_t item_number, ByteView value);
+    // The common case of AppendElement: one-byte tags, a tag below 240 and a value of 1 to 239
+    // bytes. False (nothing written) for anything else.
+    bool AppendShortElement(std::int32_t item_number, ByteView value) {
+        if (two_byte_tags_ || item_number < 0 || item_number >= 240 || value.empty() || value.size() >= 240) {
+            return false;
+        }
+        buffer_.push_back(static_cast<std::uint8_t>(item_number));
+        buffer_.push_back(static_cast<std::uint8_t>(value.size()));
+        buffer_.insert(buffer_.end(), value.begin(), value.end());
+        return true;
+    }
     std::size_t ElementAreaSize() const { return buffer_.size() - kCiiLongPrefixSize; }
     // Appends 0xFE and puts the prefix in front. The record stays valid until the next Begin.
     // False when the area is too long even for the 7-digit length.

@@ -64,6 +64,9 @@ void ShiftedNumber(ByteView text, std::int32_t shift, Bytes& out) {
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
     i = SkipRun(text, i, '0');
+    const std::size_t digits = i;
+    while (i < text.size() && IsDigit(text[i])) ++i;
+    out.insert(out.end(), text.begin() + static_cast<std::ptrdiff_t>(digits), text.begin() + static_cast<std::ptrdiff_t>(i));
     for (; i < text.size() && (IsDigit(text[i]) || IsBlank(text[i])); ++i) {
         if (IsDigit(text[i]) && !(out.empty() && text[i] == '0')) out.push_back(text[i]);
     }
@@ -277,7 +280,7 @@ bool CiiMessageEncoder::WriteElement(std::int32_t index) {
         group.occurrence_written = true;
         group.has_data = true;
     }
-    writer_.AppendElement(item.項目No, value_view_);
+    if (!writer_.AppendShortElement(item.項目No, value_view_)) writer_.AppendElement(item.項目No, value_view_);
     if (reader_start_.size() != groups_.size() + 1) reader_start_.resize(groups_.size() + 1);
     reader_start_[groups_.size()] = index;
     return true;
