@@ -1,21 +1,28 @@
 #include "transfer/ProgramConverters.h"
 
+#include "convert/LocalCiiConversion.h"
 #include "convert/codec/ErrorLog.h"
 
 namespace edi {
 
-// This build carries neither converter yet: each call says so in ERR.LOG and fails, so the
-// job stops at its conversion stage with the received file left in the receive folder.
+// This build carries no XML/CII converter yet: the call says so in ERR.LOG and converts
+// nothing, so the CII conversion that follows finds no CII file and the stage fails.
 void ProgramConverters::XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string&, std::int32_t,
                                       ConversionValues&) {
     WriteErrorLog(work.Log, 9999, "XML/CII converter not available in this build: " + xml_path + " not converted");
 }
 
-void ProgramConverters::RunLocalCiiConversion(WorkArea& work, const std::string&, std::int32_t, const std::string&,
-                                              const std::string& cii_path, const std::string&, std::string& result,
-                                              ConversionValues&) {
-    WriteErrorLog(work.Log, 9999, "CII/local converter not available in this build: " + cii_path + " not converted");
-    result = "9999";
+void ProgramConverters::RunLocalCiiConversion(WorkArea& work, const std::string& center_code, std::int32_t serial,
+                                              const std::string& kind, const std::string& cii_path,
+                                              const std::string& local_path, std::string& result,
+                                              ConversionValues& values) {
+    CiiGroupSummary summary;
+    LocalCiiOptions options;
+    options.summary = &summary;
+    edi::RunLocalCiiConversion(work, center_code, serial, kind, cii_path, local_path, result, options);
+    // A conversion that reached no group leaves the values of the one before.
+    if (!summary.Bpid.empty()) values.BPID = summary.Bpid;
+    if (!summary.InfoKind.empty()) values.取引情報区分 = summary.InfoKind;
 }
 
 }  // namespace edi
