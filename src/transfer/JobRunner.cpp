@@ -42,11 +42,7 @@ void JobRunner::RunJob() {
     display_.MakeRowCurrent(work_.CurrentRow);
     SetRowState(kRowRunning);
 
-    HistoryStart job;
-    job.送受信種別 = "R";
-    job.相手先種別 = "2";
-    job.処理種別 = std::string(kKindJob);
-    job.センターコード = center_code;
+    HistoryStart job = ReceiveHistoryStart(0, kKindJob, center_code);
     OpenJobHistory(work_, job, clock_);
 
     std::string final_code;

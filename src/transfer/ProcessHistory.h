@@ -49,6 +49,17 @@ struct HistoryStart {
     std::string Result;  // ResultCode
 };
 
+// The opening record of a receive job's or stage's row: direction "R", partner kind "2".
+inline HistoryStart ReceiveHistoryStart(std::int32_t serial, std::string_view kind, const std::string& center_code) {
+    HistoryStart start;
+    start.通番 = serial;
+    start.送受信種別 = "R";
+    start.相手先種別 = "2";
+    start.処理種別 = std::string(kind);
+    start.センターコード = center_code;
+    return start;
+}
+
 // Completes the row (通番, 枝番). Fields left empty take their defaults, written back here.
 struct HistoryEnd {
     std::int32_t 通番 = 0;

@@ -30,12 +30,7 @@ std::string ReadCenterRow(WorkArea& work, const std::string& center_code, Center
 }
 
 void JobRunner::RunReceiveStage(const std::string& center_code, std::int32_t serial, std::string& result) {
-    HistoryStart start;
-    start.通番 = serial;
-    start.送受信種別 = "R";
-    start.相手先種別 = "2";
-    start.処理種別 = std::string(kKindTransfer);
-    start.センターコード = center_code;
+    HistoryStart start = ReceiveHistoryStart(serial, kKindTransfer, center_code);
     OpenStageHistory(work_, start, clock_);
     if (start.Result != "0000") {
         // No stage row to close: closing branch 0 would overwrite the job's own row.

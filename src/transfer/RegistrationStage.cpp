@@ -226,12 +226,7 @@ void JobRunner::RunRegistrationStage(const std::string& center_code, std::int32_
     LoadPartnerCompanies(center_code, end_code, detail_code);
     if (end_code != "0000") return;
 
-    HistoryStart start;
-    start.通番 = serial;
-    start.送受信種別 = "R";
-    start.相手先種別 = "2";
-    start.処理種別 = std::string(kKindRegistration);
-    start.センターコード = center_code;
+    HistoryStart start = ReceiveHistoryStart(serial, kKindRegistration, center_code);
     OpenStageHistory(work_, start, clock_);
     if (start.Result != "0000") {
         result = "9999";
