@@ -10,3 +10,10 @@ if(K500100_SANITIZE)
                                                -fno-sanitize-recover=undefined)
     target_link_options(edi_flags INTERFACE -fsanitize=address,undefined)
 endif()
+
+# The fuzz build (clang): every library instrumented for libFuzzer, with both sanitizers.
+option(K500100_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(K500100_FUZZ)
+    target_compile_options(edi_flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    target_link_options(edi_flags INTERFACE -fsanitize=address,undefined)
+endif()

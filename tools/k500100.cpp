@@ -19,6 +19,6 @@ int main(int argc, char** argv) {
     edi::MonitorWindow window(work, boxes, clock);
     boxes.SetParent(&window);
     if (!edi::InitEnvironment(work, boxes, window, profile)) return 1;
-    if (!edi::InitMainScreen(work, boxes, window, clock, edi::OperatorCodeFrom(argc, argv))) return 1;
+    if (!edi::InitMainScreen(work, boxes, window, clock, edi::CommandLineText(argc, argv))) return 1;
     return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "convert/codec/FieldBytes.h"
 
@@ -278,6 +279,10 @@ void CiiMessageWriter::ReplaceLastByte(std::uint8_t b) {
     if (buffer_.size() > kCiiLongPrefixSize) buffer_.back() = b;
 }
 
+void CiiMessageWriter::ReplaceAreaByte(std::size_t offset, std::uint8_t b) {
+    if (offset < ElementAreaSize()) buffer_[kCiiLongPrefixSize + offset] = b;
+}
+
 ElementStatus CiiMessageWriter::AppendElement(std::int32_t item_number, ByteView value) {
     if (item_number >= 240) SwitchToTwoByteTags();
     std::uint8_t tag[3];
@@ -293,9 +298,12 @@ ElementStatus CiiMessageWriter::AppendElement(std::int32_t item_number, ByteView
                       "項目№=" + std::to_string(item_number) + " 長さ=" + std::to_string(value.size()), 1);
         return ElementStatus::kTooLong;
     }
-    buffer_.insert(buffer_.end(), tag, tag + tag_size);
-    buffer_.insert(buffer_.end(), length, length + length_size);
-    buffer_.insert(buffer_.end(), value.begin(), value.end());
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + tag_size + length_size + value.size());
+    std::uint8_t* out = buffer_.data() + at;
+    std::memcpy(out, tag, tag_size);
+    std::memcpy(out + tag_size, length, length_size);
+    if (!value.empty()) std::memcpy(out + tag_size + length_size, value.data(), value.size());
     return ElementStatus::kWritten;
 }
 

@@ -175,10 +175,23 @@ public:
     void AppendMarker(std::uint8_t marker);  // 0xF0, 0xFB, 0xFC as they stand
     std::uint8_t LastByte() const;           // 0 when the element area is empty
     void ReplaceLastByte(std::uint8_t b);
+    // A byte already in the element area, by its offset from the area's start.
+    void ReplaceAreaByte(std::size_t offset, std::uint8_t b);
     // Tag, length and value. An item numbered 240 or more switches to 2-byte mode first (also
     // when the element is then refused). A tag or length without a form is reported (codes 6
     // and 16, warnings) and the element left out.
     ElementStatus AppendElement(std::int32_t item_number, ByteView value);
+    // The common case of AppendElement: one-byte tags, a tag below 240 and a value of 1 to 239
+    // bytes. False (nothing written) for anything else.
+    bool AppendShortElement(std::int32_t item_number, ByteView value) {
+        if (two_byte_tags_ || item_number < 0 || item_number >= 240 || value.empty() || value.size() >= 240) {
+            return false;
+        }
+        buffer_.push_back(static_cast<std::uint8_t>(item_number));
+        buffer_.push_back(static_cast<std::uint8_t>(value.size()));
+        buffer_.insert(buffer_.end(), value.begin(), value.end());
+        return true;
+    }
     std::size_t ElementAreaSize() const { return buffer_.size() - kCiiLongPrefixSize; }
     // Appends 0xFE and puts the prefix in front. The record stays valid until the next Begin.
     // False when the area is too long even for the 7-digit length.

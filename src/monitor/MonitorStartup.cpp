@@ -16,13 +16,13 @@ bool Fail(MessageBoxes& boxes, const char* message) {
 
 }  // namespace
 
-std::string OperatorCodeFrom(int argc, char** argv) {
+std::string CommandLineText(int argc, char** argv) {
     std::string line;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) line += ' ';
         line += argv[i];
     }
-    return TrimBlanks(line);
+    return line;
 }
 
 bool InitEnvironment(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const cProfile& profile) {
@@ -37,7 +37,7 @@ bool InitEnvironment(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window,
 }
 
 bool InitMainScreen(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const Clock& clock,
-                    const std::string& operator_code) {
+                    const std::string& command_line) {
     ReadStatusColors(work);
     if (LoadCenters(work, boxes) != "0000") return false;
     window.FillCenterGrid([&work](const std::string& method) { return LookupKubunName(work, "送受信方式", method); });
@@ -45,7 +45,7 @@ bool InitMainScreen(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, 
     window.PrepareLabels(FormatDate(clock.Now()));
     work.RunState = 0;
     window.show();
-    work.OperatorCode = operator_code;
+    work.OperatorCode = TrimBlanks(command_line);
     window.ShowOperator();
     return true;
 }

@@ -16,12 +16,12 @@ namespace edi {
 inline constexpr const char* kConnectError = "接続エラー";
 inline constexpr const char* kOperatorError = "オペレータ入力エラー";
 
-// The whole command line after the program name, blanks around it removed.
-std::string OperatorCodeFrom(int argc, char** argv);
+// The whole command line after the program name, as the operator typed it.
+std::string CommandLineText(int argc, char** argv);
 
 // False after the failure's message has been shown.
 bool InitEnvironment(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const cProfile& profile);
 bool InitMainScreen(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const Clock& clock,
-                    const std::string& operator_code);
+                    const std::string& command_line);
 
 }  // namespace edi

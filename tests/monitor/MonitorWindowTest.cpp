@@ -10,6 +10,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "monitor/Appearance.h"
 #include "monitor/EntryRules.h"
 #include "support/TestSupport.h"
 
@@ -222,12 +223,52 @@ TEST_F(MonitorWindowTest, IdleEscAsksOnceAndYesEnds) {
     EXPECT_TRUE(window_->EndRequested());
 }
 
+// The window as an operator sees it, for the README and for review: after start-up,
+// during a job, after a run with one good and one failed row, and while armed.
 TEST_F(MonitorWindowTest, WritesScreenshots) {
     const std::filesystem::path dir = K500100_SCREENSHOT_DIR;
     std::filesystem::create_directories(dir);
+    AppearanceSettings look;
+    look.FormBackColor = "&HE8E4DC";
+    look.Label = LookGroup{0xE8E4DC, 0x303030, "Noto Sans CJK JP", "10", "False", "False", "False", "False"};
+    look.Title = LookGroup{0x7A4A1F, 0xFFFFFF, "Noto Sans CJK JP", "10", "True", "False", "False", "False"};
+    look.Text = LookGroup{0xFFFFFF, 0x000000, "Noto Sans Mono CJK JP", "11", "False", "False", "False", "False"};
+    look.TextFocusColor = 0xCCFFFF;
+    ASSERT_TRUE(ApplyAppearance(*window_, look));
+    work_.Appearance = look;
+    const auto shot = [&](const char* name) {
+        const auto path = dir / name;
+        EXPECT_TRUE(window_->grab().save(QString::fromStdString(path.string())));
+        EXPECT_GT(std::filesystem::file_size(path), 1000u);
+    };
+    shot("startup.png");
+    bool grabbed = false;
+    window_->SetJobStarter([&] {
+        const int row = work_.CurrentRow;
+        window_->SetRowState(row, 1);
+        window_->ShowStatus(row, 4, "OK");
+        window_->ShowStatus(row, 5, row == 1 ? "変換ｴﾗｰ" : "OK");
+        if (row == 1) {
+            window_->SetRowState(row, 9);
+            return;
+        }
+        window_->ShowStatus(row, 6, "登録中");
+        if (row == 2 && !grabbed) {
+            shot("during-job.png");
+            grabbed = true;
+        }
+        window_->ShowStatus(row, 6, "OK");
+        window_->SetRowState(row, 2);
+    });
     window_->OnCommand(1);
-    ASSERT_TRUE(window_->grab().save(QString::fromStdString((dir / "after-run.png").string())));
-    EXPECT_GT(std::filesystem::file_size(dir / "after-run.png"), 1000u);
+    EXPECT_TRUE(grabbed);
+    grid_->clearSelection();
+    shot("after-run.png");
+    sdate_->setText(QStringLiteral("2026/12/06"));
+    ktime_->setText(QStringLiteral("06:30"));
+    window_->OnCommand(0);
+    ASSERT_EQ(work_.RunState, 2);
+    shot("armed.png");
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+// Kind "1" of the local/CII converter: local fixed-length lines become CII messages, consecutive
+// lines with the same 39-byte key forming one message group.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "convert/ByteSink.h"
+#include "convert/CiiLayout.h"
+#include "convert/CiiReader.h"
+#include "convert/CiiToLocal.h"
+#include "convert/FormatMasterSource.h"
+#include "startup/Clock.h"
+
+namespace edi {
+
+// Codes of the local-to-CII side, all failures.
+namespace local_cii_code {
+inline constexpr std::int32_t kNoMessageGroupInfo = 1;
+inline constexpr std::int32_t kNoFormatInfo = 2;
+inline constexpr std::int32_t kNoMessageItems = 3;
+inline constexpr std::int32_t kNoLocalItems = 4;
+inline constexpr std::int32_t kBadGroupNumber = 5;
+inline constexpr std::int32_t kBadTag = 6;
+inline constexpr std::int32_t kGeneralFailure = 9999;
+}  // namespace local_cii_code
+
+// Lines of a local file: CR LF or LF ends a line; the last line may lack its end.
+class LocalLineReader {
+public:
+    static constexpr std::size_t kMaxLine = 8 * 1024 * 1024;
+    explicit LocalLineReader(ChunkedInput& in) : in_(in) {}
+    // false at the end of the file, or with too_long set for a line over kMaxLine bytes.
+    bool Next(Bytes& line);
+    bool TooLong() const { return too_long_; }
+
+private:
+    ChunkedInput& in_;
+    bool too_long_ = false;
+};
+
+// EncodeCiiMessage: one local record against the group's masters, written as one data record.
+class CiiMessageEncoder {
+public:
+    enum class Result {
+        kWritten,
+        kNotWritten,  // the header's storage mode has no blocks: silently left out
+        kFailed,      // code 5 or 6 logged; the message is left out
+        kSinkFailed,
+    };
+    explicit CiiMessageEncoder(ConversionLog& log);
+    void SetGroup(const FormatMasters& masters, const CiiGroupHeader& header);
+    Result EncodeCiiMessage(ByteView record, std::int32_t message_number, ByteSink& sink);
+
+private:
+    struct OpenGroup {
+        std::int32_t item = 0;
+        std::int64_t occurrence = 1;
+        std::int64_t stride = 0;
+        bool marker_written = false;
+        bool occurrence_written = false;
+        bool has_data = false;
+        std::int64_t pending = 0;  // empty occurrences since the last written one
+        std::size_t last_fb = 0;   // element-area offset of the group's latest 0xFB
+        bool last_fb_two_byte = false;
+    };
+    enum class Kind : std::uint8_t { kNumber, kDate, kText, kBinary, kWide, kGroup, kNone };
+    // What the walk needs of a message item, worked out once per group.
+    struct Plan {
+        Kind kind = Kind::kNone;
+        std::int32_t local = 0;     // local item paired by 対応項目通番, 0 when none
+        std::int64_t position = 0;  // its 項目位置
+        std::int64_t stride = 0;    // for a group: the 長さ of its local group item
+        bool tag_ok = false;        // 項目№ has a tag form
+    };
+    bool Value(const Plan& plan, const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
+               std::int64_t position);
+    bool WriteElement(std::int32_t index);
+    bool WriteMarker(std::size_t depth);
+    void EndOccurrence(std::size_t depth);
+
+    ConversionLog& log_;
+    CiiMessageWriter writer_;
+    const FormatMasters* masters_ = nullptr;
+    std::uint8_t storage_mode_ = ' ';
+    std::string direction_;           // "M" then the header's 16-bit code
+    bool plain_double_bytes_ = true;  // direction "MM": double-byte values go as they are
+    std::vector<Plan> plans_;         // by message index
+    std::vector<OpenGroup> groups_;
+    std::vector<std::int32_t> reader_start_;  // where a reader's item search stands, per depth
+    Bytes value_;
+    ByteView value_view_;  // the value: into the record, value_ or scratch_
+    Bytes scratch_;
+};
+
+struct LocalToCiiOptions {
+    std::function<void(std::uint64_t)> progress;  // bytes of the local file read so far
+    ByteSink* sink = nullptr;                     // the CII bytes here instead of the file (tests)
+    CiiGroupSummary* summary = nullptr;
+};
+
+// WriteCiiFromLocal: appends to the CII file; reports only through log.
+void WriteCiiFromLocal(const std::filesystem::path& local_path, const std::filesystem::path& cii_path,
+                       FormatMasterSource& masters, ConversionLog& log, const Clock& clock,
+                       const LocalToCiiOptions& options = {});
+
+}  // namespace edi

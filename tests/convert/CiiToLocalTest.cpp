@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include "ConverterMasters.h"
+#include "convert/CiiToLocal.h"
+
+namespace edi {
+namespace {
+
+using test::Cat;
+using test::Hex;
+using test::kFlatKey;
+using test::Raw;
+
+class CiiToLocalTest : public test::ConverterTest {
+protected:
+    // Converts the bytes and returns the local file of kind 0110 ("" when it was not written).
+    std::string Convert(ByteView cii) {
+        test::WriteFile(dir / "in.CII", cii);
+        ReadCiiToLocal(dir / "in.CII", dir / "local.txt", masters, log);
+        return std::filesystem::exists(dir / "local0110.txt") ? test::ReadText(dir / "local0110.txt") : "";
+    }
+    static std::string Line(std::string_view record) { return kFlatKey + ToAnsiText(record) + "\r\n"; }
+    static std::string ToAnsiText(std::string_view utf8) {
+        const Bytes b = ToAnsiBytes(utf8);
+        return std::string(b.begin(), b.end());
+    }
+};
+
+const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61");
+
+TEST_F(CiiToLocalTest, WritesOneLinePerMessageWithKeyAndEditedValues) {
+    UseFlatMaster();
+    const std::string local =
+        Convert(Cat({Header(" "), Data("00001", kFlatArea), Data("00002", Hex("01 01 5A")), End("00002")}));
+    EXPECT_EQ(local, Line("AB   000120240115ＡＢ") + Line("Z    000000000000　　"));
+    EXPECT_TRUE(log.ErrorCode.empty());
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingOne) {
+    UseFlatMaster();
+    EXPECT_EQ(Convert(Cat({Header(" "), End("00000")})), "");
+    EXPECT_TRUE(std::filesystem::exists(dir / "local0110.txt"));
+    test::WriteFile(dir / "local0110.txt", std::string_view("old\r\n"));
+    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 01 5A")), End("00001")})),
+              "old\r\n" + Line("Z    000000000000　　"));
+    EXPECT_TRUE(log.ErrorCode.empty());
+}
+
+TEST_F(CiiToLocalTest, AFileEndingInsideAMessageDropsItWithoutACode) {
+    UseFlatMaster();
+    const Bytes whole = Data("00002", kFlatArea, false);
+    const Bytes cut(whole.begin(), whole.begin() + 20);
+    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 01 5A")), cut})), Line("Z    000000000000　　"));
+    EXPECT_TRUE(log.ErrorCode.empty());
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(CiiToLocalTest, UnknownTagsLeaveTheTemplateWithOneWarningEach) {
+    UseFlatMaster();
+    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("07 01 41 08 02 41 42 63 01 41")), End("00001")})),
+              Line("     000000000000　　"));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"0010", "0010", "0010"}));
+    EXPECT_TRUE(log.ErrorCode.empty());
+}
+
+TEST_F(CiiToLocalTest, ReadsAwayBlockPaddingOnlyInThePaddedModes) {
+    UseFlatMaster(" ");
+    masters.FormatRows.clear();
+    for (const std::string mode : {" ", "M", "S"}) {
+        SCOPED_TRACE("mode '" + mode + "'");
+        masters.FormatRows.clear();
+        test::AddFormat(masters, "0110", "BP000001", mode);
+        std::filesystem::remove(dir / "local0110.txt");
+        const bool pad = mode != "S";
+        const std::string local = Convert(
+            Cat({Header(mode), Data("00001", kFlatArea, pad), Data("00002", Hex("01 01 5A"), pad), End("00002")}));
+        EXPECT_EQ(local, Line("AB   000120240115ＡＢ") + Line("Z    000000000000　　"));
+        EXPECT_TRUE(LogLines().empty());
+    }
+}
+
+TEST_F(CiiToLocalTest, Reads239And240ByteValuesAndRecordsSpanningBlocks) {
+    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "X", 240}, {2, 0, 2, 241, "X", 2}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    const Bytes v239(239, 'a');
+    const Bytes v240(240, 'b');
+    // 239 bytes: one length byte; 240: 0xF2 and two bytes. The second record spans two blocks:
+    // the first block starts with "1", the second (the last) with "9".
+    const Bytes first = Data("00001", Cat({Hex("01 EF"), v239}), false);
+    ASSERT_EQ(first.size(), 251u);
+    Bytes second = Data("00002", Cat({Hex("01 F2 00 F0"), v240, Hex("02 01 59")}), false);
+    ASSERT_EQ(second.size(), 257u);
+    Bytes blocks = Cat({Raw("1"), ByteView(second).subspan(1, 250), Raw("9"), ByteView(second).subspan(251)});
+    blocks.resize(502, ' ');
+    const std::string local = Convert(Cat({Header(" "), first, blocks, End("00002")}));
+    const std::string a(239, 'a');
+    const std::string b(240, 'b');
+    EXPECT_EQ(local, kFlatKey + a + "   \r\n" + kFlatKey + b + "Y \r\n");
+    EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(CiiToLocalTest, InsertsTheInformationKindBeforeTheFirstDot) {
+    struct Row {
+        std::string template_path;
+        std::string expected;
+    };
+    const Row rows[] = {{"/data/recv/local.txt", "/data/recv/local0110.txt"},
+                        {"/data/recv.d/local.txt", "/data/recv0110.d/local.txt"},
+                        {"/data/recv/local", "/data/recv/local0110"}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.template_path);
+        EXPECT_EQ(LocalPathFor(r.template_path, "0110").string(), r.expected);
+    }
+    UseFlatMaster();
+    std::filesystem::create_directories(dir / "out0110.d");
+    test::WriteFile(dir / "in.CII", Cat({Header(" "), Data("00001", Hex("01 01 5A")), End("00001")}));
+    ReadCiiToLocal(dir / "in.CII", dir / "out.d" / "local.txt", masters, log);
+    EXPECT_EQ(test::ReadText(dir / "out0110.d" / "local.txt"), Line("Z    000000000000　　"));
+}
+
+TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
+    struct Row {
+        const char* name;
+        Bytes after_header;
+        std::vector<std::string> log;
+        std::string error_code;
+        std::string local;
+    };
+    const std::string z = Line("Z    000000000000　　");
+    const Row rows[] = {
+        {"digit without D", Cat({Raw("1X"), Data("00001", Hex("01 01 5A")), End("00001")}), {"0008-01"}, "", z},
+        {"unknown kind", Cat({Raw("AB"), Data("00001", Hex("01 01 5A")), End("00001")}), {"0008-02"}, "", z},
+        {"bad length byte", Cat({Data("00001", Hex("01 01 5A 02 F5")), End("00001")}), {"0009", "0015"}, "0015", ""},
+        {"0xFD in one-byte mode", Cat({Data("00001", Hex("FD 01 01 5A")), End("00001")}), {"0011"}, "", z},
+        {"meaningless bytes", Cat({Data("00001", Hex("F1 FF 01 01 5A")), End("00001")}), {"0013", "0013"}, "", z},
+        {"empty element", Cat({Data("00001", Hex("01 00")), End("00001")}), {"0015"}, "0015", ""},
+        {"end record cut", Raw("0E0000"), {"0007"}, "0007", ""},
+        {"prefix cut", Raw("9D000"), {"0007"}, "0007", ""},
+        {"padding cut", Cat({Raw("9D00001"), Hex("00 0C 01 01 5A FE"), Raw("   ")}), {"0007"}, "0007", z},
+    };
+    UseFlatMaster();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove(log.file);
+        std::filesystem::remove(dir / "local0110.txt");
+        log.ErrorCode.clear();
+        EXPECT_EQ(Convert(Cat({Header(" "), r.after_header})), r.local);
+        EXPECT_EQ(LogLines(), r.log);
+        EXPECT_EQ(log.ErrorCode, r.error_code);
+    }
+}
+
+TEST_F(CiiToLocalTest, ReportsALengthCounterThatDoesNotEndAtZero) {
+    UseFlatMaster();
+    Bytes record = Data("00001", Hex("01 01 5A"));
+    record[8] += 1;  // one byte more than the element area holds
+    EXPECT_EQ(Convert(Cat({Header(" "), record, End("00001")})), Line("Z    000000000000　　"));
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"0012長さ違い"});
+    EXPECT_TRUE(log.ErrorCode.empty());
+}
+
+TEST_F(CiiToLocalTest, MissingMastersStopWithTheirCodes) {
+    struct Row {
+        const char* name;
+        std::string kind;
+        std::string bpid;
+        bool message_rows;
+        bool local_rows;
+        std::string code;
+    };
+    const Row rows[] = {{"no format info", "0999", "BP000001", true, true, "0001"},
+                        {"no message items", "0110", "BP000001", false, true, "0003"},
+                        {"no local items", "0110", "BP000001", true, false, "0004"}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        masters = MemoryMasters();
+        UseFlatMaster();
+        std::erase_if(masters.ItemRows, [&r](const DbRow& row) {
+            return (*row.at("フォーマット種別") == "E" && !r.message_rows) ||
+                   (*row.at("フォーマット種別") == "L" && !r.local_rows);
+        });
+        std::filesystem::remove(log.file);
+        log.ErrorCode.clear();
+        Convert(Cat({Header(" ", r.kind), Data("00001", Hex("01 01 5A")), End("00001")}));
+        EXPECT_EQ(log.ErrorCode, r.code);
+        EXPECT_EQ(LogLines(), std::vector<std::string>{r.code});
+    }
+}
+
+TEST_F(CiiToLocalTest, PlacesGroupOccurrencesByTheirStrides) {
+    // Outer group of 2 whose first member is an inner group of 2; two-byte tags in the second message.
+    test::AddFields(masters, "0110", "BP000001",
+                    {{1, 0, 1, 1, "X", 1},
+                     {2, 0, 20, 2, "M", 0, 0, "1", 2},
+                     {3, 1, 21, 2, "M", 0, 0, "2", 2},
+                     {4, 2, 22, 2, "X", 2},
+                     {5, 1, 23, 6, "X", 1},
+                     {6, 0, 2, 12, "9", 2}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    const std::string local = Convert(
+        Cat({Header(" "), Data("00001", Hex("01 01 41 FA FB FA 16 02 63 31 FC 17 01 65 FC 02 01 37")),
+             Data("00002",
+                  Hex("F0 FA 31 FA 32 00 16 02 61 61 FB 00 16 02 62 62 FC FB FA 32 00 16 02 63 63 FC FC 00 02 01 39")),
+             End("00002")}));
+    EXPECT_EQ(local, kFlatKey + "A     c1  e07\r\n" + kFlatKey + " aabb cc   09\r\n");
+    EXPECT_TRUE(LogLines().empty());
+}
+
+}  // namespace
+}  // namespace edi

@@ -1,0 +1,185 @@
+// Masters for the converter tests, written as the tables' rows. A Field describes one
+// message-side item and the local-side item paired with it (serials n and 100 + n).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/FormatMasterSource.h"
+
+namespace edi::test {
+
+struct Field {
+    int serial;
+    int level;
+    int tag;       // 項目№ of the message item
+    int position;  // 項目位置 of the local item ("" for groups)
+    std::string attribute;
+    int length;  // both sides unless message_length is set
+    int decimals = 0;
+    std::string multi = "0";
+    int repeat = 0;
+    int message_length = -1;
+};
+
+inline DbRow ItemRow(const std::string& side, const std::string& kind, const std::string& bpid, int serial, int partner,
+                     const Field& f, int length) {
+    DbRow row;
+    row["フォーマット種別"] = side;
+    row["情報区分コード"] = kind;
+    row["BPID"] = bpid;
+    row["項目通番"] = std::to_string(serial);
+    row["対応項目通番"] = std::to_string(partner);
+    row["レベル番号"] = std::to_string(f.level);
+    row["項目№"] = std::to_string(side == "E" ? f.tag : 0);
+    row["項目位置"] = f.attribute == "M" && side == "E" ? DbValue() : DbValue(std::to_string(f.position));
+    row["項目名称"] = "item" + std::to_string(f.serial);
+    row["属性"] = f.attribute;
+    row["長さ"] = std::to_string(length);
+    row["小数部長さ"] = std::to_string(f.decimals);
+    row["マルチ明細番号"] = f.multi;
+    row["繰返し数"] = std::to_string(f.repeat);
+    row["固定項目値"] = DbValue();
+    row["変換エラー対処"] = DbValue();
+    return row;
+}
+
+inline void AddFields(MemoryMasters& m, const std::string& kind, const std::string& bpid,
+                      const std::vector<Field>& fields) {
+    for (const Field& f : fields) {
+        const int message_length = f.message_length >= 0 ? f.message_length : f.length;
+        m.ItemRows.push_back(ItemRow("E", kind, bpid, f.serial, 100 + f.serial, f, message_length));
+        m.ItemRows.push_back(ItemRow("L", kind, bpid, 100 + f.serial, f.serial, f, f.length));
+    }
+}
+
+inline void AddFormat(MemoryMasters& m, const std::string& kind, const std::string& bpid,
+                      const std::string& storage_mode) {
+    m.FormatRows.push_back({{"情報区分コード", kind},
+                            {"BPID", bpid},
+                            {"様式識別", "F1"},
+                            {"シンタックスIDバージョン", "3"},
+                            {"格納モード", storage_mode},
+                            {"1バイト文字集合", "A"},
+                            {"2バイト文字集合", "M"},
+                            {"ローカル形式", "L"},
+                            {"XML文字コード", "Shift_JIS"}});
+}
+
+// The group settings for lines keyed by own company and partner; the sender is the own company.
+inline void AddGroupInfo(MemoryMasters& m, const std::string& partner, const std::string& own, const std::string& kind,
+                         const std::string& bpid, const std::string& storage_mode, const std::string& code16 = "M") {
+    m.GroupRows.push_back({{"相手先コード", partner},
+                           {"自社コード", own},
+                           {"情報区分", kind},
+                           {"BPID", bpid},
+                           {"運用モード", "P"},
+                           {"発信VANコード", "VAN1"},
+                           {"発信センターコード", "CTR1"},
+                           {"発信者コード", own},
+                           {"受信VANコード", "VAN2"},
+                           {"受信センターコード", "CTR2"},
+                           {"受信者コード", partner},
+                           {"交換参照番号", "REF0000001"},
+                           {"シンタックスIDバージョン", "3"},
+                           {"格納モード", storage_mode},
+                           {"8ビット文字コード", "A"},
+                           {"16ビット文字コード", code16},
+                           {"短縮表示", "0"},
+                           {"発信VANコード管理機関コード", "001"},
+                           {"発信センターコード管理機関コード", "002"},
+                           {"発信者コード管理機関コード", "003"},
+                           {"受信VANコード管理機関コード", "004"},
+                           {"受信センターコード管理機関コード", "005"},
+                           {"受信者コード管理機関コード", "006"}});
+}
+
+// The 39-byte line key for kind, own company and partner.
+inline std::string LineKey(const std::string& kind, const std::string& own, const std::string& partner) {
+    auto pad = [](std::string s, std::size_t n) {
+        s.resize(n, ' ');
+        return s;
+    };
+    return "     " + pad(kind, 4) + "      " + pad(own, 12) + pad(partner, 12);
+}
+
+}  // namespace edi::test
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "convert/CiiLayout.h"
+#include "support/TestSupport.h"
+
+namespace edi::test {
+
+// The flat master of most tests: kind "0110", BPID "BP000001", own company "OWN1", partner "PTN1".
+inline std::vector<Field> FlatFields() {
+    return {{1, 0, 1, 1, "X", 5}, {2, 0, 2, 6, "9", 6}, {3, 0, 3, 12, "Y", 6, 0, "0", 0, 8}, {4, 0, 4, 18, "K", 4}};
+}
+
+inline Bytes Raw(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes Cat(std::initializer_list<ByteView> parts) {
+    Bytes out;
+    for (ByteView p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+class ConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override { log.file = dir / "ERR.LOG"; }
+
+    void UseFlatMaster(const std::string& mode = " ") {
+        AddFields(masters, "0110", "BP000001", FlatFields());
+        AddFormat(masters, "0110", "BP000001", mode);
+        AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", mode);
+    }
+
+    // "0C" and a header for kind 0110 / BP000001, sender OWN1, receiver PTN1.
+    static Bytes Header(const std::string& mode, const std::string& kind = "0110",
+                        const std::string& bpid = "BP000001") {
+        CiiHeaderFields f;
+        f.BPID = bpid;
+        f.情報区分 = kind;
+        f.発信者コード = "OWN1";
+        f.受信者コード = "PTN1";
+        f.格納モード = mode;
+        f.文字コード16ビット = "M";
+        CiiGroupHeader h;
+        h.Fill(f, LocalDateTime{2026, 12, 5, 16, 0, 0});
+        return Cat({Raw("0C"), h.body});
+    }
+    static Bytes End(std::string_view count) {
+        Bytes body = Raw(count);
+        body.resize(249, ' ');
+        return Cat({Raw("0E"), body});
+    }
+    // A data record with a short prefix; padded to 251 bytes in modes " " and "M".
+    static Bytes Data(std::string_view number, ByteView area, bool pad = true) {
+        const std::size_t total = area.size() + 9;
+        Bytes r = Cat({Raw("9D"), Raw(number)});
+        r.push_back(static_cast<std::uint8_t>(total >> 8));
+        r.push_back(static_cast<std::uint8_t>(total & 0xFF));
+        r.insert(r.end(), area.begin(), area.end());
+        r.push_back(0xFE);
+        if (pad && r.size() < 251) r.resize(251, ' ');
+        return r;
+    }
+
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        std::ifstream in(log.file);
+        for (std::string line; std::getline(in, line);) lines.push_back(ToUnicodeText(line));
+        return lines;
+    }
+
+    TempDir dir;
+    MemoryMasters masters;
+    ConversionLog log;
+    FixedClock clock{LocalDateTime{2026, 12, 5, 16, 0, 0}};
+};
+
+inline const std::string kFlatKey = LineKey("0110", "OWN1", "PTN1");
+
+}  // namespace edi::test

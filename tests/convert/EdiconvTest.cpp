@@ -1,0 +1,139 @@
+// The ediconv command end to end on an embedded database made by edidb.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "ConverterMasters.h"
+
+namespace edi {
+namespace {
+
+using test::kFlatKey;
+
+struct CommandRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CommandRun Command(const std::string& command, const std::filesystem::path& err_file) {
+    CommandRun r;
+    std::FILE* pipe = popen((command + " 2>" + err_file.string()).c_str(), "r");
+    if (pipe == nullptr) return r;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
+    const int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = test::ReadText(err_file);
+    return r;
+}
+
+std::string Sql(const std::string& table, const DbRow& row) {
+    std::string columns;
+    std::string values;
+    for (const auto& [column, value] : row) {
+        if (!columns.empty()) {
+            columns += ", ";
+            values += ", ";
+        }
+        columns += column[0] >= '0' && column[0] <= '9' ? "\"" + column + "\"" : column;
+        values += value ? "'" + *value + "'" : "NULL";
+    }
+    return "INSERT INTO " + table + " (" + columns + ") VALUES (" + values + ");\n";
+}
+
+class EdiconvTest : public test::ConverterTest {
+protected:
+    void SetUp() override {
+        test::ConverterTest::SetUp();
+        UseFlatMaster();
+        const std::filesystem::path db = dir / "db";
+        ASSERT_EQ(Command(std::string(K500100_EDIDB) + " init " + db.string(), dir / "e").status, 0);
+        std::string script;
+        for (const DbRow& r : masters.FormatRows) script += Sql("FL1902フォーマット情報マスタ", r);
+        for (const DbRow& r : masters.ItemRows) script += Sql("FL1903レコードフォーマット情報マスタ", r);
+        for (const DbRow& r : masters.GroupRows) script += Sql("FL1916メッセージグループ情報マスタ", r);
+        test::WriteFile(dir / "masters.sql", script);
+        ASSERT_EQ(Command(std::string(K500100_EDIDB) + " load " + db.string() + " " + (dir / "masters.sql").string(),
+                          dir / "e")
+                      .status,
+                  0);
+        WriteIni("K500100");
+        setenv("ODBCINI", (db / "odbc.ini").c_str(), 1);
+    }
+    void WriteIni(const std::string& source) {
+        test::WriteSjisFile(dir / "EDI.ini",
+                            "[動作環境]\r\nMACHINENAME=T1\r\nUSERID=\r\nPASSWD=\r\nDBSTRING=" + source + "\r\n");
+    }
+    CommandRun Ediconv(const std::string& arguments) {
+        return Command(std::string(K500100_EDICONV) + " " + arguments, dir / "stderr.txt");
+    }
+    std::string Path(const char* name) const { return (dir / name).string(); }
+};
+
+TEST_F(EdiconvTest, ConvertsBothWaysWithTheMastersOfTheDatabase) {
+    const std::string local = kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\r\n";
+    test::WriteSjisFile(dir / "in.txt", local);
+    const std::string common = " --ini " + Path("EDI.ini") + " --serial 42 --log-dir " + dir.path().string() + " ";
+    CommandRun r = Ediconv("local2cii" + common + Path("in.txt") + " " + Path("out.CII"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0000\n");
+    EXPECT_EQ(r.err, "") << "no progress on a pipe";
+    EXPECT_EQ(test::ReadFile(dir / "out.CII").size(), 4u * 251);
+
+    r = Ediconv("cii2local" + common + Path("out.CII") + " " + Path("back.txt"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0000\n");
+    EXPECT_EQ(test::ReadFile(dir / "back0110.txt"), ToAnsiBytes(local));
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(0, 29), "0000--K800400 start--00000042");
+
+    r = Ediconv("dump --ini " + Path("EDI.ini") + " " + Path("out.CII"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* part :
+         {"@0 message-group header \"0C\"", "JPC10 BPID 1-4 @73: \"BP00\"", "@251 message 1, length 34",
+          "tag 1 length 2: \"AB\"  [item1]", "tag 4 length 4: \"ＡＢ\"  [item4]", "FE end of message",
+          "@753 message-group end \"0E\": message count \"00002\""}) {
+        EXPECT_NE(r.out.find(part), std::string::npos) << part;
+    }
+}
+
+TEST_F(EdiconvTest, ResultCodesAndCommandErrors) {
+    test::WriteSjisFile(dir / "in.txt", test::LineKey("0999", "OWN1", "PTN1") + "Z\r\n");
+    const std::string ini = " --ini " + Path("EDI.ini") + " --log-dir " + dir.path().string() + " ";
+    struct Row {
+        const char* name;
+        std::string arguments;
+        int status;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"no group settings", "local2cii" + ini + Path("in.txt") + " " + Path("o.CII"), 1, "0001\n"},
+        {"unknown option", "local2cii --fast" + ini + Path("in.txt") + " " + Path("o.CII"), 2, ""},
+        {"missing input", "cii2local" + ini + Path("none.CII") + " " + Path("o.txt"), 2, ""},
+        {"missing ini", "cii2local --ini " + Path("none.ini") + " " + Path("in.txt") + " " + Path("o.txt"), 2, ""},
+        {"no ini", "cii2local " + Path("in.txt") + " " + Path("o.txt"), 2, ""},
+        {"unknown command", "xml2cii" + ini + Path("in.txt") + " " + Path("o.txt"), 2, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const CommandRun run = Ediconv(r.arguments);
+        EXPECT_EQ(run.status, r.status);
+        EXPECT_EQ(run.out, r.out);
+        if (r.status == 2) {
+            EXPECT_EQ(run.err.rfind("ediconv: ", 0), 0u) << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << "one line";
+        }
+    }
+    WriteIni("NOSUCHDSN");
+    const CommandRun run = Ediconv("local2cii" + ini + Path("in.txt") + " " + Path("o.CII"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cannot reach the database NOSUCHDSN"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace edi

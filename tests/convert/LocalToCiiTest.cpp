@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include "ConverterMasters.h"
+#include "convert/LocalCiiConversion.h"
+#include "convert/LocalToCii.h"
+
+namespace edi {
+namespace {
+
+using test::Cat;
+using test::Hex;
+using test::kFlatKey;
+using test::Raw;
+
+class LocalToCiiTest : public test::ConverterTest {
+protected:
+    Bytes Convert(std::string_view local_utf8) {
+        test::WriteSjisFile(dir / "in.txt", local_utf8);
+        std::filesystem::remove(dir / "out.CII");
+        WriteCiiFromLocal(dir / "in.txt", dir / "out.CII", masters, log, clock);
+        return std::filesystem::exists(dir / "out.CII") ? test::ReadFile(dir / "out.CII") : Bytes();
+    }
+    // The element areas of the file's data records, in order (records of one block only).
+    static std::vector<Bytes> Areas(const Bytes& cii) {
+        std::vector<Bytes> areas;
+        for (std::size_t at = 0; at + 251 <= cii.size(); at += 251) {
+            if (cii[at + 1] != 'D') continue;
+            const std::size_t total = cii[at + 7] * 256 + cii[at + 8];
+            areas.emplace_back(cii.begin() + static_cast<std::ptrdiff_t>(at + 9),
+                               cii.begin() + static_cast<std::ptrdiff_t>(at + total));
+        }
+        return areas;
+    }
+};
+
+TEST_F(LocalToCiiTest, OneGroupPerKeyWithNumberedMessagesAndItsCount) {
+    UseFlatMaster();
+    const Bytes cii = Convert(kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\n\r\n");
+    ASSERT_EQ(cii.size(), 4u * 251);
+    EXPECT_EQ(Bytes(cii.begin(), cii.begin() + 2), Raw("0C"));
+    EXPECT_EQ(Bytes(cii.begin() + 2 + 25, cii.begin() + 2 + 37), Raw("OWN1        "));
+    EXPECT_EQ(Bytes(cii.begin() + 2 + 61, cii.begin() + 2 + 73), Raw("PTN1        "));
+    EXPECT_EQ(Bytes(cii.begin() + 2 + 73, cii.begin() + 2 + 81), Raw("BP000001"));
+    EXPECT_EQ(Bytes(cii.begin() + 2 + 115, cii.begin() + 2 + 127), Raw("261205160000"));
+    const Bytes first(cii.begin() + 251, cii.begin() + 502);
+    Bytes expected = Cat({Raw("9D00001"), Hex("00 22  01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35"
+                                              "  04 04 82 60 82 61  FE")});
+    expected.resize(251, ' ');
+    EXPECT_EQ(first, expected);
+    // 0 and "000000" write no element; full-width spaces are not trimmed.
+    expected = Cat({Raw("9D00002"), Hex("00 12  01 01 5A  04 04 81 40 81 40  FE")});
+    expected.resize(251, ' ');
+    EXPECT_EQ(Bytes(cii.begin() + 502, cii.begin() + 753), expected);
+    expected = Raw("0E00002");
+    expected.resize(251, ' ');
+    EXPECT_EQ(Bytes(cii.begin() + 753, cii.end()), expected);
+    EXPECT_TRUE(log.ErrorCode.empty());
+}
+
+TEST_F(LocalToCiiTest, AnEmptyLocalFileWritesNothing) {
+    UseFlatMaster();
+    EXPECT_TRUE(Convert("").empty());
+    EXPECT_TRUE(Convert("   \r\n\n  \n").empty());
+    EXPECT_TRUE(log.ErrorCode.empty());
+}
+
+TEST_F(LocalToCiiTest, SixDigitDatesGetTheirCentury) {
+    UseFlatMaster();
+    const struct {
+        const char* date;
+        const char* element;
+    } rows[] = {{"510101", "03 08 31 39 35 31 30 31 30 31"},
+                {"500101", "03 08 32 30 35 30 30 31 30 31"},
+                {"000101", "03 08 32 30 30 30 30 31 30 31"},
+                {"000000", ""}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.date);
+        const std::vector<Bytes> areas = Areas(Convert(kFlatKey + "     000000" + r.date + "    \r\n"));
+        ASSERT_EQ(areas.size(), 1u);
+        EXPECT_EQ(areas[0], Hex(r.element));
+    }
+}
+
+TEST_F(LocalToCiiTest, NumbersMoveTheirDecimalsIntoTheElement) {
+    test::AddFields(masters, "0110", "BP000001",
+                    {{1, 0, 1, 1, "9", 7, 2}, {2, 0, 2, 9, "N", 4, 0, "0", 0, 3}, {3, 0, 3, 13, "9", 4, 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    // 00123.45 -> 12345; 1234 keeps its right three digits; -01.5 -> -15.
+    EXPECT_EQ(Areas(Convert(kFlatKey + "00123.451234-01.5\r\n")),
+              std::vector<Bytes>{Hex("01 05 31 32 33 34 35  02 03 32 33 34  03 03 2D 31 35")});
+    EXPECT_EQ(Areas(Convert(kFlatKey + "00000.000000000.0\r\n")), std::vector<Bytes>{Bytes()});
+}
+
+TEST_F(LocalToCiiTest, TwoByteTagsFromTheFirstItemNumberedFrom240) {
+    test::AddFields(masters, "0110", "BP000001",
+                    {{1, 0, 239, 1, "X", 1}, {2, 0, 300, 2, "X", 1}, {3, 0, 5, 3, "X", 1}, {4, 0, 70000, 4, "X", 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    EXPECT_EQ(Areas(Convert(kFlatKey + "abcd\r\n")),
+              std::vector<Bytes>{Hex("EF 01 61  F0 01 2C 01 62  00 05 01 63  F1 11 70 01 64")});
+    // The switch is written even when the item numbered 300 has no value.
+    EXPECT_EQ(Areas(Convert(kFlatKey + "a c \r\n")), std::vector<Bytes>{Hex("EF 01 61  F0 00 05 01 63")});
+}
+
+TEST_F(LocalToCiiTest, GroupOccurrencesWithEmptyOnesPendingAndTrailingOnesDropped) {
+    test::AddFields(masters, "0110", "BP000001",
+                    {{1, 0, 1, 1, "X", 2},
+                     {2, 0, 10, 3, "M", 0, 0, "1", 3},
+                     {3, 1, 11, 3, "X", 2},
+                     {4, 1, 12, 5, "X", 1},
+                     {5, 0, 2, 12, "X", 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    const struct {
+        const char* record;
+        const char* area;
+    } rows[] = {
+        {"AAB1x   B3yZ", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FB FB 0B 02 42 33 0C 01 79 FC  02 01 5A"},
+        {"AAB1x      Z", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FC  02 01 5A"},
+        {"AA   B2x   Z", "01 02 41 41  FA FB 0B 02 42 32 0C 01 78 FC  02 01 5A"},
+        {"AA         Z", "01 02 41 41  02 01 5A"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.record);
+        EXPECT_EQ(Areas(Convert(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
+    }
+}
+
+TEST_F(LocalToCiiTest, NestedGroupsAfterAnEmptyOuterOccurrence) {
+    test::AddFields(masters, "0110", "BP000001",
+                    {{1, 0, 1, 1, "X", 1},
+                     {2, 0, 20, 2, "M", 0, 0, "1", 2},
+                     {3, 1, 21, 2, "M", 0, 0, "2", 2},
+                     {4, 2, 22, 2, "X", 2},
+                     {5, 1, 23, 6, "X", 1},
+                     {6, 0, 2, 12, "X", 1},
+                     {7, 0, 30, 13, "M", 0, 0, "3", 2},
+                     {8, 1, 31, 13, "X", 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    // The empty first group is passed with a bare start and end so that the marker of the second
+    // names the right group.
+    EXPECT_EQ(Areas(Convert(kFlatKey + "A     c1  eZ q\r\n")),
+              std::vector<Bytes>{Hex("01 01 41 FA FB FA 16 02 63 31 FC 17 01 65 FC 02 01 5A FA FB 1F 01 71 FC")});
+    EXPECT_EQ(Areas(Convert(kFlatKey + "A          Zq \r\n")),
+              std::vector<Bytes>{Hex("01 01 41 02 01 5A FA 1F 01 71 FC")});
+    EXPECT_EQ(Areas(Convert(kFlatKey + "A           q \r\n")),
+              std::vector<Bytes>{Hex("01 01 41 FA FC FA 1F 01 71 FC")});
+    EXPECT_EQ(Areas(Convert(kFlatKey + "A          Z  \r\n")), std::vector<Bytes>{Hex("01 01 41 02 01 5A")});
+}
+
+TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
+    struct Row {
+        const char* name;
+        std::vector<test::Field> fields;
+        bool group_info;
+        bool format;
+        std::string code;
+    };
+    const std::vector<test::Field> flat = test::FlatFields();
+    const Row rows[] = {
+        {"no group info", flat, false, true, "0001"},
+        {"no format info", flat, true, false, "0002"},
+        {"no message items", {}, true, true, "0003"},
+        {"bad group number",
+         {{1, 0, 300, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, "AB", 1}, {3, 1, 11, 2, "X", 1}},
+         true,
+         true,
+         "0005"},
+        {"bad tag", {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}}, true, true, "0006"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        masters = MemoryMasters();
+        test::AddFields(masters, "0110", "BP000001", r.fields);
+        if (r.group_info) test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+        if (r.format) test::AddFormat(masters, "0110", "BP000001", " ");
+        std::filesystem::remove(log.file);
+        test::WriteSjisFile(dir / "in.txt", kFlatKey + "ab\r\n");
+        std::filesystem::remove(dir / "out.CII");
+        EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), r.code);
+        const std::vector<std::string> lines = LogLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), r.code);
+    }
+    masters = MemoryMasters();
+    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "X", 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
+    EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), "0004");
+}
+
+TEST_F(LocalToCiiTest, TheEntryLogsItsStartLineAndRunsOnlyKnownKinds) {
+    UseFlatMaster();
+    test::WriteSjisFile(dir / "in.txt", kFlatKey + "Z\r\n");
+    EXPECT_EQ(RunLocalCiiConversion("C1", 12, "3", dir / "in.txt", dir / "out.CII", masters, log, clock), "0000");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.CII"));
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"0000--K800400 start--00000012  2026/12/05 16:00:00"});
+    log.ErrorCode = "0003";
+    EXPECT_EQ(RunLocalCiiConversion("C1", 7, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), "0000");
+    EXPECT_EQ(test::ReadFile(dir / "out.CII").size(), 3u * 251);
+}
+
+// A sink that accepts a number of bytes and then fails.
+class FailingSink final : public ByteSink {
+public:
+    explicit FailingSink(std::size_t budget) : budget_(budget) {}
+    bool Write(ByteView bytes) override {
+        if (bytes.size() > budget_) return false;
+        budget_ -= bytes.size();
+        return true;
+    }
+
+private:
+    std::size_t budget_;
+};
+
+TEST_F(LocalToCiiTest, AFailedWriteStopsWithTheGeneralCode) {
+    UseFlatMaster();
+    test::WriteSjisFile(dir / "in.txt", kFlatKey + "Z\r\n" + kFlatKey + "Y\r\n");
+    for (const std::size_t budget : {0u, 251u, 300u, 502u, 753u}) {
+        SCOPED_TRACE(budget);
+        log.ErrorCode.clear();
+        FailingSink sink(budget);
+        LocalToCiiOptions options;
+        options.sink = &sink;
+        WriteCiiFromLocal(dir / "in.txt", dir / "out.CII", masters, log, clock, options);
+        EXPECT_EQ(log.ErrorCode, "9999");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.CII"));
+}
+
+}  // namespace
+}  // namespace edi

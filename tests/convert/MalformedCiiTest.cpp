@@ -1,0 +1,170 @@
+// Damaged CII files end the conversion with a code or without one, never with a crash, a hang,
+// a wrong line or memory that grows with the damage.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "CiiBenchMaster.h"
+#include "ConverterMasters.h"
+#include "convert/CiiDump.h"
+#include "convert/CiiToLocal.h"
+#include "convert/LocalToCii.h"
+
+namespace edi {
+namespace {
+
+using test::Cat;
+using test::Hex;
+using test::Raw;
+
+class MalformedCiiTest : public test::ConverterTest {
+protected:
+    void SetUp() override {
+        test::ConverterTest::SetUp();
+        test::AddFields(masters, "0110", "BP000001",
+                        {{1, 0, 1, 1, "X", 3},
+                         {2, 0, 20, 4, "M", 0, 0, "1", 3},
+                         {3, 1, 21, 4, "M", 0, 0, "2", 2},
+                         {4, 2, 2, 4, "9", 4},
+                         {5, 2, 3, 8, "X", 2},
+                         {6, 1, 4, 16, "K", 4},
+                         {7, 0, 300, 61, "Y", 8},
+                         {8, 0, 301, 69, "X", 250}});
+        test::AddFormat(masters, "0110", "BP000001", " ");
+        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    }
+    // Lines of the CII bytes, with the failure code.
+    std::pair<Bytes, std::string> Read(ByteView cii) {
+        log.ErrorCode.clear();
+        MemorySink sink;
+        CiiToLocalOptions options;
+        options.sink = &sink;
+        ChunkedInput input;
+        input.Attach(cii);
+        ReadCiiToLocal(input, dir / "local.txt", masters, log, options);
+        return {sink.data, log.ErrorCode};
+    }
+    Bytes Written(std::string_view local) {
+        test::WriteSjisFile(dir / "in.txt", local);
+        MemorySink sink;
+        LocalToCiiOptions options;
+        options.sink = &sink;
+        WriteCiiFromLocal(dir / "in.txt", dir / "unused.CII", masters, log, clock, options);
+        return sink.data;
+    }
+};
+
+TEST_F(MalformedCiiTest, ATruncationAnywhereKeepsTheWholeLinesBeforeIt) {
+    const std::string key = test::kFlatKey;
+    const std::string long_text(240, 'L');
+    const Bytes cii = Written(key + "AB 00120x00340y東　0000000000339x0000  東京20240115" + long_text + "\r\n" + key +
+                              "CD 0000  0000  　　0000  0000  　　0000  0000  　　20240116Z\r\n");
+    ASSERT_EQ(cii.size(), 5u * 251);
+    const auto [whole, whole_code] = Read(cii);
+    ASSERT_EQ(whole_code, "");
+    ASSERT_EQ(std::count(whole.begin(), whole.end(), '\n'), 2);
+    for (std::size_t cut = 0; cut < cii.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        const auto [lines, code] = Read(ByteView(cii).first(cut));
+        EXPECT_TRUE(code.empty() || code == "0007") << code;
+        ASSERT_LE(lines.size(), whole.size());
+        EXPECT_TRUE(std::equal(lines.begin(), lines.end(), whole.begin()));
+        EXPECT_TRUE(lines.empty() || lines.back() == '\n');
+    }
+}
+
+TEST_F(MalformedCiiTest, LengthsPastTheEndAndHugeDeclaredLengths) {
+    const Bytes header = Header(" ");
+    struct Row {
+        const char* name;
+        Bytes record;
+        bool padded;  // to its 251-byte block
+        std::string code;
+        std::size_t lines;
+        std::vector<std::string> log;
+    };
+    const Row rows[] = {
+        {"element length past the end", Cat({Raw("9D00001"), Hex("00 0E 01 F2 FF FF 41 42")}), true, "", 0, {}},
+        {"short prefix length past the end", Cat({Raw("9D00001"), Hex("FF FF 01 01 41")}), false, "", 0, {}},
+        {"long prefix of 9999999 bytes",
+         Cat({Raw("9D00001"), Hex("80 80 F7"), Raw("9999999"), Hex("01 01 41 FE")}),
+         true,
+         "",
+         1,
+         {"0012長さ違い"}},
+        {"long prefix without digits",
+         Cat({Raw("9D00001"), Hex("80 80 F7"), Raw("ABCDEFG"), Hex("01 01 41 FE")}),
+         true,
+         "",
+         1,
+         {"0012長さ違い"}},
+        {"markers without groups",
+         Cat({Raw("9D00001"), Hex("00 12 FC FB FC FA FA FA 01 01 41 FE")}),
+         true,
+         "",
+         1,
+         {"0010"}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove(log.file);
+        Bytes record = r.record;
+        if (r.padded) record.resize(251, ' ');
+        const auto [lines, code] = Read(Cat({header, record}));
+        EXPECT_EQ(code, r.code);
+        EXPECT_EQ(static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\n')), r.lines);
+        EXPECT_EQ(LogLines(), r.log);
+    }
+}
+
+TEST_F(MalformedCiiTest, RandomBytesAfterAHeaderEndAndStayBounded) {
+    std::mt19937 rng(20261205);
+    const Bytes header = Header(" ");
+    for (int round = 0; round < 300; ++round) {
+        Bytes bytes = header;
+        const std::size_t n = std::uniform_int_distribution<std::size_t>(0, 3000)(rng);
+        for (std::size_t i = 0; i < n; ++i) {
+            // Bias towards the bytes that mean something in a message.
+            const int pick = std::uniform_int_distribution<int>(0, 9)(rng);
+            bytes.push_back(
+                pick < 3 ? static_cast<std::uint8_t>(0xF0 + pick * 5 + std::uniform_int_distribution<int>(0, 4)(rng))
+                         : static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(rng)));
+        }
+        if (round % 2 == 0) bytes.insert(bytes.begin() + 251, {'9', 'D', '0', '0', '0', '0', '1', 0x10, 0x00});
+        SCOPED_TRACE("round " + std::to_string(round));
+        const auto [lines, code] = Read(bytes);
+        const std::size_t ends = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), std::uint8_t{0xFE}));
+        EXPECT_LE(lines.size(), ends * (39 + 318 + 65536 + 2));
+    }
+    std::filesystem::remove(log.file);
+}
+
+TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeedsThroughReaderAndDump) {
+    bench::AnyKindMasters any_kind;
+    std::size_t files = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(K500100_TEST_DATA) / "convert" / "fuzz")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        const Bytes bytes = test::ReadFile(entry.path());
+        MemorySink sink;
+        CiiToLocalOptions options;
+        options.sink = &sink;
+        ChunkedInput input;
+        input.Attach(bytes);
+        log.ErrorCode.clear();
+        ReadCiiToLocal(input, dir / "local.txt", any_kind, log, options);
+        const std::string& code = log.ErrorCode;
+        EXPECT_TRUE(code.empty() || code == "0007" || code == "0015") << code;
+        std::ostringstream listing;
+        ChunkedInput again;
+        again.Attach(bytes);
+        const bool whole = DumpCii(again, &any_kind, listing);
+        EXPECT_EQ(whole, listing.str().find("the file ends inside this record") == std::string::npos);
+        ++files;
+    }
+    EXPECT_GE(files, 3u);
+}
+
+}  // namespace
+}  // namespace edi
