@@ -10,6 +10,7 @@
 
 #include "convert/ByteSink.h"
 #include "convert/CiiLayout.h"
+#include "convert/FormatMasterSource.h"
 #include "convert/RecordFormat.h"
 #include "convert/codec/ErrorLog.h"
 #include "startup/WorkArea.h"
@@ -29,6 +30,8 @@ inline constexpr std::int32_t kUnknownGroup = 34;    // warning: a group without
 inline constexpr std::int32_t kBadHexText = 35;      // warning: a "B" value that is not hexadecimal, skipped
 inline constexpr std::int32_t kCannotWrite = 36;     // failure: the output cannot be written
 inline constexpr std::int32_t kMessageTooLong = 37;  // warning: a message over the 7-digit length, skipped
+inline constexpr std::int32_t kNotXmlText = 38;      // warning: control characters of a value written as "?"
+inline constexpr std::int32_t kNoGroupEnd = 39;      // warning: a CII file without group end: no XML written
 }  // namespace xml_cii_code
 
 // What the converter keeps from one conversion to the next, for the life of the program.
@@ -42,53 +45,38 @@ struct XmlCiiState {
     ItemList message_items;
 };
 
-// Where the converter gets its masters: the database in the program, rows in memory in tests.
-class XmlCiiMasters {
-public:
-    virtual ~XmlCiiMasters() = default;
-    // kLoaded, or kNoRows when the master has no row; other statuses are failures of the source.
-    virtual LoadResult LoadFormatInfo(std::string_view info_kind, std::string_view bpid, FormatInfo& info) = 0;
-    virtual LoadResult LoadMessageItems(std::string_view info_kind, std::string_view bpid, ItemList& items) = 0;
-};
-
-class DatabaseXmlCiiMasters final : public XmlCiiMasters {
-public:
-    explicit DatabaseXmlCiiMasters(WorkArea& work) : work_(work) {}
-    LoadResult LoadFormatInfo(std::string_view info_kind, std::string_view bpid, FormatInfo& info) override {
-        return QueryFormatInfo(work_, info_kind, bpid, info);
-    }
-    LoadResult LoadMessageItems(std::string_view info_kind, std::string_view bpid, ItemList& items) override {
-        return QueryMessageItems(work_, info_kind, bpid, items);
-    }
-
-private:
-    WorkArea& work_;
-};
-
 // True when the name's last three characters, upper-cased, are "CII": the CII-to-XML direction.
 bool IsCiiFileName(std::string_view file_name);
 
-// Logs the start line "--K800300 start--" with the serial as eight digits, then converts
-// CII to XML when the input's name ends in "CII" (any case) and XML to CII otherwise. Failures
-// are reported through log (ERR.LOG and ErrorCode); false when the conversion failed.
+enum class XmlCiiDirection {
+    kByName,    // CII to XML when the input's name ends in "CII" (any case), else XML to CII
+    kXmlToCii,
+    kCiiToXml,
+};
+
+// Logs the start line "--K800300 start--" with the serial as eight digits, then converts in the
+// direction. Failures are reported through log (ERR.LOG and ErrorCode); false when the
+// conversion failed.
 bool XmlCiiConvert(const std::filesystem::path& input, const std::filesystem::path& output, std::int32_t serial,
-                   XmlCiiState& state, XmlCiiMasters& masters, ConversionLog& log);
+                   XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log,
+                   XmlCiiDirection direction = XmlCiiDirection::kByName);
 // The same with the masters of the work area's database session and its ERR.LOG.
 bool XmlCiiConvert(WorkArea& work, XmlCiiState& state, const std::filesystem::path& input,
-                   const std::filesystem::path& output, std::int32_t serial);
+                   const std::filesystem::path& output, std::int32_t serial,
+                   XmlCiiDirection direction = XmlCiiDirection::kByName);
 
 // Appends the CII records of one XML document to the CII file. The file changes only when the
 // whole document was read: an unreadable or malformed document leaves it as it was.
 bool XmlToCii(const std::filesystem::path& xml, const std::filesystem::path& cii, XmlCiiState& state,
-              XmlCiiMasters& masters, ConversionLog& log);
+              FormatMasterSource& masters, ConversionLog& log);
 // The same into a sink. Records go to the sink as they are made: a caller that must not keep
 // half a conversion writes to a FileSink and commits it only when this returns true.
-bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, XmlCiiMasters& masters,
+bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, FormatMasterSource& masters,
               ConversionLog& log);
 
 // Writes the XML form of a CII file (replacing the XML file). See CiiToXml.cpp for the layout.
 bool CiiToXml(const std::filesystem::path& cii, const std::filesystem::path& xml, XmlCiiState& state,
-              XmlCiiMasters& masters, ConversionLog& log);
+              FormatMasterSource& masters, ConversionLog& log);
 
 // Value texts of the XML form. A number in general form: sign, digits without leading zeros and
 // a fraction without trailing zeros, read as the platform reads a number from text ("0" for none).

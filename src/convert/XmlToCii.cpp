@@ -100,7 +100,7 @@ struct Scope {
 
 class XmlCiiWriter {
 public:
-    XmlCiiWriter(ByteSink& sink, XmlCiiState& state, XmlCiiMasters& masters, ConversionLog& log)
+    XmlCiiWriter(ByteSink& sink, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log)
         : sink_(sink), state_(state), masters_(masters), log_(log), message_(log) {}
 
     bool Run(const std::filesystem::path& xml);
@@ -131,7 +131,7 @@ private:
 
     ByteSink& sink_;
     XmlCiiState& state_;
-    XmlCiiMasters& masters_;
+    FormatMasterSource& masters_;
     ConversionLog& log_;
     CiiMessageWriter message_;
     std::int32_t message_count_ = 0;
@@ -440,14 +440,14 @@ std::string GeneralNumberText(std::string_view text) {
     return out;
 }
 
-bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, XmlCiiMasters& masters,
+bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, FormatMasterSource& masters,
               ConversionLog& log) {
     XmlCiiWriter writer(cii, state, masters, log);
     return writer.Run(xml);
 }
 
 bool XmlToCii(const std::filesystem::path& xml, const std::filesystem::path& cii, XmlCiiState& state,
-              XmlCiiMasters& masters, ConversionLog& log) {
+              FormatMasterSource& masters, ConversionLog& log) {
     FileSink sink;
     std::string error;
     if (!sink.Open(cii, FileSink::Mode::kAppend, error)) {

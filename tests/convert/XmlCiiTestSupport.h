@@ -26,7 +26,7 @@ struct ItemDef {
     int repeat = 0;
 };
 
-inline DbRow ItemRow(const ItemDef& d, const char* info_kind = kInfoKind, const char* bpid = kBpid) {
+inline DbRow MessageItemRow(const ItemDef& d, const char* info_kind = kInfoKind, const char* bpid = kBpid) {
     return DbRow{{"フォーマット種別", "E"},
                  {"情報区分コード", info_kind},
                  {"BPID", bpid},
@@ -49,47 +49,32 @@ inline DbRow FormatRow(const char* xml_code = "M", const char* info_kind = kInfo
                  {"2バイト文字集合", "K"},        {"ローカル形式", "L"}, {"XML文字コード", xml_code}};
 }
 
-// Rows selected by information kind and BPID, as the statements select them.
-class RowMasters final : public XmlCiiMasters {
+// The shared in-memory masters, counting the loads of format rows.
+class RowMasters final : public FormatMasterSource {
+    MemoryMasters rows_;  // first: the references below name its members
+
 public:
-    std::vector<DbRow> format_rows;
-    std::vector<DbRow> item_rows;
+    std::vector<DbRow>& format_rows = rows_.FormatRows;
+    std::vector<DbRow>& item_rows = rows_.ItemRows;
     int loads = 0;
 
     void SetItems(const std::vector<ItemDef>& defs) {
         item_rows.clear();
-        for (const ItemDef& d : defs) item_rows.push_back(ItemRow(d));
+        for (const ItemDef& d : defs) item_rows.push_back(MessageItemRow(d));
     }
     LoadResult LoadFormatInfo(std::string_view info_kind, std::string_view bpid, FormatInfo& info) override {
         ++loads;
-        for (const DbRow& row : format_rows) {
-            if (Matches(row, info_kind, bpid)) {
-                info = FormatInfoFromRow(MemoryRows({row}));
-                LoadResult ok;
-                ok.status = LoadStatus::kLoaded;
-                return ok;
-            }
-        }
-        LoadResult none;
-        none.status = LoadStatus::kNoRows;
-        return none;
+        return rows_.LoadFormatInfo(info_kind, bpid, info);
     }
     LoadResult LoadMessageItems(std::string_view info_kind, std::string_view bpid, ItemList& items) override {
-        std::vector<DbRow> selected;
-        for (const DbRow& row : item_rows)
-            if (Matches(row, info_kind, bpid)) selected.push_back(row);
-        if (selected.empty()) {
-            LoadResult none;
-            none.status = LoadStatus::kNoRows;
-            return none;
-        }
-        MemoryRows rows(std::move(selected));
-        return LoadRecordFormat(items, rows);
+        return rows_.LoadMessageItems(info_kind, bpid, items);
     }
-
-private:
-    static bool Matches(const DbRow& row, std::string_view info_kind, std::string_view bpid) {
-        return row.at("情報区分コード") == std::string(info_kind) && row.at("BPID") == std::string(bpid);
+    LoadResult LoadLocalItems(std::string_view info_kind, std::string_view bpid, ItemList& items) override {
+        return rows_.LoadLocalItems(info_kind, bpid, items);
+    }
+    LoadResult LoadMessageGroupInfo(std::string_view partner, std::string_view own_company, std::string_view info_kind,
+                                    MessageGroupInfo& info) override {
+        return rows_.LoadMessageGroupInfo(partner, own_company, info_kind, info);
     }
 };
 

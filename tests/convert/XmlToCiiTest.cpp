@@ -325,7 +325,7 @@ TEST(XmlToCiiDatabaseTest, ReadsTheMastersFromSqlite) {
                                           "<JPTRM><JP00001>ｱ</JP00001><JPM120><JPM120R><JP00002>07</JP00002>"
                                           "</JPM120R></JPM120></JPTRM>"));
     XmlCiiState state;
-    DatabaseXmlCiiMasters masters(work);
+    DatabaseMasters masters(work);
     ASSERT_TRUE(XmlToCii(xml, cii, state, masters, work.Log)) << work.Log.ErrorCode;
     EXPECT_EQ(state.format.格納モード, "M");
     ASSERT_EQ(state.message_items.Count(), 3);
