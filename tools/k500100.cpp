@@ -4,9 +4,12 @@
 
 #include "monitor/MonitorStartup.h"
 #include "monitor/MonitorWindow.h"
+#include "monitor/ProgressWindow.h"
 #include "monitor/QtMessageBoxes.h"
 #include "startup/Settings.h"
 #include "startup/SystemProfile.h"
+#include "transfer/JobRunner.h"
+#include "transfer/ProgramConverters.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -20,5 +23,13 @@ int main(int argc, char** argv) {
     boxes.SetParent(&window);
     if (!edi::InitEnvironment(work, boxes, window, profile)) return 1;
     if (!edi::InitMainScreen(work, boxes, window, clock, edi::CommandLineText(argc, argv))) return 1;
+
+    // Jobs run inside the event that starts them: the grid, the progress windows and the
+    // registration program's wait all happen on this one thread.
+    edi::ProgressWindow mail_progress(&window);
+    edi::ProgramConverters converters;
+    edi::SpawnProcessStarter starter;
+    edi::JobRunner runner(work, clock, boxes, mail_progress, window, converters, starter);
+    window.SetJobStarter([&runner] { runner.RunJob(); });
     return QApplication::exec();
 }

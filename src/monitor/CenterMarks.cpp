@@ -1,7 +1,7 @@
 // The operator's run marks: which rows a key or a click may flip.
 #include <algorithm>
 
-#include "monitor/CenterList.h"
+#include "monitor/CenterMarks.h"
 
 namespace edi {
 

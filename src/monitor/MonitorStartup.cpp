@@ -2,7 +2,7 @@
 
 #include "convert/codec/Codec.h"
 #include "monitor/Appearance.h"
-#include "monitor/CenterList.h"
+#include "startup/CenterList.h"
 #include "startup/DbSession.h"
 #include "startup/Settings.h"
 

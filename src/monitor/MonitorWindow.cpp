@@ -14,7 +14,7 @@
 
 #include "convert/codec/Codec.h"
 #include "monitor/Appearance.h"
-#include "monitor/CenterList.h"
+#include "monitor/CenterMarks.h"
 #include "monitor/EntryRules.h"
 #include "monitor/FocusRules.h"
 

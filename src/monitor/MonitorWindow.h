@@ -11,6 +11,7 @@
 #include "startup/Clock.h"
 #include "startup/MessageBox.h"
 #include "startup/WorkArea.h"
+#include "transfer/JobSeams.h"
 
 class QLabel;
 class QLineEdit;
@@ -26,7 +27,7 @@ inline constexpr int kTimerIntervalMs = 300;
 // Twips to pixels at 96 dots per inch.
 constexpr int Twips(int twips) { return (twips + 7) / 15; }
 
-class MonitorWindow : public QWidget {
+class MonitorWindow : public QWidget, public JobDisplay {
     Q_OBJECT
 
 public:
@@ -47,9 +48,9 @@ public:
     void ShowOperator();
 
     // What the job runner shows while a job runs. Each text goes to the row's field first.
-    void ShowStatus(int row, int column, const std::string& text);
-    void SetRowState(int row, std::int16_t state);
-    void MakeRowCurrent(int row);
+    void ShowStatus(int row, int column, const std::string& text) override;
+    void SetRowState(int row, std::int16_t state) override;
+    void MakeRowCurrent(int row) override;
 
     // Events, callable directly by tests.
     void OnTimer(const LocalDateTime& now);

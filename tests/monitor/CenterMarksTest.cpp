@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "monitor/CenterList.h"
+#include "monitor/CenterMarks.h"
 
 namespace edi {
 namespace {

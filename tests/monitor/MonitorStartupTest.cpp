@@ -7,7 +7,7 @@
 #include <QTableWidget>
 
 #include "monitor/Appearance.h"
-#include "monitor/CenterList.h"
+#include "startup/CenterList.h"
 #include "startup/Settings.h"
 #include "startup/DbSession.h"
 #include "support/DbTestSupport.h"

@@ -1,4 +1,4 @@
-#include "monitor/CenterList.h"
+#include "startup/CenterList.h"
 
 namespace edi {
 

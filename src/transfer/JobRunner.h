@@ -1,0 +1,159 @@
+// One receive job per center row: receive, convert, register, in this order, stopping at the
+// first stage that fails; every job and stage leaves its row in the process history, the
+// job's files are copied into the archive folder and the row shows how far the job came.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "startup/Clock.h"
+#include "startup/MessageBox.h"
+#include "startup/WorkArea.h"
+#include "transfer/JobSeams.h"
+#include "transfer/ProcessHistory.h"
+#include "transfer/ProgressView.h"
+
+namespace edi {
+
+// Grid columns of the three stages.
+inline constexpr int kReceiveColumn = 4;
+inline constexpr int kConversionColumn = 5;
+inline constexpr int kRegistrationColumn = 6;
+
+// Row states.
+inline constexpr std::int16_t kRowWaiting = 0;
+inline constexpr std::int16_t kRowRunning = 1;
+inline constexpr std::int16_t kRowDone = 2;
+inline constexpr std::int16_t kRowFailed = 9;
+
+// 処理種別 of the conversion rows.
+inline constexpr std::string_view kKindCiiToLocal = "31";
+inline constexpr std::string_view kKindOtherToLocal = "32";
+inline constexpr std::string_view kKindCiiNamedXml = "33";
+inline constexpr std::string_view kKindXmlToCii = "34";
+
+// The center row's columns a job uses, as read from FL1903EDI制御マスタ.
+struct CenterRow {
+    std::string センターコード;
+    std::string 相手先種別;
+    std::string 送受信方式;
+    std::optional<std::string> TCX受信ファイルパス;
+    std::string 送受信データ形式;
+    std::string 相手先メールアドレス;
+};
+
+// The center's row with 相手先種別 "2". "0000"; "7002" when there is none, "9999" when the
+// database fails; "6101" for method "Z" without a link-package path (the row is filled all the same).
+std::string ReadCenterRow(WorkArea& work, const std::string& center_code, CenterRow& row);
+
+// Case-insensitive ECMAScript search anywhere in text; a pattern that does not compile matches nothing.
+bool MatchesPattern(const std::string& pattern, const std::string& text);
+
+// A conversion's history row: 処理種別 "33"/"34" for an XML file (xml true), "31"/"32" for the
+// CII file, the first of each pair when the path ends in "CII" in any letter case.
+void OpenConversionRow(WorkArea& work, const Clock& clock, const std::string& path, bool xml, HistoryStart& start);
+// Closes it with the path as ファイル名.
+void CloseConversionRow(WorkArea& work, const Clock& clock, const std::string& path, HistoryEnd& end);
+
+// The center code followed by underscores and cut to 12 characters; inner spaces stay spaces.
+std::string LocalCenterCode(std::string_view center_code);
+
+// --- registration program's files ---
+
+// Entries of section JKBN_Z_J: whole lines in file order, read as into a 225-byte buffer,
+// ending at an empty line or a line that is "\" alone after trimming spaces.
+std::vector<std::string> ReadJkbnEntries(const std::string& ini_path);
+std::vector<std::string> JkbnEntriesOf(std::string_view section_text);
+
+// The parameter file's lines (without line ends), in order.
+std::vector<std::string> ParameterFileLines(const std::vector<std::string>& entries, std::int32_t serial,
+                                            std::string_view center_code, std::string_view operator_code,
+                                            std::string_view status_folder, std::string_view maker_code);
+// Writes the lines in code page 932 with CR LF, replacing the file. False when it cannot be written.
+bool WriteLinesCrLf(const std::string& path, const std::vector<std::string>& lines);
+
+// The status file's first line cut into its fields.
+struct StatusLine {
+    std::string 取引情報区分;                    // columns 2-5
+    std::string 相手先企業コード;                // columns 6-17
+    std::optional<std::int32_t> 入力レコード数;  // columns 18-23; nothing when not a number
+    std::optional<std::int32_t> 出力レコード数;  // columns 24-29
+    std::string 終了コード;                      // columns 30-31 as they stand
+    bool success = false;                        // the end code's numeric value is 0 (blank counts as 0)
+};
+// Columns count characters; a shorter line reads as padded with spaces.
+StatusLine ParseStatusLine(const std::string& line);
+// "0000" with the fields of a success line; "9999" when the file is missing, unreadable or
+// its end code is not zero (the fields are filled whenever the line could be read).
+std::string ReadStatusFile(const std::string& path, StatusLine& status);
+
+// The name of the status file: serial part + "_Z_IN_STATUS.TXT".
+std::string StatusFileName(std::int32_t serial);
+
+// Settings of section PATH the registration stage reads when it runs.
+struct RegistrationSettings {
+    std::string PRPATH;
+    std::string MGCMDLINEZR;
+    std::string STPATH;
+    std::string MGSTPATH;
+    std::string FL1102_FILE;
+    std::vector<std::string> Entries;  // JKBN_Z_J
+};
+RegistrationSettings ReadRegistrationSettings(const WorkArea& work);
+
+// The EDI.ini the stages read when they run: K500100_INI's file, else the one in IniFolder.
+std::string StageIniPath(const WorkArea& work);
+
+class JobRunner {
+public:
+    JobRunner(WorkArea& work, const Clock& clock, MessageBoxes& messages, ProgressView& progress, JobDisplay& display,
+              Converters& converters, ProcessStarter& starter);
+
+    // Runs the job of work.CurrentRow.
+    void RunJob();
+    // Stores the state in row CurrentRow and has the screen recolour it.
+    void SetRowState(std::int16_t state);
+    // Copies every file of the folder whose name begins with the serial's eight digits into
+    // OLD_FILE, replacing copies of the same name. False when a copy failed (ERR.LOG says which).
+    bool ArchiveJobFiles(std::int32_t serial, std::int16_t direction);
+
+    void RunReceiveStage(const std::string& center_code, std::int32_t serial, std::string& result);
+    void RunConversionStage(const std::string& center_code, std::int32_t serial, std::string& result);
+    void RunRegistrationStage(const std::string& center_code, std::int32_t serial, std::string& result);
+
+    // Partner companies of the center, in query order; end code and detail "0000", or "7300"/"0001".
+    void LoadPartnerCompanies(const std::string& center_code, std::string& end_code, std::string& detail_code);
+    const std::vector<std::string>& partner_companies() const { return partner_companies_; }
+
+    // The parameter file of the job; false when it cannot be written.
+    bool WriteParameterFile(const RegistrationSettings& settings, const std::string& center_code, std::int32_t serial,
+                            const std::string& maker_code);
+    // MGCMDLINEZR + " @" + parameter file, waited for. "0000"/"0000", or "4100"/"0001".
+    void RunRegistrationProgram(const RegistrationSettings& settings, std::int32_t serial, std::string& end_code,
+                                std::string& detail_code);
+
+    const ConversionValues& conversion_values() const { return values_; }
+
+private:
+    void ShowCell(int column, const std::string& text);
+    CenterEntry& Row();
+    std::string ParameterFilePath(const RegistrationSettings& settings, std::int32_t serial) const;
+
+    WorkArea& work_;
+    const Clock& clock_;
+    MessageBoxes& messages_;
+    ProgressView& progress_;
+    JobDisplay& display_;
+    Converters& converters_;
+    ProcessStarter& starter_;
+    ConversionValues values_;
+    std::vector<std::string> partner_companies_;
+};
+
+// Runs the job of every row whose run flag is set and that is still waiting, in grid order.
+void RunNow(WorkArea& work, JobRunner& runner);
+
+}  // namespace edi

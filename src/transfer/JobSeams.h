@@ -1,0 +1,66 @@
+// What a job reaches outside the transfer library: the screen that shows the rows, the two
+// converters and the registration program's starter. The window, the headless runner and the
+// tests each give their own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "startup/WorkArea.h"
+
+namespace edi {
+
+// The center grid as the job runner sees it. Each text goes to the row's field first, then here.
+class JobDisplay {
+public:
+    virtual ~JobDisplay() = default;
+    virtual void ShowStatus(int row, int column, const std::string& text) = 0;
+    virtual void SetRowState(int row, std::int16_t state) = 0;
+    virtual void MakeRowCurrent(int row) = 0;
+};
+
+// The values the converters leave behind for the conversion rows of the history. They live
+// as long as the program: a job's XML rows carry what the previous CII conversion left.
+struct ConversionValues {
+    std::string 格納モード;    // storage mode of the last XML-to-CII conversion's format
+    std::string BPID;          // business process of the last CII-to-local conversion
+    std::string 取引情報区分;  // information kind of the last CII-to-local conversion
+};
+
+// The two converters the conversion stage calls.
+class Converters {
+public:
+    virtual ~Converters() = default;
+    // Turns one XML file into the CII file (appending when the CII file of this job already
+    // holds an earlier XML file's groups); reports through ERR.LOG only. Sets 格納モード.
+    virtual void XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string& cii_path,
+                               std::int32_t serial, ConversionValues& values) = 0;
+    // Kind "2": the CII file into one local file per information kind, named from the template.
+    // result is "0000" when the local files were written. Sets BPID and 取引情報区分.
+    virtual void RunLocalCiiConversion(WorkArea& work, const std::string& center_code, std::int32_t serial,
+                                       const std::string& kind, const std::string& cii_path,
+                                       const std::string& local_path, std::string& result,
+                                       ConversionValues& values) = 0;
+};
+
+// Starts a command line and waits for it to end, however long that takes.
+class ProcessStarter {
+public:
+    virtual ~ProcessStarter() = default;
+    // False when the program could not be started or waited for. The exit status is not looked at.
+    virtual bool RunAndWait(const std::string& command_line) = 0;
+};
+
+// The command line split as a POSIX shell splits words: blanks separate, single quotes keep
+// everything, double quotes keep everything but \" \\ \$ \`, a backslash outside quotes keeps
+// the next character. Nothing when a quote is left open.
+bool SplitCommandLine(const std::string& command_line, std::vector<std::string>& words);
+
+// posix_spawnp of the split command line, then waitpid without a time limit.
+class SpawnProcessStarter final : public ProcessStarter {
+public:
+    bool RunAndWait(const std::string& command_line) override;
+};
+
+}  // namespace edi

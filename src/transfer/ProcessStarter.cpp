@@ -1,0 +1,78 @@
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "transfer/JobSeams.h"
+
+extern char** environ;
+
+namespace edi {
+
+bool SplitCommandLine(const std::string& command_line, std::vector<std::string>& words) {
+    words.clear();
+    std::string word;
+    bool in_word = false;
+    enum class Quote { kNone, kSingle, kDouble } quote = Quote::kNone;
+    for (std::size_t i = 0; i < command_line.size(); ++i) {
+        const char c = command_line[i];
+        switch (quote) {
+            case Quote::kSingle:
+                if (c == '\'') {
+                    quote = Quote::kNone;
+                } else {
+                    word += c;
+                }
+                break;
+            case Quote::kDouble:
+                if (c == '"') {
+                    quote = Quote::kNone;
+                } else if (c == '\\' && i + 1 < command_line.size() &&
+                           std::string_view("\"\\$`").find(command_line[i + 1]) != std::string_view::npos) {
+                    word += command_line[++i];
+                } else {
+                    word += c;
+                }
+                break;
+            case Quote::kNone:
+                if (c == ' ' || c == '\t' || c == '\n') {
+                    if (in_word) words.push_back(word);
+                    word.clear();
+                    in_word = false;
+                } else if (c == '\'') {
+                    quote = Quote::kSingle;
+                    in_word = true;
+                } else if (c == '"') {
+                    quote = Quote::kDouble;
+                    in_word = true;
+                } else if (c == '\\' && i + 1 < command_line.size()) {
+                    word += command_line[++i];
+                    in_word = true;
+                } else {
+                    word += c;
+                    in_word = true;
+                }
+                break;
+        }
+    }
+    if (quote != Quote::kNone) return false;
+    if (in_word) words.push_back(word);
+    return true;
+}
+
+bool SpawnProcessStarter::RunAndWait(const std::string& command_line) {
+    std::vector<std::string> words;
+    if (!SplitCommandLine(command_line, words) || words.empty()) return false;
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+}  // namespace edi

@@ -1,0 +1,130 @@
+#include "JobFixture.h"
+
+#include <fstream>
+
+#include "startup/DbSession.h"
+#include "transfer/FileNaming.h"
+
+namespace edi::test {
+
+void FakeConverters::XmlCiiConvert(WorkArea&, const std::string& xml_path, const std::string& cii_path, std::int32_t,
+                                   ConversionValues& values) {
+    xml_calls.push_back(std::filesystem::path(xml_path).filename().string() + " -> " +
+                        std::filesystem::path(cii_path).filename().string());
+    std::ofstream(cii_path, std::ios::binary | std::ios::app)
+        << "from " << std::filesystem::path(xml_path).filename().string() << "\n";
+    values.格納モード = "M";
+}
+
+void FakeConverters::RunLocalCiiConversion(WorkArea&, const std::string&, std::int32_t, const std::string& kind,
+                                           const std::string& cii_path, const std::string& local_path,
+                                           std::string& result, ConversionValues& values) {
+    local_calls.push_back(kind + " " + std::filesystem::path(cii_path).filename().string() + " -> " +
+                          std::filesystem::path(local_path).filename().string());
+    values.BPID = "BP000001";
+    values.取引情報区分 = "0101";
+    std::ifstream in(cii_path, std::ios::binary);
+    if (!in) {
+        result = "0003";
+        return;
+    }
+    std::string local = local_path;
+    local.insert(local.rfind('.'), "01");
+    std::ofstream(local, std::ios::binary) << in.rdbuf();
+    result = "0000";
+}
+
+void JobTest::SetUp() {
+    DbFixture<SqliteBackend>::SetUp();
+    for (const char* name : {"in", "old", "link", "pr", "st", "xml", "out"}) {
+        std::filesystem::create_directories(dir_ / name);
+    }
+    WriteIni();
+    work_.IniOverride = dir_ / "EDI.ini";
+    work_.IniFolder = dir_.path().string();
+    work_.EDIINFIL = Folder("in");
+    work_.EDIOUTFIL = Folder("out");
+    work_.OLD_FILE = Folder("old");
+    work_.MGSTPATH = "M:/ST";
+    work_.OperatorCode = "0001";
+    work_.Log.file = dir_ / "ERR.LOG";
+    runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);
+    StatusAnswer(
+        "1KIND123456789012000010000009"
+        "00");
+}
+
+void JobTest::TearDown() {
+    runner_.reset();
+    DbFixture<SqliteBackend>::TearDown();
+}
+
+void JobTest::WriteIni(const std::string& jkbn) {
+    WriteSjisFile(dir_ / "EDI.ini",
+                  "[PATH]\r\nPRPATH=" + Folder("pr") + "\r\nMGCMDLINEZR=register --now\r\nSTPATH=" + Folder("st") +
+                      "\r\nFL1102_FILE=F:/HIST\r\n[JKBN_Z_J]\r\n" + jkbn + "\r\n[MAPI]\r\nProfileName=edi\r\n");
+}
+
+void JobTest::StatusAnswer(const std::string& first_line) {
+    starter_.action = [this, first_line](const std::string& command) {
+        const std::size_t at = command.find(" @");
+        std::ifstream parameters(command.substr(at + 2), std::ios::binary);
+        if (!parameters) return true;
+        // The status file goes where STPATH says; the parameter file names it for the program's side.
+        std::string serial = command.substr(command.size() - 12, 8);
+        WriteSjisFile(dir_ / "st" / (serial + "_Z_IN_STATUS.TXT"), first_line + "\r\n");
+        return true;
+    };
+}
+
+void JobTest::Center(const std::string& code, const std::string& method, const std::string& link_path,
+                     const std::string& form, const std::string& mail) {
+    Exec(
+        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
+        "TCX受信ファイルパス, 送受信データ形式, 相手先メールアドレス) VALUES (" +
+        SqlQuote(code) + ", '2', " + SqlQuote("名称" + code) + ", " + SqlQuote(method) + ", 'T1', " +
+        SqlQuote(link_path) + ", " + SqlQuote(form) + ", " + SqlQuote(mail) + ")");
+}
+
+void JobTest::Partner(const std::string& center, const std::string& company) {
+    Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES (" + SqlQuote(center) +
+         ", " + SqlQuote(company) + ")");
+}
+
+std::vector<std::string> JobTest::History(int serial) {
+    work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) + " ORDER BY 枝番";
+    ResultSet set;
+    std::vector<std::string> rows;
+    if (!OpenQuery(work_, set)) return {"<query failed>"};
+    for (; !set.EndOfSet(); set.MoveNext()) {
+        rows.push_back(set.Value("枝番").value_or("-") + " " + set.Value("処理種別").value_or("-") + " " +
+                       set.Value("終了コード").value_or("-") + " " + set.Value("詳細コード").value_or("-") + " " +
+                       set.Value("ファイル名").value_or("-"));
+    }
+    return rows;
+}
+
+std::string JobTest::HistoryValue(int serial, int branch, const char* column) {
+    return Scalar("SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
+                      " AND 枝番 = " + std::to_string(branch),
+                  column);
+}
+
+int JobTest::OpenJob(const std::string& center) {
+    HistoryStart job;
+    job.送受信種別 = "R";
+    job.相手先種別 = "2";
+    job.処理種別 = "03";
+    job.センターコード = center;
+    OpenJobHistory(work_, job, clock_);
+    EXPECT_EQ(job.Result, "0000");
+    return job.通番;
+}
+
+void JobTest::AddRow(const std::string& code) {
+    CenterEntry entry;
+    entry.CenterCode = code;
+    work_.Centers.push_back(entry);
+}
+
+}  // namespace edi::test

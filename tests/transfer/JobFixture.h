@@ -1,0 +1,93 @@
+// A job's world for the tests: a fresh SQLite database with the schema, the job's folders,
+// an EDI.ini, and fakes for the screen, the converters and the registration program.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/DbTestSupport.h"
+#include "support/RecordedProgress.h"
+#include "support/TestSupport.h"
+#include "transfer/JobRunner.h"
+
+namespace edi::test {
+
+inline std::string SerialPartOf(int serial) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%08d", serial);
+    return buffer;
+}
+
+class RecordedDisplay final : public JobDisplay {
+public:
+    void ShowStatus(int row, int column, const std::string& text) override {
+        events.push_back(std::to_string(row) + ":" + std::to_string(column) + " " + text);
+        if (on_status) on_status(column, text);
+    }
+    void SetRowState(int row, std::int16_t state) override {
+        events.push_back(std::to_string(row) + " state " + std::to_string(state));
+    }
+    void MakeRowCurrent(int) override {}
+    std::vector<std::string> events;
+    std::function<void(int column, const std::string& text)> on_status;
+};
+
+// Writes what a converter would, in a form the tests can read back: the XML side appends a
+// marker line per XML file to the CII file; the local side copies the CII file's bytes into
+// the local file of kind "01" and fails when the CII file is missing.
+class FakeConverters final : public Converters {
+public:
+    void XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string& cii_path, std::int32_t serial,
+                       ConversionValues& values) override;
+    void RunLocalCiiConversion(WorkArea& work, const std::string& center_code, std::int32_t serial,
+                               const std::string& kind, const std::string& cii_path, const std::string& local_path,
+                               std::string& result, ConversionValues& values) override;
+    std::vector<std::string> xml_calls;    // xml path -> cii path
+    std::vector<std::string> local_calls;  // kind, cii path -> local template
+};
+
+class FakeStarter final : public ProcessStarter {
+public:
+    bool RunAndWait(const std::string& command_line) override {
+        commands.push_back(command_line);
+        return action ? action(command_line) : true;
+    }
+    std::vector<std::string> commands;
+    std::function<bool(const std::string&)> action;
+};
+
+class JobTest : public DbFixture<SqliteBackend> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Folder(const char* name) const { return (dir_ / name).string() + "/"; }
+    void WriteIni(const std::string& extra_jkbn = "01\r\n");
+    void Center(const std::string& code, const std::string& method, const std::string& link_path,
+                const std::string& form, const std::string& mail = "");
+    void Partner(const std::string& center, const std::string& company);
+    // One text per history row of the serial: "枝番 処理種別 終了コード 詳細コード ファイル名".
+    std::vector<std::string> History(int serial);
+    std::string HistoryValue(int serial, int branch, const char* column);
+    // A job row so that stage rows have a serial to live under.
+    int OpenJob(const std::string& center);
+    void AddRow(const std::string& code);
+    // The registration program writes this first line into the status file it is told about.
+    void StatusAnswer(const std::string& first_line);
+
+    FixedClock clock_{LocalDateTime{2026, 12, 5, 10, 20, 30}};
+    TempDir dir_;
+    RecordedMessageBoxes boxes_;
+    RecordedProgress progress_;
+    RecordedDisplay display_;
+    FakeConverters converters_;
+    FakeStarter starter_;
+    std::unique_ptr<JobRunner> runner_;
+};
+
+}  // namespace edi::test

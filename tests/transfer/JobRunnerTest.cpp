@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "JobFixture.h"
+#include "transfer/FileMove.h"
+
+namespace edi {
+namespace {
+
+namespace fs = std::filesystem;
+using test::JobTest;
+
+class JobRunTest : public JobTest {
+protected:
+    // A CII center of the link package with its file waiting, a partner company and one row.
+    void ReadyCenter(const std::string& code = "ABC") {
+        Center(code, "Z", Folder("link") + code + ".dat", "C");
+        Partner(code, "123456789012");
+        test::WriteFile(Folder("link") + code + ".dat", std::string_view("CII bytes"));
+        AddRow(code);
+    }
+    void FailInsertOf(const char* kind) {
+        Exec(std::string("CREATE TRIGGER refuse BEFORE INSERT ON FL1102処理履歴ファイル WHEN NEW.処理種別 = '") + kind +
+             "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    }
+    std::string ErrLog() { return fs::exists(dir_ / "ERR.LOG") ? test::ReadText(dir_ / "ERR.LOG") : ""; }
+};
+
+TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
+    ReadyCenter();
+    runner_->RunJob();
+    const std::vector<std::string> events = {"0 state 1", "0:4 受信中", "0:4 OK", "0:5 変換中",
+                                             "0:5 OK",    "0:6 登録中", "0:6 OK", "0 state 2"};
+    EXPECT_EQ(display_.events, events);
+    const CenterEntry& row = work_.Centers[0];
+    EXPECT_EQ(row.ReceiveStatus + row.ConversionStatus + row.RegistrationStatus, "OKOKOK");
+    EXPECT_EQ(row.RowState, 2);
+    const std::vector<std::string> history = {
+        "0 03 0000 0000  ",
+        "1 10 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
+        "2 31 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
+        "3 41 00 0000 F:/HIST/00000001_RCV_ABC_________KIND.TXT",
+    };
+    EXPECT_EQ(History(1), history);
+    for (const char* name : {"00000001_RCV_ABC_________.CII", "00000001_RCV_ABC_________01.LOC"}) {
+        EXPECT_EQ(test::ReadText(Folder("old") + name), "CII bytes") << name;
+        EXPECT_TRUE(fs::exists(Folder("in") + name)) << "the archive copy leaves the source";
+    }
+}
+
+TEST_F(JobRunTest, ReceiveFailureLeavesLaterCellsAndStillArchives) {
+    ReadyCenter();
+    work_.Centers[0].ConversionStatus = "earlier";
+    work_.Centers[0].RegistrationStatus = "earlier too";
+    work_.Centers[0].RowState = 2;
+    test::WriteFile(Folder("in") + "00000001_RCV_A.CII", std::string_view("already here"));
+    FailInsertOf("10");
+    runner_->RunJob();
+    const std::vector<std::string> events = {"0 state 1", "0:4 受信中", "0:4 受信ｴﾗｰ", "0 state 9"};
+    EXPECT_EQ(display_.events, events);
+    EXPECT_EQ(work_.Centers[0].ConversionStatus, "earlier");
+    EXPECT_EQ(work_.Centers[0].RegistrationStatus, "earlier too");
+    EXPECT_TRUE(converters_.local_calls.empty());
+    EXPECT_TRUE(starter_.commands.empty());
+    EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "9999");
+    EXPECT_EQ(test::ReadText(Folder("old") + "00000001_RCV_A.CII"), "already here");
+    EXPECT_EQ(test::ReadText(Folder("link") + "ABC.dat"), "CII bytes");
+}
+
+TEST_F(JobRunTest, JobThatCannotBeNumberedShowsSerialError) {
+    ReadyCenter();
+    FailInsertOf("03");
+    runner_->RunJob();
+    const std::vector<std::string> events = {"0 state 1", "0:4 通番ｴﾗｰ", "0 state 9"};
+    EXPECT_EQ(display_.events, events);
+    EXPECT_EQ(History(1).size(), 0u);
+    EXPECT_TRUE(fs::exists(Folder("link") + "ABC.dat"));
+}
+
+TEST_F(JobRunTest, ArchiveTakesTheEightDigitPrefixOnly) {
+    test::WriteFile(Folder("in") + "00000007_RCV_A.CII", std::string_view("7"));
+    test::WriteFile(Folder("in") + "00000071_X.TXT", std::string_view("71"));
+    test::WriteFile(Folder("out") + "00000007_SND_A.CII", std::string_view("sent"));
+    test::WriteFile(Folder("old") + "00000007_RCV_A.CII", std::string_view("an older copy"));
+    EXPECT_TRUE(runner_->ArchiveJobFiles(7, 0));
+    EXPECT_EQ(test::ReadText(Folder("old") + "00000007_RCV_A.CII"), "7");
+    EXPECT_FALSE(fs::exists(Folder("old") + "00000071_X.TXT"));
+    EXPECT_FALSE(fs::exists(Folder("old") + "00000007_SND_A.CII"));
+    EXPECT_TRUE(runner_->ArchiveJobFiles(7, 1));
+    EXPECT_EQ(test::ReadText(Folder("old") + "00000007_SND_A.CII"), "sent");
+}
+
+TEST_F(JobRunTest, MissingArchiveFolderIsReportedAndTheJobStillCloses) {
+    ReadyCenter();
+    work_.OLD_FILE = Folder("no-archive");
+    runner_->RunJob();
+    EXPECT_EQ(work_.Centers[0].RowState, 2);
+    EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "0000");
+    EXPECT_NE(HistoryValue(1, 0, "処理終了時刻"), "<null>");
+    EXPECT_NE(ErrLog().find("no-archive"), std::string::npos) << ErrLog();
+    EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________.CII"));
+}
+
+TEST_F(JobRunTest, DatabaseStoppedBetweenStagesLosesNothingAndTheNextRunWorks) {
+    ReadyCenter();
+    display_.on_status = [this](int column, const std::string& text) {
+        if (column == kConversionColumn && text == "変換中") work_.Db.reset();
+    };
+    runner_->RunJob();
+    EXPECT_EQ(work_.Centers[0].ConversionStatus, "変換ｴﾗｰ");
+    EXPECT_EQ(work_.Centers[0].RowState, 9);
+    EXPECT_EQ(test::ReadText(Folder("in") + "00000001_RCV_ABC_________.CII"), "CII bytes");
+    EXPECT_EQ(test::ReadText(Folder("old") + "00000001_RCV_ABC_________.CII"), "CII bytes");
+
+    display_.on_status = nullptr;
+    ASSERT_TRUE(db_->Connect(work_));
+    // The job row stays open as the stopped database left it; the receive row was closed before.
+    EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "<null>");
+    EXPECT_EQ(HistoryValue(1, 1, "終了コード"), "0000");
+    test::WriteFile(Folder("link") + "ABC.dat", std::string_view("next"));
+    work_.Centers[0].RowState = 0;
+    runner_->RunJob();
+    EXPECT_EQ(work_.Centers[0].RowState, 2);
+    EXPECT_EQ(HistoryValue(2, 0, "終了コード"), "0000");
+    EXPECT_EQ(test::ReadText(Folder("in") + "00000002_RCV_ABC_________01.LOC"), "next");
+}
+
+TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
+    ReadyCenter("A1");
+    ReadyCenter("A2");
+    ReadyCenter("A3");
+    work_.Centers[1].RunFlag = false;
+    RunNow(work_, *runner_);
+    EXPECT_EQ(work_.Centers[0].RowState, 2);
+    EXPECT_EQ(work_.Centers[1].RowState, 0);
+    EXPECT_EQ(work_.Centers[2].RowState, 2);
+    EXPECT_EQ(HistoryValue(2, 0, "センターコード"), "A3");
+    RunNow(work_, *runner_);
+    EXPECT_EQ(History(3).size(), 0u) << "rows that ran are not run again";
+}
+
+TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {
+    ReadyCenter();
+    SpawnProcessStarter spawn;
+    JobRunner runner(work_, clock_, boxes_, progress_, display_, converters_, spawn);
+    test::WriteSjisFile(dir_ / "EDI.ini", "[PATH]\nPRPATH=" + Folder("pr") + "\nSTPATH=" + Folder("st") +
+                                              "\nMGCMDLINEZR=" + Folder("nowhere") + "edireg\n[JKBN_Z_J]\n01\n");
+    runner.RunJob();
+    // The stage row holds the failure; the stage itself ended, so the row shows OK.
+    EXPECT_EQ(HistoryValue(1, 3, "終了コード"), "4100");
+    EXPECT_EQ(HistoryValue(1, 3, "詳細コード"), "0002");
+    EXPECT_EQ(work_.Centers[0].RegistrationStatus, "OK");
+    EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________01.LOC"));
+
+    work_.MGSTPATH = Folder("st");
+    test::WriteSjisFile(dir_ / "EDI.ini", "[PATH]\nPRPATH=" + Folder("pr") + "\nSTPATH=" + Folder("st") +
+                                              "\nMGCMDLINEZR=env EDI_IN=" + Folder("in") +
+                                              " " K500100_EDIREG "\n[JKBN_Z_J]\n01\n");
+    test::WriteFile(Folder("link") + "ABC.dat", std::string_view("line 1\r\nline 2\r\n"));
+    work_.Centers[0].RowState = 0;
+    runner.RunJob();
+    EXPECT_EQ(HistoryValue(2, 3, "終了コード"), "00");
+    EXPECT_EQ(HistoryValue(2, 3, "入力レコード数"), "2");
+    EXPECT_EQ(HistoryValue(2, 3, "相手先企業コード"), "123456789012");
+}
+
+// In a child process whose files may not grow past 4 KiB, as on a full disk.
+int MoveWithFileSizeLimit(const std::string& source, const std::string& destination) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(MoveFile(source, destination));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(JobRunTest, DiskFullWhileMovingKeepsTheSourceAndLeavesNoPart) {
+    const std::string source = Folder("link") + "big.dat";
+    const std::string destination = Folder("in") + "00000001_RCV_ABC_________.CII";
+    const std::string content(100000, 'x');
+    test::WriteFile(source, std::string_view(content));
+    test::WriteFile(destination, std::string_view("the earlier file"));
+    EXPECT_EQ(MoveWithFileSizeLimit(source, destination), 9);
+    EXPECT_EQ(test::ReadText(source), content);
+    EXPECT_EQ(test::ReadText(destination), "the earlier file");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Folder("in"))) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"00000001_RCV_ABC_________.CII"});
+    // With room again the same move succeeds.
+    EXPECT_EQ(MoveFile(source, destination), 0);
+    EXPECT_EQ(test::ReadText(destination), content);
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_EQ(MoveFile(source, destination), 1);
+    EXPECT_EQ(MoveFile(destination, destination), 0);
+    EXPECT_EQ(test::ReadText(destination), content);
+}
+
+}  // namespace
+}  // namespace edi

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# End to end: the demo environment, k500100-batch run on it twice, then the local files, the
+# history rows, the archive copies and ERR.LOG checked; then the faults: the registration
+# program missing and the archive folder missing; then a terminal without centers.
+#   batch_e2e.sh REPO BIN_DIR
+set -uo pipefail
+repo=$1
+bin=$2
+work=$(mktemp -d /tmp/k500100-e2e-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+demo=$work/demo
+failures=0
+check() {  # check WHAT EXPECTED ACTUAL
+    if [ "$2" != "$3" ]; then
+        echo "FAIL: $1"
+        echo "  expected: $2"
+        echo "  actual:   $3"
+        failures=$((failures + 1))
+    fi
+}
+history() {
+    sqlite3 -separator ' ' "$demo/db/k500100.sqlite" \
+        "SELECT 通番, 枝番, 処理種別, センターコード, 終了コード, 詳細コード FROM FL1102処理履歴ファイル WHERE 通番 BETWEEN $1 AND $2 ORDER BY 通番, 枝番"
+}
+value() {  # value SERIAL BRANCH COLUMN
+    sqlite3 "$demo/db/k500100.sqlite" "SELECT $3 FROM FL1102処理履歴ファイル WHERE 通番 = $1 AND 枝番 = $2"
+}
+run_batch() {
+    ODBCINI="$demo/db/odbc.ini" "$demo/k500100/bin/k500100-batch" "$@" >"$work/out.txt" 2>&1
+    echo $?
+}
+
+"$repo/scripts/demo-env" "$demo" "$bin" || { echo "FAIL: demo-env"; exit 1; }
+orders=$(wc -l <"$demo/link/orders.txt")
+check "first run exits 1 while the XML center cannot convert" 1 "$(run_batch '  OP01  ')"
+check "operator code trimmed" "terminal $(python3 -c 'import socket; print(socket.gethostname())'), operator OP01, 3 center(s)" "$(head -1 "$work/out.txt")"
+check "one line per center with the three cells" "CIILINK	CII リンク受信センター	OK	OK	OK
+CIIMAIL	CII メール受信センター	OK	OK	OK
+XMLLINK	XML リンク受信センター	OK	変換ｴﾗｰ	-" "$(tail -3 "$work/out.txt")"
+check "files of the receive folder" "00000001_RCV_CIILINK_____.CII
+00000001_RCV_CIILINK_____0130.LOC
+00000002_RCV_CIIMAIL_____.CII
+00000002_RCV_CIIMAIL_____0130.LOC
+00000003_RCV_XMLLINK_____.XML" "$(ls "$demo/in")"
+check "archive copies" "$(ls "$demo/in")" "$(ls "$demo/old")"
+check "link package files taken over" "orders.txt" "$(ls "$demo/link")"
+for serial in 1 2; do
+    local_file=$(ls "$demo"/in/0000000${serial}_RCV_*0130.LOC)
+    check "local file $serial holds one line per order" "$orders" "$(grep -c $'\r$' "$local_file")"
+    check "local file $serial lines are keyed by the kind" "$orders" "$(grep -c '^     0130      ' "$local_file")"
+    # Order numbers and item codes of the partner's orders, in their columns of the local record.
+    check "local file $serial is the partner's orders" "$(cut -c64-76,272-284 "$demo/link/orders.txt")" \
+        "$(cut -c64-76,272-284 "$local_file")"
+    check "archive copy $serial is whole" same "$(cmp -s "$local_file" "$demo/old/$(basename "$local_file")" && echo same)"
+    check "registration counted job $serial" "$orders $orders PARTNER01    0130" \
+        "$(value $serial 3 "入力レコード数 || ' ' || 出力レコード数 || ' ' || 相手先企業コード || ' ' || 取引情報区分")"
+done
+check "parameter file of job 1" "/[EDI]0130TXT='%EDI_IN%00000001_RCV_CIILINK_____0130.LOC'
+/[EDI]OPERATOR='OP01'
+/[EDI]STATUS_FILE='$demo/st/00000001_Z_IN_STATUS.TXT'
+/[EDI]MAKER='PARTNER01'" "$(tr -d '\r' <"$demo/pr/EDI00000001.INI")"
+check "history of the first run" "1 0 03 CIILINK 0000 0000
+1 1 10 CIILINK 0000 0000
+1 2 31 CIILINK 0000 0000
+1 3 41 CIILINK 00 0000
+2 0 03 CIIMAIL 0000 0000
+2 1 10 CIIMAIL 0000 0000
+2 2 31 CIIMAIL 0000 0000
+2 3 41 CIIMAIL 00 0000
+3 0 03 XMLLINK 9999 0000
+3 1 10 XMLLINK 0000 0000
+3 2 34 XMLLINK 0000 0000
+3 3 31 XMLLINK 0000 0000" "$(history 1 3)"
+check "the XML row carries the business process the last local conversion left" ORD00001 "$(value 3 2 BPID)"
+check "ERR.LOG starts every local conversion" 3 "$(iconv -f CP932 -t UTF-8 "$demo/k500100/bin/ERR.LOG" | grep -c -- '--K800400 start--')"
+check "ERR.LOG names the XML file not converted" 1 "$(grep -c 'XML/CII converter not available' "$demo/k500100/bin/ERR.LOG")"
+
+# Second run: fresh input files, new serials.
+"$repo/scripts/demo-env" "$demo" "$bin" || { echo "FAIL: demo-env again"; exit 1; }
+check "second run exits 1 again" 1 "$(run_batch OP01)"
+check "second run numbers its jobs 4 to 6" "4 0 03 CIILINK 0000 0000
+5 0 03 CIIMAIL 0000 0000
+6 0 03 XMLLINK 9999 0000" "$(history 4 6 | grep ' 0 03 ')"
+check "second run's files archived" 10 "$(ls "$demo/old" | wc -l)"
+
+# Registration program missing: its row says 4100/0002, the local files stay.
+"$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
+sed -i "s|^MGCMDLINEZR=.*|MGCMDLINEZR=$work/nowhere/edireg|" "$demo/EDI.ini"
+check "missing registration program" 1 "$(run_batch OP01)"
+check "its stage row" "7 3 41 CIILINK 4100 0002" "$(history 7 7 | tail -1)"
+check "local file kept" yes "$([ -f "$demo/in/00000007_RCV_CIILINK_____0130.LOC" ] && echo yes)"
+
+# Archive folder missing: the jobs still close their history, ERR.LOG says why.
+"$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
+sed -i "s|^OLD_FILE=.*|OLD_FILE=$work/no-archive/|" "$demo/EDI.ini"
+check "archive folder missing still runs" 1 "$(run_batch OP01)"
+check "jobs closed despite the archive" "10 0 03 CIILINK 0000 0000" "$(history 10 10 | head -1)"
+check "ERR.LOG names the missing archive" yes "$(grep -q 'no-archive' "$demo/k500100/bin/ERR.LOG" && echo yes)"
+
+# Every center well: exit 0.
+"$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
+sqlite3 "$demo/db/k500100.sqlite" "UPDATE FL1903EDI制御マスタ SET 実行端末名 = 'elsewhere' WHERE センターコード = 'XMLLINK'"
+check "every center well exits 0" 0 "$(run_batch OP01)"
+
+# No center for this terminal: the no-data message and exit 1.
+sqlite3 "$demo/db/k500100.sqlite" "UPDATE FL1903EDI制御マスタ SET 実行端末名 = 'elsewhere'"
+check "no center exits 1" 1 "$(run_batch OP01)"
+check "no center message" "k500100-batch: 該当するデータがありませんでした" "$(cat "$work/out.txt")"
+
+[ "$failures" -eq 0 ] && echo "all checks passed"
+exit "$failures"
