@@ -481,17 +481,7 @@ void CiiXmlWriter::CiiValueToText(ByteView bytes, const RecordFormatItem& item, 
     if (a == "9" || a == "X" || a == "N") {
         text = BytesToText(bytes);
     } else if (a == "Y") {
-        text = BytesToText(bytes);
-        const std::size_t chars = Utf8CharCount(text);
-        if (chars < 6) text.insert(0, 6 - chars, '0');
-        if (Utf8CharCount(text) == 6) {
-            const std::string_view century = std::string_view(text).substr(0, 2);
-            if (century >= "00" && century <= "50") {
-                text.insert(0, "20");
-            } else if (century >= "51" && century <= "99") {
-                text.insert(0, "19");
-            }
-        }
+        text = DateWithCentury(BytesToText(bytes));
     } else if (a == "B") {
         for (const std::uint8_t b : bytes) {
             text += kHex[b >> 4];

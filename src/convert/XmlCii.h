@@ -81,5 +81,8 @@ bool CiiToXml(const std::filesystem::path& cii, const std::filesystem::path& xml
 // Value texts of the XML form. A number in general form: sign, digits without leading zeros and
 // a fraction without trailing zeros, read as the platform reads a number from text ("0" for none).
 std::string GeneralNumberText(std::string_view text);
+// A date of fewer than six characters padded with zeros to six; a six-character date with its
+// century in front: "20" for 00-50, "19" for 51-99 (any other text is kept as it stands).
+std::string DateWithCentury(std::string_view text);
 
 }  // namespace edi

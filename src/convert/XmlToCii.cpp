@@ -300,17 +300,7 @@ bool XmlCiiWriter::ConvertValue(const RecordFormatItem& item, const std::string&
         if (number == "0") return false;
         AppendAnsiBytes(number, value_);
     } else if (attribute == "Y") {
-        std::string date = text;
-        const std::size_t chars = Utf8CharCount(date);
-        if (chars < 6) date.insert(0, 6 - chars, '0');
-        if (Utf8CharCount(date) == 6) {
-            const std::string_view century = std::string_view(date).substr(0, 2);
-            if (century >= "00" && century <= "50") {
-                date.insert(0, "20");
-            } else if (century >= "51" && century <= "99") {
-                date.insert(0, "19");
-            }
-        }
+        const std::string date = DateWithCentury(text);
         const std::string number = GeneralNumberText(RightChars(date, item.長さ));
         if (number == "0" || number == "20000000") return false;
         AppendAnsiBytes(number, value_);
@@ -403,6 +393,23 @@ bool XmlCiiWriter::Run(const std::filesystem::path& xml) {
 }
 
 }  // namespace
+
+std::string DateWithCentury(std::string_view text) {
+    const std::size_t chars = Utf8CharCount(text);
+    std::string date;
+    date.reserve(text.size() + 8);
+    if (chars <= 6) {
+        const std::string six = std::string(6 - chars, '0').append(text);
+        const std::string_view century = std::string_view(six).substr(0, 2);
+        if (century >= "00" && century <= "50") {
+            date = "20";
+        } else if (century >= "51" && century <= "99") {
+            date = "19";
+        }
+        return date.append(six);
+    }
+    return date.append(text);
+}
 
 std::string GeneralNumberText(std::string_view text) {
     std::size_t i = 0;
