@@ -1,6 +1,8 @@
-// ediconv: the local/CII converter from the command line, for operators and support staff.
+// ediconv: the local/CII and XML/CII converters from the command line, for operators and support staff.
 //   ediconv local2cii --ini EDI_INI [--serial N] [--log-dir DIR] LOCAL_FILE CII_FILE
 //   ediconv cii2local --ini EDI_INI [--serial N] [--log-dir DIR] CII_FILE LOCAL_TEMPLATE
+//   ediconv xml2cii --ini EDI_INI [--serial N] [--log-dir DIR] XML_FILE CII_FILE   (appends to CII_FILE)
+//   ediconv cii2xml --ini EDI_INI [--serial N] [--log-dir DIR] CII_FILE XML_FILE   (replaces XML_FILE)
 //   ediconv dump [--ini EDI_INI] CII_FILE
 // Exit status 0 for the result "0000", 1 for any other result (printed), 2 when the command
 // cannot run (an unknown option, a missing file, an unreachable database).
@@ -16,6 +18,7 @@
 
 #include "convert/CiiDump.h"
 #include "convert/LocalCiiConversion.h"
+#include "convert/XmlCii.h"
 #include "startup/DbSession.h"
 #include "startup/Settings.h"
 
@@ -29,7 +32,7 @@ int Fail(const std::string& message) {
 }
 
 constexpr const char* kUsage =
-    "usage: ediconv local2cii|cii2local --ini EDI_INI [--serial N] [--log-dir DIR] INPUT OUTPUT"
+    "usage: ediconv local2cii|cii2local|xml2cii|cii2xml --ini EDI_INI [--serial N] [--log-dir DIR] INPUT OUTPUT"
     " | ediconv dump [--ini EDI_INI] CII_FILE";
 
 struct Arguments {
@@ -44,7 +47,8 @@ struct Arguments {
 std::string Parse(int argc, char** argv, Arguments& a) {
     if (argc < 2) return "no command";
     a.command = argv[1];
-    if (a.command != "local2cii" && a.command != "cii2local" && a.command != "dump") {
+    if (a.command != "local2cii" && a.command != "cii2local" && a.command != "xml2cii" && a.command != "cii2xml" &&
+        a.command != "dump") {
         return "unknown command " + a.command;
     }
     for (int i = 2; i < argc; ++i) {
@@ -112,6 +116,18 @@ int main(int argc, char** argv) {
     if (!fs::is_directory(log_dir, ec)) return Fail("no such folder: " + log_dir.string());
     if (const std::string error = Connect(work, *a.ini); !error.empty()) return Fail(error);
     work.Log.file = log_dir / "ERR.LOG";
+
+    if (a.command == "xml2cii" || a.command == "cii2xml") {
+        // The XML/CII converter reports through ERR.LOG and ErrorCode only: a clean run is "0000".
+        if (a.serial > 99999999) return Fail("--serial takes at most eight digits");
+        work.Log.ErrorCode.clear();
+        edi::XmlCiiState state;
+        edi::XmlCiiConvert(work, state, input, output, static_cast<std::int32_t>(a.serial),
+                           a.command == "xml2cii" ? edi::XmlCiiDirection::kXmlToCii : edi::XmlCiiDirection::kCiiToXml);
+        const std::string result = work.Log.ErrorCode.empty() ? "0000" : work.Log.ErrorCode;
+        std::cout << result << "\n";
+        return result == "0000" ? 0 : 1;
+    }
 
     edi::LocalCiiOptions options;
     std::uintmax_t total = fs::file_size(input, ec);

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "ConverterMasters.h"
+#include "XmlCiiTestSupport.h"
 
 namespace edi {
 namespace {
@@ -102,8 +103,29 @@ TEST_F(EdiconvTest, ConvertsBothWaysWithTheMastersOfTheDatabase) {
     }
 }
 
+TEST_F(EdiconvTest, TakesLocalRecordsThroughTheXmlFormAndBack) {
+    const std::string local = kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\r\n";
+    test::WriteSjisFile(dir / "in.txt", local);
+    const std::string common = " --ini " + Path("EDI.ini") + " --serial 7 --log-dir " + dir.path().string() + " ";
+    ASSERT_EQ(Ediconv("local2cii" + common + Path("in.txt") + " " + Path("a.CII")).status, 0);
+    CommandRun r = Ediconv("cii2xml" + common + Path("a.CII") + " " + Path("a.xml"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0000\n");
+    EXPECT_EQ(test::XmlLint(dir / "a.xml"), 0);
+    r = Ediconv("xml2cii" + common + Path("a.xml") + " " + Path("b.CII"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0000\n");
+    ASSERT_EQ(Ediconv("cii2local" + common + Path("b.CII") + " " + Path("back.txt")).status, 0);
+    EXPECT_EQ(test::ReadFile(dir / "back0110.txt"), ToAnsiBytes(local));
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "0000--K800300 start--00000007");
+    EXPECT_EQ(lines[2], "0000--K800300 start--00000007");
+}
+
 TEST_F(EdiconvTest, ResultCodesAndCommandErrors) {
     test::WriteSjisFile(dir / "in.txt", test::LineKey("0999", "OWN1", "PTN1") + "Z\r\n");
+    test::WriteFile(dir / "bad.CII", test::Cat({Header(" ", "0999"), End("00000")}));
     const std::string ini = " --ini " + Path("EDI.ini") + " --log-dir " + dir.path().string() + " ";
     struct Row {
         const char* name;
@@ -117,7 +139,10 @@ TEST_F(EdiconvTest, ResultCodesAndCommandErrors) {
         {"missing input", "cii2local" + ini + Path("none.CII") + " " + Path("o.txt"), 2, ""},
         {"missing ini", "cii2local --ini " + Path("none.ini") + " " + Path("in.txt") + " " + Path("o.txt"), 2, ""},
         {"no ini", "cii2local " + Path("in.txt") + " " + Path("o.txt"), 2, ""},
-        {"unknown command", "xml2cii" + ini + Path("in.txt") + " " + Path("o.txt"), 2, ""},
+        {"unknown command", "xml2local" + ini + Path("in.txt") + " " + Path("o.txt"), 2, ""},
+        {"XML not well-formed", "xml2cii" + ini + Path("in.txt") + " " + Path("o.CII"), 1, "0032\n"},
+        {"CII to XML, no format row", "cii2xml" + ini + Path("bad.CII") + " " + Path("o.xml"), 1, "0001\n"},
+        {"CII to XML, missing input", "cii2xml" + ini + Path("none.CII") + " " + Path("o.xml"), 2, ""},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);

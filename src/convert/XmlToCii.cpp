@@ -1,0 +1,472 @@
+// XML to CII: the document is read with the streaming reader; only one JPMGH or JPTRM element
+// at a time is expanded into nodes, encoded and released.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "convert/AttributeEdit.h"
+#include "convert/XmlCii.h"
+#include "convert/XmlSupport.h"
+
+namespace edi {
+namespace {
+
+namespace code = xml_cii_code;
+inline constexpr std::int32_t kGeneralFailure = 9999;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trimmed(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string_view NodeName(const xmlNode* node) {
+    return node->name == nullptr ? std::string_view() : Trimmed(reinterpret_cast<const char*>(node->name));
+}
+
+bool AllDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string_view WithoutLeadingZeros(std::string_view digits) {
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    return digits;
+}
+
+// A group name's number against an item's マルチ明細番号: the same text, or the same number
+// when both are digits ("JPM07" names group 7). A letter never stands for a number.
+bool GroupNumberMatches(std::string_view multi_number, std::string_view tail) {
+    if (multi_number == tail) return true;
+    return AllDigits(multi_number) && AllDigits(tail) && WithoutLeadingZeros(multi_number) == WithoutLeadingZeros(tail);
+}
+
+bool IsZeroGroupNumber(std::string_view multi_number) {
+    return AllDigits(multi_number) && WithoutLeadingZeros(multi_number) == "0";
+}
+
+void AppendNodeText(const xmlNode* node, std::string& out) {
+    for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+            if (c->content != nullptr) out += reinterpret_cast<const char*>(c->content);
+        } else if (c->type == XML_ELEMENT_NODE) {
+            AppendNodeText(c, out);
+        }
+    }
+}
+
+// The element's text with blanks and line ends removed at both ends.
+void NodeText(const xmlNode* node, std::string& out) {
+    out.clear();
+    AppendNodeText(node, out);
+    const std::string_view t = Trimmed(out);
+    if (t.size() != out.size()) out = std::string(t);
+}
+
+const xmlNode* NextElementSibling(const xmlNode* node) {
+    for (const xmlNode* n = node->next; n != nullptr; n = n->next)
+        if (n->type == XML_ELEMENT_NODE) return n;
+    return nullptr;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The last n characters of UTF-8 text.
+std::string_view RightChars(std::string_view text, std::int32_t n) {
+    if (n <= 0) return {};
+    std::size_t pos = text.size();
+    std::int32_t taken = 0;
+    while (pos > 0 && taken < n) {
+        --pos;
+        if ((static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80) ++taken;
+    }
+    return text.substr(pos);
+}
+
+// Where the walk stands: the group item whose members are being written (0 at the top) and
+// their level.
+struct Scope {
+    std::int32_t group_index = 0;
+    std::int32_t level = 0;
+};
+
+class XmlCiiWriter {
+public:
+    XmlCiiWriter(ByteSink& sink, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log)
+        : sink_(sink), state_(state), masters_(masters), log_(log), message_(log) {}
+
+    bool Run(const std::filesystem::path& xml);
+
+private:
+    bool Fail(std::int32_t failure, const std::string& text) {
+        WriteErrorLog(log_, failure, text, 0);
+        return false;
+    }
+    bool Write(bool written) {
+        if (!written && !sink_failed_) {
+            sink_failed_ = true;
+            WriteErrorLog(log_, code::kCannotWrite, "", 0);
+        }
+        return written;
+    }
+    void TakeEncoding(const xmlChar* declared);
+    bool ReadGroupHeader(const xmlNode* header);
+    bool WriteGroupEnd();
+    bool WriteMessage(const xmlNode* message);
+    void WalkChildren(const xmlNode* parent, Scope scope);
+    void WriteGroup(const xmlNode* group, std::string_view name, Scope scope);
+    void WriteDataElement(const xmlNode* element, std::string_view name, Scope scope);
+    // The element's value by the item's attribute into value_; false when nothing is written.
+    bool ConvertValue(const RecordFormatItem& item, const std::string& text);
+    std::int32_t FindElementItem(std::int32_t tag, Scope scope) const;
+    std::int32_t FindGroupItem(std::string_view number, Scope scope, bool& unnumbered) const;
+
+    ByteSink& sink_;
+    XmlCiiState& state_;
+    FormatMasterSource& masters_;
+    ConversionLog& log_;
+    CiiMessageWriter message_;
+    std::int32_t message_count_ = 0;
+    bool group_open_ = false;
+    bool sink_failed_ = false;
+    std::string text_;  // reused for every element's text
+    Bytes value_;       // reused for every element's value
+    Bytes scratch_;
+};
+
+void XmlCiiWriter::TakeEncoding(const xmlChar* declared) {
+    if (declared == nullptr) return;
+    std::string name(reinterpret_cast<const char*>(declared));
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (name == "UTF-16") {
+        state_.encoding_letter = "U";
+    } else if (name == "ISO-2022-JP") {
+        state_.encoding_letter = "S";
+    } else {
+        state_.encoding_letter = "M";  // Shift_JIS and every other name
+    }
+}
+
+bool XmlCiiWriter::ReadGroupHeader(const xmlNode* element) {
+    CiiGroupHeader& header = state_.header;
+    header.ResetUnfedPositions();
+    bool changed = false;
+    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE) continue;
+        const std::string_view name = NodeName(c);
+        const auto field = std::find_if(kCiiHeaderElements.begin(), kCiiHeaderElements.end(),
+                                        [name](const CiiHeaderElement& e) { return e.element == name; });
+        if (field == kCiiHeaderElements.end()) continue;
+        NodeText(c, text_);
+        // A field equals its text only when the text fills it exactly: a shorter text, padded
+        // with spaces in the field, always counts as a change.
+        scratch_.clear();
+        AppendAnsiBytes(text_, scratch_);
+        const ByteView current = header.Field(field->offset, field->length);
+        if (scratch_.size() == current.size() && std::equal(current.begin(), current.end(), scratch_.begin())) continue;
+        changed = true;
+        header.SetElementText(*field, text_);
+    }
+    // The first header of a document is always written, so that every conversion's records
+    // start with their group header whatever an earlier conversion left in the state.
+    if (!changed && group_open_) return true;
+
+    if (group_open_) {
+        if (!WriteGroupEnd()) return false;
+    } else {
+        group_open_ = true;
+    }
+    const std::string bpid = header.Bpid();
+    const std::string info_kind = header.InfoKind();
+    // A group whose masters are missing keeps the previous group's.
+    FormatInfo format;
+    LoadResult loaded = masters_.LoadFormatInfo(info_kind, bpid, format);
+    if (loaded.Ok()) {
+        state_.format = std::move(format);
+    } else if (loaded.status != LoadStatus::kNoRows) {
+        return Fail(kGeneralFailure, loaded.Describe());
+    }
+    ItemList items;
+    loaded = masters_.LoadMessageItems(info_kind, bpid, items);
+    if (loaded.Ok()) {
+        state_.message_items.Swap(items);
+    } else if (loaded.status != LoadStatus::kNoRows) {
+        return Fail(kGeneralFailure, loaded.Describe());
+    }
+    return Write(WriteGroupHeader(sink_, header));
+}
+
+bool XmlCiiWriter::WriteGroupEnd() {
+    state_.group_end.Fill(message_count_);
+    return Write(edi::WriteGroupEnd(sink_, state_.group_end));
+}
+
+bool XmlCiiWriter::WriteMessage(const xmlNode* element) {
+    message_.Begin(++message_count_);
+    WalkChildren(element, Scope{});
+    ByteView record;
+    if (!message_.Finish(record)) {
+        WriteErrorLog(log_, code::kMessageTooLong, "SEQ=" + std::to_string(message_count_), 1);
+        return true;
+    }
+    // A storage mode other than "S", " " and "M" writes no message; header and end still are.
+    return Write(WriteStorageBlocks(sink_, record, state_.header.StorageMode()) != StoreResult::kSinkFailed);
+}
+
+void XmlCiiWriter::WalkChildren(const xmlNode* parent, Scope scope) {
+    for (const xmlNode* c = parent->children; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE) continue;
+        const std::string_view name = NodeName(c);
+        if (name.starts_with("JPM")) {
+            if (name.ends_with("R")) {
+                // One occurrence: its members, then 0xFB when another occurrence follows.
+                WalkChildren(c, scope);
+                if (NextElementSibling(c) != nullptr) message_.AppendMarker(kCiiOccurrenceEnd);
+            } else {
+                WriteGroup(c, name, scope);
+            }
+        } else if (name.starts_with("JP")) {
+            WriteDataElement(c, name, scope);
+        }
+    }
+}
+
+void XmlCiiWriter::WriteGroup(const xmlNode* element, std::string_view name, Scope scope) {
+    const std::string_view number = name.substr(3);
+    bool unnumbered = false;
+    const std::int32_t index = FindGroupItem(number, scope, unnumbered);
+    if (index == 0) {
+        WriteErrorLog(log_, code::kUnknownGroup, std::string(name), 1);
+        return;
+    }
+    const RecordFormatItem& item = state_.message_items[index];
+    if (unnumbered && !message_.TwoByteTags()) {
+        message_.AppendMarker(kCiiGroupStart);
+    } else {
+        if (!IsZeroGroupNumber(item.マルチ明細番号)) message_.SwitchToTwoByteTags();
+        if (!message_.AppendGroupStart(item.マルチ明細番号)) {
+            WriteErrorLog(log_, code::kUnknownGroup, std::string(name) + " マルチ明細番号=" + item.マルチ明細番号, 1);
+            return;
+        }
+    }
+    WalkChildren(element, Scope{index, item.レベル番号 + 1});
+    message_.AppendMarker(kCiiGroupEnd);
+}
+
+void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view name, Scope scope) {
+    const std::string_view number = name.substr(2);
+    std::int32_t index = 0;
+    if (AllDigits(number) && WithoutLeadingZeros(number).size() <= 7) {
+        index = FindElementItem(std::stoi(std::string(number)), scope);
+    }
+    if (index == 0) {
+        WriteErrorLog(log_, code::kUnknownElement, std::string(name), 1);
+        return;
+    }
+    const RecordFormatItem& item = state_.message_items[index];
+    // The first item numbered 240 or more switches to 2-byte tags, whether or not it is written.
+    if (item.項目No >= 240) message_.SwitchToTwoByteTags();
+    NodeText(element, text_);
+    if (!ConvertValue(item, text_)) return;
+    message_.AppendElement(item.項目No, value_);
+}
+
+bool XmlCiiWriter::ConvertValue(const RecordFormatItem& item, const std::string& text) {
+    value_.clear();
+    const std::string& attribute = item.属性;
+    if (attribute == "B") {
+        // Two hexadecimal digits a byte; an odd last digit is dropped. Empty is a value too.
+        for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+            const int hi = HexDigit(text[i]);
+            const int lo = HexDigit(text[i + 1]);
+            if (hi < 0 || lo < 0) {
+                WriteErrorLog(log_, code::kBadHexText, "項目№=" + std::to_string(item.項目No), 1);
+                return false;
+            }
+            value_.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+        }
+        return true;
+    }
+    if (attribute == "9" || attribute == "N") {
+        const std::string number = GeneralNumberText(text);
+        if (number == "0") return false;
+        AppendAnsiBytes(number, value_);
+    } else if (attribute == "Y") {
+        const std::string date = DateWithCentury(text);
+        const std::string number = GeneralNumberText(RightChars(date, item.長さ));
+        if (number == "0" || number == "20000000") return false;
+        AppendAnsiBytes(number, value_);
+    } else if (attribute == "K") {
+        // The parser has already decoded the document, so the value starts out in the local code.
+        scratch_.clear();
+        AppendAnsiBytes(text, scratch_);
+        const char target = static_cast<char>(state_.header.SixteenBitCode());
+        const char direction[2] = {'M', target};
+        DoubleBytesToText(scratch_, std::string_view(direction, 2), value_);
+    } else {
+        AppendAnsiBytes(text, value_);
+    }
+    return !value_.empty();
+}
+
+std::int32_t XmlCiiWriter::FindElementItem(std::int32_t tag, Scope scope) const {
+    const ItemList& items = state_.message_items;
+    // Among the members of the current group first, then anywhere in the list.
+    for (std::int32_t i = scope.group_index + 1; i <= items.Count(); ++i) {
+        const RecordFormatItem& item = items[i];
+        if (item.レベル番号 < scope.level) break;
+        if (item.レベル番号 == scope.level && !item.IsGroup() && item.項目No == tag) return i;
+    }
+    for (std::int32_t i = 1; i <= items.Count(); ++i)
+        if (!items[i].IsGroup() && items[i].項目No == tag) return i;
+    return 0;
+}
+
+std::int32_t XmlCiiWriter::FindGroupItem(std::string_view number, Scope scope, bool& unnumbered) const {
+    const ItemList& items = state_.message_items;
+    unnumbered = false;
+    std::int32_t first_of_level = 0;
+    for (std::int32_t i = scope.group_index + 1; i <= items.Count(); ++i) {
+        const RecordFormatItem& item = items[i];
+        if (item.レベル番号 < scope.level) break;
+        if (item.レベル番号 != scope.level || !item.IsGroup()) continue;
+        if (GroupNumberMatches(item.マルチ明細番号, number)) return i;
+        if (first_of_level == 0) first_of_level = i;
+    }
+    // "JPM0" names a group read without a number: the first group of its level.
+    if (IsZeroGroupNumber(number) && first_of_level != 0) {
+        unnumbered = true;
+        return first_of_level;
+    }
+    for (std::int32_t i = 1; i <= items.Count(); ++i)
+        if (items[i].IsGroup() && GroupNumberMatches(items[i].マルチ明細番号, number)) return i;
+    return 0;
+}
+
+bool XmlCiiWriter::Run(const std::filesystem::path& xml) {
+    EnsureXmlLibrary();
+    {
+        // The reader reports a missing file only as a generic I/O error; say what is wrong.
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(xml.c_str(), "rb"), &std::fclose);
+        if (!probe) return Fail(code::kCannotRead, xml.string() + ": " + std::strerror(errno));
+    }
+    XmlReaderPtr reader(xmlReaderForFile(xml.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_COMPACT));
+    if (!reader) return Fail(code::kCannotRead, xml.string());
+    XmlErrorCollector errors;
+    errors.Attach(reader.get());
+
+    bool encoding_taken = false;
+    int status = xmlTextReaderRead(reader.get());
+    while (status == 1) {
+        if (!encoding_taken) {
+            encoding_taken = true;
+            TakeEncoding(xmlTextReaderConstEncoding(reader.get()));
+        }
+        if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_ELEMENT) {
+            const std::string_view name =
+                Trimmed(reinterpret_cast<const char*>(xmlTextReaderConstLocalName(reader.get())));
+            if (name == "JPMGH" || name == "JPTRM") {
+                const xmlNode* node = xmlTextReaderExpand(reader.get());
+                if (node == nullptr) break;
+                const bool ok = name == "JPMGH" ? ReadGroupHeader(node) : WriteMessage(node);
+                if (!ok) return false;
+                status = xmlTextReaderNext(reader.get());
+                continue;
+            }
+        }
+        status = xmlTextReaderRead(reader.get());
+    }
+    if (status != 0 || errors.HasError()) {
+        return Fail(code::kMalformedXml,
+                    xml.string() + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
+    }
+    if (group_open_ && !WriteGroupEnd()) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string DateWithCentury(std::string_view text) {
+    const std::size_t chars = Utf8CharCount(text);
+    std::string date;
+    date.reserve(text.size() + 8);
+    if (chars <= 6) {
+        const std::string six = std::string(6 - chars, '0').append(text);
+        const std::string_view century = std::string_view(six).substr(0, 2);
+        if (century >= "00" && century <= "50") {
+            date = "20";
+        } else if (century >= "51" && century <= "99") {
+            date = "19";
+        }
+        return date.append(six);
+    }
+    return date.append(text);
+}
+
+std::string GeneralNumberText(std::string_view text) {
+    std::size_t i = 0;
+    auto skip_blanks = [&] {
+        while (i < text.size() && IsBlank(text[i])) ++i;
+    };
+    skip_blanks();
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::string whole;
+    std::string fraction;
+    bool in_fraction = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ' ' || c == '\t') continue;  // blanks between digits are skipped
+        if (c == '.' && !in_fraction) {
+            in_fraction = true;
+        } else if (c >= '0' && c <= '9') {
+            (in_fraction ? fraction : whole) += c;
+        } else {
+            break;
+        }
+    }
+    std::string_view w = whole;
+    while (!w.empty() && w.front() == '0') w.remove_prefix(1);
+    std::string_view f = fraction;
+    while (!f.empty() && f.back() == '0') f.remove_suffix(1);
+    if (w.empty() && f.empty()) return "0";
+    std::string out = negative ? "-" : "";
+    out += w.empty() ? std::string_view("0") : w;
+    if (!f.empty()) {
+        out += '.';
+        out += f;
+    }
+    return out;
+}
+
+bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, FormatMasterSource& masters,
+              ConversionLog& log) {
+    XmlCiiWriter writer(cii, state, masters, log);
+    return writer.Run(xml);
+}
+
+bool XmlToCii(const std::filesystem::path& xml, const std::filesystem::path& cii, XmlCiiState& state,
+              FormatMasterSource& masters, ConversionLog& log) {
+    FileSink sink;
+    std::string error;
+    if (!sink.Open(cii, FileSink::Mode::kAppend, error)) {
+        WriteErrorLog(log, code::kCannotWrite, error, 0);
+        return false;
+    }
+    if (!XmlToCii(xml, sink, state, masters, log)) return false;  // the sink drops its temporary file
+    if (!sink.Commit(error)) {
+        WriteErrorLog(log, code::kCannotWrite, error, 0);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace edi
