@@ -5,11 +5,10 @@
 
 namespace edi {
 
-// This build carries no XML/CII converter yet: the call says so in ERR.LOG and converts
-// nothing, so the CII conversion that follows finds no CII file and the stage fails.
-void ProgramConverters::XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string&, std::int32_t,
-                                      ConversionValues&) {
-    WriteErrorLog(work.Log, 9999, "XML/CII converter not available in this build: " + xml_path + " not converted");
+void ProgramConverters::XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string& cii_path,
+                                      std::int32_t serial, ConversionValues& values) {
+    edi::XmlCiiConvert(work, xml_state_, xml_path, cii_path, serial);
+    values.格納モード = xml_state_.format.格納モード;
 }
 
 void ProgramConverters::RunLocalCiiConversion(WorkArea& work, const std::string& center_code, std::int32_t serial,

@@ -1,6 +1,7 @@
 // The converters the program's jobs call.
 #pragma once
 
+#include "convert/XmlCii.h"
 #include "transfer/JobSeams.h"
 
 namespace edi {
@@ -12,6 +13,10 @@ public:
     void RunLocalCiiConversion(WorkArea& work, const std::string& center_code, std::int32_t serial,
                                const std::string& kind, const std::string& cii_path, const std::string& local_path,
                                std::string& result, ConversionValues& values) override;
+
+private:
+    // The XML converter keeps its group header and masters from one conversion to the next.
+    XmlCiiState xml_state_;
 };
 
 }  // namespace edi
