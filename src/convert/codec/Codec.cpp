@@ -114,9 +114,17 @@ std::string FromUtf16Storage(ByteView bytes) {
     return out;
 }
 
+// The text's code-page bytes when it survives the round trip, else nothing.
+std::optional<Bytes> AnsiFormOf(std::string_view text) {
+    Bytes bytes = ToAnsiBytes(text);
+    if (!IsAscii(text) && ToUnicodeText(bytes) != text) return std::nullopt;
+    return bytes;
+}
+
 std::string CutBytes(std::string_view text, std::size_t start0, std::optional<std::size_t> count) {
-    const bool ansi = IsAnsiText(text);
-    const Bytes raw = ansi ? ToAnsiBytes(text) : Utf16Storage(text);
+    std::optional<Bytes> ansi_form = AnsiFormOf(text);
+    const bool ansi = ansi_form.has_value();
+    const Bytes raw = ansi ? std::move(*ansi_form) : Utf16Storage(text);
     if (start0 >= raw.size()) return {};
     const std::size_t available = raw.size() - start0;
     const std::size_t n = count ? std::min(*count, available) : available;
@@ -164,14 +172,11 @@ std::string ToUnicodeText(ByteView bytes) {
     return out;
 }
 
-bool IsAnsiText(std::string_view text) {
-    if (IsAscii(text)) return true;
-    return ToUnicodeText(ToAnsiBytes(text)) == text;
-}
+bool IsAnsiText(std::string_view text) { return IsAscii(text) || AnsiFormOf(text).has_value(); }
 
 std::int32_t AnsiLenB(std::string_view text) {
     if (IsAscii(text)) return static_cast<std::int32_t>(text.size());
-    if (IsAnsiText(text)) return static_cast<std::int32_t>(ToAnsiBytes(text).size());
+    if (const auto bytes = AnsiFormOf(text)) return static_cast<std::int32_t>(bytes->size());
     return static_cast<std::int32_t>(Utf16Storage(text).size());
 }
 
