@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <vmime/platforms/posix/posixHandler.hpp>
+#include <vmime/security/cert/certificateException.hpp>
 #include <vmime/vmime.hpp>
 
 namespace edi {
@@ -63,6 +64,17 @@ MailError Failure(int number, std::string_view text, std::string_view detail = {
 MailError FromException(std::exception_ptr thrown) {
     try {
         std::rethrow_exception(thrown);
+    } catch (const vmime::security::cert::certificateException& e) {
+        return Failure(kMailSecurityFailure, "Secure connection refused", e.what());
+    } catch (const vmime::exceptions::tls_exception& e) {
+        return Failure(kMailSecurityFailure, "Secure connection refused: the TLS handshake failed", e.what());
+    } catch (const vmime::exceptions::command_error& e) {
+        // A refused STARTTLS only ends the connection where TLS is required.
+        if (e.command().rfind("STARTTLS", 0) == 0) {
+            return Failure(kMailSecurityFailure, "Secure connection refused: the server offers no TLS",
+                           "STARTTLS answered: " + e.response());
+        }
+        return Failure(kMailFailure, "Unspecified failure has occurred", e.what());
     } catch (const vmime::exceptions::authentication_error& e) {
         return Failure(kMailLoginFailure, "Login has failed", e.what());
     } catch (const vmime::exceptions::operation_timed_out& e) {
@@ -118,19 +130,73 @@ private:
     int seconds_;
 };
 
+// The last lines the servers of one session sent, so that a refused logon can say what the
+// server answered. Lines sent to the server (the password among them) are not kept.
+class ServerAnswers final : public vmime::net::tracerFactory {
+public:
+    vmime::shared_ptr<vmime::net::tracer> create(vmime::shared_ptr<vmime::net::service>, const int) override {
+        return vmime::make_shared<Tracer>(*this);
+    }
+    std::string Last() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return last_;
+    }
+
+private:
+    class Tracer final : public vmime::net::tracer {
+    public:
+        explicit Tracer(ServerAnswers& answers) : answers_(answers) {}
+        void traceSend(const vmime::string&) override {}
+        void traceReceive(const vmime::string& line) override {
+            std::lock_guard<std::mutex> lock(answers_.mutex_);
+            answers_.last_ = line.substr(0, 300);
+        }
+
+    private:
+        ServerAnswers& answers_;
+    };
+    mutable std::mutex mutex_;
+    std::string last_;
+};
+
+// A logon refusal names what the server answered.
+MailError WithServerAnswer(MailError error, const ServerAnswers& answers) {
+    const std::string answer = answers.Last();
+    if (error.number == kMailLoginFailure && !answer.empty()) error.description += " (server answered: " + answer + ")";
+    return error;
+}
+
 void InstallPlatform() {
     static std::once_flag once;
     std::call_once(once, [] { vmime::platform::setHandler<vmime::platforms::posix::posixHandler>(); });
 }
 
-// Plain connections: the services are expected on this machine or a trusted network.
-void ConfigureConnection(vmime::net::service& service, const ServiceUrl& url, int timeout_seconds) {
-    service.setProperty("connection.tls", false);
-    service.setProperty("connection.tls.required", false);
-    service.setProperty("server.address", url.host.empty() ? std::string("localhost") : url.host);
+std::string HostOf(const ServiceUrl& url) {
+    std::string host = url.host.empty() ? std::string("localhost") : url.host;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    return host;
+}
+
+// TLS from the first byte for imaps and smtps, STARTTLS otherwise; required as DecideTls
+// says, and the certificate checked against the configured host.
+void ConfigureConnection(vmime::net::service& service, const ServiceUrl& url, const MailServiceConfig& config,
+                         bool sends_credentials, const vmime::shared_ptr<ServerAnswers>& answers) {
+    const std::string host = HostOf(url);
+    const TlsPolicy policy = DecideTls(host, sends_credentials, config.tls.allow_plain);
+    service.setProperty("connection.tls", policy.use_tls);
+    service.setProperty("connection.tls.required", policy.required);
+    service.setCertificateVerifier(MakeCertificateVerifier(host, config.tls));
+    service.setProperty("server.address", host);
     if (!url.port.empty()) service.setProperty("server.port", url.port);
     service.setTimeoutHandlerFactory(
-        vmime::make_shared<SilenceLimitFactory>(timeout_seconds > 0 ? timeout_seconds : 1));
+        vmime::make_shared<SilenceLimitFactory>(config.timeout_seconds > 0 ? config.timeout_seconds : 1));
+    service.setTracerFactory(answers);
+}
+
+MailError CheckTls(const MailServiceConfig& config) {
+    const std::string problem = CheckTlsSettings(config.tls);
+    if (problem.empty()) return {};
+    return Failure(kMailSecurityFailure, "Secure connection refused", problem);
 }
 
 std::string SenderOf(vmime::net::message& message) {
@@ -170,6 +236,7 @@ struct MailSession::Impl {
     vmime::shared_ptr<vmime::net::store> store;
     vmime::shared_ptr<vmime::net::folder> inbox;
     std::vector<vmime::shared_ptr<vmime::net::message>> unread;
+    vmime::shared_ptr<ServerAnswers> answers = vmime::make_shared<ServerAnswers>();
 
     MailError Connect() {
         const std::optional<ServiceUrl> url = ParseServiceUrl(config.store);
@@ -183,12 +250,22 @@ struct MailSession::Impl {
             if (!folder.has_filename() || !folder.has_parent_path()) {
                 return Failure(kMailLoginFailure, "Login has failed", "Store names no folder: " + config.store);
             }
+            // Made here, so that a folder that cannot be made is reported with the system's reason.
+            for (const char* sub : {"new", "cur", "tmp"}) {
+                std::error_code ec;
+                std::filesystem::create_directories(folder / sub, ec);
+                if (ec) {
+                    return Failure(kMailLoginFailure, "Login has failed",
+                                   "the Maildir folder " + (folder / sub).string() + " cannot be made: " + ec.message());
+                }
+            }
             store = session->getStore("maildir");
             store->setProperty("server.rootpath", folder.parent_path().string());
             inbox_path = vmime::net::folder::path(vmime::net::folder::path::component(folder.filename().string()));
-        } else if (url->scheme == "imap") {
-            store = session->getStore("imap");
-            ConfigureConnection(*store, *url, config.timeout_seconds);
+        } else if (url->scheme == "imap" || url->scheme == "imaps") {
+            if (MailError error = CheckTls(config); error.failed()) return error;
+            store = session->getStore(url->scheme);
+            ConfigureConnection(*store, *url, config, true, answers);
             store->setProperty("options.sasl", false);
             store->setProperty("auth.username", config.user);
             store->setProperty("auth.password", config.password);
@@ -197,7 +274,6 @@ struct MailSession::Impl {
         }
         store->connect();
         inbox = url->scheme == "maildir" ? store->getFolder(inbox_path) : store->getDefaultFolder();
-        if (url->scheme == "maildir" && !inbox->exists()) inbox->create(vmime::net::folderAttributes());
         inbox->open(vmime::net::folder::MODE_READ_WRITE);
         return {};
     }
@@ -210,10 +286,11 @@ struct MailSession::Impl {
             return nullptr;
         }
         vmime::shared_ptr<vmime::net::transport> transport;
-        if (url->scheme == "smtp") {
-            transport = session->getTransport("smtp");
-            ConfigureConnection(*transport, *url, config.timeout_seconds);
+        if (url->scheme == "smtp" || url->scheme == "smtps") {
+            if (error = CheckTls(config); error.failed()) return nullptr;
+            transport = session->getTransport(url->scheme);
             const bool authenticate = !url->user.empty();
+            ConfigureConnection(*transport, *url, config, authenticate, answers);
             transport->setProperty("options.need-authentication", authenticate);
             if (authenticate) {
                 transport->setProperty("auth.username", url->user);
@@ -244,10 +321,14 @@ MailError MailSession::Logon(const MailServiceConfig& config, std::unique_ptr<Ma
     InstallPlatform();
     auto impl = std::make_unique<Impl>();
     impl->config = config;
-    const MailError error = Guarded([&]() -> MailError {
+    const MailError error = WithServerAnswer(Guarded([&]() -> MailError {
         impl->session = vmime::net::session::create();
+        // TLS 1.2 or later with GnuTLS's usual cipher suites.
+        auto tls = vmime::make_shared<vmime::net::tls::TLSProperties>();
+        tls->setCipherSuite("NORMAL:-VERS-SSL3.0:-VERS-TLS1.0:-VERS-TLS1.1");
+        impl->session->setTLSProperties(tls);
         return impl->Connect();
-    });
+    }), *impl->answers);
     if (error.failed()) {
         // Drop what was opened while the exception mapping still has the context.
         Guarded([&]() -> MailError {
@@ -334,7 +415,7 @@ MailError MailSession::Send(const OutgoingMail& mail) {
         std::ifstream probe(mail.attachment, std::ios::binary);
         if (!probe) return Failure(kMailAttachmentNotFound, "Attachment not found", mail.attachment.string());
     }
-    return Guarded([&]() -> MailError {
+    return WithServerAnswer(Guarded([&]() -> MailError {
         MailError error;
         const auto transport = impl_->OpenTransport(error);
         if (!transport) return error;
@@ -363,7 +444,7 @@ MailError MailSession::Send(const OutgoingMail& mail) {
         }
         transport->disconnect();
         return {};
-    });
+    }), *impl_->answers);
 }
 
 void MailSession::Logoff() {

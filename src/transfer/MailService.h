@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transfer/MailTls.h"
+
 namespace edi {
 
 // Error numbers the operator sees in "Error <number>: <description>".
@@ -19,6 +21,8 @@ inline constexpr int kMailAttachmentNotFound = 32011;      // the file to send c
 inline constexpr int kMailAttachmentWriteFailure = 32013;  // a received attachment cannot be stored
 inline constexpr int kMailUnknownRecipient = 32014;        // the partner address is no mail address
 inline constexpr int kMailNetworkFailure = 32023;          // no connection, connection lost or timed out
+inline constexpr int kMailSecurityFailure = 32030;         // no TLS where it is required, certificate refused
+inline constexpr int kMailPlainAllowed = 32031;            // ERR.LOG warning: AllowPlain is set
 
 struct MailError {
     int number = 0;  // 0: no error
@@ -28,11 +32,12 @@ struct MailError {
 
 // Where the service is and who logs on to it.
 struct MailServiceConfig {
-    std::string store;      // "maildir:///path/to/Maildir" or "imap://host:port"
-    std::string transport;  // "smtp://host:port", "smtp://user@host:port", "sendmail://" or "sendmail:///path"
+    std::string store;      // "maildir:///path/to/Maildir", "imap://host:port" or "imaps://host:port"
+    std::string transport;  // "smtp[s]://host:port", "smtp[s]://user@host:port", "sendmail://" or "sendmail:///path"
     std::string user;       // the store's user (the profile name)
     std::string password;
     int timeout_seconds = 20;  // longest wait for the server at any one step
+    TlsSettings tls;
 };
 
 struct OutgoingMail {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -52,6 +53,12 @@ std::string SenderAddress(const std::string& profile) {
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::snprintf(host, sizeof host, "localhost");
     return (profile.empty() ? std::string("k500100") : profile) + "@" + host;
+}
+
+bool IsYes(std::string_view value) {
+    std::string lower;
+    for (const char c : value) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "1" || lower == "yes" || lower == "true" || lower == "on";
 }
 
 std::string EscapeForPattern(std::string_view text) {
@@ -109,6 +116,10 @@ int MailTransport::RunMailTransfer(MailRequest& request) {
     send_files_.clear();
     ReadMailSettings();
     progress_.AddLine(kSettingsRead);
+    if (settings_.Tls.allow_plain) {
+        LogLine(kMailPlainAllowed,
+                "mail: AllowPlain is set: user name, password and mails may cross the network without TLS", true);
+    }
 
     int outcome = 99;
     try {
@@ -150,6 +161,9 @@ void MailTransport::ReadMailSettings() {
     const std::optional<double> timeout = StrictNumber(IniValueOf(ini, "MAPI", "Timeout", kMailSettingBuffer));
     settings_.TimeoutSeconds =
         (timeout && *timeout >= 1 && *timeout <= 3600) ? static_cast<int>(*timeout) : kDefaultMailTimeoutSeconds;
+    settings_.Tls.ca_file = IniValueOf(ini, "MAPI", "CAFile", kMailServiceBuffer);
+    settings_.Tls.fingerprint = IniValueOf(ini, "MAPI", "CertFingerprint", kMailServiceBuffer);
+    settings_.Tls.allow_plain = IsYes(IniValueOf(ini, "MAPI", "AllowPlain", kMailSettingBuffer));
 }
 
 int MailTransport::MailLogon() {
@@ -159,6 +173,7 @@ int MailTransport::MailLogon() {
     config.user = settings_.ProfileName;
     config.password = settings_.Password;
     config.timeout_seconds = settings_.TimeoutSeconds;
+    config.tls = settings_.Tls;
     session_.reset();
     const MailError error = MailSession::Logon(config, session_);
     if (error.failed()) {
@@ -301,7 +316,13 @@ void MailTransport::ShowError(const MailError& error) {
     message.caption = kProgramTitle;
     message.icon = MessageIcon::kNone;
     message.buttons = MessageButtons::kOk;
+    LogLine(error.number, "mail: " + error.description, false);
     messages_.Show(message);
+}
+
+void MailTransport::LogLine(int code, const std::string& text, bool warning) {
+    ConversionLog log{work_.Log.file, {}};
+    WriteErrorLog(log, code, text, warning ? 1 : 0);
 }
 
 std::int64_t MailTransport::Serial() const {

@@ -25,6 +25,7 @@ struct MailSettings {
     std::string Store;        // where mails are fetched from; the Maildir beside EDI.ini when not set
     std::string Transport;    // where mails are sent through
     int TimeoutSeconds = 20;  // longest silence of a server before the step fails
+    TlsSettings Tls;          // CAFile, CertFingerprint, AllowPlain
 };
 
 // Each plain mail setting is read into a buffer of this many bytes, so 63 are kept.
@@ -70,6 +71,7 @@ public:
 
 private:
     void ShowError(const MailError& error);
+    void LogLine(int code, const std::string& text, bool warning);
     std::int64_t Serial() const;
 
     const WorkArea& work_;
