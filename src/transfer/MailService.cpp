@@ -2,8 +2,9 @@
 
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -11,6 +12,10 @@
 #include <optional>
 #include <sstream>
 #include <vmime/platforms/posix/posixHandler.hpp>
+#include <vmime/net/imap/IMAPCommand.hpp>
+#include <vmime/net/imap/IMAPConnection.hpp>
+#include <vmime/net/imap/IMAPParser.hpp>
+#include <vmime/net/imap/IMAPStore.hpp>
 #include <vmime/security/cert/certificateException.hpp>
 #include <vmime/vmime.hpp>
 
@@ -199,19 +204,75 @@ MailError CheckTls(const MailServiceConfig& config) {
     return Failure(kMailSecurityFailure, "Secure connection refused", problem);
 }
 
-std::string SenderOf(vmime::net::message& message) {
-    const vmime::shared_ptr<const vmime::header> header = message.getHeader();
-    if (!header || !header->hasField(vmime::fields::FROM)) return {};
-    const auto from = header->findField(vmime::fields::FROM)->getValue<vmime::mailbox>();
-    return from ? from->getEmail().toString() : std::string();
+// Hands the bytes of a mail to the attachment extractor as vmime reads them.
+class ExtractorStream final : public vmime::utility::outputStream {
+public:
+    explicit ExtractorStream(AttachmentExtractor& extractor) : extractor_(extractor) {}
+    void flush() override {}
+
+protected:
+    void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
+        extractor_.Write(reinterpret_cast<const char*>(data), count);
+    }
+
+private:
+    AttachmentExtractor& extractor_;
+};
+
+// The header of a mail, read from its first kMailHeaderLimit bytes.
+UnreadMail HeaderOf(vmime::net::message& message) {
+    std::string raw;
+    vmime::utility::outputStreamStringAdapter out(raw);
+    message.extract(out, nullptr, 0, kMailHeaderLimit, true);
+    UnreadMail mail;
+    std::size_t end = raw.find("\r\n\r\n");
+    if (end == std::string::npos) end = raw.find("\n\n");
+    mail.header_whole = end != std::string::npos || raw.size() < kMailHeaderLimit;
+    mail.header = ParseHeaderBlock(raw);
+    return mail;
 }
 
-// A name in the destination's folder that no other writer uses.
-std::filesystem::path TemporaryNameFor(const std::filesystem::path& destination) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = destination;
-    temp += ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    return temp;
+// Maildir names begin with the delivery time: oldest first, then by name.
+bool DeliveredBefore(const vmime::shared_ptr<vmime::net::message>& a,
+                     const vmime::shared_ptr<vmime::net::message>& b) {
+    const std::string ua = a->getUID();
+    const std::string ub = b->getUID();
+    const auto time_of = [](const std::string& uid) { return std::strtoull(uid.c_str(), nullptr, 10); };
+    if (time_of(ua) != time_of(ub)) return time_of(ua) < time_of(ub);
+    return ua < ub;
+}
+
+// UID SEARCH UNSEEN on the store's own connection (the folder's is vmime's): a read-only
+// EXAMINE of the inbox first. Only the unread mails' numbers cross the network.
+std::vector<vmime::net::message::uid> SearchUnseen(vmime::net::store& store) {
+    namespace imap = vmime::net::imap;
+    auto* imap_store = dynamic_cast<imap::IMAPStore*>(&store);
+    if (imap_store == nullptr) throw vmime::exceptions::operation_not_supported();
+    const vmime::shared_ptr<imap::IMAPConnection> connection = imap_store->getConnection();
+    const auto run = [&](const std::string& command) {
+        imap::IMAPCommand::createCommand(command)->send(connection);
+        std::unique_ptr<imap::IMAPParser::response> response(connection->readResponse());
+        const auto* done = response->response_done();
+        if (response->isBad() || done == nullptr || done->response_tagged() == nullptr ||
+            done->response_tagged()->resp_cond_state()->status() != imap::IMAPParser::resp_cond_state::OK) {
+            throw vmime::exceptions::command_error(command, response->getErrorLog(), "bad response");
+        }
+        return response;
+    };
+    run("EXAMINE INBOX");
+    const auto response = run("UID SEARCH UNSEEN");
+    std::vector<vmime::net::message::uid> uids;
+    for (const auto* data : response->continue_req_or_response_data()) {
+        const auto* response_data = data->response_data();
+        if (response_data == nullptr || response_data->mailbox_data() == nullptr ||
+            response_data->mailbox_data()->type() != imap::IMAPParser::mailbox_data::SEARCH) {
+            continue;
+        }
+        for (const auto* number : response_data->mailbox_data()->search_nz_number_list()) {
+            uids.emplace_back(static_cast<unsigned long>(number->value()));
+        }
+    }
+    return uids;
 }
 
 }  // namespace
@@ -236,6 +297,7 @@ struct MailSession::Impl {
     vmime::shared_ptr<vmime::net::store> store;
     vmime::shared_ptr<vmime::net::folder> inbox;
     std::vector<vmime::shared_ptr<vmime::net::message>> unread;
+    bool imap = false;
     vmime::shared_ptr<ServerAnswers> answers = vmime::make_shared<ServerAnswers>();
 
     MailError Connect() {
@@ -265,6 +327,7 @@ struct MailSession::Impl {
         } else if (url->scheme == "imap" || url->scheme == "imaps") {
             if (MailError error = CheckTls(config); error.failed()) return error;
             store = session->getStore(url->scheme);
+            imap = true;
             ConfigureConnection(*store, *url, config, true, answers);
             store->setProperty("options.sasl", false);
             store->setProperty("auth.username", config.user);
@@ -345,59 +408,48 @@ namespace {
 MailError NotLoggedOn() { return Failure(kMailFailure, "Unspecified failure has occurred", "not logged on"); }
 }  // namespace
 
-MailError MailSession::FetchUnread(std::vector<std::string>& senders) {
-    senders.clear();
+MailError MailSession::FetchUnread(std::vector<UnreadMail>& mails) {
+    mails.clear();
     if (!impl_) return NotLoggedOn();
     impl_->unread.clear();
     return Guarded([&]() -> MailError {
-        if (impl_->inbox->getMessageCount() == 0) return {};
-        auto messages = impl_->inbox->getMessages(vmime::net::messageSet::byNumber(1, -1));
-        impl_->inbox->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS |
-                                                                          vmime::net::fetchAttributes::ENVELOPE));
-        for (const auto& message : messages) {
-            const int flags = message->getFlags();
-            if ((flags & vmime::net::message::FLAG_SEEN) != 0) continue;
-            impl_->unread.push_back(message);
-            senders.push_back(SenderOf(*message));
+        std::vector<vmime::shared_ptr<vmime::net::message>> unread;
+        if (impl_->imap) {
+            const std::vector<vmime::net::message::uid> uids = SearchUnseen(*impl_->store);
+            if (!uids.empty()) unread = impl_->inbox->getMessages(vmime::net::messageSet::byUID(uids));
+        } else if (impl_->inbox->getMessageCount() > 0) {
+            auto all = impl_->inbox->getMessages(vmime::net::messageSet::byNumber(1, -1));
+            impl_->inbox->fetchMessages(all, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS));
+            for (auto& message : all) {
+                if ((message->getFlags() & vmime::net::message::FLAG_SEEN) == 0) unread.push_back(std::move(message));
+            }
+            std::sort(unread.begin(), unread.end(), DeliveredBefore);
         }
+        for (const auto& message : unread) mails.push_back(HeaderOf(*message));
+        impl_->unread = std::move(unread);
         return {};
     });
 }
 
-MailError MailSession::SaveFirstAttachment(std::size_t index, const std::filesystem::path& destination, bool& found) {
-    found = false;
+MailError MailSession::SaveAttachment(std::size_t index, const std::filesystem::path& destination,
+                                      SavedAttachment& saved) {
+    saved = SavedAttachment{};
     if (!impl_) return NotLoggedOn();
     if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
-    const std::filesystem::path temp = TemporaryNameFor(destination);
-    MailError error = Guarded([&]() -> MailError {
+    return Guarded([&]() -> MailError {
+        AttachmentFile file(destination);
+        AttachmentExtractor extractor(file);
+        ExtractorStream out(extractor);
         // Peeking keeps the mail unread until its attachment is safely stored.
-        std::ostringstream raw;
-        vmime::utility::outputStreamAdapter raw_out(raw);
-        impl_->unread[index]->extract(raw_out, nullptr, 0, static_cast<std::size_t>(-1), true);
-        auto parsed = vmime::make_shared<vmime::message>();
-        parsed->parse(raw.str());
-        const auto attachments = vmime::attachmentHelper::findAttachmentsInMessage(parsed);
-        if (attachments.empty()) return {};
-        found = true;
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            if (!out) return Failure(kMailAttachmentWriteFailure, "Attachment write failure", temp.string());
-            vmime::utility::outputStreamAdapter file_out(out);
-            attachments.front()->getData()->extract(file_out);
-            file_out.flush();
-            out.close();
-            if (!out) return Failure(kMailAttachmentWriteFailure, "Attachment write failure", temp.string());
+        impl_->unread[index]->extract(out, nullptr, 0, static_cast<std::size_t>(-1), true);
+        saved.status = extractor.Finish();
+        saved.detail = extractor.detail();
+        if (saved.status == AttachmentStatus::kComplete && !file.Commit()) saved.status = AttachmentStatus::kWriteFailed;
+        if (saved.status == AttachmentStatus::kWriteFailed) {
+            return Failure(kMailAttachmentWriteFailure, "Attachment write failure", file.error());
         }
-        std::error_code ec;
-        std::filesystem::rename(temp, destination, ec);
-        if (ec)
-            return Failure(kMailAttachmentWriteFailure, "Attachment write failure",
-                           destination.string() + ": " + ec.message());
         return {};
     });
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    return error;
 }
 
 MailError MailSession::MarkRead(std::size_t index) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transfer/MailAttachment.h"
+#include "transfer/MailHeader.h"
 #include "transfer/MailTls.h"
 
 namespace edi {
@@ -48,6 +50,18 @@ struct OutgoingMail {
     std::filesystem::path attachment;
 };
 
+// An unread mail as the inbox listing gives it.
+struct UnreadMail {
+    std::vector<HeaderField> header;
+    bool header_whole = true;  // false: the header is longer than kMailHeaderLimit and was cut
+};
+inline constexpr std::size_t kMailHeaderLimit = 64 * 1024;
+
+struct SavedAttachment {
+    AttachmentStatus status = AttachmentStatus::kNone;
+    std::string detail;  // the part taken, or why none was stored
+};
+
 // The display name of a partner address ("Name <a@b>" gives "Name", a bare address
 // gives the address), or kMailUnknownRecipient when the text is no mail address.
 MailError ResolveMailAddress(std::string_view address, std::string& display_name);
@@ -63,14 +77,17 @@ public:
     // Connects to the store with the configured user and password.
     static MailError Logon(const MailServiceConfig& config, std::unique_ptr<MailSession>& session);
 
-    // The unread mails of the inbox in the store's order, as their senders' addresses
-    // (empty when a mail names no sender). Indexes below refer to this list.
-    MailError FetchUnread(std::vector<std::string>& senders);
+    // The unread mails of the inbox, oldest first, as their headers. Only unread mails are
+    // fetched: IMAP searches for them, a Maildir's file names carry the flags, so a run costs
+    // what its unread mails cost, whatever the size of the mailbox. Indexes below refer to
+    // this list.
+    MailError FetchUnread(std::vector<UnreadMail>& mails);
 
-    // Writes the first attachment of a fetched mail to destination, replacing an existing
-    // file only once the new one is complete. found is false for a mail without attachment.
-    // Reading the mail leaves it unread.
-    MailError SaveFirstAttachment(std::size_t index, const std::filesystem::path& destination, bool& found);
+    // Streams a fetched mail through the attachment rules into destination (see
+    // MailAttachment.h), replacing an existing file only once the new one is complete and on
+    // the disk. Reading the mail leaves it unread. A mail without attachment or with a damaged
+    // one comes back in saved, not as an error.
+    MailError SaveAttachment(std::size_t index, const std::filesystem::path& destination, SavedAttachment& saved);
 
     // Marks a fetched mail as read (its \Seen flag).
     MailError MarkRead(std::size_t index);

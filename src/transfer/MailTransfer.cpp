@@ -12,6 +12,7 @@
 #include "startup/IniFile.h"
 #include "startup/Settings.h"
 #include "transfer/FileNaming.h"
+#include "transfer/MailSender.h"
 
 namespace edi {
 
@@ -32,6 +33,7 @@ constexpr const char* kRecipientCreated = "受信者オブジェクトの作成"
 constexpr const char* kAttachmentAdded = "添付ファイル作成";
 constexpr const char* kSent = "送信";
 constexpr const char* kNoAttachment = "添付ファイルなし: ";
+constexpr const char* kDamagedAttachment = "添付ファイル破損: ";
 
 // The EDI.ini the settings come from: K500100_INI's file, else the one in IniFolder.
 std::filesystem::path MailIniPath(const WorkArea& work) {
@@ -114,6 +116,7 @@ int MailTransport::RunMailTransfer(MailRequest& request) {
     }
     progress_.AddLine(kCheckDone);
     send_files_.clear();
+    failure_code_.clear();
     ReadMailSettings();
     progress_.AddLine(kSettingsRead);
     if (settings_.Tls.allow_plain) {
@@ -137,7 +140,7 @@ int MailTransport::RunMailTransfer(MailRequest& request) {
     }
     session_.reset();
     progress_.Close();
-    request.Result = outcome == 0 ? "0000" : "9999";
+    request.Result = outcome == 0 ? "0000" : (failure_code_.empty() ? "9999" : failure_code_);
     request_ = nullptr;
     return outcome == 0 ? 0 : 9;
 }
@@ -164,6 +167,7 @@ void MailTransport::ReadMailSettings() {
     settings_.Tls.ca_file = IniValueOf(ini, "MAPI", "CAFile", kMailServiceBuffer);
     settings_.Tls.fingerprint = IniValueOf(ini, "MAPI", "CertFingerprint", kMailServiceBuffer);
     settings_.Tls.allow_plain = IsYes(IniValueOf(ini, "MAPI", "AllowPlain", kMailSettingBuffer));
+    settings_.AuthServId = IniValueOf(ini, "MAPI", "AuthServId", kMailSettingBuffer);
 }
 
 int MailTransport::MailLogon() {
@@ -193,8 +197,8 @@ int MailTransport::ReceiveByMail() {
     if (MailLogon() != 0) return 99;
     progress_.AddLine(kLoggedOn);
 
-    std::vector<std::string> senders;
-    if (const MailError error = session_->FetchUnread(senders); error.failed()) {
+    std::vector<UnreadMail> mails;
+    if (const MailError error = session_->FetchUnread(mails); error.failed()) {
         ShowError(error);
         MailLogoff();
         return 99;
@@ -204,13 +208,29 @@ int MailTransport::ReceiveByMail() {
     const std::string kind = request_->DataKind == "C" ? "CII" : "XML";
     const std::string destination =
         PathInFolder(work_.EDIINFIL, ReceivedFileName(Serial(), request_->CenterCode, kind));
-    for (std::size_t i = 0; i < senders.size(); ++i) {
-        // The partner is recognised by the exact address, letter case included.
-        if (senders[i] != request_->MailAddress) continue;
-        bool found = false;
-        MailError error = session_->SaveFirstAttachment(i, destination, found);
-        if (!error.failed() && !found) {
-            progress_.AddLine(kNoAttachment + senders[i]);
+    const std::string& partner = request_->MailAddress;
+    for (std::size_t i = 0; i < mails.size(); ++i) {
+        SenderVerdict sender = CheckPartnerSender(mails[i].header, partner, settings_.AuthServId);
+        if (!mails[i].header_whole) {
+            sender.partner = false;
+            sender.reason = "its header is longer than " + std::to_string(kMailHeaderLimit) + " bytes";
+        }
+        if (!sender.partner) {
+            // Mails of others stay unread and unmentioned; one that names the partner is logged.
+            if (sender.mentions_partner) {
+                LogLine(kMailNotPartner, "mail: not taken as the partner's (" + partner + "): " + sender.reason, true);
+            }
+            continue;
+        }
+        SavedAttachment saved;
+        MailError error = session_->SaveAttachment(i, destination, saved);
+        if (!error.failed() && saved.status != AttachmentStatus::kComplete) {
+            // Not stored, left unread: the stage's history row says why.
+            const bool none = saved.status == AttachmentStatus::kNone;
+            progress_.AddLine((none ? kNoAttachment : kDamagedAttachment) + partner);
+            LogLine(none ? kMailNoAttachment : kMailDamagedAttachment,
+                    "mail: a mail of " + partner + " is not stored and stays unread: " + saved.detail, false);
+            if (failure_code_.empty()) failure_code_ = FormatCode(none ? kMailNoAttachment : kMailDamagedAttachment);
             continue;
         }
         if (!error.failed()) error = session_->MarkRead(i);
@@ -223,7 +243,7 @@ int MailTransport::ReceiveByMail() {
     progress_.AddLine(kAttachmentsStored);
     MailLogoff();
     progress_.AddLine(kLoggedOff);
-    return 0;
+    return failure_code_.empty() ? 0 : 99;
 }
 
 int MailTransport::SendByMail() {

@@ -26,7 +26,14 @@ struct MailSettings {
     std::string Transport;    // where mails are sent through
     int TimeoutSeconds = 20;  // longest silence of a server before the step fails
     TlsSettings Tls;          // CAFile, CertFingerprint, AllowPlain
+    std::string AuthServId;   // the site's mail server whose Authentication-Results vouch for the partner
 };
+
+// Codes of a partner mail that is not stored: the receive stage's 詳細コード under "5100",
+// and the ERR.LOG line that says why.
+inline constexpr int kMailNoAttachment = 5101;     // no part counts as the attachment
+inline constexpr int kMailDamagedAttachment = 5102;  // the attachment does not decode or is cut off
+inline constexpr int kMailNotPartner = 5103;       // ERR.LOG warning: a mail naming the partner failed the sender rule
 
 // Each plain mail setting is read into a buffer of this many bytes, so 63 are kept.
 inline constexpr std::size_t kMailSettingBuffer = 64;
@@ -82,6 +89,7 @@ private:
     MailRequest* request_ = nullptr;
     MailSettings settings_;
     std::vector<std::string> send_files_;
+    std::string failure_code_;  // the first partner mail that was not stored: "5101" or "5102"
     std::unique_ptr<MailSession> session_;
     OutgoingMail outgoing_;
 };

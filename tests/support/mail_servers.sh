@@ -2,7 +2,7 @@
 # Starts and stops the mail services the mail tests talk to, all on loopback:
 #   - a certificate authority made with openssl, and server certificates from it;
 #   - a Dovecot IMAP server with its own configuration, users in a passwd-file
-#     (edi-receive, edi-failure, edi-tls: password "secret"; edi-plain: "never-in-clear"),
+#     (edi-receive, edi-failure, edi-tls, edi-rules: password "secret"; edi-plain: "never-in-clear"),
 #     STARTTLS on the imap port and TLS on the imaps port, on several loopback addresses:
 #     127.0.0.1 the CA's certificate, .2 a self-signed one, .3 an expired one, .4 one for
 #     another host name, .5 no TLS at all. What clients send before logging on is recorded
@@ -58,7 +58,7 @@ run=$(mktemp -d /tmp/k500100-mail-XXXXXX)
 chmod 755 "$run"
 mkdir -p "$run/base" "$run/state" "$run/mail" "$run/home" "$run/smtp/new" "$run/smtp/cur" "$run/smtp/tmp"
 # One IMAP user per test that needs one, so tests running side by side never share an inbox.
-for user in edi-receive edi-failure edi-tls; do
+for user in edi-receive edi-failure edi-tls edi-rules; do
     echo "$user:{PLAIN}secret::::::"
 done > "$run/passwd"
 echo "edi-plain:{PLAIN}never-in-clear::::::" >> "$run/passwd"

@@ -195,12 +195,13 @@ std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const st
     return found;
 }
 
-bool AnyFileHolds(const std::filesystem::path& folder, const std::string& text) {
+std::size_t FilesHolding(const std::filesystem::path& folder, const std::string& text) {
+    std::size_t count = 0;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (Slurp(it->path()).find(text) != std::string::npos) return true;
+        if (Slurp(it->path()).find(text) != std::string::npos) ++count;
     }
-    return false;
+    return count;
 }
 
 std::string FingerprintOf(const std::filesystem::path& pem) {

@@ -68,8 +68,8 @@ struct ReceivedMail {
 // The mails in a Maildir addressed to `to`, decoded.
 std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const std::string& to);
 
-// Whether any file of the folder holds the text.
-bool AnyFileHolds(const std::filesystem::path& folder, const std::string& text);
+// How many files of the folder hold the text.
+std::size_t FilesHolding(const std::filesystem::path& folder, const std::string& text);
 // The SHA-256 fingerprint of a PEM certificate, as openssl prints it.
 std::string FingerprintOf(const std::filesystem::path& pem);
 
