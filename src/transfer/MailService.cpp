@@ -1,23 +1,16 @@
 #include "transfer/MailService.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <vmime/platforms/posix/posixHandler.hpp>
-#include <vmime/net/imap/IMAPCommand.hpp>
-#include <vmime/net/imap/IMAPConnection.hpp>
-#include <vmime/net/imap/IMAPParser.hpp>
-#include <vmime/net/imap/IMAPStore.hpp>
 #include <vmime/security/cert/certificateException.hpp>
 #include <vmime/vmime.hpp>
+
+#include "transfer/MailInbox.h"
 
 namespace edi {
 
@@ -204,75 +197,14 @@ MailError CheckTls(const MailServiceConfig& config) {
     return Failure(kMailSecurityFailure, "Secure connection refused", problem);
 }
 
-// Hands the bytes of a mail to the attachment extractor as vmime reads them.
-class ExtractorStream final : public vmime::utility::outputStream {
-public:
-    explicit ExtractorStream(AttachmentExtractor& extractor) : extractor_(extractor) {}
-    void flush() override {}
-
-protected:
-    void writeImpl(const vmime::byte_t* const data, const std::size_t count) override {
-        extractor_.Write(reinterpret_cast<const char*>(data), count);
-    }
-
-private:
-    AttachmentExtractor& extractor_;
-};
-
 // The header of a mail, read from its first kMailHeaderLimit bytes.
-UnreadMail HeaderOf(vmime::net::message& message) {
-    std::string raw;
-    vmime::utility::outputStreamStringAdapter out(raw);
-    message.extract(out, nullptr, 0, kMailHeaderLimit, true);
+UnreadMail HeaderOf(const std::string& start) {
     UnreadMail mail;
-    std::size_t end = raw.find("\r\n\r\n");
-    if (end == std::string::npos) end = raw.find("\n\n");
-    mail.header_whole = end != std::string::npos || raw.size() < kMailHeaderLimit;
-    mail.header = ParseHeaderBlock(raw);
+    std::size_t end = start.find("\r\n\r\n");
+    if (end == std::string::npos) end = start.find("\n\n");
+    mail.header_whole = end != std::string::npos || start.size() < kMailHeaderLimit;
+    mail.header = ParseHeaderBlock(start);
     return mail;
-}
-
-// Maildir names begin with the delivery time: oldest first, then by name.
-bool DeliveredBefore(const vmime::shared_ptr<vmime::net::message>& a,
-                     const vmime::shared_ptr<vmime::net::message>& b) {
-    const std::string ua = a->getUID();
-    const std::string ub = b->getUID();
-    const auto time_of = [](const std::string& uid) { return std::strtoull(uid.c_str(), nullptr, 10); };
-    if (time_of(ua) != time_of(ub)) return time_of(ua) < time_of(ub);
-    return ua < ub;
-}
-
-// UID SEARCH UNSEEN on the store's own connection (the folder's is vmime's): a read-only
-// EXAMINE of the inbox first. Only the unread mails' numbers cross the network.
-std::vector<vmime::net::message::uid> SearchUnseen(vmime::net::store& store) {
-    namespace imap = vmime::net::imap;
-    auto* imap_store = dynamic_cast<imap::IMAPStore*>(&store);
-    if (imap_store == nullptr) throw vmime::exceptions::operation_not_supported();
-    const vmime::shared_ptr<imap::IMAPConnection> connection = imap_store->getConnection();
-    const auto run = [&](const std::string& command) {
-        imap::IMAPCommand::createCommand(command)->send(connection);
-        std::unique_ptr<imap::IMAPParser::response> response(connection->readResponse());
-        const auto* done = response->response_done();
-        if (response->isBad() || done == nullptr || done->response_tagged() == nullptr ||
-            done->response_tagged()->resp_cond_state()->status() != imap::IMAPParser::resp_cond_state::OK) {
-            throw vmime::exceptions::command_error(command, response->getErrorLog(), "bad response");
-        }
-        return response;
-    };
-    run("EXAMINE INBOX");
-    const auto response = run("UID SEARCH UNSEEN");
-    std::vector<vmime::net::message::uid> uids;
-    for (const auto* data : response->continue_req_or_response_data()) {
-        const auto* response_data = data->response_data();
-        if (response_data == nullptr || response_data->mailbox_data() == nullptr ||
-            response_data->mailbox_data()->type() != imap::IMAPParser::mailbox_data::SEARCH) {
-            continue;
-        }
-        for (const auto* number : response_data->mailbox_data()->search_nz_number_list()) {
-            uids.emplace_back(static_cast<unsigned long>(number->value()));
-        }
-    }
-    return uids;
 }
 
 }  // namespace
@@ -294,22 +226,19 @@ MailError ResolveMailAddress(std::string_view address, std::string& display_name
 struct MailSession::Impl {
     MailServiceConfig config;
     vmime::shared_ptr<vmime::net::session> session;
-    vmime::shared_ptr<vmime::net::store> store;
-    vmime::shared_ptr<vmime::net::folder> inbox;
-    std::vector<vmime::shared_ptr<vmime::net::message>> unread;
-    bool imap = false;
+    vmime::shared_ptr<vmime::net::store> store;  // IMAP only
+    std::unique_ptr<Inbox> inbox;
+    std::vector<std::string> unread;  // the inbox's ids of the fetched mails
     vmime::shared_ptr<ServerAnswers> answers = vmime::make_shared<ServerAnswers>();
 
     MailError Connect() {
         const std::optional<ServiceUrl> url = ParseServiceUrl(config.store);
         if (!url) return Failure(kMailLoginFailure, "Login has failed", "unusable Store: " + config.store);
-        vmime::net::folder::path inbox_path;
         if (url->scheme == "maildir") {
-            // The named folder is the inbox itself (its new, cur and tmp): the store is opened
-            // on its parent, where a folder's files sit in a sub-folder of the folder's name.
+            // The named folder is the inbox itself (its new, cur and tmp).
             std::filesystem::path folder = std::filesystem::path(url->path).lexically_normal();
             if (!folder.has_filename()) folder = folder.parent_path();
-            if (!folder.has_filename() || !folder.has_parent_path()) {
+            if (!folder.has_filename()) {
                 return Failure(kMailLoginFailure, "Login has failed", "Store names no folder: " + config.store);
             }
             // Made here, so that a folder that cannot be made is reported with the system's reason.
@@ -321,23 +250,20 @@ struct MailSession::Impl {
                                    "the Maildir folder " + (folder / sub).string() + " cannot be made: " + ec.message());
                 }
             }
-            store = session->getStore("maildir");
-            store->setProperty("server.rootpath", folder.parent_path().string());
-            inbox_path = vmime::net::folder::path(vmime::net::folder::path::component(folder.filename().string()));
-        } else if (url->scheme == "imap" || url->scheme == "imaps") {
-            if (MailError error = CheckTls(config); error.failed()) return error;
-            store = session->getStore(url->scheme);
-            imap = true;
-            ConfigureConnection(*store, *url, config, true, answers);
-            store->setProperty("options.sasl", false);
-            store->setProperty("auth.username", config.user);
-            store->setProperty("auth.password", config.password);
-        } else {
+            inbox = OpenMaildirInbox(folder);
+            return {};
+        }
+        if (url->scheme != "imap" && url->scheme != "imaps") {
             return Failure(kMailLoginFailure, "Login has failed", "unknown kind of Store: " + url->scheme);
         }
+        if (MailError error = CheckTls(config); error.failed()) return error;
+        store = session->getStore(url->scheme);
+        ConfigureConnection(*store, *url, config, true, answers);
+        store->setProperty("options.sasl", false);
+        store->setProperty("auth.username", config.user);
+        store->setProperty("auth.password", config.password);
         store->connect();
-        inbox = url->scheme == "maildir" ? store->getFolder(inbox_path) : store->getDefaultFolder();
-        inbox->open(vmime::net::folder::MODE_READ_WRITE);
+        inbox = OpenImapInbox(*store);
         return {};
     }
 
@@ -413,19 +339,8 @@ MailError MailSession::FetchUnread(std::vector<UnreadMail>& mails) {
     if (!impl_) return NotLoggedOn();
     impl_->unread.clear();
     return Guarded([&]() -> MailError {
-        std::vector<vmime::shared_ptr<vmime::net::message>> unread;
-        if (impl_->imap) {
-            const std::vector<vmime::net::message::uid> uids = SearchUnseen(*impl_->store);
-            if (!uids.empty()) unread = impl_->inbox->getMessages(vmime::net::messageSet::byUID(uids));
-        } else if (impl_->inbox->getMessageCount() > 0) {
-            auto all = impl_->inbox->getMessages(vmime::net::messageSet::byNumber(1, -1));
-            impl_->inbox->fetchMessages(all, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS));
-            for (auto& message : all) {
-                if ((message->getFlags() & vmime::net::message::FLAG_SEEN) == 0) unread.push_back(std::move(message));
-            }
-            std::sort(unread.begin(), unread.end(), DeliveredBefore);
-        }
-        for (const auto& message : unread) mails.push_back(HeaderOf(*message));
+        std::vector<std::string> unread = impl_->inbox->ListUnread();
+        for (const std::string& id : unread) mails.push_back(HeaderOf(impl_->inbox->ReadStart(id, kMailHeaderLimit)));
         impl_->unread = std::move(unread);
         return {};
     });
@@ -439,9 +354,9 @@ MailError MailSession::SaveAttachment(std::size_t index, const std::filesystem::
     return Guarded([&]() -> MailError {
         AttachmentFile file(destination);
         AttachmentExtractor extractor(file);
-        ExtractorStream out(extractor);
-        // Peeking keeps the mail unread until its attachment is safely stored.
-        impl_->unread[index]->extract(out, nullptr, 0, static_cast<std::size_t>(-1), true);
+        // Reading leaves the mail unread until its attachment is safely stored.
+        impl_->inbox->ReadAll(impl_->unread[index],
+                              [&](const char* data, std::size_t size) { extractor.Write(data, size); });
         saved.status = extractor.Finish();
         saved.detail = extractor.detail();
         if (saved.status == AttachmentStatus::kComplete && !file.Commit()) saved.status = AttachmentStatus::kWriteFailed;
@@ -456,7 +371,7 @@ MailError MailSession::MarkRead(std::size_t index) {
     if (!impl_) return NotLoggedOn();
     if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
     return Guarded([&]() -> MailError {
-        impl_->unread[index]->setFlags(vmime::net::message::FLAG_SEEN, vmime::net::message::FLAG_MODE_ADD);
+        impl_->inbox->MarkRead(impl_->unread[index]);
         return {};
     });
 }
@@ -503,7 +418,6 @@ void MailSession::Logoff() {
     if (!impl_) return;
     Guarded([&]() -> MailError {
         impl_->unread.clear();
-        if (impl_->inbox && impl_->inbox->isOpen()) impl_->inbox->close(false);
         impl_->inbox.reset();
         if (impl_->store && impl_->store->isConnected()) impl_->store->disconnect();
         impl_->store.reset();

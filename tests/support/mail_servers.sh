@@ -2,7 +2,8 @@
 # Starts and stops the mail services the mail tests talk to, all on loopback:
 #   - a certificate authority made with openssl, and server certificates from it;
 #   - a Dovecot IMAP server with its own configuration, users in a passwd-file
-#     (edi-receive, edi-failure, edi-tls, edi-rules: password "secret"; edi-plain: "never-in-clear"),
+#     (edi-receive, edi-failure, edi-tls, edi-rules, edi-bench: password "secret"; edi-plain:
+#     "never-in-clear"; edi-bench's mails in mdbox, the others' in Maildir),
 #     STARTTLS on the imap port and TLS on the imaps port, on several loopback addresses:
 #     127.0.0.1 the CA's certificate, .2 a self-signed one, .3 an expired one, .4 one for
 #     another host name, .5 no TLS at all. What clients send before logging on is recorded
@@ -56,12 +57,15 @@ mkdir -p "$state"
 stop_servers
 run=$(mktemp -d /tmp/k500100-mail-XXXXXX)
 chmod 755 "$run"
-mkdir -p "$run/base" "$run/state" "$run/mail" "$run/home" "$run/smtp/new" "$run/smtp/cur" "$run/smtp/tmp"
+mkdir -p "$run/base" "$run/state" "$run/mail" "$run/mdbox" "$run/home" "$run/smtp/new" "$run/smtp/cur" "$run/smtp/tmp"
 # One IMAP user per test that needs one, so tests running side by side never share an inbox.
 for user in edi-receive edi-failure edi-tls edi-rules; do
     echo "$user:{PLAIN}secret::::::"
 done > "$run/passwd"
 echo "edi-plain:{PLAIN}never-in-clear::::::" >> "$run/passwd"
+# The benchmark's user keeps its mails in mdbox, Dovecot's indexed format, so that opening
+# a mailbox of many mails costs the server little and the run measures the client.
+echo "edi-bench:{PLAIN}secret::::::userdb_mail=mdbox:$run/mdbox/edi-bench" >> "$run/passwd"
 chmod 644 "$run/passwd"
 
 # This machine's name, when it resolves to loopback addresses only.
@@ -148,7 +152,7 @@ if [ "$uid" -eq 0 ]; then
     internal_user=dovecot
     uid=$(id -u nobody)
     gid=$(id -g nobody)
-    chown "$uid:$gid" "$run/mail" "$run/home"
+    chown "$uid:$gid" "$run/mail" "$run/mdbox" "$run/home"
 else
     login_user=$(id -un)
     internal_user=$(id -un)
@@ -220,6 +224,7 @@ silent_port=$silent_port
 refused_port=$refused_port
 passwd=$run/passwd
 imap_mail=$run/mail
+mdbox=$run/mdbox
 smtp_maildir=$run/smtp
 dovecot_conf=$run/dovecot.conf
 pki=$pki
