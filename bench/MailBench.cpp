@@ -124,9 +124,8 @@ void FillReadMails(const fs::path& maildir, int count) {
     for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(maildir / sub);
     for (int i = 0; i < count; ++i) {
         const std::string name = std::to_string(1700000000 + i) + ".M" + std::to_string(i) + ".bench:2,S";
-        WriteFile(maildir / "cur" / name,
-                  Mail("sender" + std::to_string(i % 97) + "@example.com", "read mail " + std::to_string(i),
-                       "order file " + std::to_string(i)));
+        WriteFile(maildir / "cur" / name, Mail("sender" + std::to_string(i % 97) + "@example.com",
+                                               "read mail " + std::to_string(i), "order file " + std::to_string(i)));
     }
 }
 
@@ -246,8 +245,8 @@ int main(int argc, char** argv) {
     if (std::system((script + " start '" + servers.string() + "' >/dev/null").c_str()) == 0) {
         auto env = ReadEnv(servers / "servers.env");
         // The read mails go in with one doveadm import, new ones with doveadm save.
-        const std::string doveadm = "doveadm -c '" + env["dovecot_conf"] + "' -o 'mail_location=mdbox:" +
-                                    env["mdbox"] + "/edi-bench' ";
+        const std::string doveadm =
+            "doveadm -c '" + env["dovecot_conf"] + "' -o 'mail_location=mdbox:" + env["mdbox"] + "/edi-bench' ";
         const fs::path source = dir / "imap-source";
         FillReadMails(source, mails);
         const bool filled =
@@ -287,7 +286,9 @@ int main(int argc, char** argv) {
         std::string target = "< " + std::to_string(static_cast<int>(r.max_mb)) + " MB";
         if (r.max_seconds > 0) target = "< " + std::to_string(static_cast<int>(r.max_seconds)) + " s, " + target;
         std::printf("%-48s %9.3f %9.1f  %s %s\n", r.name.c_str(), r.phase.seconds, peak_mb, target.c_str(),
-                    !r.phase.ok ? "FAILED (wrong result)" : ok ? "ok" : "MISSED");
+                    !r.phase.ok ? "FAILED (wrong result)"
+                    : ok        ? "ok"
+                                : "MISSED");
     }
     if (!keep) fs::remove_all(dir);
     return all ? 0 : 1;

@@ -138,7 +138,8 @@ public:
                     return Fail("'=' followed by " + ByteText(c) + " at byte " + std::to_string(position_));
                 case Escape::kHigh:
                     if (HexValue(c) < 0) {
-                        return Fail("'=' followed by a non-hex " + ByteText(c) + " at byte " + std::to_string(position_));
+                        return Fail("'=' followed by a non-hex " + ByteText(c) + " at byte " +
+                                    std::to_string(position_));
                     }
                     escape_ = Escape::kNone;
                     out.append(blanks_);
@@ -212,16 +213,16 @@ struct AttachmentExtractor::State {
 
     AttachmentSink& sink;
     bool header_mode = true;
-    std::string header;        // the current part's header so far
-    std::size_t header_line = 0;  // length of the header line being read, without its end
+    std::string header;                   // the current part's header so far
+    std::size_t header_line = 0;          // length of the header line being read, without its end
     std::vector<std::string> boundaries;  // open multiparts, innermost last
     std::size_t part_number = 0;
 
-    bool in_leaf = false;    // content belongs to a part (not a preamble or epilogue)
-    bool chosen = false;     // content goes to the decoder
-    std::string line_start;  // the start of a line, held until it is known not to be a boundary
-    bool mid_line = false;   // past what could be a boundary on this line
-    bool held_cr = false;    // mid-line: a CR that may start the line end
+    bool in_leaf = false;     // content belongs to a part (not a preamble or epilogue)
+    bool chosen = false;      // content goes to the decoder
+    std::string line_start;   // the start of a line, held until it is known not to be a boundary
+    bool mid_line = false;    // past what could be a boundary on this line
+    bool held_cr = false;     // mid-line: a CR that may start the line end
     std::string pending_eol;  // the last line end: content only when no boundary follows
 
     int strength = 0;  // of the part taken: 2 attachment, 1 a named non-text part, 0 none yet

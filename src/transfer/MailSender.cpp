@@ -93,8 +93,7 @@ std::optional<Mailbox> MailboxOf(const std::vector<HeaderWord>& words) {
     // name-addr: a display name of words and dots only, then <addr-spec> and nothing after it.
     if (!IsSpecial(words.back(), '>')) return std::nullopt;
     for (std::size_t i = 0; i < open; ++i) {
-        if (!IsAtom(words[i]) && words[i].kind != HeaderWord::kQuoted && !IsSpecial(words[i], '.'))
-            return std::nullopt;
+        if (!IsAtom(words[i]) && words[i].kind != HeaderWord::kQuoted && !IsSpecial(words[i], '.')) return std::nullopt;
         mailbox.display_name += (i == 0 ? "" : " ") + words[i].text;
     }
     const std::optional<std::string> address =

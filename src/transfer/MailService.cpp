@@ -246,8 +246,9 @@ struct MailSession::Impl {
                 std::error_code ec;
                 std::filesystem::create_directories(folder / sub, ec);
                 if (ec) {
-                    return Failure(kMailLoginFailure, "Login has failed",
-                                   "the Maildir folder " + (folder / sub).string() + " cannot be made: " + ec.message());
+                    return Failure(
+                        kMailLoginFailure, "Login has failed",
+                        "the Maildir folder " + (folder / sub).string() + " cannot be made: " + ec.message());
                 }
             }
             inbox = OpenMaildirInbox(folder);
@@ -311,13 +312,14 @@ MailError MailSession::Logon(const MailServiceConfig& config, std::unique_ptr<Ma
     auto impl = std::make_unique<Impl>();
     impl->config = config;
     const MailError error = WithServerAnswer(Guarded([&]() -> MailError {
-        impl->session = vmime::net::session::create();
-        // TLS 1.2 or later with GnuTLS's usual cipher suites.
-        auto tls = vmime::make_shared<vmime::net::tls::TLSProperties>();
-        tls->setCipherSuite("NORMAL:-VERS-SSL3.0:-VERS-TLS1.0:-VERS-TLS1.1");
-        impl->session->setTLSProperties(tls);
-        return impl->Connect();
-    }), *impl->answers);
+                                                 impl->session = vmime::net::session::create();
+                                                 // TLS 1.2 or later with GnuTLS's usual cipher suites.
+                                                 auto tls = vmime::make_shared<vmime::net::tls::TLSProperties>();
+                                                 tls->setCipherSuite("NORMAL:-VERS-SSL3.0:-VERS-TLS1.0:-VERS-TLS1.1");
+                                                 impl->session->setTLSProperties(tls);
+                                                 return impl->Connect();
+                                             }),
+                                             *impl->answers);
     if (error.failed()) {
         // Drop what was opened while the exception mapping still has the context.
         Guarded([&]() -> MailError {
@@ -359,7 +361,8 @@ MailError MailSession::SaveAttachment(std::size_t index, const std::filesystem::
                               [&](const char* data, std::size_t size) { extractor.Write(data, size); });
         saved.status = extractor.Finish();
         saved.detail = extractor.detail();
-        if (saved.status == AttachmentStatus::kComplete && !file.Commit()) saved.status = AttachmentStatus::kWriteFailed;
+        if (saved.status == AttachmentStatus::kComplete && !file.Commit())
+            saved.status = AttachmentStatus::kWriteFailed;
         if (saved.status == AttachmentStatus::kWriteFailed) {
             return Failure(kMailAttachmentWriteFailure, "Attachment write failure", file.error());
         }
@@ -382,36 +385,38 @@ MailError MailSession::Send(const OutgoingMail& mail) {
         std::ifstream probe(mail.attachment, std::ios::binary);
         if (!probe) return Failure(kMailAttachmentNotFound, "Attachment not found", mail.attachment.string());
     }
-    return WithServerAnswer(Guarded([&]() -> MailError {
-        MailError error;
-        const auto transport = impl_->OpenTransport(error);
-        if (!transport) return error;
+    return WithServerAnswer(
+        Guarded([&]() -> MailError {
+            MailError error;
+            const auto transport = impl_->OpenTransport(error);
+            if (!transport) return error;
 
-        vmime::messageBuilder builder;
-        builder.setExpeditor(vmime::mailbox(mail.from));
-        vmime::addressList recipients;
-        recipients.appendAddress(vmime::make_shared<vmime::mailbox>(mail.to));
-        builder.setRecipients(recipients);
-        builder.setSubject(vmime::text(mail.subject, vmime::charsets::UTF_8));
-        builder.getTextPart()->setCharset(vmime::charsets::UTF_8);
-        builder.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(mail.body));
-        builder.appendAttachment(vmime::make_shared<vmime::fileAttachment>(
-            mail.attachment.string(), vmime::mediaType("application/octet-stream")));
-        const vmime::shared_ptr<vmime::message> message = builder.construct();
+            vmime::messageBuilder builder;
+            builder.setExpeditor(vmime::mailbox(mail.from));
+            vmime::addressList recipients;
+            recipients.appendAddress(vmime::make_shared<vmime::mailbox>(mail.to));
+            builder.setRecipients(recipients);
+            builder.setSubject(vmime::text(mail.subject, vmime::charsets::UTF_8));
+            builder.getTextPart()->setCharset(vmime::charsets::UTF_8);
+            builder.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(mail.body));
+            builder.appendAttachment(vmime::make_shared<vmime::fileAttachment>(
+                mail.attachment.string(), vmime::mediaType("application/octet-stream")));
+            const vmime::shared_ptr<vmime::message> message = builder.construct();
 
-        transport->connect();
-        try {
-            transport->send(message);
-        } catch (...) {
+            transport->connect();
             try {
-                transport->disconnect();
+                transport->send(message);
             } catch (...) {
+                try {
+                    transport->disconnect();
+                } catch (...) {
+                }
+                throw;
             }
-            throw;
-        }
-        transport->disconnect();
-        return {};
-    }), *impl_->answers);
+            transport->disconnect();
+            return {};
+        }),
+        *impl_->answers);
 }
 
 void MailSession::Logoff() {

@@ -122,9 +122,8 @@ TrustList LoadTrust(const TlsSettings& settings, std::string& error) {
     TrustList list(raw);
     // A system without a CA store still works with a site CA file.
     gnutls_x509_trust_list_add_system_trust(list.get(), 0, 0);
-    if (!settings.ca_file.empty() &&
-        gnutls_x509_trust_list_add_trust_file(list.get(), settings.ca_file.c_str(), nullptr, GNUTLS_X509_FMT_PEM, 0,
-                                              0) <= 0) {
+    if (!settings.ca_file.empty() && gnutls_x509_trust_list_add_trust_file(list.get(), settings.ca_file.c_str(),
+                                                                           nullptr, GNUTLS_X509_FMT_PEM, 0, 0) <= 0) {
         error = "CAFile " + settings.ca_file + " holds no readable PEM certificate";
         return nullptr;
     }
@@ -238,16 +237,15 @@ std::string CheckServerCertificate(const std::vector<std::string>& der_chain, co
     checks[1].type = GNUTLS_DT_KEY_PURPOSE_OID;
     checks[1].data = reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_SERVER));
     unsigned status = 0;
-    const int verified = gnutls_x509_trust_list_verify_crt2(trust.get(), chain.data(),
-                                                            static_cast<unsigned>(chain.size()), checks, 2, 0,
-                                                            &status, nullptr);
+    const int verified = gnutls_x509_trust_list_verify_crt2(
+        trust.get(), chain.data(), static_cast<unsigned>(chain.size()), checks, 2, 0, &status, nullptr);
     if (verified < 0) return prefix + std::string("GnuTLS: ") + gnutls_strerror(verified);
     if (status == 0) return {};
     return prefix + ReasonsOf(status, host) + Describe(chain.front());
 }
 
 std::shared_ptr<vmime::security::cert::certificateVerifier> MakeCertificateVerifier(const std::string& host,
-                                                                                   const TlsSettings& settings) {
+                                                                                    const TlsSettings& settings) {
     return std::make_shared<BoundVerifier>(host, settings);
 }
 

@@ -18,8 +18,8 @@ namespace edi {
 
 // The [MAPI] keys that shape secure connections.
 struct TlsSettings {
-    std::string ca_file;      // CAFile: PEM certificates trusted besides the system's CA store
-    std::string fingerprint;  // CertFingerprint: SHA-256 of the one server certificate accepted
+    std::string ca_file;       // CAFile: PEM certificates trusted besides the system's CA store
+    std::string fingerprint;   // CertFingerprint: SHA-256 of the one server certificate accepted
     bool allow_plain = false;  // AllowPlain: connections (and logons) without TLS are allowed
 };
 
@@ -27,8 +27,8 @@ struct TlsSettings {
 bool IsLoopbackHost(std::string_view host);
 
 struct TlsPolicy {
-    bool use_tls = true;    // TLS from the first byte (implicit) or by STARTTLS
-    bool required = true;   // no TLS, no connection
+    bool use_tls = true;   // TLS from the first byte (implicit) or by STARTTLS
+    bool required = true;  // no TLS, no connection
 };
 
 // TLS is always tried. It is required for a host that is not loopback and whenever user
@@ -51,6 +51,6 @@ std::string CheckTlsSettings(const TlsSettings& settings);
 // The verifier handed to vmime: it checks against the host the site configured (never a
 // name found by reverse lookup) and throws a certificate exception with the reason.
 std::shared_ptr<vmime::security::cert::certificateVerifier> MakeCertificateVerifier(const std::string& host,
-                                                                                   const TlsSettings& settings);
+                                                                                    const TlsSettings& settings);
 
 }  // namespace edi

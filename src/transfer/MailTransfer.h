@@ -31,9 +31,9 @@ struct MailSettings {
 
 // Codes of a partner mail that is not stored: the receive stage's 詳細コード under "5100",
 // and the ERR.LOG line that says why.
-inline constexpr int kMailNoAttachment = 5101;     // no part counts as the attachment
+inline constexpr int kMailNoAttachment = 5101;       // no part counts as the attachment
 inline constexpr int kMailDamagedAttachment = 5102;  // the attachment does not decode or is cut off
-inline constexpr int kMailNotPartner = 5103;       // ERR.LOG warning: a mail naming the partner failed the sender rule
+inline constexpr int kMailNotPartner = 5103;  // ERR.LOG warning: a mail naming the partner failed the sender rule
 
 // Each plain mail setting is read into a buffer of this many bytes, so 63 are kept.
 inline constexpr std::size_t kMailSettingBuffer = 64;

@@ -1,10 +1,9 @@
-#include "transfer/MailAttachment.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "support/TestSupport.h"
+#include "transfer/MailAttachment.h"
 
 namespace edi {
 namespace {
@@ -25,8 +24,7 @@ public:
 // A mail of a text part and the given parts, each "headers\r\n\r\nbody".
 std::string Mixed(const std::vector<std::string>& parts, const std::string& eol = "\r\n") {
     std::string mail = "From: partner@example.com" + eol + "Content-Type: multipart/mixed; boundary=\"b 1\"" + eol +
-                       eol + "preamble" + eol + "--b 1" + eol + "Content-Type: text/plain" + eol + eol + "hello" +
-                       eol;
+                       eol + "preamble" + eol + "--b 1" + eol + "Content-Type: text/plain" + eol + eol + "hello" + eol;
     for (const std::string& part : parts) mail += "--b 1" + eol + part + eol;
     return mail + "--b 1--" + eol + "epilogue" + eol;
 }
@@ -34,8 +32,9 @@ std::string Mixed(const std::vector<std::string>& parts, const std::string& eol 
 TEST(MailAttachmentTest, TakesTheAttachmentPartAndUndoesItsEncodingStrictly) {
     const std::string cii("UNB\x82\xa0\r\nEND\0\xff\n", 13);
     const std::string b64 = "VU5CgqANCkVORAD/Cg==";  // cii in base64
-    const std::string att = "Content-Type: application/octet-stream\r\nContent-Disposition: attachment; "
-                            "filename=\"a.CII\"\r\nContent-Transfer-Encoding: ";
+    const std::string att =
+        "Content-Type: application/octet-stream\r\nContent-Disposition: attachment; "
+        "filename=\"a.CII\"\r\nContent-Transfer-Encoding: ";
     struct Row {
         const char* name;
         std::string mail;
@@ -46,16 +45,18 @@ TEST(MailAttachmentTest, TakesTheAttachmentPartAndUndoesItsEncodingStrictly) {
     const Row rows[] = {
         {"base64 attachment", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCkVORAD/\r\nCg=="}), AttachmentStatus::kComplete,
          cii},
-        {"LF line ends as a store keeps them", Mixed({"Content-Disposition: attachment\nContent-Transfer-Encoding: "
-                                                      "base64\n\n" + b64},
-                                                     "\n"),
+        {"LF line ends as a store keeps them",
+         Mixed({"Content-Disposition: attachment\nContent-Transfer-Encoding: "
+                "base64\n\n" +
+                b64},
+               "\n"),
          AttachmentStatus::kComplete, cii},
         {"inline parts only",
          Mixed({"Content-Type: text/html\r\nContent-Disposition: inline; filename=x.html\r\n\r\n<p>hi</p>"}),
          AttachmentStatus::kNone, "", "no part is an attachment"},
         {"no MIME at all", "From: partner@example.com\r\n\r\nUNB body text\r\n", AttachmentStatus::kNone, ""},
-        {"damaged base64", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCk*ORAD/\r\nCg=="}), AttachmentStatus::kDamaged,
-         "", "character 0x2A '*' at byte 12 is not base64"},
+        {"damaged base64", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCk*ORAD/\r\nCg=="}), AttachmentStatus::kDamaged, "",
+         "character 0x2A '*' at byte 12 is not base64"},
         {"base64 cut inside a group", Mixed({att + "base64\r\n\r\nVU5CgqANCkVORAD/Cg="}), AttachmentStatus::kDamaged,
          "", "ends inside a group"},
         {"base64 text after the padding", Mixed({att + "base64\r\n\r\n" + b64 + "QUJD"}), AttachmentStatus::kDamaged,

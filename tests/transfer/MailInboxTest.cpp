@@ -1,8 +1,7 @@
-#include "transfer/MailInbox.h"
-
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
+#include "transfer/MailInbox.h"
 
 namespace edi {
 namespace {

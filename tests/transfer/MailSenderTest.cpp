@@ -1,8 +1,8 @@
-#include "transfer/MailSender.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "transfer/MailSender.h"
 
 namespace edi {
 namespace {
@@ -21,8 +21,8 @@ TEST(MailSenderTest, OnlyOneMailboxWhoseAddressIsThePartnersCounts) {
         {"display name and comments", "From: \"Orders, Partner\" (sales) <orders@partner.example> (desk)\r\n", true},
         {"folded field", "From: Partner Orders\r\n\t<orders@partner.example>\r\n", true},
         {"quoted local part", "From: \"orders\"@partner.example\r\n", true},
-        {"partner address as unquoted display name", "From: orders@partner.example <attacker@evil.example>\r\n",
-         false, "no list of mailboxes"},
+        {"partner address as unquoted display name", "From: orders@partner.example <attacker@evil.example>\r\n", false,
+         "no list of mailboxes"},
         {"partner address as quoted display name", "From: \"orders@partner.example\" <attacker@evil.example>\r\n",
          false, "attacker@evil.example is not the partner address"},
         {"two addresses, the partner's first", "From: orders@partner.example, attacker@evil.example\r\n", false,
@@ -31,8 +31,7 @@ TEST(MailSenderTest, OnlyOneMailboxWhoseAddressIsThePartnersCounts) {
          "no list of mailboxes"},
         {"quoted partner address as local part", "From: \"orders@partner.example\"@evil.example\r\n", false,
          "is not the partner address"},
-        {"two From fields", "From: orders@partner.example\r\nFrom: attacker@evil.example\r\n", false,
-         "2 From fields"},
+        {"two From fields", "From: orders@partner.example\r\nFrom: attacker@evil.example\r\n", false, "2 From fields"},
         {"group", "From: partners: orders@partner.example;\r\n", false, "no list of mailboxes"},
         {"letter case differs", "From: Orders@partner.example\r\n", false, "is not the partner address"},
         {"no From", "Subject: x\r\n", false, "0 From fields"},
@@ -68,14 +67,15 @@ TEST(MailSenderTest, WithAnAuthservIdTheSitesServerMustVouchForThePartner) {
         {"dmarc pass for another From domain",
          "Authentication-Results: mx.site.example; dmarc=pass header.from=evil.example\r\n", false},
         {"another server's pass", "Authentication-Results: mx.evil.example; dmarc=pass\r\n", false},
-        {"pass hidden in a comment", "Authentication-Results: mx.site.example; dkim=fail (dkim=pass) header.d=partner.example\r\n",
-         false},
+        {"pass hidden in a comment",
+         "Authentication-Results: mx.site.example; dkim=fail (dkim=pass) header.d=partner.example\r\n", false},
         {"none", "Authentication-Results: mx.site.example; none\r\n", false},
         {"no results", "", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const SenderVerdict verdict = CheckPartnerSender(ParseHeaderBlock(from + row.results), kPartner, "mx.site.example");
+        const SenderVerdict verdict =
+            CheckPartnerSender(ParseHeaderBlock(from + row.results), kPartner, "mx.site.example");
         EXPECT_EQ(verdict.partner, row.partner) << verdict.reason;
     }
     EXPECT_TRUE(CheckPartnerSender(ParseHeaderBlock(from), kPartner, "").partner);

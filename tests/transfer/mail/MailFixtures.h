@@ -31,7 +31,7 @@ struct MailServers {
     std::filesystem::path pki;            // ca.pem and the servers' certificates
     std::filesystem::path rawlog;         // what IMAP clients sent before logging on
     std::filesystem::path smtp_auth_log;  // every AUTH that reached an SMTP server
-    std::string remote_host;  // a name of this machine that is not loopback by its name; may be empty
+    std::string remote_host;              // a name of this machine that is not loopback by its name; may be empty
     bool loaded = false;
 };
 

@@ -65,8 +65,8 @@ TEST_F(MailReceiveRulesTest, OnlyAWholeAttachmentOfThePartnersMailIsStoredAndMar
          false, "0000", "0000", "5103mail: not taken as the partner's"},
         {"two From addresses, the partner's first", Mail(kOrders + std::string(", attacker@evil.example"), "m", good),
          "", false, "0000", "0000", "From names 2 mailboxes"},
-        {"AuthServId set, no results of that server", Mail(kOrders, "m", good), "AuthServId=mx.site.example\r\n",
-         false, "0000", "0000", "no Authentication-Results of mx.site.example"},
+        {"AuthServId set, no results of that server", Mail(kOrders, "m", good), "AuthServId=mx.site.example\r\n", false,
+         "0000", "0000", "no Authentication-Results of mx.site.example"},
         {"AuthServId set, dkim=pass for the partner", Mail(kOrders, "m", good, results),
          "AuthServId=mx.site.example\r\n", true, "0000", "0000", ""},
     };

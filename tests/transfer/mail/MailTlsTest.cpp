@@ -20,15 +20,21 @@ TEST(MailTlsPolicyTest, TlsIsRequiredAwayFromLoopbackAndForEveryLogon) {
         bool required;
     };
     const Row rows[] = {
-        {"localhost", false, false, false},  {"LOCALHOST", false, false, false},
-        {"127.0.0.1", false, false, false},  {"127.9.8.7", false, false, false},
-        {"::1", false, false, false},        {"[::1]", false, false, false},
+        {"localhost", false, false, false},
+        {"LOCALHOST", false, false, false},
+        {"127.0.0.1", false, false, false},
+        {"127.9.8.7", false, false, false},
+        {"::1", false, false, false},
+        {"[::1]", false, false, false},
         {"::ffff:127.0.0.1", false, false, false},
-        {"localhost", true, false, true},    {"127.0.0.1", true, false, true},
+        {"localhost", true, false, true},
+        {"127.0.0.1", true, false, true},
         {"mail.example.com", false, false, true},
         {"localhost.example.com", false, false, true},
-        {"128.0.0.1", false, false, true},   {"127.1", false, false, true},
-        {"0.0.0.0", false, false, true},     {"::2", false, false, true},
+        {"128.0.0.1", false, false, true},
+        {"127.1", false, false, true},
+        {"0.0.0.0", false, false, true},
+        {"::2", false, false, true},
         {"mail.example.com", true, true, false},
     };
     for (const Row& row : rows) {
@@ -65,7 +71,8 @@ TEST_F(MailTlsTest, ImapLogsOnOnlyOverAVerifiedConnection) {
     ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
     const std::string ca = CaFile();
     const std::string plain_password = "never-in-clear";
-    const std::string pin_selfsigned = "CertFingerprint=" + test::FingerprintOf(servers_.pki / "selfsigned.pem") + "\r\n";
+    const std::string pin_selfsigned =
+        "CertFingerprint=" + test::FingerprintOf(servers_.pki / "selfsigned.pem") + "\r\n";
     const int imap = servers_.imap_port;
     const int imaps = servers_.imaps_port;
     struct Row {
@@ -108,8 +115,8 @@ TEST_F(MailTlsTest, ImapLogsOnOnlyOverAVerifiedConnection) {
         const bool plain_allowed = row.keys.find("AllowPlain") != std::string::npos;
         fs::remove(work_.Log.file);
         const std::size_t leaks_before = test::FilesHolding(servers_.rawlog, plain_password);
-        WriteIni("ProfileName=" + row.user + "\r\nPassword=" + password + "\r\nStore=" + row.store + "\r\n" +
-                 row.keys + "Timeout=10\r\n");
+        WriteIni("ProfileName=" + row.user + "\r\nPassword=" + password + "\r\nStore=" + row.store + "\r\n" + row.keys +
+                 "Timeout=10\r\n");
         MailRequest request = Request("R", "C");
         if (row.refusal == nullptr) {
             EXPECT_EQ(Run(request), 0) << Shown();
@@ -149,10 +156,10 @@ TEST_F(MailTlsTest, SmtpSendsCredentialsAndMailsOnlyOverAVerifiedConnection) {
          servers_.smtps_port},
         {"logon, server offers no TLS", Url("smtp", "127.0.0.1", servers_.smtp_port, "edi-send"), ca,
          "the server offers no TLS", 0},
-        {"logon, no TLS, AllowPlain", Url("smtp", "127.0.0.1", servers_.smtp_port, "edi-send"),
-         ca + "AllowPlain=1\r\n", nullptr, servers_.smtp_port},
-        {"not loopback, no TLS", Url("smtp", servers_.remote_host, servers_.smtp_port), ca,
-         "the server offers no TLS", 0, true},
+        {"logon, no TLS, AllowPlain", Url("smtp", "127.0.0.1", servers_.smtp_port, "edi-send"), ca + "AllowPlain=1\r\n",
+         nullptr, servers_.smtp_port},
+        {"not loopback, no TLS", Url("smtp", servers_.remote_host, servers_.smtp_port), ca, "the server offers no TLS",
+         0, true},
         {"not loopback, STARTTLS", Url("smtp", servers_.remote_host, servers_.starttls_port), ca, nullptr, 0, true},
         {"STARTTLS, CA not configured", Url("smtp", "localhost", servers_.starttls_port, "edi-send"), "",
          "it is not issued by a trusted authority", 0},

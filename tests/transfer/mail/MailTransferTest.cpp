@@ -284,8 +284,10 @@ TEST_F(MailTransferTest, UnreachableOrRefusingServiceGives9999AndTheErrorMessage
         {"unknown kind of store", "Store=pop3://127.0.0.1:110\r\n", "R", "Error 32003: Login has failed"},
         {"wrong password on send", "ProfileName=" + user + "\r\nPassword=wrong\r\n" + ImapStore(servers_.imap_port),
          "S", "Error 32003: Login has failed", "server answered"},
-        {"wrong password for SMTP", "Transport=smtp://edi-send@localhost:" + std::to_string(servers_.starttls_port) +
-         "\r\nPassword=wrong\r\n" + CaFile(), "S", "Error 32003: Login has failed", "server answered: 535"},
+        {"wrong password for SMTP",
+         "Transport=smtp://edi-send@localhost:" + std::to_string(servers_.starttls_port) + "\r\nPassword=wrong\r\n" +
+             CaFile(),
+         "S", "Error 32003: Login has failed", "server answered: 535"},
         {"stopped SMTP server", smtp + std::to_string(servers_.refused_port) + "\r\n", "S",
          "Error 32023: Network failure"},
         {"silent SMTP server", smtp + std::to_string(servers_.silent_port) + "\r\n", "S",
