@@ -181,7 +181,7 @@ void ConfigureConnection(vmime::net::service& service, const ServiceUrl& url, co
                          bool sends_credentials, const vmime::shared_ptr<ServerAnswers>& answers) {
     const std::string host = HostOf(url);
     const TlsPolicy policy = DecideTls(host, sends_credentials, config.tls.allow_plain);
-    service.setProperty("connection.tls", policy.use_tls);
+    service.setProperty("connection.tls", true);
     service.setProperty("connection.tls.required", policy.required);
     service.setCertificateVerifier(MakeCertificateVerifier(host, config.tls));
     service.setProperty("server.address", host);

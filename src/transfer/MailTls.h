@@ -27,12 +27,11 @@ struct TlsSettings {
 bool IsLoopbackHost(std::string_view host);
 
 struct TlsPolicy {
-    bool use_tls = true;   // TLS from the first byte (implicit) or by STARTTLS
-    bool required = true;  // no TLS, no connection
+    bool required = true;  // no TLS, no connection (TLS is always asked for)
 };
 
-// TLS is always tried. It is required for a host that is not loopback and whenever user
-// name or password would go over the connection, unless AllowPlain is set.
+// TLS is required for a host that is not loopback and whenever user name or password would
+// go over the connection, unless AllowPlain is set.
 TlsPolicy DecideTls(std::string_view host, bool sends_credentials, bool allow_plain);
 
 // 64 lower-case hex digits from a SHA-256 fingerprint written with or without colons or
