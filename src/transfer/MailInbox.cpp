@@ -39,7 +39,7 @@ public:
         }
     }
 
-    std::vector<std::string> ListUnread() override {
+    std::vector<std::string> ListUnread(const std::string&) override {
         where_.clear();
         std::vector<std::string> ids;
         for (const char* sub : {"new", "cur"}) {
@@ -139,8 +139,11 @@ public:
         Run("SELECT INBOX");
     }
 
-    std::vector<std::string> ListUnread() override {
-        const auto response = Run("UID SEARCH UNSEEN");
+    std::vector<std::string> ListUnread(const std::string& from) override {
+        // The address goes in as a quoted string; one that cannot be quoted is not searched for.
+        const bool quotable = !from.empty() && from.find_first_of("\"\\\r\n") == std::string::npos &&
+                              std::all_of(from.begin(), from.end(), [](char c) { return c >= ' ' && c < 127; });
+        const auto response = Run(quotable ? "UID SEARCH UNSEEN FROM \"" + from + "\"" : "UID SEARCH UNSEEN");
         std::vector<unsigned long> uids;
         for (const auto* data : response->continue_req_or_response_data()) {
             const auto* response_data = data->response_data();

@@ -22,8 +22,10 @@ namespace edi {
 class Inbox {
 public:
     virtual ~Inbox() = default;
-    // The unread mails, oldest first, by their id in the store.
-    virtual std::vector<std::string> ListUnread() = 0;
+    // The unread mails, oldest first, by their id in the store. A store that can search asks
+    // only for those whose From field holds `from` (letter case ignored), when it is given:
+    // the caller still decides whose mail it is.
+    virtual std::vector<std::string> ListUnread(const std::string& from = {}) = 0;
     // The mail's first `limit` bytes (or all of a shorter mail).
     virtual std::string ReadStart(const std::string& id, std::size_t limit) = 0;
     // The whole mail, in pieces.

@@ -336,12 +336,12 @@ namespace {
 MailError NotLoggedOn() { return Failure(kMailFailure, "Unspecified failure has occurred", "not logged on"); }
 }  // namespace
 
-MailError MailSession::FetchUnread(std::vector<UnreadMail>& mails) {
+MailError MailSession::FetchUnread(std::vector<UnreadMail>& mails, const std::string& from) {
     mails.clear();
     if (!impl_) return NotLoggedOn();
     impl_->unread.clear();
     return Guarded([&]() -> MailError {
-        std::vector<std::string> unread = impl_->inbox->ListUnread();
+        std::vector<std::string> unread = impl_->inbox->ListUnread(from);
         for (const std::string& id : unread) mails.push_back(HeaderOf(impl_->inbox->ReadStart(id, kMailHeaderLimit)));
         impl_->unread = std::move(unread);
         return {};

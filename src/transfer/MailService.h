@@ -81,7 +81,8 @@ public:
     // fetched: IMAP searches for them, a Maildir's file names carry the flags, so a run costs
     // what its unread mails cost, whatever the size of the mailbox. Indexes below refer to
     // this list.
-    MailError FetchUnread(std::vector<UnreadMail>& mails);
+    // IMAP lists only mails whose From holds `from` when it is given (see Inbox::ListUnread).
+    MailError FetchUnread(std::vector<UnreadMail>& mails, const std::string& from = {});
 
     // Streams a fetched mail through the attachment rules into destination (see
     // MailAttachment.h), replacing an existing file only once the new one is complete and on

@@ -198,7 +198,9 @@ int MailTransport::ReceiveByMail() {
     progress_.AddLine(kLoggedOn);
 
     std::vector<UnreadMail> mails;
-    if (const MailError error = session_->FetchUnread(mails); error.failed()) {
+    // Over IMAP only mails whose From holds the partner address are listed; the sender rule
+    // below decides.
+    if (const MailError error = session_->FetchUnread(mails, request_->MailAddress); error.failed()) {
         ShowError(error);
         MailLogoff();
         return 99;
