@@ -48,8 +48,10 @@ std::string ToStdString(const QString& text) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+// The driver's own message; Qt's words ("QODBC: Unable to execute statement") only without one.
 std::string ErrorText(const QSqlError& error) {
-    std::string text = ToStdString(error.text());
+    std::string text = ToStdString(error.databaseText().trimmed());
+    if (text.empty()) text = ToStdString(error.text());
     return text.empty() ? std::string("database error") : text;
 }
 
