@@ -68,7 +68,8 @@ bool PrepareDatabase(WorkArea& work) {
                 "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
                 "TCX受信ファイルパス, 送受信データ形式) VALUES ('BENCH01', '2', 'ベンチ', 'Z', 'BENCH', "
                 "'/link/bench.cii', 'C')") &&
-           Exec(work, "INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('BENCH01', 'P01')");
+           Exec(work,
+                "INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('BENCH01', 'P01')");
 }
 
 // Fills the history to rows rows: four per serial (the job and three stages), as jobs leave them.

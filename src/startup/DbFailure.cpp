@@ -64,8 +64,8 @@ std::string Cut(std::string text, std::size_t limit) {
 
 }  // namespace
 
-DbFailure ClassifyDbFailure(std::string_view sqlstate, long native_code, std::string_view message,
-                            bool connection_dead, bool sqlite) {
+DbFailure ClassifyDbFailure(std::string_view sqlstate, long native_code, std::string_view message, bool connection_dead,
+                            bool sqlite) {
     if (sqlite) {
         // SQLite's result codes: 5 busy, 6 locked, 19 a constraint.
         if (native_code == 5 || native_code == 6) return DbFailure::kBusy;
@@ -125,8 +125,8 @@ std::string_view DbFailureCause(DbFailure kind) {
 std::string DbFailureReport(DbFailure kind, std::string_view sql, std::string_view driver_message) {
     std::string report = std::string(DbFailureCause(kind)) + ": ";
     if (sql.empty()) return report + OneLine(driver_message);
-    return report + StatementPurpose(sql) + ": " + OneLine(driver_message) + " [SQL: " +
-           Cut(OneLine(sql), kStatementShown) + "]";
+    return report + StatementPurpose(sql) + ": " + OneLine(driver_message) +
+           " [SQL: " + Cut(OneLine(sql), kStatementShown) + "]";
 }
 
 }  // namespace edi

@@ -18,8 +18,8 @@ enum class DbFailure {
 // The kind of a failure from its SQLSTATE, the driver's native code and message, and whether
 // the driver reports the connection dead. The SQLite driver gives SQLite's result code as the
 // native code and "HY000" as state; PostgreSQL gives the server's SQLSTATE.
-DbFailure ClassifyDbFailure(std::string_view sqlstate, long native_code, std::string_view message,
-                            bool connection_dead, bool sqlite);
+DbFailure ClassifyDbFailure(std::string_view sqlstate, long native_code, std::string_view message, bool connection_dead,
+                            bool sqlite);
 
 // What a statement is for, from its text: "reading T", "adding a row to T", "updating T",
 // "deleting from T"; the statement's first word otherwise.

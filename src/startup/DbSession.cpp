@@ -290,10 +290,9 @@ struct SessionState {
     // only taken, and the echo.
     void Failed(const std::string& sql, const std::string& message, const QSqlQuery* query,
                 const std::filesystem::path& log_file) {
-        SQLHANDLE statement = query != nullptr && query->result() != nullptr ? OdbcHandle(query->result()->handle())
-                                                                              : nullptr;
-        const Diagnostic diagnostic =
-            statement != nullptr ? FirstDiagnostic(SQL_HANDLE_STMT, statement) : Diagnostic{};
+        SQLHANDLE statement =
+            query != nullptr && query->result() != nullptr ? OdbcHandle(query->result()->handle()) : nullptr;
+        const Diagnostic diagnostic = statement != nullptr ? FirstDiagnostic(SQL_HANDLE_STMT, statement) : Diagnostic{};
         const bool dead = !open || ConnectionDead(Connection());
         Record(ClassifyDbFailure(diagnostic.state, diagnostic.native, message, dead, sqlite && open), sql, message,
                log_file);
@@ -621,7 +620,7 @@ bool SessionState::Connect(std::string& error) {
                 Run(QStringLiteral("SET standard_conforming_strings = on"), error) &&
                 check.exec(QStringLiteral("SHOW standard_conforming_strings")) && check.next() &&
                 check.value(0).toString() == QStringLiteral("on");
-        if (!ready && error.empty()) error = "the server does not keep backslashes in texts (standard_conforming_strings)";
+        if (!ready && error.empty()) error = "the server keeps standard_conforming_strings off";
     }
     if (!ready) {
         Disconnect();

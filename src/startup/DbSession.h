@@ -3,8 +3,8 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,7 +60,7 @@ class DbSession {
 public:
     // Opens a session on an ODBC connect text ("DSN=...;UID=...;PWD=...;") without
     // prompting, login time-out 120 s, query time-out 300 s, the busy wait given. On
-    // PostgreSQL texts keep every backslash (standard_conforming_strings is set on and
+    // PostgreSQL, texts keep every backslash (standard_conforming_strings is set on and
     // checked), so no quoted value can end its literal early. Nothing on failure, with the
     // driver's message in error.
     static std::unique_ptr<DbSession> Open(std::string_view connect_string, std::string_view environment_name,

@@ -203,10 +203,10 @@ TYPED_TEST(DbSessionTest, RejectedStatementsReportFailureOnceInTheLog) {
         const char* sql;
         const char* purpose;
     };
-    const std::vector<Case> cases = {{"SELECT * FROM 無いテーブル", "reading 無いテーブル"},
-                                     {"SELEC 1", "selec"},
-                                     {"INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)",
-                                      "adding a row to FL1102処理履歴ファイル"}};
+    const std::vector<Case> cases = {
+        {"SELECT * FROM 無いテーブル", "reading 無いテーブル"},
+        {"SELEC 1", "selec"},
+        {"INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)", "adding a row to FL1102処理履歴ファイル"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sql);
         this->work_.SqlText = c.sql;
@@ -216,7 +216,7 @@ TYPED_TEST(DbSessionTest, RejectedStatementsReportFailureOnceInTheLog) {
         EXPECT_FALSE(this->work_.Db->LastError().empty());
         EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kOther);
         const std::string report = this->work_.Db->LastReport();
-        EXPECT_EQ(report, "database error: " + std::string(c.purpose) + ": " + report.substr(report.find(": ", 16) + 2));
+        EXPECT_EQ(report.rfind("database error: " + std::string(c.purpose) + ": ", 0), 0u) << report;
         EXPECT_NE(report.find(this->work_.Db->LastError().substr(0, 20)), std::string::npos) << report;
         EXPECT_EQ(report.find('\n'), std::string::npos) << report;
     }
@@ -375,9 +375,9 @@ TEST(DbFailureTest, ReportsSayWhatTheStatementWasForOnOneLine) {
     EXPECT_EQ(DbFailureReport(DbFailure::kBusy, "SELECT a\nFROM T", "ERROR: canceling statement;\nError while"),
               "the database is busy: reading T: ERROR: canceling statement; Error while [SQL: SELECT a FROM T]");
     // A long statement is cut, never inside a character.
-    const std::string report = DbFailureReport(DbFailure::kLost, "SELECT '" + std::string(200, 'x') + "' FROM " +
-                                                                     std::string(100, 'x') + " WHERE a = 'ああああ'",
-                                               "gone");
+    const std::string report = DbFailureReport(
+        DbFailure::kLost,
+        "SELECT '" + std::string(200, 'x') + "' FROM " + std::string(100, 'x') + " WHERE a = 'ああああ'", "gone");
     EXPECT_EQ(report.rfind("the connection to the database is lost: reading ", 0), 0u);
     EXPECT_EQ(report.substr(report.size() - 4), "...]");
     EXPECT_LE(report.size() - report.find("[SQL: "), 6u + 300u + 4u);

@@ -53,7 +53,8 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
     work.SqlText =
         "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
         "TCX受信ファイルパス) VALUES (" +
-        SqlQuote(center) + ", '2', " + SqlQuote("名前\\") + ", 'Z', " + SqlQuote(terminal) + ", " + SqlQuote(link) + ")";
+        SqlQuote(center) + ", '2', " + SqlQuote("名前\\") + ", 'Z', " + SqlQuote(terminal) + ", " + SqlQuote(link) +
+        ")";
     ASSERT_TRUE(ExecuteSql(work)) << work.Db->LastError();
 
     work.TerminalName = terminal;
@@ -76,8 +77,8 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
                    SqlQuote(center) + ", " + SqlDate(kNow) + ")";
     ASSERT_TRUE(ExecuteSql(work)) << work.Db->LastError();
 
-    const std::string rows = "SELECT * FROM FL1102処理履歴ファイル WHERE センターコード = " + SqlQuote(center) +
-                             " ORDER BY 通番";
+    const std::string rows =
+        "SELECT * FROM FL1102処理履歴ファイル WHERE センターコード = " + SqlQuote(center) + " ORDER BY 通番";
     EXPECT_EQ(this->Scalar(rows, "ファイル名"), file);
     EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE センターコード = " +
                                SqlQuote(center) + " AND 処理開始日付 = " + SqlDate(kNow),
@@ -114,8 +115,8 @@ TYPED_TEST(DatabaseFaultTest, HeldLockGivesTheBusyFailureWithinTheBound) {
     WorkArea other;
     ASSERT_TRUE(this->db_->Connect(other));
     for (const char* sql : this->Postgres() ? std::vector<const char*>{"BEGIN",
-                                                                        "LOCK TABLE FL1102処理履歴ファイル, "
-                                                                        "FL1903EDI制御マスタ IN ACCESS EXCLUSIVE MODE"}
+                                                                       "LOCK TABLE FL1102処理履歴ファイル, "
+                                                                       "FL1903EDI制御マスタ IN ACCESS EXCLUSIVE MODE"}
                                             : std::vector<const char*>{"BEGIN EXCLUSIVE"}) {
         other.SqlText = sql;
         ASSERT_TRUE(ExecuteSql(other)) << other.Db->LastError();
