@@ -45,7 +45,14 @@ int main(int argc, char** argv) {
 
     if (!edi::ReadRunEnvironment(work)) return Fail(boxes, edi::kIniReadError);
     work.TerminalName = profile.machine();
-    if (!edi::ConnectDatabase(work)) return Fail(boxes, "接続エラー");
+    std::string reason;
+    if (!edi::ConnectDatabase(work, reason)) {
+        Fail(boxes, "接続エラー");
+        std::cerr << "k500100-batch: " << reason << "\n";
+        return 1;
+    }
+    // Every database failure's ERR.LOG line is shown on the error stream too.
+    work.Db->SetReportEcho([](const std::string& line) { std::cerr << "k500100-batch: " << line << "\n"; });
     if (!edi::ReadSettings(work)) return Fail(boxes, edi::kIniReadError);
     edi::ReadStatusColors(work);
     if (edi::LoadCenters(work, boxes) != "0000") return 1;
