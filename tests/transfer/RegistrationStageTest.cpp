@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "JobFixture.h"
@@ -195,11 +197,22 @@ TEST_F(JobTest, CenterWithoutPartnerCompanyRegistersNothingAndRecordsNothing) {
 
 TEST_F(JobTest, RealProgramStartedThroughTheShellSplitCommandLine) {
     SpawnProcessStarter spawn;
-    const fs::path marker = dir_ / "ran here";
-    EXPECT_TRUE(spawn.RunAndWait("sh -c 'echo \"$0\" > \"$1\"' '" + marker.string() + "' '" + marker.string() + "'"));
-    EXPECT_EQ(test::ReadText(marker), marker.string() + "\n");
-    EXPECT_FALSE(spawn.RunAndWait((dir_ / "no-such-program").string() + " @x"));
-    EXPECT_FALSE(spawn.RunAndWait("   "));
+    const fs::path out = dir_ / "ran here";
+    const fs::path marker = dir_ / "started";
+    // Its own process group, /dev/null for input, its output on the runner's error stream.
+    EXPECT_TRUE(spawn.RunAndWait("sh -c 'echo \"$0\" > \"$1\"; cut -d\" \" -f5 /proc/$$/stat >> \"$1\"; "
+                                 "readlink /proc/$$/fd/0 >> \"$1\"; echo to-stdout' '" +
+                                     out.string() + "' '" + out.string() + "'",
+                                 marker.string()));
+    const std::string text = test::ReadText(out);
+    const std::string first = out.string() + "\n";
+    ASSERT_EQ(text.substr(0, first.size()), first);
+    const std::string group = text.substr(first.size(), text.find('\n', first.size()) - first.size());
+    EXPECT_NE(group, std::to_string(::getpgrp()));
+    EXPECT_EQ(text.substr(text.find('\n', first.size()) + 1), "/dev/null\n");
+    EXPECT_TRUE(fs::exists(marker));
+    EXPECT_FALSE(spawn.RunAndWait((dir_ / "no-such-program").string() + " @x", ""));
+    EXPECT_FALSE(spawn.RunAndWait("   ", ""));
 }
 
 }  // namespace
