@@ -172,6 +172,33 @@ TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
     }
 }
 
+TEST_F(JobTest, UnreadableStatusLineClosesTheRowWith9999) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"NUL in the kind", std::string("1KI\0D123456789012000010000009", 29) + "00\r\n"},
+        {"NUL first", std::string("\0", 1) + "KIND123456789012000010000009" + "00\r\n"},
+        {"bytes that are no text", "1\xFF\xFE\x80\xA0\x81\x7F\xFD\xFC\x82\x20\xEF\xF0\x9F\x98\x80\x01"
+                                   "000010000009" "00\r\n"},
+    };
+    Partner("ABC", "123456789012");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int serial = OpenJob("ABC");
+        starter_.action = [&](const std::string&) {
+            test::WriteFile(Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT", std::string_view(c.bytes));
+            return true;
+        };
+        std::string result;
+        runner_->RunRegistrationStage("ABC", serial, result);
+        EXPECT_EQ(result, "0000");
+        EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), "9999");
+        EXPECT_NE(HistoryValue(serial, 1, "処理終了日付"), "<null>");
+        EXPECT_EQ(HistoryValue(serial, 1, "取引情報区分"), " ");
+    }
+}
+
 TEST_F(JobTest, ProgramThatCannotBeStartedGives4100With0001WhenAStatusFileIsThere) {
     Partner("ABC", "123456789012");
     const int serial = OpenJob("ABC");
