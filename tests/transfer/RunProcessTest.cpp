@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DemoOrders.h"
 #include "convert/LocalCiiConversion.h"
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
@@ -144,7 +145,7 @@ protected:
     void MakeTerminal(int centers, int records) {
         const std::string terminal = cProfile().machine();
         for (int i = 1; i <= centers; ++i) {
-            char code[8];
+            char code[16];
             std::snprintf(code, sizeof code, "C%02d", i);
             codes_.push_back(code);
             Exec("INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
@@ -155,7 +156,7 @@ protected:
                  std::string(code) + "', 'PARTNER01')");
         }
         std::string local;
-        for (int r = 0; r < records; ++r) local += OrderRecord(r);
+        for (int r = 0; r < records; ++r) local += bench::DemoOrderRecord(r, kPlaceholder);
         test::WriteFile(dir_ / "orders.txt", std::string_view(local));
         std::string result;
         RunLocalCiiConversion(work_, "", 1, kLocalToCii, dir_ / "orders.txt", dir_ / "orders.cii", result);
@@ -230,33 +231,6 @@ protected:
     void Exec(const std::string& sql) {
         work_.SqlText = sql;
         ASSERT_TRUE(ExecuteSql(work_)) << sql;
-    }
-
-    static std::string OrderRecord(int r) {
-        std::string rec(1579, ' ');
-        const auto put = [&rec](std::size_t pos, const std::string& utf8) {
-            const Bytes bytes = ToAnsiBytes(utf8);
-            std::copy(bytes.begin(), bytes.end(), rec.begin() + static_cast<std::ptrdiff_t>(pos - 1));
-        };
-        char number[16];
-        put(1, "PARTNER01 ");
-        put(11, "20261205");
-        put(19, "261205");
-        put(25, kPlaceholder);
-        put(38, "株式会社パートナー工業");
-        put(58, "OWNCO0001   ");
-        put(70, "材料メーカ株式会社");
-        std::snprintf(number, sizeof number, "%010d", 1000 + r);
-        put(115, number);
-        put(125, "00001");
-        std::snprintf(number, sizeof number, "ITEM-%08d", r);
-        put(233, number);
-        put(246, "鋼板　ＳＰＣＣ");
-        std::snprintf(number, sizeof number, "%07d", 1 + r % 500);
-        put(266, number);
-        put(283, "001");
-        put(1579, "0");
-        return "     0130      OWNCO0001   PARTNER01   " + rec + "\r\n";
     }
 
     test::TempDir dir_;
