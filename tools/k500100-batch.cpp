@@ -149,8 +149,8 @@ int main(int argc, char** argv) {
         if (!job.outcome.ok()) std::cerr << "k500100-batch: " << name << ": " << edi::OutcomeText(job.outcome) << "\n";
     }
     std::cout << std::flush;
-    if (report.unfinished_left) {
-        std::cerr << "k500100-batch: an unfinished job could not be carried on: its history rows cannot be read\n";
+    if (report.end == edi::RunEnd::kHistoryFailed) {
+        std::cerr << "k500100-batch: " << report.reason << "; no new file was taken\n";
     }
     if (report.end == edi::RunEnd::kStopped) {
         std::cerr << "k500100-batch: stopped by signal " << edi::StopSignalNumber()

@@ -171,12 +171,4 @@ bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {
     return ok;
 }
 
-void RunNow(WorkArea& work, JobRunner& runner) {
-    for (std::size_t i = 0; i < work.Centers.size(); ++i) {
-        if (work.Centers[i].RowState != kRowWaiting || !work.Centers[i].RunFlag) continue;
-        work.CurrentRow = static_cast<std::int16_t>(i);
-        runner.RunJob();
-    }
-}
-
 }  // namespace edi

@@ -196,7 +196,4 @@ private:
     bool more_mail_waiting_ = false;
 };
 
-// Runs the job of every row whose run flag is set and that is still waiting, in grid order.
-void RunNow(WorkArea& work, JobRunner& runner);
-
 }  // namespace edi

@@ -6,7 +6,7 @@
 namespace edi {
 
 bool RunReport::all_well() const {
-    if (end != RunEnd::kFinished || unfinished_left) return false;
+    if (end != RunEnd::kFinished) return false;
     for (const JobReport& job : jobs) {
         if (!job.outcome.ok()) return false;
     }
@@ -32,19 +32,26 @@ std::vector<int> MarkedRows(const WorkArea& work) {
 ReceiveRun::ReceiveRun(WorkArea& work, JobRunner& runner, const std::atomic<bool>& stop)
     : work_(work), runner_(runner), stop_(stop) {}
 
-bool ReceiveRun::CarryOnUnfinished(RunReport& report) {
+void ReceiveRun::CarryOnUnfinished(RunReport& report) {
     const std::optional<std::vector<UnfinishedJob>> unfinished = FindUnfinishedJobs(work_);
     if (!unfinished) {
-        report.unfinished_left = true;
-        return true;
+        report.end = RunEnd::kHistoryFailed;
+        report.reason = "the unfinished jobs cannot be read from the history";
+        return;
     }
     for (const UnfinishedJob& job : *unfinished) {
-        if (Stopped()) return false;
+        if (Stopped()) {
+            report.end = RunEnd::kStopped;
+            return;
+        }
         const bool carried = runner_.CarryOnJob(job.serial, job.center_code);
-        if (!carried) report.unfinished_left = true;
         report.jobs.push_back(JobReport{job.serial, job.center_code, true, runner_.outcome()});
+        if (!carried) {
+            report.end = RunEnd::kHistoryFailed;
+            report.reason = "the history rows of job " + std::to_string(job.serial) + " cannot be read";
+            return;
+        }
     }
-    return true;
 }
 
 RunReport ReceiveRun::Run(const std::vector<int>& rows) {
@@ -62,10 +69,8 @@ RunReport ReceiveRun::Run(const std::vector<int>& rows) {
             report.reason = lock.message();
             return report;
     }
-    if (!CarryOnUnfinished(report)) {
-        report.end = RunEnd::kStopped;
-        return report;
-    }
+    CarryOnUnfinished(report);
+    if (report.end != RunEnd::kFinished) return report;
     for (const int row : rows) {
         if (row < 0 || static_cast<std::size_t>(row) >= work_.Centers.size()) continue;
         for (int take = 0; take < kMailJobsPerRun; ++take) {

@@ -24,6 +24,7 @@ enum class RunEnd {
     kStopped,     // a stop request ended the run between two jobs
     kLocked,      // another run of this terminal holds the lock: nothing ran
     kLockFailed,  // the lock file cannot be opened: nothing ran
+    kHistoryFailed,  // the unfinished jobs cannot be read from the history: no new file was taken
 };
 
 struct JobReport {
@@ -37,7 +38,6 @@ struct RunReport {
     RunEnd end = RunEnd::kFinished;
     std::string reason;            // for kLocked and kLockFailed: which file and why
     std::vector<JobReport> jobs;   // in the order they ran
-    bool unfinished_left = false;  // an unfinished job could not be carried on (its rows cannot be read)
     bool all_well() const;
 };
 
@@ -53,8 +53,9 @@ public:
     RunReport Run(const std::vector<int>& rows);
 
     // Carries on every unfinished job of this terminal's centers, oldest first; the lock must
-    // be held. False when a stop request cut the pass short.
-    bool CarryOnUnfinished(RunReport& report);
+    // be held. Sets report.end when the pass did not end: a stop request, or a history that
+    // cannot be read (no new file may be taken before those jobs are finished).
+    void CarryOnUnfinished(RunReport& report);
 
 private:
     bool Stopped() const { return stop_.load(); }

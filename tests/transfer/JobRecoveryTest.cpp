@@ -174,17 +174,34 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
     }
 }
 
-TEST_F(JobRecoveryTest, OnlyOpenReceiveJobsOfThisTerminalsCentersAreCarriedOn) {
-    AddRow("ABC");
-    Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
-         "処理終了日付) VALUES (1, 0, 'R', '2', '03', 'ABC', NULL), (2, 0, 'R', '2', '03', 'OTHER', NULL), "
-         "(3, 0, 'R', '2', '03', 'ABC', {d '2026-12-05'}), (4, 0, 'S', '2', '03', 'ABC', NULL), "
-         "(5, 1, 'R', '2', '10', 'ABC', NULL), (6, 0, 'R', '2', '03', 'ABC', NULL)");
-    const auto unfinished = FindUnfinishedJobs(work_);
+template <typename B>
+class UnfinishedJobsTest : public test::DbFixture<B> {};
+TYPED_TEST_SUITE(UnfinishedJobsTest, test::DbBackends, test::DbBackendNames);
+
+TYPED_TEST(UnfinishedJobsTest, OpenReceiveJobsOfThisTerminalsCentersAndWhereTheyStand) {
+    CenterEntry abc;
+    abc.CenterCode = "ABC";
+    this->work_.Centers.push_back(abc);
+    this->Exec(
+        "INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
+        "処理終了日付, 終了コード) VALUES (1, 0, 'R', '2', '03', 'ABC', NULL, NULL), "
+        "(2, 0, 'R', '2', '03', 'OTHER', NULL, NULL), (3, 0, 'R', '2', '03', 'ABC', {d '2026-12-05'}, '0000'), "
+        "(4, 0, 'S', '2', '03', 'ABC', NULL, NULL), (5, 1, 'R', '2', '10', 'ABC', NULL, NULL), "
+        "(6, 0, 'R', '2', '03', 'ABC', NULL, NULL), (6, 1, 'R', '2', '10', 'ABC', {d '2026-12-05'}, '5001'), "
+        "(6, 2, 'R', '2', '31', 'ABC', NULL, NULL)");
+    const auto unfinished = FindUnfinishedJobs(this->work_);
     ASSERT_TRUE(unfinished.has_value());
     ASSERT_EQ(unfinished->size(), 2u);
     EXPECT_EQ(unfinished->at(0).serial, 1);
     EXPECT_EQ(unfinished->at(1).serial, 6);
+
+    const auto rows = ReadJobRows(this->work_, 6);
+    ASSERT_TRUE(rows.has_value());
+    const JobProgress progress = ProgressOf(*rows);
+    EXPECT_TRUE(progress.received);
+    EXPECT_EQ(progress.receive_end, "5001");
+    EXPECT_FALSE(progress.converted);
+    EXPECT_EQ(progress.cut_short, std::vector<std::int16_t>{2});
 }
 
 }  // namespace

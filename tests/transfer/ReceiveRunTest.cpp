@@ -28,7 +28,7 @@ protected:
     std::atomic<bool> stop_{false};
 };
 
-TEST_F(ReceiveRunTest, ASecondRunOfTheTerminalRunsNothing) {
+TEST_F(ReceiveRunTest, ARunThatCannotBeSureTakesNoFile) {
     LinkCenter("A1");
     work_.TerminalName = "T1";
     RunLock other;
@@ -46,10 +46,17 @@ TEST_F(ReceiveRunTest, ASecondRunOfTheTerminalRunsNothing) {
     EXPECT_TRUE(run.all_well());
     EXPECT_EQ(EndCode(1, 0), "0000");
 
+    test::WriteFile(Folder("link") + "A1.dat", std::string_view("next message"));
     work_.EDIINFIL = Folder("no-such-folder");
     const RunReport no_folder = Run();
     EXPECT_EQ(no_folder.end, RunEnd::kLockFailed);
     EXPECT_NE(no_folder.reason.find("no-such-folder"), std::string::npos) << no_folder.reason;
+
+    // Without the history the unfinished jobs are unknown: no new file may be taken.
+    work_.EDIINFIL = Folder("in");
+    work_.Db.reset();
+    EXPECT_EQ(Run().end, RunEnd::kHistoryFailed);
+    EXPECT_EQ(test::ReadText(Folder("link") + "A1.dat"), "next message");
 }
 
 TEST_F(ReceiveRunTest, UnfinishedJobsAreCarriedOnBeforeNewFilesAreTaken) {
