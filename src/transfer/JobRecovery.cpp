@@ -87,29 +87,20 @@ JobProgress ProgressOf(const std::vector<JobRow>& rows) {
     JobProgress progress;
     progress.carried_on = true;
     for (const JobRow& row : rows) {
-        if (row.処理種別 == kKindTransfer) {
-            if (row.open) {
-                progress.receive_row = row.枝番;
-            } else {
-                progress.received = true;
-                progress.receive_end = row.終了コード;
-                progress.receive_detail = row.詳細コード;
-            }
-        } else if (row.処理種別 == kKindRegistration) {
-            progress.converted = true;
-            if (row.open) {
-                progress.registration_row = row.枝番;
-            } else {
-                progress.registered = true;
-                progress.registration_end = row.終了コード;
-                progress.registration_detail = row.詳細コード;
-            }
+        StageRow* stage = row.処理種別 == kKindTransfer       ? &progress.receive
+                          : row.処理種別 == kKindRegistration ? &progress.registration
+                                                                : nullptr;
+        if (stage == nullptr) {
+            if (row.open) progress.cut_short.push_back(row.枝番);
         } else if (row.open) {
-            progress.cut_short.push_back(row.枝番);
+            stage->open = row.枝番;
+        } else {
+            stage->closed = true;
+            stage->終了コード = row.終了コード;
+            stage->詳細コード = row.詳細コード;
         }
     }
-    // A receive row closed after an open one cannot be: the closed one tells.
-    if (progress.received) progress.receive_row = 0;
+    progress.converted = progress.registration.open != 0 || progress.registration.closed;
     return progress;
 }
 

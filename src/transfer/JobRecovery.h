@@ -30,18 +30,20 @@ struct JobRow {
     std::string 詳細コード;
 };
 
+// The row of a stage that runs once per job (receive, registration).
+struct StageRow {
+    std::int16_t open = 0;  // its open row to finish, 0 when none
+    bool closed = false;    // the stage ended: its row is closed with these codes
+    std::string 終了コード;
+    std::string 詳細コード;
+};
+
 // Where a job stands, from its rows.
 struct JobProgress {
     bool carried_on = false;
-    std::int16_t receive_row = 0;  // an open receive row to finish, 0 when none
-    bool received = false;         // the receive row is closed
-    std::string receive_end;       // its 終了コード and 詳細コード
-    std::string receive_detail;
-    bool converted = false;             // the job reached its registration stage
-    std::int16_t registration_row = 0;  // an open registration row, 0 when none
-    bool registered = false;            // the registration row is closed
-    std::string registration_end;
-    std::string registration_detail;
+    StageRow receive;
+    StageRow registration;
+    bool converted = false;               // the job reached its registration stage
     std::vector<std::int16_t> cut_short;  // open rows of stages that run again
 };
 

@@ -70,12 +70,14 @@ void JobRunner::RunJob() {
 
 std::string JobRunner::RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress) {
     std::string r;
-    if (progress.received) {
-        if (progress.receive_end != "0000") NoteFailure("receive", progress.receive_end, progress.receive_detail);
+    if (progress.receive.closed) {
+        if (progress.receive.終了コード != "0000") {
+            NoteFailure("receive", progress.receive.終了コード, progress.receive.詳細コード);
+        }
     } else {
         ShowCell(kReceiveColumn, "受信中");
-        if (progress.receive_row != 0) {
-            CarryOnReceive(center_code, serial, progress.receive_row, r);
+        if (progress.receive.open != 0) {
+            CarryOnReceive(center_code, serial, progress.receive.open, r);
         } else {
             RunReceiveStage(center_code, serial, r);
         }
@@ -111,14 +113,14 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
     }
     ShowCell(kConversionColumn, "OK");
 
-    if (progress.registered) {
-        if (!RegistrationEndedWell(progress.registration_end)) {
-            NoteFailure("registration", progress.registration_end, progress.registration_detail);
+    if (progress.registration.closed) {
+        if (!RegistrationEndedWell(progress.registration.終了コード)) {
+            NoteFailure("registration", progress.registration.終了コード, progress.registration.詳細コード);
         }
     } else {
         ShowCell(kRegistrationColumn, "登録中");
-        if (progress.registration_row != 0) {
-            CarryOnRegistration(center_code, serial, progress.registration_row, r);
+        if (progress.registration.open != 0) {
+            CarryOnRegistration(center_code, serial, progress.registration.open, r);
         } else {
             RunRegistrationStage(center_code, serial, r);
         }

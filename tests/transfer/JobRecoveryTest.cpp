@@ -198,8 +198,8 @@ TYPED_TEST(UnfinishedJobsTest, OpenReceiveJobsOfThisTerminalsCentersAndWhereThey
     const auto rows = ReadJobRows(this->work_, 6);
     ASSERT_TRUE(rows.has_value());
     const JobProgress progress = ProgressOf(*rows);
-    EXPECT_TRUE(progress.received);
-    EXPECT_EQ(progress.receive_end, "5001");
+    EXPECT_TRUE(progress.receive.closed);
+    EXPECT_EQ(progress.receive.終了コード, "5001");
     EXPECT_FALSE(progress.converted);
     EXPECT_EQ(progress.cut_short, std::vector<std::int16_t>{2});
 }
