@@ -294,10 +294,11 @@ void MonitorWindow::RunRows(const std::vector<int>& rows) {
     running_ = false;
     sub_frm_->hide();
     SetBusy(false);
-    if (report.end == RunEnd::kLocked || report.end == RunEnd::kLockFailed) {
-        boxes_.Show(MessageRequest{report.end == RunEnd::kLocked ? kRunLocked : kRunLockError, kProgramTitle,
-                                   MessageIcon::kExclamation, MessageButtons::kOk});
-    }
+    const char* why = report.end == RunEnd::kLocked         ? kRunLocked
+                      : report.end == RunEnd::kLockFailed     ? kRunLockError
+                      : report.end == RunEnd::kHistoryFailed ? kRunHistoryError
+                                                              : nullptr;
+    if (why != nullptr) boxes_.Show(MessageRequest{why, kProgramTitle, MessageIcon::kExclamation, MessageButtons::kOk});
 }
 
 void MonitorWindow::OnTimer(const LocalDateTime& now) {

@@ -27,6 +27,8 @@ inline constexpr const char* kConfirmExit = "終了してもよろしいです�
 inline constexpr const char* kRunLocked = "他の処理が実行中のため実行できません";
 // The lock file in the receive folder cannot be opened.
 inline constexpr const char* kRunLockError = "ロックファイルを開けないため実行できません";
+// The history cannot tell which jobs an earlier run left unfinished: no new file is taken.
+inline constexpr const char* kRunHistoryError = "処理履歴を読めないため実行できません";
 inline constexpr int kTimerIntervalMs = 300;
 
 // Twips to pixels at 96 dots per inch.

@@ -203,11 +203,13 @@ TEST_F(MonitorWindowTest, RunNowSkipsRowsThatRan) {
     EXPECT_EQ(work_.RunState, 0);
 }
 
-TEST_F(MonitorWindowTest, ARunThatFindsTheTerminalLockedSaysSoAndRunsNothing) {
+TEST_F(MonitorWindowTest, ARunThatCouldNotStartSaysWhy) {
     const struct {
         RunEnd end;
         const char* message;
-    } cases[] = {{RunEnd::kLocked, kRunLocked}, {RunEnd::kLockFailed, kRunLockError}};
+    } cases[] = {{RunEnd::kLocked, kRunLocked},
+                 {RunEnd::kLockFailed, kRunLockError},
+                 {RunEnd::kHistoryFailed, kRunHistoryError}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         window_->SetRunStarter([&](const std::vector<int>&) {

@@ -296,7 +296,8 @@ TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
     test::WriteFile(dir_ / "slow", std::string_view(""));
     Batch batch(dir_.path(), {"OP01"});
     // The first registration has begun: the job is in its last stage.
-    while (Registered().empty()) std::this_thread::sleep_for(10ms);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (Registered().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
     ::kill(batch.pid(), SIGTERM);
     const Exit stopped = batch.Wait();
     EXPECT_EQ(stopped.status, 4) << stopped.err;
