@@ -253,7 +253,8 @@ std::vector<std::size_t> MailTransport::SettleReceipts() {
     std::vector<std::size_t> settled;
     for (const std::string& receipt : PendingReceipts(work_.EDIINFIL, request_->CenterCode)) {
         const std::optional<FetchedMail> stored = ReadReceipt(receipt);
-        bool marked = true;
+        // An unreadable receipt stays for an operator: it is the only word of that mail.
+        bool marked = stored.has_value();
         for (std::size_t i = 0; stored && i < mails_.size(); ++i) {
             if (!SameMail(*stored, mails_[i])) continue;
             settled.push_back(i);
