@@ -165,6 +165,13 @@ protected:
         ASSERT_NE(template_.find(kPlaceholder), std::string::npos);
     }
 
+    // Three centers with small messages and a registration that takes a moment each.
+    void SlowTerminal() {
+        MakeTerminal(3, 3);
+        Refill();
+        test::WriteFile(dir_ / "slow", std::string_view(""));
+    }
+
     std::string Link(const std::string& code) const { return Folder("link") + code + ".CII"; }
 
     // A new message at every link path that has none; every message carries its own order number.
@@ -275,9 +282,7 @@ TEST_F(RunProcessTest, KilledAtRandomMomentsEveryMessageIsRegisteredExactlyOnce)
 }
 
 TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
-    MakeTerminal(3, 3);
-    Refill();
-    test::WriteFile(dir_ / "slow", std::string_view(""));
+    SlowTerminal();
     Batch first(dir_.path(), {"OP01"});
     Batch second(dir_.path(), {"OP01"});
     const Exit a = first.Wait();
@@ -291,9 +296,7 @@ TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
 }
 
 TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
-    MakeTerminal(3, 3);
-    Refill();
-    test::WriteFile(dir_ / "slow", std::string_view(""));
+    SlowTerminal();
     Batch batch(dir_.path(), {"OP01"});
     // The first registration has begun: the job is in its last stage.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
@@ -311,9 +314,7 @@ TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
 }
 
 TEST_F(RunProcessTest, AClosedStandardOutputEndsNoJob) {
-    MakeTerminal(3, 3);
-    Refill();
-    test::WriteFile(dir_ / "slow", std::string_view(""));
+    SlowTerminal();
     Batch batch(dir_.path(), {"OP01"}, true);
     EXPECT_EQ(batch.FirstLineThenClose().rfind("terminal ", 0), 0u);
     const Exit exit = batch.Wait();
