@@ -140,6 +140,26 @@ std::string SenderOf(vmime::net::message& message) {
     return from ? from->getEmail().toString() : std::string();
 }
 
+std::string MessageIdOf(vmime::net::message& message) {
+    const vmime::shared_ptr<const vmime::header> header = message.getHeader();
+    if (!header || !header->hasField(vmime::fields::MESSAGE_ID)) return {};
+    const auto id = header->findField(vmime::fields::MESSAGE_ID)->getValue<vmime::messageId>();
+    return id ? id->getId() : std::string();
+}
+
+// "yyyymmddhhmmss" in universal time, so that the texts sort as the times do.
+std::string DateOf(vmime::net::message& message) {
+    const vmime::shared_ptr<const vmime::header> header = message.getHeader();
+    if (!header || !header->hasField(vmime::fields::DATE)) return {};
+    const auto date = header->findField(vmime::fields::DATE)->getValue<vmime::datetime>();
+    if (!date || date->getYear() <= 1970) return {};
+    const vmime::datetime utc = vmime::utility::datetimeUtils::toUniversalTime(*date);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.getYear(), utc.getMonth(), utc.getDay(),
+                  utc.getHour(), utc.getMinute(), utc.getSecond());
+    return text;
+}
+
 // A name in the destination's folder that no other writer uses.
 std::filesystem::path TemporaryNameFor(const std::filesystem::path& destination) {
     static std::atomic<unsigned> counter{0};
@@ -230,6 +250,17 @@ struct MailSession::Impl {
         return transport;
     }
 
+    // The attachments of a fetched mail. Peeking keeps the mail unread until its attachment is
+    // safely stored.
+    std::vector<vmime::shared_ptr<const vmime::attachment>> Attachments(std::size_t index) {
+        std::ostringstream raw;
+        vmime::utility::outputStreamAdapter raw_out(raw);
+        unread[index]->extract(raw_out, nullptr, 0, static_cast<std::size_t>(-1), true);
+        auto parsed = vmime::make_shared<vmime::message>();
+        parsed->parse(raw.str());
+        return vmime::attachmentHelper::findAttachmentsInMessage(parsed);
+    }
+
     MailError CheckIndex(std::size_t index) const {
         if (index < unread.size()) return {};
         return Failure(kMailFailure, "Unspecified failure has occurred", "no fetched mail " + std::to_string(index));
@@ -266,19 +297,40 @@ MailError NotLoggedOn() { return Failure(kMailFailure, "Unspecified failure has 
 
 MailError MailSession::FetchUnread(std::vector<std::string>& senders) {
     senders.clear();
+    std::vector<FetchedMail> mails;
+    const MailError error = FetchUnreadMails(mails);
+    for (const FetchedMail& mail : mails) senders.push_back(mail.sender);
+    return error;
+}
+
+MailError MailSession::FetchUnreadMails(std::vector<FetchedMail>& mails) {
+    mails.clear();
     if (!impl_) return NotLoggedOn();
     impl_->unread.clear();
     return Guarded([&]() -> MailError {
         if (impl_->inbox->getMessageCount() == 0) return {};
         auto messages = impl_->inbox->getMessages(vmime::net::messageSet::byNumber(1, -1));
-        impl_->inbox->fetchMessages(messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS |
-                                                                          vmime::net::fetchAttributes::ENVELOPE));
+        impl_->inbox->fetchMessages(
+            messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS |
+                                                  vmime::net::fetchAttributes::ENVELOPE |
+                                                  vmime::net::fetchAttributes::UID));
         for (const auto& message : messages) {
             const int flags = message->getFlags();
             if ((flags & vmime::net::message::FLAG_SEEN) != 0) continue;
             impl_->unread.push_back(message);
-            senders.push_back(SenderOf(*message));
+            mails.push_back(
+                FetchedMail{SenderOf(*message), message->getUID(), MessageIdOf(*message), DateOf(*message)});
         }
+        return {};
+    });
+}
+
+MailError MailSession::HasAttachment(std::size_t index, bool& found) {
+    found = false;
+    if (!impl_) return NotLoggedOn();
+    if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
+    return Guarded([&]() -> MailError {
+        found = !impl_->Attachments(index).empty();
         return {};
     });
 }
@@ -289,13 +341,7 @@ MailError MailSession::SaveFirstAttachment(std::size_t index, const std::filesys
     if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
     const std::filesystem::path temp = TemporaryNameFor(destination);
     MailError error = Guarded([&]() -> MailError {
-        // Peeking keeps the mail unread until its attachment is safely stored.
-        std::ostringstream raw;
-        vmime::utility::outputStreamAdapter raw_out(raw);
-        impl_->unread[index]->extract(raw_out, nullptr, 0, static_cast<std::size_t>(-1), true);
-        auto parsed = vmime::make_shared<vmime::message>();
-        parsed->parse(raw.str());
-        const auto attachments = vmime::attachmentHelper::findAttachmentsInMessage(parsed);
+        const auto attachments = impl_->Attachments(index);
         if (attachments.empty()) return {};
         found = true;
         {

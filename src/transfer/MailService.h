@@ -43,6 +43,14 @@ struct OutgoingMail {
     std::filesystem::path attachment;
 };
 
+// One unread mail as fetched: who sent it and what tells it apart from the others.
+struct FetchedMail {
+    std::string sender;      // the From address, empty when the mail names none
+    std::string uid;         // the store's own id of the mail
+    std::string message_id;  // the Message-ID header, empty when it has none
+    std::string date;        // the Date header as "yyyymmddhhmmss" universal time, empty when it has none
+};
+
 // The display name of a partner address ("Name <a@b>" gives "Name", a bare address
 // gives the address), or kMailUnknownRecipient when the text is no mail address.
 MailError ResolveMailAddress(std::string_view address, std::string& display_name);
@@ -61,6 +69,11 @@ public:
     // The unread mails of the inbox in the store's order, as their senders' addresses
     // (empty when a mail names no sender). Indexes below refer to this list.
     MailError FetchUnread(std::vector<std::string>& senders);
+    // The same list with each mail's id and date.
+    MailError FetchUnreadMails(std::vector<FetchedMail>& mails);
+
+    // Whether a fetched mail has an attachment; the mail stays unread.
+    MailError HasAttachment(std::size_t index, bool& found);
 
     // Writes the first attachment of a fetched mail to destination, replacing an existing
     // file only once the new one is complete. found is false for a mail without attachment.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -10,7 +11,9 @@
 
 #include "startup/IniFile.h"
 #include "startup/Settings.h"
+#include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
+#include "transfer/MailReceipt.h"
 
 namespace edi {
 
@@ -175,40 +178,100 @@ int MailTransport::MailLogoff() {
 }
 
 int MailTransport::ReceiveByMail() {
+    more_waiting_ = false;
     if (MailLogon() != 0) return 99;
     progress_.AddLine(kLoggedOn);
 
-    std::vector<std::string> senders;
-    if (const MailError error = session_->FetchUnread(senders); error.failed()) {
+    if (const MailError error = session_->FetchUnreadMails(mails_); error.failed()) {
         ShowError(error);
         MailLogoff();
         return 99;
     }
     progress_.AddLine(kInboxSearched);
 
+    const std::vector<std::size_t> settled = SettleReceipts();
+    std::vector<std::size_t> order = PartnerMailsOldestFirst(mails_, request_->MailAddress);
+    std::erase_if(order, [&](std::size_t i) { return std::find(settled.begin(), settled.end(), i) != settled.end(); });
+
     const std::string kind = request_->DataKind == "C" ? "CII" : "XML";
     const std::string destination =
         PathInFolder(work_.EDIINFIL, ReceivedFileName(Serial(), request_->CenterCode, kind));
-    for (std::size_t i = 0; i < senders.size(); ++i) {
-        // The partner is recognised by the exact address, letter case included.
-        if (senders[i] != request_->MailAddress) continue;
+    // One partner mail is one message: the oldest one with an attachment is this job's.
+    int outcome = 0;
+    for (std::size_t position = 0; position < order.size(); ++position) {
         bool found = false;
-        MailError error = session_->SaveFirstAttachment(i, destination, found);
+        MailError error = StoreMail(order[position], destination, found);
         if (!error.failed() && !found) {
-            progress_.AddLine(kNoAttachment + senders[i]);
+            progress_.AddLine(kNoAttachment + mails_[order[position]].sender);
             continue;
         }
-        if (!error.failed()) error = session_->MarkRead(i);
         if (error.failed()) {
             ShowError(error);
-            MailLogoff();
-            return 99;
+            outcome = 99;
+            break;
         }
+        more_waiting_ = AttachmentWaitsAfter(order, position);
+        break;
     }
-    progress_.AddLine(kAttachmentsStored);
+    if (outcome == 0) progress_.AddLine(kAttachmentsStored);
     MailLogoff();
-    progress_.AddLine(kLoggedOff);
-    return 0;
+    if (outcome == 0) progress_.AddLine(kLoggedOff);
+    return outcome;
+}
+
+MailError MailTransport::StoreMail(std::size_t index, const std::string& destination, bool& found) {
+    // Written whole under a hidden name, then the receipt, then the job's name, and only then is
+    // the mail marked read: at no moment can the mail be lost or taken a second time.
+    const std::string staging = StagingPath(destination);
+    const std::string receipt = ReceiptPath(destination);
+    MailError error = session_->SaveFirstAttachment(index, staging, found);
+    if (error.failed() || !found) return error;
+    std::string reason;
+    if (!FlushFile(staging, reason) || !WriteReceipt(receipt, mails_[index])) {
+        std::error_code ec;
+        std::filesystem::remove(staging, ec);
+        std::filesystem::remove(receipt, ec);
+        return MailError{kMailAttachmentWriteFailure,
+                         "Attachment write failure (" + (reason.empty() ? receipt : reason) + ")"};
+    }
+    std::error_code ec;
+    std::filesystem::rename(staging, destination, ec);
+    if (ec) {
+        const MailError failure{kMailAttachmentWriteFailure,
+                                "Attachment write failure (" + destination + ": " + ec.message() + ")"};
+        std::filesystem::remove(staging, ec);
+        std::filesystem::remove(receipt, ec);
+        return failure;
+    }
+    // The stored message goes on; a mark that failed is made by the next receive of the center.
+    if (error = session_->MarkRead(index); error.failed()) return error;
+    std::filesystem::remove(receipt, ec);
+    return {};
+}
+
+std::vector<std::size_t> MailTransport::SettleReceipts() {
+    std::vector<std::size_t> settled;
+    for (const std::string& receipt : PendingReceipts(work_.EDIINFIL, request_->CenterCode)) {
+        const std::optional<FetchedMail> stored = ReadReceipt(receipt);
+        // An unreadable receipt stays for an operator: it is the only word of that mail.
+        bool marked = stored.has_value();
+        for (std::size_t i = 0; stored && i < mails_.size(); ++i) {
+            if (!SameMail(*stored, mails_[i])) continue;
+            settled.push_back(i);
+            if (session_->MarkRead(i).failed()) marked = false;
+        }
+        std::error_code ec;
+        if (marked) std::filesystem::remove(receipt, ec);
+    }
+    return settled;
+}
+
+bool MailTransport::AttachmentWaitsAfter(const std::vector<std::size_t>& order, std::size_t position) {
+    for (std::size_t next = position + 1; next < order.size(); ++next) {
+        bool found = false;
+        if (session_->HasAttachment(order[next], found).failed() || found) return true;
+    }
+    return false;
 }
 
 int MailTransport::SendByMail() {

@@ -64,12 +64,20 @@ public:
     int AttachSendFile();
     int SendMail();
 
+    // After a receive: whether another mail of the partner with an attachment waits.
+    bool more_mail_waiting() const { return more_waiting_; }
+
     const MailSettings& settings() const { return settings_; }
     const std::vector<std::string>& send_files() const { return send_files_; }
     std::size_t send_file_count() const { return send_files_.size(); }
 
 private:
     void ShowError(const MailError& error);
+    // Stores the mail's first attachment as the job's file and marks the mail read.
+    MailError StoreMail(std::size_t index, const std::string& destination, bool& found);
+    // Marks the mails of earlier receipts of the center read; their indexes are never taken again.
+    std::vector<std::size_t> SettleReceipts();
+    bool AttachmentWaitsAfter(const std::vector<std::size_t>& order, std::size_t position);
     std::int64_t Serial() const;
 
     const WorkArea& work_;
@@ -81,6 +89,8 @@ private:
     MailSettings settings_;
     std::vector<std::string> send_files_;
     std::unique_ptr<MailSession> session_;
+    std::vector<FetchedMail> mails_;
+    bool more_waiting_ = false;
     OutgoingMail outgoing_;
 };
 
