@@ -24,7 +24,8 @@ CREATE TABLE 区分マスタ (
     PRIMARY KEY (区分, 区分ｺｰﾄﾞ)
 );
 
--- One row per job (枝番 0) and per stage of the job (枝番 1, 2, ...).
+-- One row per job (枝番 0) and per stage of the job (枝番 1, 2, ...). The primary key's index
+-- gives the highest serial, and the highest branch of a serial, without reading other rows.
 CREATE TABLE FL1102処理履歴ファイル (
     通番                    INTEGER       NOT NULL,
     枝番                    SMALLINT      NOT NULL,

@@ -80,7 +80,8 @@ std::string Connect(edi::WorkArea& work, const fs::path& ini) {
     if (!fs::is_regular_file(ini, ec)) return "no such file: " + ini.string();
     work.IniOverride = ini;
     if (!edi::ReadRunEnvironment(work)) return "cannot read " + ini.string();
-    if (!edi::ConnectDatabase(work)) return "cannot reach the database " + edi::TrimBlanks(work.DbSource);
+    std::string reason;
+    if (!edi::ConnectDatabase(work, reason)) return reason;
     return {};
 }
 

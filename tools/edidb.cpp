@@ -32,8 +32,9 @@ bool Connect(const fs::path& dir, edi::WorkArea& work) {
     setenv("ODBCINI", ini.c_str(), 1);
     work.TerminalName = "edidb";
     work.DbSource = std::string(edi::kEmbeddedDsn);
-    if (!edi::ConnectDatabase(work)) {
-        std::cerr << "edidb: cannot open the data source " << edi::kEmbeddedDsn << " of " << ini.string() << "\n";
+    std::string reason;
+    if (!edi::ConnectDatabase(work, reason)) {
+        std::cerr << "edidb: " << reason << " (" << ini.string() << ")\n";
         return false;
     }
     return true;

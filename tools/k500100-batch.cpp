@@ -1,9 +1,18 @@
 // k500100-batch: the receive jobs of every center of this terminal, without the window.
-// Usage: k500100-batch [OPERATOR-CODE]
+// Usage: k500100-batch [OPERATOR-CODE] | --help | -h | --version
 // Reads EDI.ini (two folder levels above the program, or K500100_INI), connects to the
-// database, runs the job of every center once in grid order and prints one line per center
-// with its three status cells. Exit status 0 when every center's job ended well, else 1.
+// database, takes the terminal's lock, carries on the jobs an earlier run left unfinished,
+// runs the job of every center once in grid order (a mail center's again while partner mails
+// wait) and prints one line per center with its three status cells.
+// Exit status: 0 every job ended well; 1 some job did not (one line per job on stderr);
+// 2 could not start; 3 another run of this terminal holds the lock; 4 stopped by SIGTERM or
+// SIGINT after the job in hand.
+#include <unistd.h>
+
+#include <atomic>
 #include <iostream>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 #include "convert/codec/Codec.h"
@@ -17,8 +26,26 @@
 #include "transfer/JobRunner.h"
 #include "transfer/ProgramConverters.h"
 #include "transfer/ProgressView.h"
+#include "transfer/ReceiveRun.h"
+#include "transfer/StopSignals.h"
 
 namespace {
+
+constexpr int kAllWell = 0;
+constexpr int kSomeJobFailed = 1;
+constexpr int kCannotStart = 2;
+constexpr int kLockHeld = 3;
+constexpr int kStopped = 4;
+
+constexpr const char* kUsage =
+    "Usage: k500100-batch [OPERATOR-CODE]\n"
+    "       k500100-batch --help | -h | --version\n"
+    "Runs the receive job of every EDI center of this terminal once: receive, convert, register.\n"
+    "Jobs an earlier run left unfinished are carried on first. EDI.ini is read from two folder\n"
+    "levels above the program, or from the file K500100_INI names.\n"
+    "Exit status: 0 every job ended well; 1 some job did not (one line per job on stderr);\n"
+    "2 could not start; 3 another run of this terminal holds the lock; 4 stopped by SIGTERM or\n"
+    "SIGINT once the job in hand had finished.\n";
 
 // Messages go to the error stream; a question is answered No, so nothing ends unasked.
 class ConsoleMessageBoxes final : public edi::MessageBoxes {
@@ -29,46 +56,113 @@ public:
     }
 };
 
-int Fail(edi::MessageBoxes& boxes, const char* message) {
-    boxes.Show(edi::MessageRequest{message, edi::kProgramTitle, edi::MessageIcon::kNone, edi::MessageButtons::kOk});
-    return 1;
+// Keeps the message a start-up step shows, for the one start-up line.
+class StartupMessage final : public edi::MessageBoxes {
+public:
+    edi::MessageAnswer Show(const edi::MessageRequest& request) override {
+        text = request.text;
+        return edi::MessageAnswer::kOk;
+    }
+    std::string text;
+};
+
+// Progress lines are for a terminal; elsewhere they go nowhere.
+class NullBuffer final : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+};
+
+// The start-up message names what the start-up read, so a cron mail tells where to look.
+int CannotStart(edi::WorkArea& work, const char* message) {
+    const auto ini = edi::LocateIni(work);
+    std::cerr << "k500100-batch: " << message << " (EDI.ini: " << (ini ? ini->string() : std::string("not found"))
+              << ", data source: " << edi::TrimBlanks(work.DbSource) << ")\n";
+    return kCannotStart;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::cout << kUsage;
+            return kAllWell;
+        }
+        if (argument == "--version") {
+            std::cout << "k500100-batch " K500100_VERSION "\n";
+            return kAllWell;
+        }
+        line += (i > 1 ? " " : "") + argument;
+    }
+    const std::string operator_code = edi::TrimBlanks(line);
+    if (!operator_code.empty() && operator_code.front() == '-') {
+        std::cerr << "k500100-batch: unknown option " << operator_code
+                  << " (an operator code never starts with \"-\"); see k500100-batch --help\n";
+        return kCannotStart;
+    }
+
+    std::atomic<bool> stop{false};
+    edi::InstallStopSignals(stop);
+
     edi::WorkArea work;
     edi::LocateProgram(work);
     ConsoleMessageBoxes boxes;
     const edi::SystemClock clock;
     const edi::cProfile profile;
 
-    if (!edi::ReadRunEnvironment(work)) return Fail(boxes, edi::kIniReadError);
+    if (!edi::ReadRunEnvironment(work)) return CannotStart(work, edi::kIniReadError);
     work.TerminalName = profile.machine();
-    if (!edi::ConnectDatabase(work)) return Fail(boxes, "接続エラー");
-    if (!edi::ReadSettings(work)) return Fail(boxes, edi::kIniReadError);
+    std::string reason;
+    if (!edi::ConnectDatabase(work, reason)) {
+        const int status = CannotStart(work, "接続エラー");
+        std::cerr << "k500100-batch: " << reason << "\n";
+        return status;
+    }
+    // Every database failure's ERR.LOG line is shown on the error stream too.
+    work.Db->SetReportEcho([](const std::string& line) { std::cerr << "k500100-batch: " << line << "\n"; });
+    if (!edi::ReadSettings(work)) return CannotStart(work, edi::kIniReadError);
     edi::ReadStatusColors(work);
-    if (edi::LoadCenters(work, boxes) != "0000") return 1;
-
-    std::string line;
-    for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
-    work.OperatorCode = edi::TrimBlanks(line);
+    StartupMessage centers_message;
+    if (edi::LoadCenters(work, centers_message) != "0000") return CannotStart(work, centers_message.text.c_str());
+    work.OperatorCode = operator_code;
     work.RunState = 0;
 
     std::cout << "terminal " << work.TerminalName << ", operator " << work.OperatorCode << ", " << work.Centers.size()
               << " center(s)\n";
-    edi::ConsoleProgress progress(std::cout);
-    edi::ConsoleDisplay display(std::cout, work);
+    NullBuffer nowhere;
+    std::ostream quiet(&nowhere);
+    std::ostream& progress_out = ::isatty(STDOUT_FILENO) ? std::cout : quiet;
+    edi::ConsoleProgress progress(progress_out);
+    edi::ConsoleDisplay display(progress_out, work);
     edi::ProgramConverters converters;
     edi::SpawnProcessStarter starter;
     edi::JobRunner runner(work, clock, boxes, progress, display, converters, starter);
-    edi::RunNow(work, runner);
+    edi::ReceiveRun run(work, runner, stop);
+    const edi::RunReport report = run.Run(edi::MarkedRows(work));
 
-    bool all_done = true;
-    std::cout << "センターコード\tセンター名\t受信\t変換\tデータ登録\n";
-    for (const edi::CenterEntry& entry : work.Centers) {
-        std::cout << edi::CenterStatusLine(entry) << "\n";
-        if (entry.RowState != edi::kRowDone) all_done = false;
+    if (report.end == edi::RunEnd::kLocked) {
+        std::cerr << "k500100-batch: " << report.reason << "; nothing was run\n";
+        return kLockHeld;
     }
-    return all_done ? 0 : 1;
+    if (report.end == edi::RunEnd::kLockFailed) return CannotStart(work, report.reason.c_str());
+
+    std::cout << "センターコード\tセンター名\t受信\t変換\tデータ登録\n";
+    for (const edi::CenterEntry& entry : work.Centers) std::cout << edi::CenterStatusLine(entry) << "\n";
+    for (const edi::JobReport& job : report.jobs) {
+        const std::string name = job.center_code + " (job " + std::to_string(job.serial) + ")";
+        if (job.carried_on) std::cout << "carried on " << name << ": " << edi::OutcomeText(job.outcome) << "\n";
+        if (!job.outcome.ok()) std::cerr << "k500100-batch: " << name << ": " << edi::OutcomeText(job.outcome) << "\n";
+    }
+    std::cout << std::flush;
+    if (report.end == edi::RunEnd::kHistoryFailed) {
+        std::cerr << "k500100-batch: " << report.reason << "; no new file was taken\n";
+    }
+    if (report.end == edi::RunEnd::kStopped) {
+        std::cerr << "k500100-batch: stopped by signal " << edi::StopSignalNumber()
+                  << " after the job in hand; the centers after it did not run\n";
+        return kStopped;
+    }
+    return report.all_well() ? kAllWell : kSomeJobFailed;
 }

@@ -1,6 +1,8 @@
 // The window program: the monitor screen for this terminal's EDI centers.
 // Usage: k500100 OPERATOR-CODE
 #include <QApplication>
+#include <QTimer>
+#include <atomic>
 
 #include "monitor/MonitorStartup.h"
 #include "monitor/MonitorWindow.h"
@@ -10,8 +12,12 @@
 #include "startup/SystemProfile.h"
 #include "transfer/JobRunner.h"
 #include "transfer/ProgramConverters.h"
+#include "transfer/ReceiveRun.h"
+#include "transfer/StopSignals.h"
 
 int main(int argc, char** argv) {
+    std::atomic<bool> stop{false};
+    edi::InstallStopSignals(stop);
     QApplication app(argc, argv);
     edi::WorkArea work;
     edi::LocateProgram(work);
@@ -30,6 +36,14 @@ int main(int argc, char** argv) {
     edi::ProgramConverters converters;
     edi::SpawnProcessStarter starter;
     edi::JobRunner runner(work, clock, boxes, mail_progress, window, converters, starter);
-    window.SetJobStarter([&runner] { runner.RunJob(); });
+    edi::ReceiveRun run(work, runner, stop);
+    window.SetRunStarter([&run](const std::vector<int>& rows) { return run.Run(rows); });
+
+    // SIGTERM or SIGINT: a run in progress ends after its job in hand, then the program ends.
+    QTimer stop_watch;
+    QObject::connect(&stop_watch, &QTimer::timeout, [&] {
+        if (stop.load() && !window.Running()) QApplication::quit();
+    });
+    stop_watch.start(edi::kTimerIntervalMs);
     return QApplication::exec();
 }

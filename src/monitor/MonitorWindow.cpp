@@ -285,28 +285,27 @@ void MonitorWindow::EnableButtons(bool enabled) {
     for (QPushButton* button : cmd_) button->setEnabled(enabled);
 }
 
-void MonitorWindow::RunRow(int row) {
-    work_.CurrentRow = static_cast<std::int16_t>(row);
-    grid_->setCurrentCell(row, 0);
+void MonitorWindow::RunRows(const std::vector<int>& rows) {
     sub_frm_->show();
     sub_frm_->repaint();
     SetBusy(true);
-    if (run_job_) run_job_();
+    running_ = true;
+    const RunReport report = run_ ? run_(rows) : RunReport{};
+    running_ = false;
     sub_frm_->hide();
     SetBusy(false);
+    const char* why = report.end == RunEnd::kLocked         ? kRunLocked
+                      : report.end == RunEnd::kLockFailed     ? kRunLockError
+                      : report.end == RunEnd::kHistoryFailed ? kRunHistoryError
+                                                              : nullptr;
+    if (why != nullptr) boxes_.Show(MessageRequest{why, kProgramTitle, MessageIcon::kExclamation, MessageButtons::kOk});
 }
 
 void MonitorWindow::OnTimer(const LocalDateTime& now) {
     if (work_.RunState != 2) return;
     if (!ScheduleDue(sdate_->text().toStdString(), ktime_->text().toStdString(), now)) return;
     work_.RunState = 1;
-    sub_frm_->show();
-    SetBusy(true);
-    for (int i = 0; i < static_cast<int>(work_.Centers.size()); ++i) {
-        if (work_.Centers[static_cast<std::size_t>(i)].RunFlag) RunRow(i);
-    }
-    sub_frm_->hide();
-    SetBusy(false);
+    RunRows(MarkedRows(work_));
     work_.RunState = 0;
     EnableButtons(true);
 }
@@ -314,10 +313,7 @@ void MonitorWindow::OnTimer(const LocalDateTime& now) {
 void MonitorWindow::OnCommand(int index) {
     if (index == 1) {
         EnableButtons(false);
-        for (int i = 0; i < static_cast<int>(work_.Centers.size()); ++i) {
-            const CenterEntry& c = work_.Centers[static_cast<std::size_t>(i)];
-            if (c.RowState == 0 && c.RunFlag) RunRow(i);
-        }
+        RunRows(WaitingMarkedRows(work_));
         work_.RunState = 0;
         EnableButtons(true);
     } else if (index == 0) {

@@ -12,6 +12,7 @@
 #include "startup/MessageBox.h"
 #include "startup/WorkArea.h"
 #include "transfer/JobSeams.h"
+#include "transfer/ReceiveRun.h"
 
 class QLabel;
 class QLineEdit;
@@ -22,6 +23,12 @@ class QTimer;
 namespace edi {
 
 inline constexpr const char* kConfirmExit = "終了してもよろしいですか";
+// Another run of this terminal (the headless runner, another window) holds the lock.
+inline constexpr const char* kRunLocked = "他の処理が実行中のため実行できません";
+// The lock file in the receive folder cannot be opened.
+inline constexpr const char* kRunLockError = "ロックファイルを開けないため実行できません";
+// The history cannot tell which jobs an earlier run left unfinished: no new file is taken.
+inline constexpr const char* kRunHistoryError = "処理履歴を読めないため実行できません";
 inline constexpr int kTimerIntervalMs = 300;
 
 // Twips to pixels at 96 dots per inch.
@@ -31,15 +38,18 @@ class MonitorWindow : public QWidget, public JobDisplay {
     Q_OBJECT
 
 public:
-    // Runs the job of work.CurrentRow; the job reports through this window's status methods.
-    using JobStarter = std::function<void()>;
+    // Runs the jobs of the given grid rows as one run (lock, unfinished jobs, then the rows); the
+    // jobs report through this window's status methods.
+    using RunStarter = std::function<RunReport(const std::vector<int>& rows)>;
     // The name of a transfer-method code, for the grid's method column.
     using MethodNamer = std::function<std::string(const std::string& method)>;
 
     MonitorWindow(WorkArea& work, MessageBoxes& boxes, const Clock& clock);
     ~MonitorWindow() override;
 
-    void SetJobStarter(JobStarter starter) { run_job_ = std::move(starter); }
+    void SetRunStarter(RunStarter starter) { run_ = std::move(starter); }
+    // A run is in progress (the screen stays with it until it ends).
+    bool Running() const { return running_; }
 
     // Start-up steps that need the screen.
     void FillCenterGrid(const MethodNamer& method_name);
@@ -68,7 +78,7 @@ protected:
 
 private:
     void BuildControls();
-    void RunRow(int row);
+    void RunRows(const std::vector<int>& rows);
     void SetBusy(bool busy);
     void EnableButtons(bool enabled);
     bool AskExit();
@@ -87,7 +97,7 @@ private:
     WorkArea& work_;
     MessageBoxes& boxes_;
     const Clock& clock_;
-    JobStarter run_job_;
+    RunStarter run_;
 
     QLabel* pgid_ = nullptr;
     QLabel* koumoku_ = nullptr;
@@ -104,6 +114,7 @@ private:
     std::vector<QLineEdit*> input_fields_;  // by tab position: 0 SDATE, 1 KTIME
     bool sdate_key_released_ = false;       // only the first key released in SDATE may move on
     bool busy_ = false;
+    bool running_ = false;
     bool end_requested_ = false;
     bool esc_asked_ = false;  // the screen already asked about this Esc
     int anchor_row_ = 0;      // the row a selection started from

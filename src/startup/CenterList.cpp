@@ -49,7 +49,9 @@ std::string LoadCenters(WorkArea& work, MessageBoxes& boxes) {
     ResultSet result;
     const std::string code = QueryCenters(work, result);
     if (code != "0000") {
-        boxes.Show(MessageRequest{kNoCenterData, kProgramTitle, MessageIcon::kNone, MessageButtons::kOk});
+        const bool busy = work.Db && work.Db->LastFailure() == DbFailure::kBusy;
+        boxes.Show(MessageRequest{busy ? kDatabaseBusy : kNoCenterData, kProgramTitle, MessageIcon::kNone,
+                                  MessageButtons::kOk});
         return code;
     }
     return FillCenters(work, result);

@@ -18,6 +18,7 @@
 #include <QSqlIndex>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <QTime>
 #include <QVariant>
 #include <atomic>
@@ -25,10 +26,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <map>
 #include <vector>
 
 #include "convert/codec/Codec.h"
+#include "convert/codec/ErrorLog.h"
+#include "startup/ConnectText.h"
 
 namespace edi {
 
@@ -44,8 +48,10 @@ std::string ToStdString(const QString& text) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+// The driver's own message; Qt's words ("QODBC: Unable to execute statement") only without one.
 std::string ErrorText(const QSqlError& error) {
-    std::string text = ToStdString(error.text());
+    std::string text = ToStdString(error.databaseText().trimmed());
+    if (text.empty()) text = ToStdString(error.text());
     return text.empty() ? std::string("database error") : text;
 }
 
@@ -107,14 +113,47 @@ QString QODBCDatabaseName(const QString& connect_string) {
     return connect_string;
 }
 
-// The value of a key of an ODBC connect text ("KEY=value;..."), keys without regard to case.
-std::optional<QString> ConnectValue(const QString& connect_string, const QString& key) {
-    for (const QString& part : connect_string.split(QLatin1Char(';'))) {
-        const qsizetype equals = part.indexOf(QLatin1Char('='));
-        if (equals < 0) continue;
-        if (part.left(equals).trimmed().compare(key, Qt::CaseInsensitive) == 0) return part.mid(equals + 1).trimmed();
+// The ODBC handle behind a Qt handle variant; null when there is none.
+SQLHANDLE OdbcHandle(const QVariant& handle) {
+    if (!handle.isValid() || handle.metaType().sizeOf() != sizeof(SQLHANDLE)) return nullptr;
+    return *static_cast<const SQLHANDLE*>(handle.constData());
+}
+
+// The first diagnostic record of a handle: SQLSTATE and the driver's native code.
+struct Diagnostic {
+    std::string state;
+    long native = 0;
+};
+
+Diagnostic FirstDiagnostic(SQLSMALLINT type, SQLHANDLE handle) {
+    Diagnostic diagnostic;
+    if (handle == nullptr) return diagnostic;
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[8];
+    SQLSMALLINT length = 0;
+    const SQLRETURN r = SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length);
+    if (SQL_SUCCEEDED(r)) {
+        diagnostic.state = reinterpret_cast<const char*>(state);
+        diagnostic.native = native;
     }
-    return std::nullopt;
+    return diagnostic;
+}
+
+bool ConnectionDead(SQLHDBC connection) {
+    if (connection == nullptr) return false;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return SQL_SUCCEEDED(SQLGetConnectAttr(connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
+}
+
+std::string DbmsName(SQLHDBC connection) {
+    SQLCHAR name[128] = {};
+    SQLSMALLINT length = 0;
+    if (connection == nullptr || !SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DBMS_NAME, name, sizeof name, &length))) {
+        return {};
+    }
+    return reinterpret_cast<const char*>(name);
 }
 
 enum class ColumnKind { kOther, kDate, kTime, kTimestamp };
@@ -229,6 +268,68 @@ struct SessionState {
     std::string last_error;
     std::map<QString, QStringList> keys;   // primary-key columns by table, as the driver reports them
     std::vector<QSqlQuery*> live_queries;  // statements of open sets, ended before the connection closes
+
+    std::string connect_text;  // as the session was opened with, for Reopen
+    std::string environment;
+    int generation = 0;  // counts connections; a set of an earlier one fails
+    bool sqlite = false;
+    std::chrono::milliseconds busy_wait = kBusyWait;
+    DbFailure last_failure = DbFailure::kNone;
+    std::string last_report;
+    std::function<void(const std::string&)> echo;
+
+    SQLHDBC Connection() const { return db.isOpen() ? OdbcHandle(db.driver()->handle()) : nullptr; }
+
+    void Succeeded() {
+        last_failure = DbFailure::kNone;
+        last_report.clear();
+    }
+
+    // Records a failure of the statement sql: its kind from the statement's (or the
+    // connection's) diagnostics, the driver's message, one ERR.LOG line unless the key was
+    // only taken, and the echo.
+    void Failed(const std::string& sql, const std::string& message, const QSqlQuery* query,
+                const std::filesystem::path& log_file) {
+        SQLHANDLE statement =
+            query != nullptr && query->result() != nullptr ? OdbcHandle(query->result()->handle()) : nullptr;
+        const Diagnostic diagnostic = statement != nullptr ? FirstDiagnostic(SQL_HANDLE_STMT, statement) : Diagnostic{};
+        const bool dead = !open || ConnectionDead(Connection());
+        Record(ClassifyDbFailure(diagnostic.state, diagnostic.native, message, dead, sqlite && open), sql, message,
+               log_file);
+    }
+
+    void Record(DbFailure kind, const std::string& sql, const std::string& message,
+                const std::filesystem::path& log_file) {
+        last_error = message;
+        last_failure = kind;
+        last_report = DbFailureReport(kind, sql, message);
+        if (kind == DbFailure::kTaken) return;
+        Report(9999, last_report, log_file);
+    }
+
+    void Report(std::int32_t code, const std::string& line, const std::filesystem::path& log_file) {
+        if (!log_file.empty()) {
+            ConversionLog log{log_file, {}};
+            WriteErrorLog(log, code, line, 1);
+        }
+        if (echo) echo(line);
+    }
+
+    // Ends every statement and the connection itself.
+    void Disconnect() {
+        open = false;
+        // A driver does not let a connection go while one of its statements is unfinished.
+        for (QSqlQuery* query : live_queries) *query = QSqlQuery();
+        live_queries.clear();
+        keys.clear();
+        if (db.isValid()) db.close();
+        db = QSqlDatabase();
+        if (!name.isEmpty()) QSqlDatabase::removeDatabase(name);
+        name.clear();
+    }
+
+    bool Connect(std::string& error);
+    bool Run(const QString& sql, std::string& error);
 };
 
 struct DbSession::Impl {
@@ -241,6 +342,8 @@ struct ResultSet::Impl {
     }
 
     std::shared_ptr<SessionState> state;
+    int generation = 0;
+    std::filesystem::path log_file;
     QSqlQuery query;
     QString sql;
     bool updatable = false;
@@ -260,8 +363,16 @@ struct ResultSet::Impl {
         return -1;
     }
 
+    // A write-back that cannot be made: reported as a failed update of the set's table.
     void Fail(const std::string& message) {
-        if (state) state->last_error = message;
+        if (state) state->Record(DbFailure::kOther, "UPDATE " + ToStdString(TableOf(sql)), message, log_file);
+    }
+
+    // The session is open on the connection this set was opened on.
+    bool Usable() {
+        if (state && state->open && state->generation == generation) return true;
+        if (state) state->Record(DbFailure::kLost, ToStdString(sql), "the database session is closed", log_file);
+        return false;
     }
 
     bool Fetch() {
@@ -269,6 +380,9 @@ struct ResultSet::Impl {
         original.clear();
         edited.assign(names.size(), false);
         if (!query.isActive() || !query.next()) {
+            if (query.isActive() && query.lastError().type() != QSqlError::NoError && state) {
+                state->Failed(ToStdString(sql), ErrorText(query.lastError()), &query, log_file);
+            }
             at_row = false;
             return false;
         }
@@ -283,18 +397,16 @@ struct ResultSet::Impl {
     bool Execute() {
         position = -1;
         at_row = false;
-        if (!state || !state->open) {
-            Fail("the database session is closed");
-            return false;
-        }
+        if (!Usable()) return false;
         if (!query.exec(sql)) {
-            Fail(ErrorText(query.lastError()));
+            state->Failed(ToStdString(sql), ErrorText(query.lastError()), &query, log_file);
             return false;
         }
         if (!query.isSelect()) {
-            Fail("the statement returned no result set");
+            state->Record(DbFailure::kOther, ToStdString(sql), "the statement returned no result set", log_file);
             return false;
         }
+        state->Succeeded();
         const QSqlRecord record = query.record();
         names.clear();
         kinds.clear();
@@ -382,10 +494,7 @@ bool ResultSet::SetValue(std::string_view column, const DbValue& value) {
 bool ResultSet::Update() {
     if (impl_ == nullptr || !impl_->updatable || !impl_->at_row) return false;
     Impl& set = *impl_;
-    if (!set.state || !set.state->open) {
-        set.Fail("the database session is closed");
-        return false;
-    }
+    if (!set.Usable()) return false;
     try {
         std::string assignments;
         for (std::size_t i = 0; i < set.names.size(); ++i) {
@@ -422,13 +531,15 @@ bool ResultSet::Update() {
         const std::string sql = "UPDATE " + ToStdString(table) + " SET " + assignments + " WHERE " + condition;
         QSqlQuery statement(set.state->db);
         if (!statement.exec(ToQString(sql))) {
-            set.Fail(ErrorText(statement.lastError()));
+            set.state->Failed(sql, ErrorText(statement.lastError()), &statement, set.log_file);
             return false;
         }
         if (statement.numRowsAffected() < 1) {
-            set.Fail("the row was changed or removed by another session");
+            set.state->Record(DbFailure::kOther, sql, "the row was changed or removed by another session",
+                              set.log_file);
             return false;
         }
+        set.state->Succeeded();
         set.original = set.row;
         set.edited.assign(set.names.size(), false);
         return true;
@@ -449,67 +560,97 @@ DbSession::DbSession() : impl_(std::make_unique<Impl>()) {}
 
 DbSession::~DbSession() {
     if (impl_ == nullptr || !impl_->state) return;
-    SessionState& state = *impl_->state;
-    state.open = false;
-    // A driver does not let a connection go while one of its statements is unfinished.
-    for (QSqlQuery* query : state.live_queries) *query = QSqlQuery();
-    state.live_queries.clear();
-    state.db.close();
-    state.db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(state.name);
+    impl_->state->Disconnect();
+}
+
+// Runs a statement of the session's own (a setting), without a report of its failure.
+bool SessionState::Run(const QString& sql, std::string& error) {
+    QSqlQuery statement(db);
+    if (statement.exec(sql)) return true;
+    error = ErrorText(statement.lastError());
+    return false;
+}
+
+bool SessionState::Connect(std::string& error) {
+    static std::atomic<int> serial{0};
+    name = ToQString(environment) + QStringLiteral("#") + QString::number(++serial);
+    db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+    if (!db.isValid() && EnsureApplicationObject()) {
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+    }
+    if (!db.isValid()) {
+        error = "the Qt ODBC driver (QODBC) is not available";
+        Disconnect();
+        return false;
+    }
+    const QString driver_text = ToQString(DriverConnectText(connect_text, busy_wait / 2));
+    // QODBC takes any database name holding ".dsn" for the name of a file data source.
+    if (driver_text.contains(QStringLiteral(".dsn"), Qt::CaseInsensitive) && !ConnectValue(connect_text, "FILEDSN")) {
+        error = "a connect text holding \".dsn\" cannot be passed through the Qt ODBC driver";
+        Disconnect();
+        return false;
+    }
+    db.setDatabaseName(QODBCDatabaseName(driver_text));
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(kLoginTimeoutSeconds));
+    if (!db.open()) {
+        error = ErrorText(db.lastError());
+        Disconnect();
+        return false;
+    }
+    KeepOdbcDriversLoaded();
+    // The query time-out set on the connection applies to every statement opened on it.
+    SQLHDBC connection = Connection();
+    if (connection != nullptr) {
+        SQLSetConnectAttr(connection, SQL_ATTR_QUERY_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kQueryTimeoutSeconds)), 0);
+    }
+    const std::string dbms = DbmsName(connection);
+    sqlite = dbms == "SQLite";
+    bool ready = true;
+    if (sqlite) {
+        // Per lock request; the driver's own busy time-out (the connect text's) is the same.
+        ready = Run(QStringLiteral("PRAGMA busy_timeout = %1").arg((busy_wait / 2).count()), error);
+    } else if (dbms == "PostgreSQL") {
+        // With standard_conforming_strings off a backslash would end a quoted text early;
+        // the setting is made for the session whatever the server, role or database says.
+        QSqlQuery check(db);
+        ready = Run(QStringLiteral("SET lock_timeout = %1").arg(busy_wait.count()), error) &&
+                Run(QStringLiteral("SET standard_conforming_strings = on"), error) &&
+                check.exec(QStringLiteral("SHOW standard_conforming_strings")) && check.next() &&
+                check.value(0).toString() == QStringLiteral("on");
+        if (!ready && error.empty()) error = "the server keeps standard_conforming_strings off";
+    }
+    if (!ready) {
+        Disconnect();
+        return false;
+    }
+    open = true;
+    ++generation;
+    Succeeded();
+    return true;
 }
 
 std::unique_ptr<DbSession> DbSession::Open(std::string_view connect_string, std::string_view environment_name,
-                                           std::string& error) {
+                                           std::string& error, std::chrono::milliseconds busy_wait) {
     try {
         EnsureUtf8CharacterType();
+        error.clear();
         // unixODBC falls back to some data source of odbc.ini for an empty name; without a
         // name or a driver there is nothing to connect to.
-        const QString connect_text = ToQString(connect_string);
-        if (!ConnectValue(connect_text, QStringLiteral("DRIVER")) &&
-            !ConnectValue(connect_text, QStringLiteral("FILEDSN")) &&
-            ConnectValue(connect_text, QStringLiteral("DSN")).value_or(QString()).isEmpty()) {
+        if (!ConnectValue(connect_string, "DRIVER") && !ConnectValue(connect_string, "FILEDSN") &&
+            ConnectValue(connect_string, "DSN").value_or("").empty()) {
             error = "no data source name in the connect string";
             return nullptr;
         }
-        static std::atomic<int> serial{0};
-        const QString name = ToQString(environment_name) + QStringLiteral("#") + QString::number(++serial);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
-        if (!db.isValid() && EnsureApplicationObject()) {
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(name);
-            db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
-        }
-        if (!db.isValid()) {
-            error = "the Qt ODBC driver (QODBC) is not available";
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(name);
-            return nullptr;
-        }
-        db.setDatabaseName(QODBCDatabaseName(connect_text));
-        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(kLoginTimeoutSeconds));
-        if (!db.open()) {
-            error = ErrorText(db.lastError());
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(name);
-            return nullptr;
-        }
-        KeepOdbcDriversLoaded();
-        // The query time-out set on the connection applies to every statement opened on it.
-        const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && handle.metaType().sizeOf() == sizeof(SQLHDBC)) {
-            SQLHDBC connection = *static_cast<const SQLHDBC*>(handle.constData());
-            if (connection != nullptr) {
-                SQLSetConnectAttr(connection, SQL_ATTR_QUERY_TIMEOUT,
-                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kQueryTimeoutSeconds)), 0);
-            }
-        }
         std::unique_ptr<DbSession> session(new DbSession());
         session->impl_->state = std::make_shared<SessionState>();
-        session->impl_->state->name = name;
-        session->impl_->state->db = db;
-        session->impl_->state->open = true;
-        error.clear();
+        SessionState& state = *session->impl_->state;
+        state.connect_text = std::string(connect_string);
+        state.environment = std::string(environment_name);
+        state.busy_wait = busy_wait;
+        if (!state.Connect(error)) return nullptr;
         return session;
     } catch (const std::exception& e) {
         error = e.what();
@@ -517,29 +658,53 @@ std::unique_ptr<DbSession> DbSession::Open(std::string_view connect_string, std:
     }
 }
 
+bool DbSession::Reopen(std::string& error) {
+    SessionState& state = *impl_->state;
+    try {
+        error.clear();
+        state.Disconnect();
+        if (state.Connect(error)) return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    state.last_error = error;
+    state.last_failure = DbFailure::kLost;
+    return false;
+}
+
 const std::string& DbSession::LastError() const {
     static const std::string kNone;
     return impl_ && impl_->state ? impl_->state->last_error : kNone;
 }
 
-bool DbSession::OpenSet(const std::string& sql, bool updatable, ResultSet& result, bool& empty) {
+DbFailure DbSession::LastFailure() const { return impl_->state->last_failure; }
+
+const std::string& DbSession::LastReport() const { return impl_->state->last_report; }
+
+void DbSession::SetReportEcho(std::function<void(const std::string&)> echo) { impl_->state->echo = std::move(echo); }
+
+bool DbSession::OpenSet(const std::string& sql, bool updatable, ResultSet& result, bool& empty,
+                        const std::filesystem::path& log_file) {
     result.Close();
-    if (!impl_->state || !impl_->state->open) return false;
+    SessionState& state = *impl_->state;
     try {
         auto set = std::make_unique<ResultSet::Impl>();
         set->state = impl_->state;
+        set->generation = state.generation;
+        set->log_file = log_file;
         set->sql = ToQString(sql);
         set->updatable = updatable;
-        set->query = QSqlQuery(impl_->state->db);
+        if (!set->Usable()) return false;
+        set->query = QSqlQuery(state.db);
         set->query.setForwardOnly(true);
         set->query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-        impl_->state->live_queries.push_back(&set->query);
+        state.live_queries.push_back(&set->query);
         if (!set->Execute()) return false;
         empty = !set->at_row;
         result.impl_ = std::move(set);
         return true;
     } catch (const std::exception& e) {
-        impl_->state->last_error = e.what();
+        state.Record(DbFailure::kOther, sql, e.what(), log_file);
         return false;
     }
 }
@@ -548,7 +713,7 @@ bool OpenQuery(WorkArea& work, ResultSet& result) {
     result.Close();
     if (!work.Db) return false;
     bool empty = true;
-    if (!work.Db->OpenSet(work.SqlText, false, result, empty)) return false;
+    if (!work.Db->OpenSet(work.SqlText, false, result, empty, work.Log.file)) return false;
     work.LastOpenEmpty = empty ? "9" : "0";
     return true;
 }
@@ -557,39 +722,71 @@ bool OpenQueryForUpdate(WorkArea& work, ResultSet& result) {
     result.Close();
     if (!work.Db) return false;
     bool empty = true;
-    if (!work.Db->OpenSet(work.SqlText, true, result, empty)) return false;
+    if (!work.Db->OpenSet(work.SqlText, true, result, empty, work.Log.file)) return false;
     work.LastOpenEmpty = empty ? "9" : "0";
     return true;
 }
 
 bool ExecuteSql(WorkArea& work) {
-    if (!work.Db || !work.Db->impl_->state || !work.Db->impl_->state->open) return false;
+    if (!work.Db) return false;
     SessionState& state = *work.Db->impl_->state;
     try {
-        QSqlQuery statement(state.db);
-        if (!statement.exec(ToQString(work.SqlText))) {
-            state.last_error = ErrorText(statement.lastError());
+        if (!state.open) {
+            state.Record(DbFailure::kLost, work.SqlText, "the database session is closed", work.Log.file);
             return false;
         }
+        QSqlQuery statement(state.db);
+        if (!statement.exec(ToQString(work.SqlText))) {
+            state.Failed(work.SqlText, ErrorText(statement.lastError()), &statement, work.Log.file);
+            return false;
+        }
+        state.Succeeded();
         return true;
     } catch (const std::exception& e) {
-        state.last_error = e.what();
+        state.Record(DbFailure::kOther, work.SqlText, e.what(), work.Log.file);
         return false;
     }
 }
 
 bool ConnectDatabase(WorkArea& work) {
+    std::string reason;
+    return ConnectDatabase(work, reason);
+}
+
+bool ConnectDatabase(WorkArea& work, std::string& reason) {
     const std::string source = TrimBlanks(work.DbSource);
     const std::string user = TrimBlanks(work.DbUser);
     const std::string password = TrimBlanks(work.DbPassword);
-    work.ConnectString = "DSN=" + source + ";UID=" + user + ";PWD=" + password + ";";
+    work.ConnectString = "DSN=" + ConnectValueText(source) + ";UID=" + ConnectValueText(user) +
+                         ";PWD=" + ConnectValueText(password) + ";";
     std::string error;
     std::unique_ptr<DbSession> session = DbSession::Open(work.ConnectString, work.TerminalName, error);
     if (!session) {
         work.Db.reset();
+        reason = "cannot connect to the database (data source " + source + ", user " + user + "): " + error;
+        ConversionLog log{work.Log.file, {}};
+        if (!log.file.empty()) WriteErrorLog(log, 9999, reason, 1);
         return false;
     }
+    reason.clear();
     work.Db = std::move(session);
+    return true;
+}
+
+bool EnsureDatabase(WorkArea& work) {
+    if (!work.Db) return false;
+    SessionState& state = *work.Db->impl_->state;
+    if (state.last_failure != DbFailure::kLost) {
+        work.SqlText = "SELECT 1";
+        if (ExecuteSql(work)) return true;
+        if (state.last_failure != DbFailure::kLost) return false;
+    }
+    std::string error;
+    if (!work.Db->Reopen(error)) {
+        state.Record(DbFailure::kLost, "", "the connection cannot be opened again: " + error, work.Log.file);
+        return false;
+    }
+    state.Report(0, "the connection to the database was opened again", work.Log.file);
     return true;
 }
 

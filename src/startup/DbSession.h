@@ -2,16 +2,25 @@
 // std::optional for Null. Qt SQL stays inside DbSession.cpp.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "startup/Clock.h"
+#include "startup/DbFailure.h"
 #include "startup/WorkArea.h"
 
 namespace edi {
+
+// How long a statement waits for a lock another session holds before it fails as busy: the
+// PostgreSQL lock time-out; on SQLite the busy time-out is half of it, since a write asks for
+// its lock twice. Connecting to a busy SQLite file waits the same half.
+inline constexpr std::chrono::milliseconds kBusyWait{10000};
 
 // A column value: nothing for Null.
 using DbValue = std::optional<std::string>;
@@ -50,23 +59,42 @@ private:
 class DbSession {
 public:
     // Opens a session on an ODBC connect text ("DSN=...;UID=...;PWD=...;") without
-    // prompting, login time-out 120 s, query time-out 300 s. Nothing on failure,
-    // with the driver's message in error.
+    // prompting, login time-out 120 s, query time-out 300 s, the busy wait given. On
+    // PostgreSQL, texts keep every backslash (standard_conforming_strings is set on and
+    // checked), so no quoted value can end its literal early. Nothing on failure, with the
+    // driver's message in error.
     static std::unique_ptr<DbSession> Open(std::string_view connect_string, std::string_view environment_name,
-                                           std::string& error);
+                                           std::string& error, std::chrono::milliseconds busy_wait = kBusyWait);
     ~DbSession();
     DbSession(const DbSession&) = delete;
     DbSession& operator=(const DbSession&) = delete;
 
+    // Closes the connection and opens it again on the same connect text with the same
+    // settings. Result sets of the old connection fail from then on. False, with the
+    // driver's message in error (and in LastError), when the database cannot be reached;
+    // the session then stays closed until a later Reopen succeeds.
+    bool Reopen(std::string& error);
+
+    // The driver's message of the last failure.
     const std::string& LastError() const;
+    // What the last statement met: kNone after a success.
+    DbFailure LastFailure() const;
+    // The line the last failure wrote to ERR.LOG (without its code); empty after a success.
+    const std::string& LastReport() const;
+
+    // Every report written to ERR.LOG is also handed to echo (the headless runner prints it).
+    void SetReportEcho(std::function<void(const std::string&)> echo);
 
 private:
     friend bool OpenQuery(WorkArea&, ResultSet&);
     friend bool OpenQueryForUpdate(WorkArea&, ResultSet&);
     friend bool ExecuteSql(WorkArea&);
+    friend bool EnsureDatabase(WorkArea&);
     DbSession();
     // Runs sql and leaves result open on its first row; empty tells whether it had none.
-    bool OpenSet(const std::string& sql, bool updatable, ResultSet& result, bool& empty);
+    // A failure is reported in the log file.
+    bool OpenSet(const std::string& sql, bool updatable, ResultSet& result, bool& empty,
+                 const std::filesystem::path& log_file);
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
@@ -74,13 +102,26 @@ private:
 // The three operations run work.SqlText on work.Db. The two opens set LastOpenEmpty
 // to "9" for a set without rows and "0" otherwise, and leave the set open in both cases.
 // False on a database failure (no session, a statement the server rejects, a lost
-// connection); the caller turns that into its own ResultCode or message.
+// connection, a lock held past the busy wait); the caller turns that into its own
+// ResultCode or message, and work.Db->LastFailure() tells which it was. Every failure but
+// a taken key writes one line to work.Log's ERR.LOG: code 9999, the cause, what the
+// statement was for, the driver's message and the statement.
 bool OpenQuery(WorkArea& work, ResultSet& result);
 bool OpenQueryForUpdate(WorkArea& work, ResultSet& result);
 bool ExecuteSql(WorkArea& work);
 
-// Builds ConnectString from the trimmed DbSource, DbUser, DbPassword and opens work.Db.
+// Builds ConnectString from the trimmed DbSource, DbUser, DbPassword (a value holding ";",
+// "{" or "}" goes between braces, "}" doubled) and opens work.Db. On failure the driver's
+// reason goes to ERR.LOG and into reason (the data source and user are named, the password
+// never).
 bool ConnectDatabase(WorkArea& work);
+bool ConnectDatabase(WorkArea& work, std::string& reason);
+
+// Before a job: a session whose connection was lost (its last statement met kLost, or a
+// trivial statement now fails so) is opened again, once. True when the session can be used;
+// false when there is no session or it could not be opened again (the reason is in ERR.LOG
+// and in work.Db->LastReport()).
+bool EnsureDatabase(WorkArea& work);
 
 // SQL literals. Every text value goes through SqlQuote so a quote cannot change a statement.
 std::string SqlQuote(std::string_view value);        // 'A''B'

@@ -31,8 +31,9 @@ std::string EmbeddedOdbcIni(std::string_view dsn, const std::filesystem::path& d
     text += "Description = K500100 embedded database (SQLite)\n";
     text += "Driver = " + std::string(driver) + "\n";
     text += "Database = " + file.lexically_normal().string() + "\n";
-    // Milliseconds a statement waits for another process's lock before it fails.
-    text += "Timeout = 60000\n";
+    // Milliseconds a lock request waits for another process's lock before it fails: the
+    // program's own busy wait, which its sessions set whatever this says, for other tools.
+    text += "Timeout = " + std::to_string((kBusyWait / 2).count()) + "\n";
     return text;
 }
 

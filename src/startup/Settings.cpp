@@ -197,6 +197,11 @@ bool ReadSettings(WorkArea& work) {
     work.EDIOUTFIL = r.Text("PATH", "EDIOUTFIL");
     work.MGSTPATH = r.Text("PATH", "MGSTPATH");
     work.OLD_FILE = r.Text("PATH", "OLD_FILE");
+    // ERR.LOG stays in the program's folder unless ERRLOGPATH names another one: an installed
+    // program's folder is not writable by the user the scheduled receive runs as.
+    if (const std::string log_folder = r.Text("PATH", "ERRLOGPATH"); !log_folder.empty()) {
+        work.Log.file = std::filesystem::path(log_folder) / "ERR.LOG";
+    }
     work.DebugMode = r.Text("デバッグ", "MODE") == "1";
     return true;
 }

@@ -35,6 +35,7 @@ std::string Field50(std::string_view text);
 // Section 動作環境. False on any failure; the caller tells the operator.
 bool ReadRunEnvironment(WorkArea& work);
 // Sections Setting0, K700100, PATH and デバッグ, in that order; stops at the first failure.
+// PATH's ERRLOGPATH, when set, moves ERR.LOG (Log.file) into that folder.
 bool ReadSettings(WorkArea& work);
 // Section COLOR; missing or non-numeric values become 0.
 void ReadStatusColors(WorkArea& work);

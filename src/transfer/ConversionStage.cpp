@@ -88,16 +88,18 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
     end.通番 = serial;
 
     if (data_form == "X") {
-        // A link-package center names its file, not a folder, in TCX受信ファイルパス; the
-        // receive stage has moved that file into the receive folder, so the search runs there.
-        const std::string folder = method == "Z" ? work_.EDIINFIL : TrimOrDefault(link_path, "");
+        // The receive stage puts the file of a link-package or mail center into the receive
+        // folder, so the search runs there; a link-package center names its file, not a folder,
+        // in TCX受信ファイルパス.
+        const std::string folder = method == "Z" || method == "M" ? work_.EDIINFIL : TrimOrDefault(link_path, "");
         const std::string pattern = SerialPart(serial) + "_RCV_" + FileCenterCode(center_code) + "*.XML";
         std::vector<std::string> found;
         std::error_code ec;
         std::filesystem::directory_iterator it(folder, ec);
         for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (MatchesPattern(pattern, name)) found.push_back(PathInFolder(folder, name));
+            // Hidden names are files still being written or receipts, never a received message.
+            if (!name.starts_with('.') && MatchesPattern(pattern, name)) found.push_back(PathInFolder(folder, name));
         }
         // A folder that is missing or cannot be listed counts as holding no file of the job.
         if (ec || found.empty()) {

@@ -105,6 +105,15 @@ bool CopyFileWhole(const std::string& source, const std::string& destination, st
     return ok;
 }
 
+bool FlushFile(const std::string& path, std::string& reason) {
+    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0 || ::fsync(file.get()) != 0) {
+        reason = ErrnoText("cannot flush", path);
+        return false;
+    }
+    return true;
+}
+
 int MoveFile(const std::string& source, const std::string& destination) {
     std::error_code ec;
     const fs::file_status status = fs::status(source, ec);

@@ -23,6 +23,9 @@ struct FileMoveRequest {
 // failure the hidden file is removed and the destination is as it was. False with a reason.
 bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason);
 
+// Makes the file's bytes durable (fsync). False with a reason.
+bool FlushFile(const std::string& path, std::string& reason);
+
 // 0 moved, 1 no such file, 9 the copy or the delete failed. The source is deleted only after
 // the destination is complete; a failed copy deletes nothing.
 int MoveFile(const std::string& source, const std::string& destination);

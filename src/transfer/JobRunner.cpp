@@ -36,7 +36,17 @@ void JobRunner::SetRowState(std::int16_t state) {
     display_.SetRowState(work_.CurrentRow, state);
 }
 
+void JobRunner::NoteFailure(std::string_view stage, const std::string& code, const std::string& detail) {
+    if (!outcome_.ok()) return;
+    outcome_.stage = std::string(stage);
+    outcome_.code = code.empty() ? "9999" : code;
+    outcome_.detail = detail;
+}
+
 void JobRunner::RunJob() {
+    outcome_ = JobOutcome{};
+    serial_ = 0;
+    more_mail_waiting_ = false;
     if (work_.CurrentRow < 0 || static_cast<std::size_t>(work_.CurrentRow) >= work_.Centers.size()) return;
     const std::string center_code = Row().CenterCode;
     display_.MakeRowCurrent(work_.CurrentRow);
@@ -50,43 +60,88 @@ void JobRunner::RunJob() {
         ShowCell(kReceiveColumn, "通番ｴﾗｰ");
         SetRowState(kRowFailed);
         final_code = job.Result.empty() ? "9999" : job.Result;
+        NoteFailure("job", final_code, "");
     } else {
-        std::string r;
+        serial_ = job.通番;
+        final_code = RunStages(center_code, job.通番, JobProgress{});
+    }
+    FinishJob(job.通番, final_code, false);
+}
+
+std::string JobRunner::RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress) {
+    std::string r;
+    if (progress.receive.closed) {
+        if (progress.receive.終了コード != "0000") {
+            NoteFailure("receive", progress.receive.終了コード, progress.receive.詳細コード);
+        }
+    } else {
         ShowCell(kReceiveColumn, "受信中");
-        RunReceiveStage(center_code, job.通番, r);
+        if (progress.receive.open != 0) {
+            CarryOnReceive(center_code, serial, progress.receive.open, r);
+        } else {
+            RunReceiveStage(center_code, serial, r);
+        }
         if (r != "0000") {
             ShowCell(kReceiveColumn, "受信ｴﾗｰ");
             SetRowState(kRowFailed);
-            final_code = r;
-        } else {
-            ShowCell(kReceiveColumn, "OK");
-            ShowCell(kConversionColumn, "変換中");
-            RunConversionStage(center_code, job.通番, r);
-            if (r != "0000") {
-                ShowCell(kConversionColumn, "変換ｴﾗｰ");
-                SetRowState(kRowFailed);
-                final_code = r;
-            } else {
-                ShowCell(kConversionColumn, "OK");
-                ShowCell(kRegistrationColumn, "登録中");
-                RunRegistrationStage(center_code, job.通番, r);
-                if (r == "0000") {
-                    ShowCell(kRegistrationColumn, "OK");
-                    final_code = "0000";
-                } else {
-                    ShowCell(kRegistrationColumn, "登録ｴﾗｰ");
-                    SetRowState(kRowFailed);
-                    final_code = r;
-                }
-            }
+            NoteFailure("receive", r, "");
+            return r;
         }
     }
+    ShowCell(kReceiveColumn, "OK");
 
+    if (!progress.converted) {
+        if (progress.carried_on) {
+            // A conversion cut short runs again from the received file, in rows of its own.
+            for (const std::int16_t branch : progress.cut_short) {
+                HistoryEnd end;
+                end.通番 = serial;
+                end.枝番 = branch;
+                end.終了コード = std::string(kCutShortCode);
+                CloseHistory(work_, end, clock_);
+            }
+            RemoveConvertedFiles(work_.EDIINFIL, serial, center_code);
+        }
+        ShowCell(kConversionColumn, "変換中");
+        RunConversionStage(center_code, serial, r);
+        if (r != "0000") {
+            ShowCell(kConversionColumn, "変換ｴﾗｰ");
+            SetRowState(kRowFailed);
+            NoteFailure("conversion", r, "");
+            return r;
+        }
+    }
+    ShowCell(kConversionColumn, "OK");
+
+    if (progress.registration.closed) {
+        if (!RegistrationEndedWell(progress.registration.終了コード)) {
+            NoteFailure("registration", progress.registration.終了コード, progress.registration.詳細コード);
+        }
+    } else {
+        ShowCell(kRegistrationColumn, "登録中");
+        if (progress.registration.open != 0) {
+            CarryOnRegistration(center_code, serial, progress.registration.open, r);
+        } else {
+            RunRegistrationStage(center_code, serial, r);
+        }
+        if (r != "0000") {
+            ShowCell(kRegistrationColumn, "登録ｴﾗｰ");
+            SetRowState(kRowFailed);
+            NoteFailure("registration", r, "");
+            return r;
+        }
+    }
+    ShowCell(kRegistrationColumn, "OK");
+    return "0000";
+}
+
+void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on) {
     HistoryEnd end;
     end.終了コード = final_code;
-    ArchiveJobFiles(job.通番, 0);
+    if (carried_on) end.詳細コード = std::string(kCarriedOnCode);
+    if (!ArchiveJobFiles(serial, 0)) NoteFailure("archive", "9999", "");
     if (Row().RowState != kRowFailed) SetRowState(kRowDone);
-    end.通番 = job.通番;
+    end.通番 = serial;
     end.枝番 = 0;
     CloseHistory(work_, end, clock_);
 }
@@ -116,14 +171,6 @@ bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {
         ok = false;
     }
     return ok;
-}
-
-void RunNow(WorkArea& work, JobRunner& runner) {
-    for (std::size_t i = 0; i < work.Centers.size(); ++i) {
-        if (work.Centers[i].RowState != kRowWaiting || !work.Centers[i].RunFlag) continue;
-        work.CurrentRow = static_cast<std::int16_t>(i);
-        runner.RunJob();
-    }
 }
 
 }  // namespace edi

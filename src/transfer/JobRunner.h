@@ -12,6 +12,8 @@
 #include "startup/Clock.h"
 #include "startup/MessageBox.h"
 #include "startup/WorkArea.h"
+#include "transfer/JobOutcome.h"
+#include "transfer/JobRecovery.h"
 #include "transfer/JobSeams.h"
 #include "transfer/ProcessHistory.h"
 #include "transfer/ProgressView.h"
@@ -114,6 +116,22 @@ public:
 
     // Runs the job of work.CurrentRow.
     void RunJob();
+    // Finishes a job that the end of an earlier run left unfinished, from where its history rows
+    // and files say it stands: the stages it had not finished run (or are finished) under its
+    // own serial, its rows are closed and its job row gets 詳細コード "8100". The center's row of
+    // the grid shows it. False when the center is not in the grid or the job's rows cannot be read.
+    bool CarryOnJob(std::int32_t serial, const std::string& center_code);
+
+    // How the last job ended: its first stage that did not end well, or ok().
+    const JobOutcome& outcome() const { return outcome_; }
+    // The serial of the last job, 0 when it could not be numbered.
+    std::int32_t serial() const { return serial_; }
+    // After the last job: another partner mail of its mail center waits.
+    bool more_mail_waiting() const { return more_mail_waiting_; }
+    // A new run: partner mails found without a storable attachment are taken up again (each
+    // gets one job per run, whose row says why it is not stored).
+    void ForgetPassedOverMails() { mails_passed_over_.clear(); }
+
     // Stores the state in row CurrentRow and has the screen recolour it.
     void SetRowState(std::int16_t state);
     // Copies every file of the folder whose name begins with the serial's eight digits into
@@ -141,6 +159,31 @@ private:
     void ShowCell(int column, const std::string& text);
     CenterEntry& Row();
     std::string ParameterFilePath(const RegistrationSettings& settings, std::int32_t serial) const;
+    // The file the registration program's process creates as it starts (hidden, beside the parameter file).
+    std::string StartedMarkerPath(const RegistrationSettings& settings, std::int32_t serial) const;
+    // The first failure of the job is the one reported.
+    void NoteFailure(std::string_view stage, const std::string& code, const std::string& detail);
+
+    // The stages of an open job from where it stands; the job's final code.
+    std::string RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress);
+    // Archive copies, the row's end state and the job row's close.
+    void FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on);
+
+    // The transfer of the receive stage into its row's closing record.
+    void Receive(const std::string& center_code, std::int32_t serial, bool carrying_on, HistoryEnd& end);
+    void CloseReceiveRow(HistoryEnd& end, std::string& result);
+    void CarryOnReceive(const std::string& center_code, std::int32_t serial, std::int16_t branch,
+                        std::string& result);
+
+    // Parameter file, program and status file of the registration into its row's closing record.
+    void Register(const RegistrationSettings& settings, const std::string& center_code, std::int32_t serial,
+                  HistoryEnd& end);
+    void ReadStatusInto(const RegistrationSettings& settings, const std::string& center_code, std::int32_t serial,
+                        HistoryEnd& end);
+    void CloseRegistrationRow(const RegistrationSettings& settings, std::int32_t serial, HistoryEnd& end,
+                              std::string& result);
+    void CarryOnRegistration(const std::string& center_code, std::int32_t serial, std::int16_t branch,
+                             std::string& result);
 
     WorkArea& work_;
     const Clock& clock_;
@@ -151,9 +194,10 @@ private:
     ProcessStarter& starter_;
     ConversionValues values_;
     std::vector<std::string> partner_companies_;
+    JobOutcome outcome_;
+    std::int32_t serial_ = 0;
+    bool more_mail_waiting_ = false;
+    std::vector<std::string> mails_passed_over_;  // store ids, for the rest of the run
 };
-
-// Runs the job of every row whose run flag is set and that is still waiting, in grid order.
-void RunNow(WorkArea& work, JobRunner& runner);
 
 }  // namespace edi

@@ -49,7 +49,10 @@ class ProcessStarter {
 public:
     virtual ~ProcessStarter() = default;
     // False when the program could not be started or waited for. The exit status is not looked at.
-    virtual bool RunAndWait(const std::string& command_line) = 0;
+    // A started_marker that is not empty names a file that the new process itself creates before
+    // the program runs: once it is there, the program was started, even if this process died
+    // before it could note so.
+    virtual bool RunAndWait(const std::string& command_line, const std::string& started_marker) = 0;
 };
 
 // The command line split as a POSIX shell splits words: blanks separate, single quotes keep
@@ -57,10 +60,13 @@ public:
 // the next character. Nothing when a quote is left open.
 bool SplitCommandLine(const std::string& command_line, std::vector<std::string>& words);
 
-// posix_spawnp of the split command line, then waitpid without a time limit.
+// posix_spawnp of the split command line, then waitpid without a time limit. The program gets
+// /dev/null as standard input, this process's standard error as its standard output and error,
+// a process group of its own (a Ctrl-C meant for the runner leaves it working) and SIGPIPE
+// ignored, as the runner has it.
 class SpawnProcessStarter final : public ProcessStarter {
 public:
-    bool RunAndWait(const std::string& command_line) override;
+    bool RunAndWait(const std::string& command_line, const std::string& started_marker) override;
 };
 
 }  // namespace edi

@@ -11,6 +11,7 @@
 #include <vmime/vmime.hpp>
 
 #include "transfer/MailInbox.h"
+#include "transfer/MailSender.h"
 
 namespace edi {
 
@@ -197,13 +198,43 @@ MailError CheckTls(const MailServiceConfig& config) {
     return Failure(kMailSecurityFailure, "Secure connection refused", problem);
 }
 
-// The header of a mail, read from its first kMailHeaderLimit bytes.
-UnreadMail HeaderOf(const std::string& start) {
-    UnreadMail mail;
+// "yyyymmddhhmmss" in universal time, so that the texts sort as the times do; empty without
+// a usable date.
+std::string UniversalDate(const std::vector<std::string>& dates) {
+    if (dates.empty()) return {};
+    vmime::datetime date;
+    date.parse(dates.front());
+    if (date.getYear() <= 1970) return {};
+    const vmime::datetime utc = vmime::utility::datetimeUtils::toUniversalTime(date);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.getYear(), utc.getMonth(), utc.getDay(),
+                  utc.getHour(), utc.getMinute(), utc.getSecond());
+    return text;
+}
+
+std::string MessageIdOf(const std::vector<std::string>& ids) {
+    if (ids.empty()) return {};
+    vmime::messageId id;
+    id.parse(ids.front());
+    return id.getId();
+}
+
+// A mail as the listing gives it, from its first kMailHeaderLimit bytes.
+FetchedMail FetchedFrom(const std::string& id, const std::string& start) {
+    FetchedMail mail;
     std::size_t end = start.find("\r\n\r\n");
     if (end == std::string::npos) end = start.find("\n\n");
     mail.header_whole = end != std::string::npos || start.size() < kMailHeaderLimit;
     mail.header = ParseHeaderBlock(start);
+    // A Maildir file's name gains flags as the mail is read: its id is the part before them.
+    mail.uid = id.substr(0, id.find(':'));
+    mail.message_id = MessageIdOf(FieldValues(mail.header, "Message-ID"));
+    mail.date = UniversalDate(FieldValues(mail.header, "Date"));
+    const std::vector<std::string> froms = FieldValues(mail.header, "From");
+    if (froms.size() == 1) {
+        const std::optional<std::vector<Mailbox>> mailboxes = ParseMailboxList(froms.front());
+        if (mailboxes && mailboxes->size() == 1) mail.sender = mailboxes->front().address;
+    }
     return mail;
 }
 
@@ -336,13 +367,13 @@ namespace {
 MailError NotLoggedOn() { return Failure(kMailFailure, "Unspecified failure has occurred", "not logged on"); }
 }  // namespace
 
-MailError MailSession::FetchUnread(std::vector<UnreadMail>& mails, const std::string& from) {
+MailError MailSession::FetchUnreadMails(std::vector<FetchedMail>& mails, const std::string& from) {
     mails.clear();
     if (!impl_) return NotLoggedOn();
     impl_->unread.clear();
     return Guarded([&]() -> MailError {
         std::vector<std::string> unread = impl_->inbox->ListUnread(from);
-        for (const std::string& id : unread) mails.push_back(HeaderOf(impl_->inbox->ReadStart(id, kMailHeaderLimit)));
+        for (const std::string& id : unread) mails.push_back(FetchedFrom(id, impl_->inbox->ReadStart(id, kMailHeaderLimit)));
         impl_->unread = std::move(unread);
         return {};
     });

@@ -50,8 +50,12 @@ struct OutgoingMail {
     std::filesystem::path attachment;
 };
 
-// An unread mail as the inbox listing gives it.
-struct UnreadMail {
+// One unread mail as fetched: its header, who sent it and what tells it apart from the others.
+struct FetchedMail {
+    std::string sender;      // the From address when From names exactly one mailbox, else empty
+    std::string uid;         // the store's own id of the mail
+    std::string message_id;  // the Message-ID header, empty when it has none
+    std::string date;        // the Date header as "yyyymmddhhmmss" universal time, empty when it has none
     std::vector<HeaderField> header;
     bool header_whole = true;  // false: the header is longer than kMailHeaderLimit and was cut
 };
@@ -77,12 +81,12 @@ public:
     // Connects to the store with the configured user and password.
     static MailError Logon(const MailServiceConfig& config, std::unique_ptr<MailSession>& session);
 
-    // The unread mails of the inbox, oldest first, as their headers. Only unread mails are
-    // fetched: IMAP searches for them, a Maildir's file names carry the flags, so a run costs
-    // what its unread mails cost, whatever the size of the mailbox. Indexes below refer to
-    // this list.
-    // IMAP lists only mails whose From holds `from` when it is given (see Inbox::ListUnread).
-    MailError FetchUnread(std::vector<UnreadMail>& mails, const std::string& from = {});
+    // The unread mails of the inbox, oldest first in the store, with their headers. Only
+    // unread mails are fetched: IMAP searches for them (only those whose From holds `from`
+    // when it is given, see Inbox::ListUnread), a Maildir's file names carry the flags, so a
+    // run costs what its unread mails cost, whatever the size of the mailbox. Indexes below
+    // refer to this list.
+    MailError FetchUnreadMails(std::vector<FetchedMail>& mails, const std::string& from = {});
 
     // Streams a fetched mail through the attachment rules into destination (see
     // MailAttachment.h), replacing an existing file only once the new one is complete and on

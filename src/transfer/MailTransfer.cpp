@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -11,7 +12,9 @@
 
 #include "startup/IniFile.h"
 #include "startup/Settings.h"
+#include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
+#include "transfer/MailReceipt.h"
 #include "transfer/MailSender.h"
 
 namespace edi {
@@ -194,58 +197,120 @@ int MailTransport::MailLogoff() {
 }
 
 int MailTransport::ReceiveByMail() {
+    more_waiting_ = false;
     if (MailLogon() != 0) return 99;
     progress_.AddLine(kLoggedOn);
 
-    std::vector<UnreadMail> mails;
     // Over IMAP only mails whose From holds the partner address are listed; the sender rule
-    // below decides.
-    if (const MailError error = session_->FetchUnread(mails, request_->MailAddress); error.failed()) {
+    // decides.
+    if (const MailError error = session_->FetchUnreadMails(mails_, request_->MailAddress); error.failed()) {
         ShowError(error);
         MailLogoff();
         return 99;
     }
     progress_.AddLine(kInboxSearched);
+    ApplySenderRule();
+
+    const std::vector<std::size_t> settled = SettleReceipts();
+    std::vector<std::size_t> order = PartnerMailsOldestFirst(mails_, request_->MailAddress);
+    std::erase_if(order, [&](std::size_t i) {
+        return std::find(settled.begin(), settled.end(), i) != settled.end() ||
+               (reported_ != nullptr && std::find(reported_->begin(), reported_->end(), mails_[i].uid) != reported_->end());
+    });
 
     const std::string kind = request_->DataKind == "C" ? "CII" : "XML";
     const std::string destination =
         PathInFolder(work_.EDIINFIL, ReceivedFileName(Serial(), request_->CenterCode, kind));
+    // One partner mail is one message: the oldest one is this job's. One whose attachment
+    // cannot be stored stays unread, and this job's row says why; the run's next job passes it
+    // over and takes the next mail.
+    int outcome = 0;
+    if (!order.empty()) {
+        const std::size_t index = order.front();
+        SavedAttachment saved;
+        if (const MailError error = StoreMail(index, destination, saved); error.failed()) {
+            ShowError(error);
+            outcome = 99;
+        } else if (saved.status != AttachmentStatus::kComplete) {
+            const bool none = saved.status == AttachmentStatus::kNone;
+            const int code = none ? kMailNoAttachment : kMailDamagedAttachment;
+            progress_.AddLine((none ? kNoAttachment : kDamagedAttachment) + mails_[index].sender);
+            LogLine(code, "mail: a mail of " + request_->MailAddress + " is not stored and stays unread: " + saved.detail,
+                    false);
+            failure_code_ = FormatCode(code);
+            if (reported_ != nullptr) reported_->push_back(mails_[index].uid);
+            outcome = 99;
+        }
+        more_waiting_ = order.size() > 1;
+    }
+    if (outcome == 0) progress_.AddLine(kAttachmentsStored);
+    MailLogoff();
+    if (outcome == 0) progress_.AddLine(kLoggedOff);
+    return outcome;
+}
+
+void MailTransport::ApplySenderRule() {
     const std::string& partner = request_->MailAddress;
-    for (std::size_t i = 0; i < mails.size(); ++i) {
-        SenderVerdict sender = CheckPartnerSender(mails[i].header, partner, settings_.AuthServId);
-        if (!mails[i].header_whole) {
+    for (FetchedMail& mail : mails_) {
+        SenderVerdict sender = CheckPartnerSender(mail.header, partner, settings_.AuthServId);
+        if (!mail.header_whole) {
             sender.partner = false;
             sender.reason = "its header is longer than " + std::to_string(kMailHeaderLimit) + " bytes";
         }
-        if (!sender.partner) {
-            // Mails of others stay unread and unmentioned; one that names the partner is logged.
-            if (sender.mentions_partner) {
-                LogLine(kMailNotPartner, "mail: not taken as the partner's (" + partner + "): " + sender.reason, true);
-            }
-            continue;
+        if (sender.partner) continue;
+        // Mails of others stay unread and unmentioned; one that names the partner is logged.
+        if (sender.mentions_partner) {
+            LogLine(kMailNotPartner, "mail: not taken as the partner's (" + partner + "): " + sender.reason, true);
         }
-        SavedAttachment saved;
-        MailError error = session_->SaveAttachment(i, destination, saved);
-        if (!error.failed() && saved.status != AttachmentStatus::kComplete) {
-            // Not stored, left unread: the stage's history row says why.
-            const bool none = saved.status == AttachmentStatus::kNone;
-            progress_.AddLine((none ? kNoAttachment : kDamagedAttachment) + partner);
-            LogLine(none ? kMailNoAttachment : kMailDamagedAttachment,
-                    "mail: a mail of " + partner + " is not stored and stays unread: " + saved.detail, false);
-            if (failure_code_.empty()) failure_code_ = FormatCode(none ? kMailNoAttachment : kMailDamagedAttachment);
-            continue;
-        }
-        if (!error.failed()) error = session_->MarkRead(i);
-        if (error.failed()) {
-            ShowError(error);
-            MailLogoff();
-            return 99;
-        }
+        mail.sender.clear();
     }
-    progress_.AddLine(kAttachmentsStored);
-    MailLogoff();
-    progress_.AddLine(kLoggedOff);
-    return failure_code_.empty() ? 0 : 99;
+}
+
+MailError MailTransport::StoreMail(std::size_t index, const std::string& destination, SavedAttachment& saved) {
+    // Written whole under a hidden name, then the receipt, then the job's name, and only then is
+    // the mail marked read: at no moment can the mail be lost or taken a second time.
+    const std::string staging = StagingPath(destination);
+    const std::string receipt = ReceiptPath(destination);
+    MailError error = session_->SaveAttachment(index, staging, saved);
+    if (error.failed() || saved.status != AttachmentStatus::kComplete) return error;
+    std::string reason;
+    if (!FlushFile(staging, reason) || !WriteReceipt(receipt, mails_[index])) {
+        std::error_code ec;
+        std::filesystem::remove(staging, ec);
+        std::filesystem::remove(receipt, ec);
+        return MailError{kMailAttachmentWriteFailure,
+                         "Attachment write failure (" + (reason.empty() ? receipt : reason) + ")"};
+    }
+    std::error_code ec;
+    std::filesystem::rename(staging, destination, ec);
+    if (ec) {
+        const MailError failure{kMailAttachmentWriteFailure,
+                                "Attachment write failure (" + destination + ": " + ec.message() + ")"};
+        std::filesystem::remove(staging, ec);
+        std::filesystem::remove(receipt, ec);
+        return failure;
+    }
+    // The stored message goes on; a mark that failed is made by the next receive of the center.
+    if (error = session_->MarkRead(index); error.failed()) return error;
+    std::filesystem::remove(receipt, ec);
+    return {};
+}
+
+std::vector<std::size_t> MailTransport::SettleReceipts() {
+    std::vector<std::size_t> settled;
+    for (const std::string& receipt : PendingReceipts(work_.EDIINFIL, request_->CenterCode)) {
+        const std::optional<FetchedMail> stored = ReadReceipt(receipt);
+        // An unreadable receipt stays for an operator: it is the only word of that mail.
+        bool marked = stored.has_value();
+        for (std::size_t i = 0; stored && i < mails_.size(); ++i) {
+            if (!SameMail(*stored, mails_[i])) continue;
+            settled.push_back(i);
+            if (session_->MarkRead(i).failed()) marked = false;
+        }
+        std::error_code ec;
+        if (marked) std::filesystem::remove(receipt, ec);
+    }
+    return settled;
 }
 
 int MailTransport::SendByMail() {

@@ -72,6 +72,13 @@ public:
     int AttachSendFile();
     int SendMail();
 
+    // After a receive: whether another mail of the partner waits (its job stores it, or
+    // records why it cannot).
+    bool more_mail_waiting() const { return more_waiting_; }
+    // The ids of partner mails a job of this run found without a storable attachment: later
+    // jobs of the run pass them over; the transport adds the one it finds.
+    void PassOver(std::vector<std::string>& reported) { reported_ = &reported; }
+
     const MailSettings& settings() const { return settings_; }
     const std::vector<std::string>& send_files() const { return send_files_; }
     std::size_t send_file_count() const { return send_files_.size(); }
@@ -79,6 +86,14 @@ public:
 private:
     void ShowError(const MailError& error);
     void LogLine(int code, const std::string& text, bool warning);
+    // Which fetched mails are the partner's: the sender rule, AuthServId included. Others lose
+    // their sender; one that names the partner but fails the rule is logged.
+    void ApplySenderRule();
+    // Stores the mail's attachment as the job's file and marks the mail read; a mail without
+    // attachment or with a damaged one comes back in saved and stays unread.
+    MailError StoreMail(std::size_t index, const std::string& destination, SavedAttachment& saved);
+    // Marks the mails of earlier receipts of the center read; their indexes are never taken again.
+    std::vector<std::size_t> SettleReceipts();
     std::int64_t Serial() const;
 
     const WorkArea& work_;
@@ -91,6 +106,9 @@ private:
     std::vector<std::string> send_files_;
     std::string failure_code_;  // the first partner mail that was not stored: "5101" or "5102"
     std::unique_ptr<MailSession> session_;
+    std::vector<FetchedMail> mails_;
+    bool more_waiting_ = false;
+    std::vector<std::string>* reported_ = nullptr;
     OutgoingMail outgoing_;
 };
 

@@ -23,9 +23,11 @@ std::optional<std::int64_t> ToNumber(const DbValue& value) {
     return number;
 }
 
-// The highest 通番 in the table, 0 when it is empty; nothing on a database failure.
+// The highest 通番 in the table, 0 when it is empty; nothing on a database failure. The
+// statement asks for the first row only, which the primary key's index gives at once
+// however long the history is.
 std::optional<std::int64_t> HighestSerial(WorkArea& work) {
-    work.SqlText = "SELECT 通番 FROM FL1102処理履歴ファイル ORDER BY 通番 DESC, 枝番 DESC";
+    work.SqlText = "SELECT 通番 FROM FL1102処理履歴ファイル ORDER BY 通番 DESC, 枝番 DESC LIMIT 1";
     ResultSet result;
     if (!OpenQuery(work, result)) return std::nullopt;
     std::optional<std::int64_t> highest = 0;
@@ -43,6 +45,18 @@ bool InsertRow(WorkArea& work, const HistoryStart& record, std::int16_t branch, 
         SqlQuote(record.相手先種別) + " ," + SqlQuote(record.処理種別) + " ," + SqlDate(now) + " ," + SqlTime(now) +
         " ," + SqlQuote(record.センターコード) + " );";
     return ExecuteSql(work);
+}
+
+// After a failed insert: only a number another terminal took first is worth another attempt;
+// a busy or lost database or any other failure ends the open at once.
+bool NumberTaken(const WorkArea& work) { return work.Db && work.Db->LastFailure() == DbFailure::kTaken; }
+
+// Every attempt found its number taken: the one report of the open's failure.
+void ReportTakenNumbers(WorkArea& work, std::string_view row) {
+    WriteErrorLog(work.Log, 9999,
+                  "the key is already taken: adding a " + std::string(row) + " row to FL1102処理履歴ファイル: " +
+                      std::to_string(kHistoryInsertAttempts) + " numbers in a row were taken by other terminals",
+                  1);
 }
 
 void SpaceIfEmpty(std::string& field) {
@@ -66,9 +80,11 @@ void OpenJob(WorkArea& work, HistoryStart& record, const Clock& clock) {
             record.Result = kOk;
             return;
         }
+        if (!NumberTaken(work)) return;
         highest = HighestSerial(work);
         if (!highest || *highest < serial) return;
     }
+    ReportTakenNumbers(work, "job");
 }
 
 void OpenStage(WorkArea& work, HistoryStart& record, const Clock& clock) {
@@ -83,10 +99,12 @@ void OpenStage(WorkArea& work, HistoryStart& record, const Clock& clock) {
             record.Result = kOk;
             return;
         }
+        if (!NumberTaken(work)) return;
         const std::optional<std::int16_t> next = NextBranchNumber(work, record.通番);
         if (!next || *next <= *branch) return;
         branch = next;
     }
+    ReportTakenNumbers(work, "stage");
 }
 
 void Close(WorkArea& work, HistoryEnd& record, const Clock& clock) {
@@ -155,8 +173,8 @@ void OpenStageHistory(WorkArea& work, HistoryStart& record, const Clock& clock) 
 
 std::optional<std::int16_t> NextBranchNumber(WorkArea& work, std::int32_t serial) {
     try {
-        work.SqlText =
-            "SELECT 枝番 FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) + " ORDER BY 枝番 DESC";
+        work.SqlText = "SELECT 枝番 FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
+                       " ORDER BY 枝番 DESC LIMIT 1";
         ResultSet result;
         if (!OpenQuery(work, result)) return std::nullopt;
         std::optional<std::int64_t> next = 1;

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -60,14 +62,34 @@ bool SplitCommandLine(const std::string& command_line, std::vector<std::string>&
     return true;
 }
 
-bool SpawnProcessStarter::RunAndWait(const std::string& command_line) {
+bool SpawnProcessStarter::RunAndWait(const std::string& command_line, const std::string& started_marker) {
     std::vector<std::string> words;
     if (!SplitCommandLine(command_line, words) || words.empty()) return false;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    // Descriptor 0 first holds the marker, created by the child, then /dev/null in its place.
+    if (!started_marker.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 0, started_marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 2, 1);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) return false;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return false;

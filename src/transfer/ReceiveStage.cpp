@@ -1,12 +1,15 @@
 // The receive stage: the center row read again, then the link package's file taken over or
 // the mail attachment fetched, and the stage's history row closed with how that went.
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "convert/codec/Codec.h"
 #include "startup/DbSession.h"
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
 #include "transfer/JobRunner.h"
+#include "transfer/MailReceipt.h"
 #include "transfer/MailTransfer.h"
 #include "transfer/ProcessHistory.h"
 
@@ -37,11 +40,36 @@ void JobRunner::RunReceiveStage(const std::string& center_code, std::int32_t ser
         result = start.Result.empty() ? "9999" : start.Result;
         return;
     }
+    HistoryEnd end;
+    end.通番 = serial;
+    end.枝番 = start.枝番;
+    Receive(center_code, serial, false, end);
+    CloseReceiveRow(end, result);
+}
 
+void JobRunner::CarryOnReceive(const std::string& center_code, std::int32_t serial, std::int16_t branch,
+                               std::string& result) {
+    HistoryEnd end;
+    end.通番 = serial;
+    end.枝番 = branch;
+    Receive(center_code, serial, true, end);
+    CloseReceiveRow(end, result);
+}
+
+void JobRunner::CloseReceiveRow(HistoryEnd& end, std::string& result) {
+    CloseHistory(work_, end, clock_);
+    if (end.終了コード != "0000") NoteFailure("receive", end.終了コード, end.詳細コード);
+    result = end.Result;
+}
+
+void JobRunner::Receive(const std::string& center_code, std::int32_t serial, bool carrying_on, HistoryEnd& end) {
     std::string end_code = "0000";
     std::string detail_code;
     CenterRow row;
     const std::string read = ReadCenterRow(work_, center_code, row);
+    const std::string kind = DataKindOf(row.送受信データ形式);
+    const std::string received = PathInFolder(work_.EDIINFIL, ReceivedFileName(serial, center_code, kind));
+    std::error_code ec;
     if (read != "0000") {
         end_code = read;
     } else if (TrimBlanks(row.送受信方式) == "Z") {
@@ -51,35 +79,40 @@ void JobRunner::RunReceiveStage(const std::string& center_code, std::int32_t ser
         move.Direction = "R";
         move.DataKind = row.送受信データ形式;
         move.LinkPath = TrimOrDefault(row.TCX受信ファイルパス, "");
-        MoveTransferFile(work_, move);
+        if (carrying_on && kind != "Err") {
+            move.Result = FinishLinkMove(move.LinkPath, received) == 0 ? "0000" : "9999";
+        } else {
+            MoveTransferFile(work_, move);
+        }
         if (move.Result != "0000") {
             end_code = "5001";
             detail_code = move.Result;
         }
-    } else if (TrimBlanks(row.送受信方式) == "M") {
+    } else if (TrimBlanks(row.送受信方式) == "M" &&
+               !(carrying_on && std::filesystem::is_regular_file(received, ec))) {
+        // A mail job whose attachment is stored whole keeps it: its receipt, if any, has the next
+        // receive of the center mark the mail read. Otherwise the mail is taken now.
+        if (carrying_on) std::filesystem::remove(ReceiptPath(received), ec);
         MailRequest mail;
         mail.CenterCode = center_code;
         mail.Serial = serial;
         mail.Direction = "R";
         mail.DataKind = row.送受信データ形式;
         mail.MailAddress = row.相手先メールアドレス;
-        edi::RunMailTransfer(mail, work_, progress_, messages_, clock_);
+        MailTransport transport(work_, progress_, messages_, clock_);
+        transport.PassOver(mails_passed_over_);
+        transport.RunMailTransfer(mail);
+        more_mail_waiting_ = transport.more_mail_waiting();
         if (mail.Result != "0000") {
             end_code = "5100";
             detail_code = mail.Result.empty() ? "9999" : mail.Result;
         }
     }
 
-    HistoryEnd end;
-    end.通番 = serial;
-    end.枝番 = start.枝番;
     end.終了コード = end_code;
     end.詳細コード = detail_code;
     // Without a center row the kind is unknown and the name carries "Err", as DataKindOf gives.
-    end.ファイル名 =
-        PathInFolder(work_.EDIINFIL, ReceivedFileName(serial, center_code, DataKindOf(row.送受信データ形式)));
-    CloseHistory(work_, end, clock_);
-    result = end.Result;
+    end.ファイル名 = received;
 }
 
 }  // namespace edi

@@ -9,6 +9,7 @@
 #include "startup/DbSession.h"
 #include "startup/IniFile.h"
 #include "transfer/FileNaming.h"
+#include "transfer/JobOutcome.h"
 #include "transfer/JobRunner.h"
 
 namespace edi {
@@ -163,7 +164,14 @@ std::string ReadStatusFile(const std::string& path, StatusLine& status) {
     std::string line;
     if (!in || !std::getline(in, line)) return "9999";
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    status = ParseStatusLine(ToUnicodeText(std::string_view(line)));
+    // A NUL or other control byte, or a byte that is no code page 932 text, makes the line
+    // unreadable: none of it may reach the history row.
+    for (const char c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return "9999";
+    }
+    const std::string text = ToUnicodeText(std::string_view(line));
+    if (text.find("\xEF\xBF\xBD") != std::string::npos) return "9999";
+    status = ParseStatusLine(text);
     // Counts that are not numbers make the line unreadable: nothing of it is recorded as counted.
     if (!status.success || !status.入力レコード数 || !status.出力レコード数) return "9999";
     return "0000";
@@ -208,9 +216,14 @@ bool JobRunner::WriteParameterFile(const RegistrationSettings& settings, const s
         ParameterFileLines(settings.Entries, serial, center_code, work_.OperatorCode, settings.MGSTPATH, maker_code));
 }
 
+std::string JobRunner::StartedMarkerPath(const RegistrationSettings& settings, std::int32_t serial) const {
+    return PathInFolder(settings.PRPATH, ".EDI" + SerialPart(serial) + ".started");
+}
+
 void JobRunner::RunRegistrationProgram(const RegistrationSettings& settings, std::int32_t serial, std::string& end_code,
                                        std::string& detail_code) {
-    if (starter_.RunAndWait(settings.MGCMDLINEZR + " @" + ParameterFilePath(settings, serial))) {
+    if (starter_.RunAndWait(settings.MGCMDLINEZR + " @" + ParameterFilePath(settings, serial),
+                            StartedMarkerPath(settings, serial))) {
         end_code = "0000";
         detail_code = "0000";
     } else {
@@ -219,12 +232,80 @@ void JobRunner::RunRegistrationProgram(const RegistrationSettings& settings, std
     }
 }
 
+void JobRunner::ReadStatusInto(const RegistrationSettings& settings, const std::string& center_code,
+                               std::int32_t serial, HistoryEnd& end) {
+    StatusLine status;
+    if (ReadStatusFile(PathInFolder(settings.STPATH, StatusFileName(serial)), status) != "0000") {
+        end.終了コード = "9999";
+        return;
+    }
+    end.取引情報区分 = status.取引情報区分;
+    end.相手先企業コード = status.相手先企業コード;
+    end.入力レコード数 = status.入力レコード数.value_or(0);
+    end.出力レコード数 = status.出力レコード数.value_or(0);
+    end.終了コード = status.終了コード;
+    end.ファイル名 = PathInFolder(settings.FL1102_FILE, SerialPart(serial) + "_RCV_" + FileCenterCode(center_code) +
+                                                           status.取引情報区分 + ".TXT");
+}
+
+void JobRunner::Register(const RegistrationSettings& settings, const std::string& center_code, std::int32_t serial,
+                         HistoryEnd& end) {
+    // Without an information kind there is nothing to name, and without its parameter file the
+    // program would act on whatever file of that name was there: it is not started then.
+    if (settings.Entries.empty() || !WriteParameterFile(settings, center_code, serial, partner_companies_.front())) {
+        end.終了コード = "9999";
+        end.詳細コード = "9999";
+        return;
+    }
+    std::string end_code;
+    std::string detail_code;
+    RunRegistrationProgram(settings, serial, end_code, detail_code);
+    std::error_code ec;
+    if (!std::filesystem::exists(PathInFolder(settings.STPATH, StatusFileName(serial)), ec)) {
+        end_code = "4100";
+        detail_code = "0002";
+    }
+    if (end_code == "0000") {
+        ReadStatusInto(settings, center_code, serial, end);
+    } else {
+        end.終了コード = end_code;
+        end.詳細コード = detail_code;
+    }
+}
+
+void JobRunner::CloseRegistrationRow(const RegistrationSettings& settings, std::int32_t serial, HistoryEnd& end,
+                                     std::string& result) {
+    CloseHistory(work_, end, clock_);
+    if (end.Result == "9999") {
+        // Values the database refuses must not leave the row open: it is closed as unreadable.
+        HistoryEnd plain;
+        plain.通番 = end.通番;
+        plain.枝番 = end.枝番;
+        plain.終了コード = "9999";
+        plain.詳細コード = "9999";
+        CloseHistory(work_, plain, clock_);
+        if (plain.Result == "0000") end = plain;
+    }
+    if (!RegistrationEndedWell(end.終了コード)) NoteFailure("registration", end.終了コード, end.詳細コード);
+    if (end.Result == "0000") {
+        std::error_code ec;
+        std::filesystem::remove(StartedMarkerPath(settings, serial), ec);
+        return;
+    }
+    // A database failure leaves its own code; a row that was not there leaves 終了コード "9999".
+    result = end.Result.empty() ? end.終了コード : end.Result;
+}
+
 void JobRunner::RunRegistrationStage(const std::string& center_code, std::int32_t serial, std::string& result) {
     result = "0000";
     std::string end_code;
     std::string detail_code;
     LoadPartnerCompanies(center_code, end_code, detail_code);
-    if (end_code != "0000") return;
+    if (end_code != "0000") {
+        // Nothing is recorded, but nothing is registered either: the operator must hear of it.
+        NoteFailure("registration", end_code, detail_code);
+        return;
+    }
 
     HistoryStart start = ReceiveHistoryStart(serial, kKindRegistration, center_code);
     OpenStageHistory(work_, start, clock_);
@@ -237,42 +318,38 @@ void JobRunner::RunRegistrationStage(const std::string& center_code, std::int32_
     HistoryEnd end;
     end.通番 = serial;
     end.枝番 = start.枝番;
-    const std::string status_path = PathInFolder(settings.STPATH, StatusFileName(serial));
-    // Without an information kind there is nothing to name, and without its parameter file the
-    // program would act on whatever file of that name was there: it is not started then.
-    if (settings.Entries.empty() || !WriteParameterFile(settings, center_code, serial, partner_companies_.front())) {
-        end.終了コード = "9999";
-        end.詳細コード = "9999";
+    Register(settings, center_code, serial, end);
+    CloseRegistrationRow(settings, serial, end, result);
+}
+
+void JobRunner::CarryOnRegistration(const std::string& center_code, std::int32_t serial, std::int16_t branch,
+                                    std::string& result) {
+    result = "0000";
+    const RegistrationSettings settings = ReadRegistrationSettings(work_);
+    HistoryEnd end;
+    end.通番 = serial;
+    end.枝番 = branch;
+    std::error_code ec;
+    if (std::filesystem::exists(PathInFolder(settings.STPATH, StatusFileName(serial)), ec)) {
+        // The program ended after its run did: its status file is read, it is not started again.
+        ReadStatusInto(settings, center_code, serial, end);
+    } else if (std::filesystem::exists(StartedMarkerPath(settings, serial), ec)) {
+        // Started and gone without a status file: whatever it registered stays, and an operator
+        // decides about the rest.
+        end.終了コード = "4100";
+        end.詳細コード = std::string(kRegistrationInterrupted);
     } else {
-        RunRegistrationProgram(settings, serial, end_code, detail_code);
-        std::error_code ec;
-        if (!std::filesystem::exists(status_path, ec)) {
-            end_code = "4100";
-            detail_code = "0002";
-        }
+        std::string end_code;
+        std::string detail_code;
+        LoadPartnerCompanies(center_code, end_code, detail_code);
         if (end_code == "0000") {
-            StatusLine status;
-            if (ReadStatusFile(status_path, status) != "0000") {
-                end.終了コード = "9999";
-            } else {
-                end.取引情報区分 = status.取引情報区分;
-                end.相手先企業コード = status.相手先企業コード;
-                end.入力レコード数 = status.入力レコード数.value_or(0);
-                end.出力レコード数 = status.出力レコード数.value_or(0);
-                end.終了コード = status.終了コード;
-                end.ファイル名 =
-                    PathInFolder(settings.FL1102_FILE, SerialPart(serial) + "_RCV_" + FileCenterCode(center_code) +
-                                                           status.取引情報区分 + ".TXT");
-            }
+            Register(settings, center_code, serial, end);
         } else {
             end.終了コード = end_code;
             end.詳細コード = detail_code;
         }
     }
-    CloseHistory(work_, end, clock_);
-    if (end.Result == "0000") return;
-    // A database failure leaves its own code; a row that was not there leaves 終了コード "9999".
-    result = end.Result.empty() ? end.終了コード : end.Result;
+    CloseRegistrationRow(settings, serial, end, result);
 }
 
 }  // namespace edi

@@ -48,17 +48,25 @@ protected:
         window_->ClearScreenFields();
         window_->PrepareLabels("2026/12/05");
         window_->FillCenterGrid([](const std::string& m) { return m == "Z" ? std::string("リンク") : std::string(); });
-        window_->SetJobStarter([this] {
-            ran_.push_back(work_.CurrentRow);
-            window_->SetRowState(work_.CurrentRow, 1);
-            window_->ShowStatus(work_.CurrentRow, 4, "OK");
-            window_->SetRowState(work_.CurrentRow, work_.CurrentRow == 1 ? 9 : 2);
-        });
+        window_->SetRunStarter(EachRow([this](int row) {
+            ran_.push_back(row);
+            window_->SetRowState(row, 1);
+            window_->ShowStatus(row, 4, "OK");
+            window_->SetRowState(row, row == 1 ? 9 : 2);
+        }));
         window_->show();
         QApplication::setActiveWindow(window_.get());
         grid_ = window_->findChild<QTableWidget*>(QStringLiteral("GRID"));
         sdate_ = window_->findChild<QLineEdit*>(QStringLiteral("SDATE"));
         ktime_ = window_->findChild<QLineEdit*>(QStringLiteral("KTIME"));
+    }
+
+    // A run that does the job of each row in turn.
+    static MonitorWindow::RunStarter EachRow(std::function<void(int row)> job) {
+        return [job](const std::vector<int>& rows) {
+            for (const int row : rows) job(row);
+            return RunReport{};
+        };
     }
 
     QString Cell(int row, int column) const { return grid_->item(row, column)->text(); }
@@ -195,6 +203,29 @@ TEST_F(MonitorWindowTest, RunNowSkipsRowsThatRan) {
     EXPECT_EQ(work_.RunState, 0);
 }
 
+TEST_F(MonitorWindowTest, ARunThatCouldNotStartSaysWhy) {
+    const struct {
+        RunEnd end;
+        const char* message;
+    } cases[] = {{RunEnd::kLocked, kRunLocked},
+                 {RunEnd::kLockFailed, kRunLockError},
+                 {RunEnd::kHistoryFailed, kRunHistoryError}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        window_->SetRunStarter([&](const std::vector<int>&) {
+            RunReport report;
+            report.end = c.end;
+            return report;
+        });
+        window_->OnCommand(1);
+        ASSERT_FALSE(boxes_.shown().empty());
+        EXPECT_EQ(boxes_.shown().back().text, c.message);
+        EXPECT_EQ(boxes_.shown().back().icon, MessageIcon::kExclamation);
+        EXPECT_EQ(Cell(0, 4), QString()) << "no row changed";
+        EXPECT_TRUE(ButtonsEnabled());
+    }
+}
+
 TEST_F(MonitorWindowTest, EscAsksOnlyWhereItShould) {
     sdate_->setText(QStringLiteral("2026/12/06"));
     ktime_->setText(QStringLiteral("08:00"));
@@ -243,8 +274,7 @@ TEST_F(MonitorWindowTest, WritesScreenshots) {
     };
     shot("startup.png");
     bool grabbed = false;
-    window_->SetJobStarter([&] {
-        const int row = work_.CurrentRow;
+    window_->SetRunStarter(EachRow([&](int row) {
         window_->SetRowState(row, 1);
         window_->ShowStatus(row, 4, "OK");
         window_->ShowStatus(row, 5, row == 1 ? "変換ｴﾗｰ" : "OK");
@@ -259,7 +289,7 @@ TEST_F(MonitorWindowTest, WritesScreenshots) {
         }
         window_->ShowStatus(row, 6, "OK");
         window_->SetRowState(row, 2);
-    });
+    }));
     window_->OnCommand(1);
     EXPECT_TRUE(grabbed);
     grid_->clearSelection();

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "startup/ConnectText.h"
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
 #include "support/DbTestSupport.h"
@@ -192,23 +194,48 @@ TYPED_TEST(DbSessionTest, SetOutlivingItsSessionFailsQuietly) {
     EXPECT_FALSE(ExecuteSql(this->work_));
 }
 
-TYPED_TEST(DbSessionTest, RejectedStatementsReportFailure) {
+TYPED_TEST(DbSessionTest, RejectedStatementsReportFailureOnceInTheLog) {
+    test::TempDir dir;
+    this->work_.Log.file = dir / "ERR.LOG";
     this->work_.LastOpenEmpty = "0";
     ResultSet set;
-    for (const char* sql :
-         {"SELECT * FROM 無いテーブル", "SELEC 1", "INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)"}) {
-        SCOPED_TRACE(sql);
-        this->work_.SqlText = sql;
+    struct Case {
+        const char* sql;
+        const char* purpose;
+    };
+    const std::vector<Case> cases = {
+        {"SELECT * FROM 無いテーブル", "reading 無いテーブル"},
+        {"SELEC 1", "selec"},
+        {"INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)", "adding a row to FL1102処理履歴ファイル"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        this->work_.SqlText = c.sql;
         EXPECT_FALSE(OpenQuery(this->work_, set));
         EXPECT_FALSE(set.IsOpen());
         EXPECT_FALSE(ExecuteSql(this->work_));
         EXPECT_FALSE(this->work_.Db->LastError().empty());
+        EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kOther);
+        const std::string report = this->work_.Db->LastReport();
+        EXPECT_EQ(report.rfind("database error: " + std::string(c.purpose) + ": ", 0), 0u) << report;
+        EXPECT_NE(report.find(this->work_.Db->LastError().substr(0, 20)), std::string::npos) << report;
+        EXPECT_EQ(report.find('\n'), std::string::npos) << report;
     }
     EXPECT_EQ(this->work_.LastOpenEmpty, "0");
-    // A duplicate key is refused too: the second terminal's insert of a taken number.
+    // Two lines per statement, each the code and the report.
+    const std::string log = ToUnicodeText(test::ReadText(dir / "ERR.LOG"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6) << log;
+    EXPECT_EQ(log.rfind("9999database error: reading 無いテーブル: ", 0), 0u) << log;
+
+    // A duplicate key is refused too, as a taken key that the caller decides about: the second
+    // terminal's insert of a taken number. It leaves no line; the next success clears the failure.
     EXPECT_TRUE(this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (1, 0)"));
     this->work_.SqlText = "INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (1, 0)";
     EXPECT_FALSE(ExecuteSql(this->work_));
+    EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kTaken);
+    EXPECT_EQ(ToUnicodeText(test::ReadText(dir / "ERR.LOG")), log);
+    EXPECT_TRUE(this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (2, 0)"));
+    EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kNone);
+    EXPECT_EQ(this->work_.Db->LastReport(), "");
 }
 
 TYPED_TEST(DbSessionTest, ConnectDatabaseTrimsThePaddedSettings) {
@@ -249,9 +276,16 @@ TEST(DbSessionWithoutDatabaseTest, WrongDataSourceFailsAndLeavesNoSession) {
     work.DbSource = " NoSuchSource ";
     work.DbUser = "user";
     work.DbPassword = "pass word";
-    EXPECT_FALSE(ConnectDatabase(work));
+    work.Log.file = dir / "ERR.LOG";
+    std::string reason;
+    EXPECT_FALSE(ConnectDatabase(work, reason));
     EXPECT_EQ(work.ConnectString, "DSN=NoSuchSource;UID=user;PWD=pass word;");
     EXPECT_EQ(work.Db, nullptr);
+    // The driver manager's reason, in the log as well; the password appears nowhere.
+    EXPECT_EQ(reason.rfind("cannot connect to the database (data source NoSuchSource, user user): ", 0), 0u) << reason;
+    EXPECT_NE(reason.find("Data source name not found"), std::string::npos) << reason;
+    EXPECT_EQ(ToUnicodeText(test::ReadText(dir / "ERR.LOG")), "9999" + reason + "\n");
+    EXPECT_EQ(reason.find("pass word"), std::string::npos);
     work.SqlText = "SELECT * FROM 区分マスタ";
     ResultSet set;
     EXPECT_FALSE(OpenQuery(work, set));
@@ -297,6 +331,57 @@ TEST(SqlLiteralTest, QuotesDoubledAndOdbcDateTimeEscapes) {
     EXPECT_EQ(SqlQuote("センター"), "'センター'");
     EXPECT_EQ(SqlDate(LocalDateTime{2026, 1, 2, 3, 4, 5}), "{d '2026-01-02'}");
     EXPECT_EQ(SqlTime(LocalDateTime{2026, 1, 2, 3, 4, 5}), "{t '03:04:05'}");
+}
+
+TEST(ConnectTextTest, ValuesThatNeedItAreBracedAndNoValueAddsAKey) {
+    struct Case {
+        const char* value;
+        const char* text;
+    };
+    const std::vector<Case> cases = {{"plain pass", "plain pass"},
+                                     {"", ""},
+                                     {"a;b", "{a;b}"},
+                                     {"p;w}x{y", "{p;w}}x{y}"},
+                                     {"}", "{}}}"},
+                                     {"x;DSN=Other;Database=/tmp/other", "{x;DSN=Other;Database=/tmp/other}"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(ConnectValueText(c.value), c.text);
+        const std::string connect = "DSN=Mine;UID=u;PWD=" + ConnectValueText(c.value) + ";Extra=1;";
+        EXPECT_EQ(ConnectValue(connect, "pwd"), std::string(c.value));
+        EXPECT_EQ(ConnectValue(connect, "DSN"), std::string("Mine"));
+        EXPECT_EQ(ConnectValue(connect, "Database"), std::nullopt);
+        EXPECT_EQ(ConnectValue(connect, "extra"), std::string("1"));
+    }
+}
+
+TEST(DbFailureTest, ReportsSayWhatTheStatementWasForOnOneLine) {
+    struct Case {
+        const char* sql;
+        const char* purpose;
+    };
+    const std::vector<Case> cases = {
+        {"SELECT 通番 FROM FL1102処理履歴ファイル ORDER BY 通番 DESC", "reading FL1102処理履歴ファイル"},
+        {"select *\n  from FL1903EDI制御マスタ where x = 1", "reading FL1903EDI制御マスタ"},
+        {"INSERT INTO FL1102処理履歴ファイル ( 通番 ) VALUES (1)", "adding a row to FL1102処理履歴ファイル"},
+        {"UPDATE FL1102処理履歴ファイル SET a = 1", "updating FL1102処理履歴ファイル"},
+        {"DELETE FROM 区分マスタ", "deleting from 区分マスタ"},
+        {"PRAGMA busy_timeout = 5", "pragma"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        EXPECT_EQ(StatementPurpose(c.sql), c.purpose);
+    }
+    EXPECT_EQ(DbFailureReport(DbFailure::kBusy, "SELECT a\nFROM T", "ERROR: canceling statement;\nError while"),
+              "the database is busy: reading T: ERROR: canceling statement; Error while [SQL: SELECT a FROM T]");
+    // A long statement is cut, never inside a character.
+    const std::string report = DbFailureReport(
+        DbFailure::kLost,
+        "SELECT '" + std::string(200, 'x') + "' FROM " + std::string(100, 'x') + " WHERE a = 'ああああ'", "gone");
+    EXPECT_EQ(report.rfind("the connection to the database is lost: reading ", 0), 0u);
+    EXPECT_EQ(report.substr(report.size() - 4), "...]");
+    EXPECT_LE(report.size() - report.find("[SQL: "), 6u + 300u + 4u);
+    EXPECT_EQ(DbFailureReport(DbFailure::kOther, "", "no session"), "database error: no session");
 }
 
 TEST(SqlScriptTest, SplitsAtSemicolonsOutsideQuotesAndComments) {

@@ -80,6 +80,19 @@ TEST_F(SettingsTest, ReadsEverySettingWithItsConversion) {
     EXPECT_TRUE(work_.DebugMode);
 }
 
+TEST_F(SettingsTest, ErrLogPathMovesTheLogOutOfTheProgramFolder) {
+    work_.Log.file = work_.ProgramFolder / "ERR.LOG";
+    WriteIni(kGoodSettings);
+    ASSERT_TRUE(ReadSettings(work_));
+    EXPECT_EQ(work_.Log.file, work_.ProgramFolder / "ERR.LOG") << "not set: the program's folder";
+    for (const char* folder : {"/var/log/k500100/", "/var/log/k500100"}) {
+        SCOPED_TRACE(folder);
+        WriteIni(std::string(kGoodSettings) + "errlogpath = " + folder + "\n");
+        ASSERT_TRUE(ReadSettings(work_));
+        EXPECT_EQ(work_.Log.file, std::filesystem::path("/var/log/k500100/ERR.LOG"));
+    }
+}
+
 TEST_F(SettingsTest, DebugModeOnlyForExactlyOne) {
     for (const char* mode : {"01", "1x", "0", "", "true"}) {
         SCOPED_TRACE(mode);

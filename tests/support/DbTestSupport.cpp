@@ -67,6 +67,33 @@ std::string PgConnectString(const PgCluster& cluster, const std::string& databas
 
 std::string SchemaText() { return ReadWhole(K500100_SCHEMA_FILE); }
 
+OwnPgCluster::OwnPgCluster() {
+    std::string error;
+    if (Run("start")) cluster_ = ReadPgCluster(state_ / "cluster.env", error);
+}
+
+OwnPgCluster::~OwnPgCluster() { Stop(); }
+
+bool OwnPgCluster::Run(const char* command) {
+    const std::string line =
+        std::string("'") + K500100_PG_SCRIPT + "' " + command + " '" + state_.path().string() + "' >/dev/null";
+    return std::system(line.c_str()) == 0;
+}
+
+void OwnPgCluster::Stop() {
+    if (cluster_) Run("stop");
+    cluster_.reset();
+}
+
+std::filesystem::path OwnPgCluster::data_dir() const {
+    std::ifstream in(state_ / "cluster.env");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("PGDATA=", 0) == 0) return line.substr(7);
+    }
+    return {};
+}
+
 std::unique_ptr<TestDatabase> TestDatabase::Create(Backend backend, std::string& error) {
     std::unique_ptr<TestDatabase> db(new TestDatabase());
     db->backend_ = backend;

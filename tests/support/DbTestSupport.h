@@ -28,6 +28,28 @@ std::string PgConnectString(const PgCluster& cluster, const std::string& databas
 
 std::string SchemaText();
 
+// A PostgreSQL cluster of a test's own (tests/support/pg-cluster.sh) for outages: paused
+// (server stopped, data kept) and resumed on the same port; stopped and removed at the end.
+class OwnPgCluster {
+public:
+    OwnPgCluster();
+    ~OwnPgCluster();
+    OwnPgCluster(const OwnPgCluster&) = delete;
+    OwnPgCluster& operator=(const OwnPgCluster&) = delete;
+
+    bool started() const { return cluster_.has_value(); }
+    const PgCluster& where() const { return *cluster_; }
+    std::filesystem::path data_dir() const;  // PGDATA, which holds pg_hba.conf
+    bool Pause() { return Run("pause"); }
+    bool Resume() { return Run("resume"); }
+    void Stop();
+
+private:
+    bool Run(const char* command);
+    TempDir state_;
+    std::optional<PgCluster> cluster_;
+};
+
 // One fresh database with the schema. While it lives ODBCINI names its odbc.ini, which
 // defines its data source; the PostgreSQL database is dropped at the end. The driver manager
 // caches what it read of odbc.ini by data-source name, so every database has a name of its own.
@@ -41,6 +63,7 @@ public:
     Backend backend() const { return backend_; }
     const std::string& user() const { return user_; }
     const std::string& dsn() const { return dsn_; }
+    const std::string& pg_database() const { return pg_database_; }  // empty on SQLite
     // "DSN=<dsn>;UID=<user>;PWD=;"
     std::string ConnectString() const;
     // Fills DbSource/DbUser/DbPassword and connects work through ConnectDatabase.

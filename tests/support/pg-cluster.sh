@@ -3,13 +3,15 @@
 #   pg-cluster.sh start STATE_DIR   initdb into a fresh temporary folder, start on a free port,
 #                                   write STATE_DIR/cluster.env (PGDATA, PGPORT, PGHOST)
 #   pg-cluster.sh stop STATE_DIR    stop the cluster named there and remove its folder
+#   pg-cluster.sh pause STATE_DIR   stop its server and keep its data (an outage)
+#   pg-cluster.sh resume STATE_DIR  start that server again on the same port
 # Runs the server as the system user postgres when started as root (initdb refuses root).
 set -euo pipefail
 
 command=${1:-}
 state_dir=${2:-}
 if [[ -z "$command" || -z "$state_dir" ]]; then
-    echo "usage: $0 start|stop STATE_DIR" >&2
+    echo "usage: $0 start|stop|pause|resume STATE_DIR" >&2
     exit 2
 fi
 
@@ -49,6 +51,10 @@ s.close()
 PY
 }
 
+server_options() {
+    echo "-c listen_addresses=127.0.0.1 -p $1 -c unix_socket_directories='$2' -c fsync=off -c max_connections=60"
+}
+
 stop_cluster() {
     local env_file="$state_dir/cluster.env"
     [[ -f "$env_file" ]] || return 0
@@ -82,8 +88,7 @@ start)
     fi
     for attempt in 1 2 3 4 5; do
         port=$(free_port)
-        if as_server_user "$bin/pg_ctl" -D "$data" -l "$data/server.log" -w -t 60 \
-            -o "-c listen_addresses=127.0.0.1 -p $port -c unix_socket_directories='$data' -c fsync=off -c max_connections=60" \
+        if as_server_user "$bin/pg_ctl" -D "$data" -l "$data/server.log" -w -t 60 -o "$(server_options "$port" "$data")" \
             start >/dev/null; then
             # A watchdog stops the cluster by itself should the stop never come (an aborted run).
             stop_command="'$bin/pg_ctl' -D '$data' -m immediate -w -t 30 stop; rm -rf '$root'"
@@ -105,8 +110,19 @@ stop)
     stop_cluster
     echo "pg-cluster: stopped"
     ;;
+pause | resume)
+    # shellcheck disable=SC1090
+    source "$state_dir/cluster.env"
+    if [[ "$command" == pause ]]; then
+        as_server_user "$(pg_bin)/pg_ctl" -D "$PGDATA" -m fast -w -t 30 stop >/dev/null
+    else
+        as_server_user "$(pg_bin)/pg_ctl" -D "$PGDATA" -l "$PGDATA/server.log" -w -t 60 \
+            -o "$(server_options "$PGPORT" "$PGDATA")" start >/dev/null
+    fi
+    echo "pg-cluster: ${command}d"
+    ;;
 *)
-    echo "usage: $0 start|stop STATE_DIR" >&2
+    echo "usage: $0 start|stop|pause|resume STATE_DIR" >&2
     exit 2
     ;;
 esac

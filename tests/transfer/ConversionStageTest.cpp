@@ -33,8 +33,9 @@ TEST_F(JobTest, ConversionStageConvertsTheCiiFileDirectlyUnlessTheFormIsCapitalX
     }
 }
 
+// A center of neither the link package nor mail names the folder its XML files are found in.
 TEST_F(JobTest, ConversionStageConvertsOnlyTheJobsXmlFilesInAnyLetterCase) {
-    Center("ABC", "M", Folder("xml"), "X");
+    Center("ABC", "F", Folder("xml"), "X");
     Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (11, 0)");
     const int serial = OpenJob("ABC");
     ASSERT_EQ(serial, 12);
@@ -58,7 +59,7 @@ TEST_F(JobTest, ConversionStageConvertsOnlyTheJobsXmlFilesInAnyLetterCase) {
 }
 
 TEST_F(JobTest, TwoXmlFilesGoIntoOneCiiFileWithTwoRowsAndOneLocalRow) {
-    Center("ABC", "M", Folder("xml"), "X");
+    Center("ABC", "F", Folder("xml"), "X");
     const int serial = OpenJob("ABC");
     const std::string stem = test::SerialPartOf(serial) + "_RCV_ABC_________";
     test::WriteFile(Folder("xml") + stem + ".XML", std::string_view("<a/>"));
@@ -84,9 +85,10 @@ TEST_F(JobTest, XmlCenterWithoutItsFileEndsWith9999AndNoRow) {
         std::string folder;
     };
     const Case cases[] = {
-        {"mail center, folder without the job's file", "M", Folder("xml")},
-        {"mail center, folder missing", "M", Folder("missing")},
+        {"folder without the job's file", "F", Folder("xml")},
+        {"folder missing", "F", Folder("missing")},
         {"link center, nothing received", "Z", Folder("link") + "file.xml"},
+        {"mail center, nothing received", "M", Folder("xml")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,16 +105,23 @@ TEST_F(JobTest, XmlCenterWithoutItsFileEndsWith9999AndNoRow) {
     EXPECT_TRUE(converters_.local_calls.empty());
 }
 
-TEST_F(JobTest, LinkPackageXmlCenterFindsItsFileInTheReceiveFolder) {
-    Center("ABC", "Z", Folder("link") + "abc.xml", "X");
-    const int serial = OpenJob("ABC");
-    test::WriteFile(Folder("link") + "abc.xml", std::string_view("<x/>"));
-    std::string result;
-    runner_->RunReceiveStage("ABC", serial, result);
-    runner_->RunConversionStage("ABC", serial, result);
-    EXPECT_EQ(result, "0000");
-    ASSERT_EQ(converters_.xml_calls.size(), 1u);
-    EXPECT_EQ(History(serial).size(), 4u);
+TEST_F(JobTest, LinkAndMailXmlCentersFindTheirFileInTheReceiveFolder) {
+    for (const char* method : {"Z", "M"}) {
+        SCOPED_TRACE(method);
+        Exec("DELETE FROM FL1903EDI制御マスタ");
+        converters_.xml_calls.clear();
+        // The link path names a file; a mail center's path is empty or names some other folder.
+        Center("ABC", method, std::string(method) == "Z" ? Folder("link") + "abc.xml" : Folder("xml"), "X");
+        const int serial = OpenJob("ABC");
+        test::WriteFile(Folder("in") + test::SerialPartOf(serial) + "_RCV_ABC_________.XML", std::string_view("<x/>"));
+        test::WriteFile(Folder("in") + "." + test::SerialPartOf(serial) + "_RCV_ABC_________.XML.part",
+                        std::string_view("<being written"));
+        std::string result;
+        runner_->RunConversionStage("ABC", serial, result);
+        EXPECT_EQ(result, "0000");
+        EXPECT_EQ(converters_.xml_calls.size(), 1u) << "a hidden file is never a received message";
+        EXPECT_EQ(History(serial).size(), 3u);
+    }
 }
 
 TEST_F(JobTest, ConversionStageFailsWhenTheConverterFailsOrTheCenterIsUnknown) {

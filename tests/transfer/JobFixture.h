@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,10 +52,12 @@ public:
     std::vector<std::string> local_calls;  // kind, cii path -> local template
 };
 
+// Creates the started marker as a started process would, then does what the test says.
 class FakeStarter final : public ProcessStarter {
 public:
-    bool RunAndWait(const std::string& command_line) override {
+    bool RunAndWait(const std::string& command_line, const std::string& started_marker) override {
         commands.push_back(command_line);
+        if (!started_marker.empty()) std::ofstream(started_marker, std::ios::binary);
         return action ? action(command_line) : true;
     }
     std::vector<std::string> commands;

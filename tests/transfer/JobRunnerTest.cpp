@@ -8,6 +8,7 @@
 
 #include "JobFixture.h"
 #include "transfer/FileMove.h"
+#include "transfer/ReceiveRun.h"
 
 namespace edi {
 namespace {
@@ -135,13 +136,15 @@ TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
     ReadyCenter("A2");
     ReadyCenter("A3");
     work_.Centers[1].RunFlag = false;
-    RunNow(work_, *runner_);
+    const std::atomic<bool> stop{false};
+    ReceiveRun run(work_, *runner_, stop);
+    run.Run(WaitingMarkedRows(work_));
     EXPECT_EQ(work_.Centers[0].RowState, 2);
     EXPECT_EQ(work_.Centers[1].RowState, 0);
     EXPECT_EQ(work_.Centers[2].RowState, 2);
     EXPECT_EQ(HistoryValue(2, 0, "センターコード"), "A3");
-    RunNow(work_, *runner_);
-    EXPECT_EQ(History(3).size(), 0u) << "rows that ran are not run again";
+    EXPECT_EQ(WaitingMarkedRows(work_), std::vector<int>{}) << "rows that ran are not run again";
+    EXPECT_EQ(MarkedRows(work_), (std::vector<int>{0, 2})) << "the armed schedule runs them all again";
 }
 
 TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -285,8 +286,14 @@ TYPED_TEST(ProcessHistoryTest, TakenNumbersAreSkippedAndRetriesAreBounded) {
 
     RacingClock always(other, steal_serial, 1000);
     HistoryStart lost = JobStart("MINE");
+    test::TempDir dir;
+    this->work_.Log.file = dir / "ERR.LOG";
     OpenJobHistory(this->work_, lost, always);
     EXPECT_EQ(lost.Result, "9999");
+    // The taken numbers are no failure of their own; giving up is, and says why once.
+    const std::string log = ToUnicodeText(test::ReadText(dir / "ERR.LOG"));
+    EXPECT_EQ(log.rfind("9999the key is already taken: adding a job row", 0), 0u) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
     EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE センターコード = 'MINE'", "n"), "2");
 }
 
@@ -341,36 +348,13 @@ TEST_F(ProcessHistoryPostgresTest, TerminalsOpeningJobsAtOnceGetDistinctSerials)
     EXPECT_EQ(Scalar("SELECT MAX(通番) AS n FROM FL1102処理履歴ファイル", "n"), "100");
 }
 
-// A cluster of its own, stopped in the middle of the test; stopped again at the end in any case.
-class OwnCluster {
-public:
-    explicit OwnCluster(const std::filesystem::path& state) : state_(state) { started_ = Run("start") == 0; }
-    ~OwnCluster() { Stop(); }
-    bool started() const { return started_; }
-    void Stop() {
-        if (started_) Run("stop");
-        started_ = false;
-    }
-
-private:
-    int Run(const char* command) {
-        const std::string line =
-            std::string("'") + K500100_PG_SCRIPT + "' " + command + " '" + state_.string() + "' >/dev/null";
-        return std::system(line.c_str());
-    }
-    std::filesystem::path state_;
-    bool started_ = false;
-};
-
 TEST(ProcessHistoryServerLossTest, StoppedPostgresServerGivesFailureCodes) {
-    test::TempDir dir;
-    OwnCluster cluster(dir.path());
+    test::OwnPgCluster cluster;
     ASSERT_TRUE(cluster.started()) << "cannot start a PostgreSQL cluster of its own";
+    const test::PgCluster where = cluster.where();
     std::string error;
-    const std::optional<test::PgCluster> where = test::ReadPgCluster(dir / "cluster.env", error);
-    ASSERT_TRUE(where) << error;
     WorkArea work;
-    work.Db = DbSession::Open(test::PgConnectString(*where, "postgres"), "PC01", error);
+    work.Db = DbSession::Open(test::PgConnectString(where, "postgres"), "PC01", error);
     ASSERT_NE(work.Db, nullptr) << error;
     ASSERT_TRUE(RunSqlScript(work, test::SchemaText(), error)) << error;
     test::FixedClock clock(kStart);
@@ -394,7 +378,7 @@ TEST(ProcessHistoryServerLossTest, StoppedPostgresServerGivesFailureCodes) {
     work.SqlText = "SELECT * FROM FL1102処理履歴ファイル";
     ResultSet set;
     EXPECT_FALSE(OpenQuery(work, set));
-    EXPECT_EQ(DbSession::Open(test::PgConnectString(*where, "postgres"), "PC01", error), nullptr);
+    EXPECT_EQ(DbSession::Open(test::PgConnectString(where, "postgres"), "PC01", error), nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "JobFixture.h"
@@ -170,6 +172,33 @@ TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
     }
 }
 
+TEST_F(JobTest, UnreadableStatusLineClosesTheRowWith9999) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"NUL in the kind", std::string("1KI\0D123456789012000010000009", 29) + "00\r\n"},
+        {"NUL first", std::string("\0", 1) + "KIND123456789012000010000009" + "00\r\n"},
+        {"bytes that are no text", "1\xFF\xFE\x80\xA0\x81\x7F\xFD\xFC\x82\x20\xEF\xF0\x9F\x98\x80\x01"
+                                   "000010000009" "00\r\n"},
+    };
+    Partner("ABC", "123456789012");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int serial = OpenJob("ABC");
+        starter_.action = [&](const std::string&) {
+            test::WriteFile(Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT", std::string_view(c.bytes));
+            return true;
+        };
+        std::string result;
+        runner_->RunRegistrationStage("ABC", serial, result);
+        EXPECT_EQ(result, "0000");
+        EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), "9999");
+        EXPECT_NE(HistoryValue(serial, 1, "処理終了日付"), "<null>");
+        EXPECT_EQ(HistoryValue(serial, 1, "取引情報区分"), " ");
+    }
+}
+
 TEST_F(JobTest, ProgramThatCannotBeStartedGives4100With0001WhenAStatusFileIsThere) {
     Partner("ABC", "123456789012");
     const int serial = OpenJob("ABC");
@@ -195,11 +224,22 @@ TEST_F(JobTest, CenterWithoutPartnerCompanyRegistersNothingAndRecordsNothing) {
 
 TEST_F(JobTest, RealProgramStartedThroughTheShellSplitCommandLine) {
     SpawnProcessStarter spawn;
-    const fs::path marker = dir_ / "ran here";
-    EXPECT_TRUE(spawn.RunAndWait("sh -c 'echo \"$0\" > \"$1\"' '" + marker.string() + "' '" + marker.string() + "'"));
-    EXPECT_EQ(test::ReadText(marker), marker.string() + "\n");
-    EXPECT_FALSE(spawn.RunAndWait((dir_ / "no-such-program").string() + " @x"));
-    EXPECT_FALSE(spawn.RunAndWait("   "));
+    const fs::path out = dir_ / "ran here";
+    const fs::path marker = dir_ / "started";
+    // Its own process group, /dev/null for input, its output on the runner's error stream.
+    EXPECT_TRUE(spawn.RunAndWait("sh -c 'echo \"$0\" > \"$1\"; cut -d\" \" -f5 /proc/$$/stat >> \"$1\"; "
+                                 "readlink /proc/$$/fd/0 >> \"$1\"; echo to-stdout' '" +
+                                     out.string() + "' '" + out.string() + "'",
+                                 marker.string()));
+    const std::string text = test::ReadText(out);
+    const std::string first = out.string() + "\n";
+    ASSERT_EQ(text.substr(0, first.size()), first);
+    const std::string group = text.substr(first.size(), text.find('\n', first.size()) - first.size());
+    EXPECT_NE(group, std::to_string(::getpgrp()));
+    EXPECT_EQ(text.substr(text.find('\n', first.size()) + 1), "/dev/null\n");
+    EXPECT_TRUE(fs::exists(marker));
+    EXPECT_FALSE(spawn.RunAndWait((dir_ / "no-such-program").string() + " @x", ""));
+    EXPECT_FALSE(spawn.RunAndWait("   ", ""));
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ TEST(SampleRegistrationTest, CountsTheLocalFilesAndWritesTheStatusLine) {
                                 status + "'\r\n/[EDI]MAKER='PARTNER01'\r\n");
         SpawnProcessStarter starter;
         ASSERT_TRUE(starter.RunAndWait("env EDI_IN=" + (dir / "in").string() + " " K500100_EDIREG " @" +
-                                       (dir / "EDI00000012.INI").string()));
+                                           (dir / "EDI00000012.INI").string(),
+                                       ""));
         EXPECT_EQ(test::ReadText(status), c.status);
     }
 }

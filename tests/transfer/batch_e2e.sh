@@ -26,7 +26,7 @@ value() {  # value SERIAL BRANCH COLUMN
     sqlite3 "$demo/db/k500100.sqlite" "SELECT $3 FROM FL1102処理履歴ファイル WHERE 通番 = $1 AND 枝番 = $2"
 }
 run_batch() {
-    ODBCINI="$demo/db/odbc.ini" "$demo/k500100/bin/k500100-batch" "$@" >"$work/out.txt" 2>&1
+    ODBCINI="$demo/db/odbc.ini" "$demo/k500100/bin/k500100-batch" "$@" >"$work/out.txt" 2>"$work/err.txt"
     echo $?
 }
 
@@ -93,15 +93,17 @@ check "second run's files archived" 14 "$(ls "$demo/old" | wc -l)"
 # Registration program missing: its row says 4100/0002, the local files stay.
 "$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
 sed -i "s|^MGCMDLINEZR=.*|MGCMDLINEZR=$work/nowhere/edireg|" "$demo/EDI.ini"
-# The stage records the failure in its own row; the job itself ends well once that row is closed.
-check "missing registration program" 0 "$(run_batch OP01)"
+# The stage records the failure in its own row; the run's exit status and error lines tell it.
+check "missing registration program" 1 "$(run_batch OP01)"
 check "its stage row" "7 3 41 CIILINK 4100 0002" "$(history 7 7 | tail -1)"
+check "one error line per job" "k500100-batch: CIILINK (job 7): 4100/0002 the registration program left no status file" \
+    "$(grep -v '^edireg' "$work/err.txt" | grep CIILINK)"
 check "local file kept" yes "$([ -f "$demo/in/00000007_RCV_CIILINK_____0130.LOC" ] && echo yes)"
 
 # Archive folder missing: the jobs still close their history, ERR.LOG says why.
 "$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
 sed -i "s|^OLD_FILE=.*|OLD_FILE=$work/no-archive/|" "$demo/EDI.ini"
-check "archive folder missing still runs" 0 "$(run_batch OP01)"
+check "archive folder missing still runs, and says so" 1 "$(run_batch OP01)"
 check "jobs closed despite the archive" "10 0 03 CIILINK 0000 0000" "$(history 10 10 | head -1)"
 check "ERR.LOG names the missing archive" yes "$(grep -q 'no-archive' "$demo/k500100/bin/ERR.LOG" && echo yes)"
 
@@ -111,8 +113,30 @@ check "every center well exits 0" 0 "$(run_batch OP01)"
 
 # No center for this terminal: the no-data message and exit 1.
 sqlite3 "$demo/db/k500100.sqlite" "UPDATE FL1903EDI制御マスタ SET 実行端末名 = 'elsewhere'"
-check "no center exits 1" 1 "$(run_batch OP01)"
-check "no center message" "k500100-batch: 該当するデータがありませんでした" "$(cat "$work/out.txt")"
+check "no center: could not start, exit 2" 2 "$(run_batch OP01)"
+check "no center message" "k500100-batch: 該当するデータがありませんでした (EDI.ini: $demo/EDI.ini, data source: K500100)" \
+    "$(cat "$work/err.txt")"
+
+# The database held by another process: start-up waits the busy wait, then says so, with the
+# reason on a line of its own.
+sqlite3 "$demo/db/k500100.sqlite" "BEGIN EXCLUSIVE;" ".shell touch '$work/held'; sleep 30" "COMMIT;" &
+holder=$!
+while [ ! -e "$work/held" ]; do sleep 0.1; done
+started=$(date +%s)
+check "busy database exits 1" 1 "$(run_batch OP01)"
+check "busy database within the busy wait" yes "$([ $(($(date +%s) - started)) -lt 25 ] && echo yes)"
+check "busy database message" "k500100-batch: データベース使用中エラー" "$(grep -v 'is busy' "$work/out.txt")"
+check "busy database reason" "k500100-batch: the database is busy: reading FL1903EDI制御マスタ: [SQLite]database is locked (5)" \
+    "$(grep 'is busy' "$work/out.txt" | sed 's/ \[SQL: .*//')"
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+
+# A data source that does not exist: the fixed message, then the driver manager's reason.
+sed -i "s|^DBSTRING=.*|DBSTRING=NOSUCHSOURCE|" "$demo/EDI.ini"
+check "unknown data source exits 1" 1 "$(run_batch OP01)"
+check "unknown data source message" "k500100-batch: 接続エラー" "$(head -1 "$work/out.txt")"
+check "unknown data source reason" yes \
+    "$(sed -n 2p "$work/out.txt" | grep -q '^k500100-batch: cannot connect to the database (data source NOSUCHSOURCE, .*Data source name not found' && echo yes)"
 
 [ "$failures" -eq 0 ] && echo "all checks passed"
 exit "$failures"

@@ -127,35 +127,50 @@ TEST_F(MailTransferTest, AttachmentThatCannotBeStoredLeavesTheMailUnread) {
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
-TEST_F(MailTransferTest, ImapReceiveKeepsTheLaterAttachmentAndLeavesOtherMailsUnread) {
+TEST_F(MailTransferTest, ImapReceiveTakesOnePartnerMailPerRunOldestFirst) {
     ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
     const std::string user = "edi-receive";
+    const auto dated = [](const char* date, const std::string& mail) { return "Date: " + std::string(date) + "\r\n" + mail; };
     test::ResetImapUser(servers_, user);
-    test::DeliverToImap(servers_, user, MakeMail(kPartner, "first", "1.XML", "<first/>"));
+    test::DeliverToImap(servers_, user,
+                        dated("Tue, 1 Dec 2026 10:00:00 +0000",
+                              MakeMail("Partner Name <partner@example.com>", "second", "2.XML", "<second/>")));
     test::DeliverToImap(servers_, user, MakeMail("other@example.com", "other", "o.XML", "<other/>"));
     test::DeliverToImap(servers_, user, MakeMail("Partner@Example.com", "case", "c.XML", "<case/>"));
-    test::DeliverToImap(servers_, user, MakeMail("Partner Name <partner@example.com>", "second", "2.XML", "<second/>"));
+    // Written later in its own zone, yet the older of the two.
+    test::DeliverToImap(servers_, user,
+                        dated("Tue, 1 Dec 2026 17:30:00 +0900", MakeMail(kPartner, "first", "1.XML", "<first/>")));
     WriteIni("ProfileName=" + user + "\r\nPassword=secret\r\n" + ImapStore(servers_.imap_port) + "Timeout=10\r\n");
-
-    MailRequest request = Request("R", "X");
-    EXPECT_EQ(Run(request), 0);
-    EXPECT_EQ(request.Result, "0000");
-    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
-    EXPECT_EQ(test::ReadText(Received("XML")), "<second/>");
-    EXPECT_EQ(progress_.lines(),
-              (std::vector<std::string>{"パラメータチェック", "INIファイル読込み", "受信処理開始", "ログオン",
-                                        "受信トレイ検索", "添付ファイル格納", "ログオフ"}));
     const fs::path inbox = servers_.imap_mail / user;
+
+    const struct {
+        const char* stored;  // "" for nothing stored
+        bool more;
+    } runs[] = {{"<first/>", true}, {"<second/>", false}, {"", false}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.stored);
+        fs::remove(Received("XML"));
+        progress_ = test::RecordedProgress();
+        MailTransport transport(work_, progress_, boxes_, clock_);
+        MailRequest request = Request("R", "X");
+        EXPECT_EQ(transport.RunMailTransfer(request), 0);
+        EXPECT_TRUE(boxes_.shown().empty()) << Shown();
+        EXPECT_EQ(fs::exists(Received("XML")) ? test::ReadText(Received("XML")) : "", run.stored);
+        EXPECT_EQ(transport.more_mail_waiting(), run.more);
+        EXPECT_EQ(progress_.lines(), (std::vector<std::string>{"パラメータチェック", "INIファイル読込み", "受信処理開始",
+                                                               "ログオン", "受信トレイ検索", "添付ファイル格納",
+                                                               "ログオフ"}));
+    }
     EXPECT_EQ(test::SeenMail(inbox, "first"), true);
     EXPECT_EQ(test::SeenMail(inbox, "second"), true);
     EXPECT_EQ(test::SeenMail(inbox, "other"), false);
     EXPECT_EQ(test::SeenMail(inbox, "case"), false);
     EXPECT_EQ(test::MailsIn(inbox).size(), 4u);
-
-    fs::remove(Received("XML"));
-    EXPECT_EQ(Run(request), 0);
-    EXPECT_FALSE(fs::exists(Received("XML")));
-    EXPECT_EQ(test::MailsIn(inbox).size(), 4u);
+    std::vector<std::string> hidden;
+    for (const auto& entry : fs::directory_iterator(dir_ / "in")) {
+        if (entry.path().filename().string().starts_with(".")) hidden.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(hidden, std::vector<std::string>{}) << "no staging file or receipt is left";
 }
 
 TEST(SendFilePatternTest, PicksTheJobsFilesCaseIgnored) {

@@ -1,0 +1,68 @@
+// One run of the receive jobs, as the window and the headless runner start it: the terminal's
+// lock, then the jobs an earlier run left unfinished, then the jobs of the chosen rows in grid
+// order, a mail center's job again while its partner's mails wait. A stop request (a signal,
+// the window closing) is honoured between jobs, never inside one.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "startup/WorkArea.h"
+#include "transfer/JobOutcome.h"
+#include "transfer/JobRunner.h"
+
+namespace edi {
+
+// How often one run takes a mail center's job while partner mails wait; later mails wait for
+// the next run.
+inline constexpr int kMailJobsPerRun = 20;
+
+enum class RunEnd {
+    kFinished,    // every chosen job ran
+    kStopped,     // a stop request ended the run between two jobs
+    kLocked,      // another run of this terminal holds the lock: nothing ran
+    kLockFailed,  // the lock file cannot be opened: nothing ran
+    kHistoryFailed,  // the unfinished jobs cannot be read from the history: no new file was taken
+};
+
+struct JobReport {
+    std::int32_t serial = 0;  // 0 when the job could not be numbered
+    std::string center_code;
+    bool carried_on = false;
+    JobOutcome outcome;
+};
+
+struct RunReport {
+    RunEnd end = RunEnd::kFinished;
+    std::string reason;            // for kLocked and kLockFailed: which file and why
+    std::vector<JobReport> jobs;   // in the order they ran
+    bool all_well() const;
+};
+
+// The rows "run now" takes: marked and still waiting. The armed schedule takes every marked row.
+std::vector<int> WaitingMarkedRows(const WorkArea& work);
+std::vector<int> MarkedRows(const WorkArea& work);
+
+class ReceiveRun {
+public:
+    ReceiveRun(WorkArea& work, JobRunner& runner, const std::atomic<bool>& stop);
+
+    // The whole run for the given grid rows.
+    RunReport Run(const std::vector<int>& rows);
+
+    // Carries on every unfinished job of this terminal's centers, oldest first; the lock must
+    // be held. Sets report.end when the pass did not end: a stop request, or a history that
+    // cannot be read (no new file may be taken before those jobs are finished).
+    void CarryOnUnfinished(RunReport& report);
+
+private:
+    bool Stopped() const { return stop_.load(); }
+
+    WorkArea& work_;
+    JobRunner& runner_;
+    const std::atomic<bool>& stop_;
+};
+
+}  // namespace edi

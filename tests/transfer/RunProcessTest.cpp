@@ -1,0 +1,359 @@
+// The headless runner as cron, systemd and an operator meet it: killed at random moments,
+// started twice at once, stopped with SIGTERM, its output cut short, asked for help. A terminal
+// of link-package centers on the demo masters, the real converters and a registration program
+// that notes the order number of every message it is given.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "DemoOrders.h"
+#include "convert/LocalCiiConversion.h"
+#include "startup/DbSession.h"
+#include "startup/SqlScript.h"
+#include "startup/SystemProfile.h"
+#include "support/DbTestSupport.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace edi {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kPlaceholder = "PO99999999999";
+
+struct Exit {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// A process of k500100-batch; its standard output and error go to files, or stdout to a pipe.
+class Batch {
+public:
+    Batch(const fs::path& dir, const std::vector<std::string>& arguments, bool stdout_pipe = false)
+        : out_(dir / ("out" + std::to_string(++count_))), err_(dir / ("err" + std::to_string(count_))) {
+        int fds[2] = {-1, -1};
+        if (stdout_pipe && ::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int out = stdout_pipe ? fds[1] : ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            if (stdout_pipe) ::close(fds[0]);
+            std::vector<std::string> words = {K500100_BATCH};
+            words.insert(words.end(), arguments.begin(), arguments.end());
+            std::vector<char*> argv;
+            for (std::string& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            ::execve(argv[0], argv.data(), environ);
+            ::_exit(127);
+        }
+        if (stdout_pipe) {
+            ::close(fds[1]);
+            pipe_ = fds[0];
+        }
+    }
+    ~Batch() {
+        if (pipe_ >= 0) ::close(pipe_);
+    }
+    pid_t pid() const { return pid_; }
+    // Reads one line of standard output, then closes the pipe, as `| head -1` does.
+    std::string FirstLineThenClose() {
+        std::string line;
+        char c = 0;
+        while (::read(pipe_, &c, 1) == 1 && c != '\n') line += c;
+        ::close(pipe_);
+        pipe_ = -1;
+        return line;
+    }
+    Exit Wait() {
+        Exit result;
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (fs::exists(out_)) result.out = test::ReadText(out_);
+        result.err = test::ReadText(err_);
+        return result;
+    }
+
+private:
+    static inline int count_ = 0;
+    pid_t pid_ = -1;
+    int pipe_ = -1;
+    fs::path out_;
+    fs::path err_;
+};
+
+class RunProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        db_ = test::TestDatabase::Create(test::Backend::kSqlite, error);
+        ASSERT_NE(db_, nullptr) << error;
+        ASSERT_TRUE(db_->Connect(work_));
+        std::ifstream masters(K500100_DEMO_MASTERS, std::ios::binary);
+        const std::string script((std::istreambuf_iterator<char>(masters)), std::istreambuf_iterator<char>());
+        ASSERT_TRUE(RunSqlScript(work_, script, error)) << error;
+        for (const char* folder : {"in", "old", "link", "pr", "st", "out"}) fs::create_directories(dir_ / folder);
+        // Registers a message by noting the order number of its local file, then reports success.
+        test::WriteFile(dir_ / "reg.sh",
+                        "#!/bin/sh\n"
+                        "[ -e \"$SLOW\" ] && sleep 0.2\n"
+                        "value() { tr -d '\\r' < \"${1#@}\" | sed -n \"s/^\\/\\[EDI\\]$2='\\(.*\\)'$/\\1/p\"; }\n"
+                        "head -n 1 \"$EDI_IN$(value \"$1\" 0130TXT | sed 's/^%EDI_IN%//')\" | cut -c64-76 >> \"$LOG\"\n"
+                        "printf '1%-4s%-12s%06d%06d00\\r\\n' 0130 PARTNER01 1 1 > \"$(value \"$1\" STATUS_FILE)\"\n");
+        WriteIni();
+        setenv("K500100_INI", (dir_ / "EDI.ini").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("K500100_INI");
+        work_.Db.reset();
+        db_.reset();
+    }
+
+    std::string Folder(const char* name) const { return (dir_ / name).string() + "/"; }
+    void WriteIni() {
+        test::WriteSjisFile(
+            dir_ / "EDI.ini",
+            "[動作環境]\r\nDBSTRING=" + db_->dsn() + "\r\nUSERID=" + db_->user() +
+                "\r\nPASSWD=\r\n[Setting0]\r\nLabelBackColor=0\r\nLabelForeColor=0\r\nTextBackColor=0\r\n"
+                "TextFocusColor=0\r\nTextForeColor=0\r\nTitleBackColor=0\r\nTitleForeColor=0\r\n[K700100]\r\n"
+                "MINIMAIZE=0\r\nDEMOMODE=0\r\n[PATH]\r\nEDIINFIL=" + Folder("in") + "\r\nEDIOUTFIL=" + Folder("out") +
+                "\r\nMGSTPATH=" + Folder("st") + "\r\nOLD_FILE=" + Folder("old") + "\r\nPRPATH=" + Folder("pr") +
+                "\r\nSTPATH=" + Folder("st") + "\r\nFL1102_FILE=" + Folder("in") + "\r\nMGCMDLINEZR=env EDI_IN=" +
+                Folder("in") + " LOG=" + (dir_ / "registered.txt").string() + " SLOW=" + (dir_ / "slow").string() +
+                " sh " + (dir_ / "reg.sh").string() + "\r\n[JKBN_Z_J]\r\n0130\r\n\r\n[デバッグ]\r\nMODE=0\r\n");
+    }
+
+    // Centers C01... of this terminal, and one partner message made of `records` order records.
+    void MakeTerminal(int centers, int records) {
+        const std::string terminal = cProfile().machine();
+        for (int i = 1; i <= centers; ++i) {
+            char code[16];
+            std::snprintf(code, sizeof code, "C%02d", i);
+            codes_.push_back(code);
+            Exec("INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
+                 "TCX受信ファイルパス, 送受信データ形式) VALUES ('" +
+                 std::string(code) + "', '2', 'center', 'Z', " + SqlQuote(terminal) + ", " +
+                 SqlQuote(Link(code)) + ", 'C')");
+            Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('" +
+                 std::string(code) + "', 'PARTNER01')");
+        }
+        std::string local;
+        for (int r = 0; r < records; ++r) local += bench::DemoOrderRecord(r, kPlaceholder);
+        test::WriteFile(dir_ / "orders.txt", std::string_view(local));
+        std::string result;
+        RunLocalCiiConversion(work_, "", 1, kLocalToCii, dir_ / "orders.txt", dir_ / "orders.cii", result);
+        ASSERT_EQ(result, "0000");
+        template_ = test::ReadText(dir_ / "orders.cii");
+        ASSERT_NE(template_.find(kPlaceholder), std::string::npos);
+    }
+
+    // Three centers with small messages and a registration that takes a moment each.
+    void SlowTerminal() {
+        MakeTerminal(3, 3);
+        Refill();
+        test::WriteFile(dir_ / "slow", std::string_view(""));
+    }
+
+    std::string Link(const std::string& code) const { return Folder("link") + code + ".CII"; }
+
+    // A new message at every link path that has none; every message carries its own order number.
+    void Refill() {
+        for (const std::string& code : codes_) {
+            if (fs::exists(Link(code))) continue;
+            char id[16];
+            std::snprintf(id, sizeof id, "PO%011d", ++messages_);
+            std::string bytes = template_;
+            for (std::size_t at = 0; (at = bytes.find(kPlaceholder, at)) != std::string::npos;) bytes.replace(at, 13, id);
+            test::WriteFile(Link(code) + ".new", std::string_view(bytes));
+            fs::rename(Link(code) + ".new", Link(code));  // the link package's files appear whole
+            sent_.push_back(id);
+        }
+    }
+
+    // The order numbers the registration program was given, sorted.
+    std::vector<std::string> Registered() const {
+        std::vector<std::string> ids;
+        std::ifstream in(dir_ / "registered.txt");
+        for (std::string line; std::getline(in, line);) ids.push_back(line);
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> ids = sent_;
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+    std::string Count(const std::string& where) {
+        work_.SqlText = "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE " + where;
+        ResultSet set;
+        if (!OpenQuery(work_, set) || set.EndOfSet()) return "<failed>";
+        return set.Value("n").value_or("<null>");
+    }
+    // Files left where nothing should stay: link files, hidden or temporary files of the jobs.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_ / "link")) names.push_back(e.path().filename().string());
+        for (const char* folder : {"in", "old"}) {
+            for (const auto& e : fs::directory_iterator(dir_ / folder)) {
+                const std::string name = e.path().filename().string();
+                if ((name.starts_with(".") && !name.starts_with(".k500100-")) || name.ends_with(".tmp")) {
+                    names.push_back(name);
+                }
+            }
+        }
+        return names;
+    }
+    std::size_t ReceivedFiles() const {
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(dir_ / "in")) n += e.path().extension() == ".CII";
+        return n;
+    }
+    // Runs until no other run holds the lock (a registration program left by a killed run may).
+    Exit RunToEnd() {
+        for (int attempt = 0; attempt < 300; ++attempt) {
+            Exit exit = Batch(dir_.path(), {"OP01"}).Wait();
+            if (exit.status != 3) return exit;
+            std::this_thread::sleep_for(50ms);
+        }
+        return {};
+    }
+    void Exec(const std::string& sql) {
+        work_.SqlText = sql;
+        ASSERT_TRUE(ExecuteSql(work_)) << sql;
+    }
+
+    test::TempDir dir_;
+    std::unique_ptr<test::TestDatabase> db_;
+    WorkArea work_;
+    std::vector<std::string> codes_;
+    std::string template_;
+    std::vector<std::string> sent_;
+    int messages_ = 0;
+};
+
+TEST_F(RunProcessTest, KilledAtRandomMomentsEveryMessageIsRegisteredExactlyOnce) {
+    MakeTerminal(12, 8000);  // 2 MB per message
+    const unsigned seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    RecordProperty("seed", std::to_string(seed));
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> moment_ms(0, 1500);
+    const auto start = std::chrono::steady_clock::now();
+    int rounds = 0;
+    int killed = 0;
+    // New messages arrive during the first rounds; the later ones carry on and take what is left.
+    while (rounds < 30 && std::chrono::steady_clock::now() - start < 28s) {
+        if (std::chrono::steady_clock::now() - start < 12s) Refill();
+        Batch batch(dir_.path(), {"OP01"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(moment_ms(random)));
+        killed += ::kill(batch.pid(), SIGKILL) == 0;
+        const Exit exit = batch.Wait();
+        ASSERT_TRUE(exit.status == 128 + SIGKILL || exit.status <= 3) << exit.status << exit.err;
+        ++rounds;
+    }
+    const Exit last = RunToEnd();
+    EXPECT_TRUE(last.status == 0 || last.status == 1) << last.status << "\n" << last.err;
+    std::printf("%d rounds, %d runners killed, %d messages, %s jobs carried on, %s stages cut short\n", rounds, killed,
+                messages_, Count("枝番 = 0 AND 詳細コード = '8100'").c_str(), Count("終了コード = '8101'").c_str());
+
+    EXPECT_EQ(Registered(), Sent()) << "every message registered exactly once";
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(ReceivedFiles(), Sent().size()) << "every received file is a registered message";
+    EXPECT_EQ(Count("処理終了日付 IS NULL"), "0") << "every history row closed";
+    EXPECT_EQ(Count("処理種別 = '41' AND 終了コード <> '00'"), "0");
+}
+
+TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
+    SlowTerminal();
+    Batch first(dir_.path(), {"OP01"});
+    Batch second(dir_.path(), {"OP01"});
+    const Exit a = first.Wait();
+    const Exit b = second.Wait();
+    EXPECT_EQ(std::min(a.status, b.status), 0) << a.err << b.err;
+    EXPECT_EQ(std::max(a.status, b.status), 3) << a.err << b.err;
+    const std::string& locked = a.status == 3 ? a.err : b.err;
+    EXPECT_NE(locked.find("another run of this terminal holds"), std::string::npos) << locked;
+    EXPECT_EQ(Registered(), Sent());
+    EXPECT_EQ(Count("枝番 = 0"), "3");
+}
+
+TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
+    SlowTerminal();
+    Batch batch(dir_.path(), {"OP01"});
+    // The first registration has begun: the job is in its last stage.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (Registered().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    ::kill(batch.pid(), SIGTERM);
+    const Exit stopped = batch.Wait();
+    EXPECT_EQ(stopped.status, 4) << stopped.err;
+    EXPECT_NE(stopped.err.find("stopped by signal 15"), std::string::npos) << stopped.err;
+    EXPECT_EQ(Count("処理終了日付 IS NULL"), "0");
+    EXPECT_EQ(Count("処理種別 = '41' AND 終了コード = '00'"), "1") << "the job in hand registered";
+    EXPECT_TRUE(fs::exists(Link("C02")));
+    Refill();
+    EXPECT_EQ(RunToEnd().status, 0);
+    EXPECT_EQ(Registered(), Sent());
+}
+
+TEST_F(RunProcessTest, AClosedStandardOutputEndsNoJob) {
+    SlowTerminal();
+    Batch batch(dir_.path(), {"OP01"}, true);
+    EXPECT_EQ(batch.FirstLineThenClose().rfind("terminal ", 0), 0u);
+    const Exit exit = batch.Wait();
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_EQ(Registered(), Sent());
+    EXPECT_EQ(Count("処理終了日付 IS NULL"), "0");
+}
+
+TEST_F(RunProcessTest, HelpVersionAndOptionsRunNothing) {
+    MakeTerminal(1, 3);
+    Refill();
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* out_start;
+        const char* err_start;
+    } cases[] = {
+        {{"--help"}, 0, "Usage: k500100-batch [OPERATOR-CODE]", ""},
+        {{"OP01", "-h"}, 0, "Usage: k500100-batch [OPERATOR-CODE]", ""},
+        {{"--version"}, 0, "k500100-batch 0.1.0", ""},
+        {{"-x"}, 2, "", "k500100-batch: unknown option -x"},
+        {{"--operator=OP01"}, 2, "", "k500100-batch: unknown option --operator=OP01"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const Exit exit = Batch(dir_.path(), c.arguments).Wait();
+        EXPECT_EQ(exit.status, c.status);
+        EXPECT_EQ(exit.out.rfind(c.out_start, 0), 0u) << exit.out;
+        EXPECT_EQ(exit.err.rfind(c.err_start, 0), 0u) << exit.err;
+    }
+    EXPECT_EQ(Count("1 = 1"), "0");
+    EXPECT_TRUE(fs::exists(Link("C01")));
+
+    setenv("K500100_INI", (dir_ / "nowhere.ini").c_str(), 1);
+    const Exit no_ini = Batch(dir_.path(), {"OP01"}).Wait();
+    EXPECT_EQ(no_ini.status, 2);
+    EXPECT_EQ(no_ini.err, "k500100-batch: 接続エラー (EDI.ini: " + (dir_ / "nowhere.ini").string() +
+                              ", data source: )\n");
+}
+
+}  // namespace
+}  // namespace edi
