@@ -469,8 +469,10 @@ const std::string& AttachmentExtractor::detail() const { return state_->detail; 
 
 AttachmentFile::AttachmentFile(std::filesystem::path destination) : destination_(std::move(destination)) {
     static std::atomic<unsigned> counter{0};
-    temp_ = destination_.parent_path() / ("." + destination_.filename().string() + ".part" +
-                                          std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::string name = ".";
+    name += destination_.filename().string();
+    name += ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    temp_ = destination_.parent_path() / name;
 }
 
 AttachmentFile::~AttachmentFile() { Discard(); }
