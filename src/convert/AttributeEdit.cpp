@@ -24,31 +24,67 @@ void KeepRight(Bytes& out, std::int32_t n) {
 bool IsBlank(std::uint8_t b) { return b == ' ' || b == '\t' || b == '\n' || b == '\r'; }
 bool IsDigit(std::uint8_t b) { return b >= '0' && b <= '9'; }
 
-// The whole part of the number that starts the text, as the platform reads a number out of a
-// text (blanks anywhere are skipped, reading stops at the first other character), written with
-// at least `width` digits and a leading "-" when it is negative and not zero.
-void FormatWholeNumber(ByteView text, std::int32_t width, Bytes& out) {
-    out.clear();
+// A number as the platform reads one out of a text: blanks anywhere skipped, an optional sign,
+// digits and, where a point may stand, the point and the fraction's digits; reading stops at
+// the first other character. Leading zeros are dropped.
+struct NumberText {
+    bool negative = false;
+    Bytes whole;
+    Bytes fraction;
+};
+
+void ReadNumber(ByteView text, bool with_fraction, NumberText& n) {
+    n.negative = false;
+    n.whole.clear();
+    n.fraction.clear();
     std::size_t i = 0;
     auto skip_blanks = [&] {
         while (i < text.size() && IsBlank(text[i])) ++i;
     };
     skip_blanks();
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) n.negative = text[i++] == '-';
     for (skip_blanks(); i < text.size() && IsDigit(text[i]); ++i, skip_blanks()) {
-        if (out.empty() && text[i] == '0') continue;  // leading zeros
-        out.push_back(text[i]);
+        if (n.whole.empty() && text[i] == '0') continue;
+        n.whole.push_back(text[i]);
     }
-    if (out.empty()) {
-        out.push_back('0');
-        negative = false;
+    if (!with_fraction || i >= text.size() || text[i] != '.') return;
+    for (++i, skip_blanks(); i < text.size() && IsDigit(text[i]); ++i, skip_blanks()) n.fraction.push_back(text[i]);
+}
+
+// The fraction's digits of a text that holds nothing else (the tail of a message number whose
+// point is implied), read as ReadNumber reads them after a point.
+void ReadFraction(ByteView text, NumberText& n) {
+    for (const std::uint8_t b : text) {
+        if (IsBlank(b)) continue;
+        if (!IsDigit(b)) break;
+        n.fraction.push_back(b);
     }
-    PadFront(out, width, '0');
-    if (negative) out.insert(out.begin(), '-');
+}
+
+// The number laid into a local field: `width` characters before the point (zeros in front, a
+// minus sign in the first place) and, when `decimals` is not 0, the point and the fraction cut or
+// padded with zeros to `decimals` digits. A whole part the field cannot hold keeps its rightmost
+// digits and false is returned: the value never runs into the next field.
+bool FormatForField(const NumberText& n, std::int32_t width, std::int32_t decimals, Bytes& out) {
+    out.clear();
+    const auto kept_fraction = static_cast<std::size_t>(std::max(0, decimals));
+    const std::size_t used_fraction = std::min(kept_fraction, n.fraction.size());
+    const bool zero = n.whole.empty() && std::all_of(n.fraction.begin(), n.fraction.begin() +
+                                                     static_cast<std::ptrdiff_t>(used_fraction),
+                                                     [](std::uint8_t b) { return b == '0'; });
+    const bool negative = n.negative && !zero;
+    const std::size_t room = static_cast<std::size_t>(std::max(0, width - (negative ? 1 : 0)));
+    const bool fits = n.whole.size() <= room;
+    if (negative) out.push_back('-');
+    const std::size_t digits = std::min(room, n.whole.size());
+    out.insert(out.end(), room - digits, '0');
+    out.insert(out.end(), n.whole.end() - static_cast<std::ptrdiff_t>(digits), n.whole.end());
+    if (decimals > 0) {
+        out.push_back('.');
+        out.insert(out.end(), n.fraction.begin(), n.fraction.begin() + static_cast<std::ptrdiff_t>(used_fraction));
+        out.insert(out.end(), kept_fraction - used_fraction, '0');
+    }
+    return fits;
 }
 
 // "20" in front of a 6-character date whose first two characters lie from "00" to "50",
@@ -70,26 +106,36 @@ Bytes& Scratch() {
     return scratch;
 }
 
-void EditNumberWithDecimals(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
-                            Bytes& out) {
+// The number in the local item's field: 長さ digits, or 長さ - 小数部長さ digits, the point and
+// 小数部長さ digits when the item has decimals.
+bool FormatLocalNumber(const NumberText& n, const RecordFormatItem& local_item, Bytes& out) {
+    if (!local_item.HasDecimals()) return FormatForField(n, local_item.長さ, 0, out);
+    return FormatForField(n, local_item.長さ - local_item.小数部長さ, local_item.小数部長さ, out);
+}
+
+NumberText& ScratchNumber() {
+    thread_local NumberText number;
+    return number;
+}
+
+// "9N" and "99": the element zero-padded to the message length; a message item with decimals has
+// its point before the last 小数部長さ characters. The value then fills the local field, with
+// its point where the local item has decimals: 47 for a local "00000.00" is "00047.00".
+bool EditDecimalNumber(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
+                       Bytes& out) {
     Bytes& text = Scratch();
     Append(text, element);
     PadFront(text, message_item.長さ, '0');
+    NumberText& n = ScratchNumber();
     if (message_item.HasDecimals()) {
-        // first (長さ - 小数部長さ) characters, ".", last 小数部長さ characters
-        const std::size_t size = text.size();
-        const std::size_t head = std::min<std::size_t>(
-            size, static_cast<std::size_t>(std::max(0, message_item.長さ - message_item.小数部長さ)));
-        const std::size_t tail =
-            std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
-        out.clear();
-        out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(head));
-        out.push_back('.');
-        out.insert(out.end(), text.end() - static_cast<std::ptrdiff_t>(tail), text.end());
-        if (local_item.HasDecimals()) return;
-        text.swap(out);
+        const std::size_t tail = std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
+        const ByteView all(text);
+        ReadNumber(all.first(text.size() - tail), false, n);
+        ReadFraction(all.last(tail), n);
+    } else {
+        ReadNumber(text, true, n);
     }
-    FormatWholeNumber(text, local_item.長さ, out);
+    return FormatLocalNumber(n, local_item, out);
 }
 
 void EditDate(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item, Bytes& out) {
@@ -230,12 +276,19 @@ bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const Re
         EditDate(element, local_item, message_item, out);
         return true;
     }
-    if (p == "9N" || p == "99") {
-        EditNumberWithDecimals(element, local_item, message_item, out);
-        return true;
-    }
-    if (p == "N9" || p == "NN") {
-        FormatWholeNumber(element, local_item.長さ, out);
+    const bool decimal_number = p == "9N" || p == "99";
+    if (decimal_number || p == "N9" || p == "NN") {
+        bool fits = false;
+        if (decimal_number) {
+            fits = EditDecimalNumber(element, local_item, message_item, out);
+        } else {
+            NumberText& n = ScratchNumber();
+            ReadNumber(element, true, n);
+            fits = FormatLocalNumber(n, local_item, out);
+        }
+        if (!fits) {
+            WriteErrorLog(log, kNumberTooLong, "項目№=" + std::to_string(message_item.項目No) + " " + BytesToText(element), 1);
+        }
         return true;
     }
     WriteErrorLog(log, kUnknownAttributePair, "", 1);

@@ -37,6 +37,16 @@ TEST_F(CiiToLocalTest, WritesOneLinePerMessageWithKeyAndEditedValues) {
     EXPECT_TRUE(LogLines().empty());
 }
 
+TEST_F(CiiToLocalTest, ANumberLandsOverItsTemplateWithThePointInPlace) {
+    // Message "9" of 5 digits without decimals, local "9" of 7 with 2: the field is "00000.00".
+    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "9", 7, 2, "0", 0, 5, 0}, {2, 0, 2, 9, "X", 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 02 34 37  02 01 5A")), Data("00002", Hex("02 01 59")),
+                           End("00002")})),
+              kFlatKey + "00047.00Z\r\n" + kFlatKey + "00000.00Y\r\n");
+    EXPECT_TRUE(LogLines().empty());
+}
+
 TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingOne) {
     UseFlatMaster();
     EXPECT_EQ(Convert(Cat({Header(" "), End("00000")})), "");
