@@ -384,7 +384,9 @@ bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
         }
         const int type = xmlTextReaderNodeType(reader.get());
         if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
-            const std::string external = ExternalEntityOf(xmlTextReaderCurrentDoc(reader.get()));
+            // The node's document, not xmlTextReaderCurrentDoc, which would keep the reader from freeing it.
+            const xmlNode* doctype = xmlTextReaderCurrentNode(reader.get());
+            const std::string external = ExternalEntityOf(doctype != nullptr ? doctype->doc : nullptr);
             if (!external.empty()) {
                 return Fail(code::kMalformedXml, name + ": the document declares the external entity " + external +
                                                      ": refused, external entities are never loaded");

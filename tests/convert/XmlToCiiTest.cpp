@@ -4,6 +4,7 @@
 #include "support/DbTestSupport.h"
 #include "support/TestSupport.h"
 #include "XmlCiiTestSupport.h"
+#include "XmlFuzzTarget.h"
 
 namespace edi {
 namespace {
@@ -344,6 +345,16 @@ TEST_F(XmlToCiiTest, AppendsToTheCiiFileOfAnEarlierDocument) {
     ASSERT_TRUE(XmlToCii(xml, cii, state_, masters_, log_));
     ASSERT_TRUE(XmlToCii(xml, cii, state_, masters_, log_));
     EXPECT_EQ(Kinds(ReadFile(cii)), "0C 9D 0E 0C 9D 0E");
+}
+
+TEST(XmlFuzzSeedsTest, ReplaysTheFuzzTargetsSeeds) {
+    test::TempDir dir;
+    const auto seeds = test::DataFiles("convert/fuzz-xml");
+    EXPECT_GE(seeds.size(), 3u);
+    for (const auto& seed : seeds) {
+        SCOPED_TRACE(seed.filename().string());
+        EXPECT_TRUE(bench::XmlToCiiOnce(ReadFile(seed), dir / "ERR.LOG"));
+    }
 }
 
 TEST(XmlToCiiDatabaseTest, ReadsTheMastersFromSqlite) {
