@@ -457,6 +457,7 @@ private:
 void WriteCiiFromLocal(const std::filesystem::path& local_path, const std::filesystem::path& cii_path,
                        FormatMasterSource& masters, ConversionLog& log, const Clock& clock,
                        const LocalToCiiOptions& options) {
+    FileWarnings warnings(log);
     ChunkedInput input;
     std::string error;
     if (!input.Open(local_path, error)) {

@@ -33,7 +33,8 @@ inline constexpr std::int32_t kCannotWrite = 36;     // failure: the output cann
 inline constexpr std::int32_t kMessageTooLong = 37;  // warning: a message over the 7-digit length, skipped
 inline constexpr std::int32_t kNotXmlText = 38;      // warning: control characters of a value written as "?"
 inline constexpr std::int32_t kNoGroupEnd = 39;      // warning: a CII file without group end: no XML written
-inline constexpr std::int32_t kNotLocalText = 40;    // warning: characters of a value the local code lacks, as "?"
+inline constexpr std::int32_t kNotLocalText = 40;    // warning: characters the local code lacks ("?"), or a header
+                                                     // text cut at its field's end
 }  // namespace xml_cii_code
 
 // What the converter keeps from one conversion to the next, for the life of the program.

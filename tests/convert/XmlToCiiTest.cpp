@@ -149,12 +149,14 @@ TEST_F(XmlToCiiTest, IdenticalFullHeadersKeepOneGroupAndShorterTextsStartNewOnes
 TEST_F(XmlToCiiTest, PlacesHeaderTextsAndResetsTheUnfedPositions) {
     state_.header.body.fill('#');  // what an earlier conversion left
     HeaderTexts header;
-    header.Set("JPC03", "").Set("JPC04", "ｶﾅ漢").Set("JPC12", "1");
+    header.Set("JPC03", "").Set("JPC04", "ｶﾅ漢").Set("JPC05", "CENTERSEND012").Set("JPC12", "1");
     const Bytes cii = Convert("", header);
     ASSERT_EQ(Kinds(cii), "0C 0E");
     const Bytes h(cii.begin() + 2, cii.begin() + 251);
     EXPECT_EQ(h[0], ' ') << "an empty JPC03 stores a space";
     EXPECT_EQ(Bytes(h.begin() + 1, h.begin() + 13), Hex("B6 C5 8A BF 20 20 20 20 20 20 20 20"));
+    EXPECT_EQ(Text(h, 13, 12), "CENTERSEND01");
+    EXPECT_EQ(test::LogLines(log_.file), std::vector<std::string>{"0040JPC05"}) << "a text cut at its field's end";
     EXPECT_EQ(Text(h, 73, 8), "BP00001 ");
     EXPECT_EQ(Text(h, 81, 12), std::string(12, ' '));
     EXPECT_EQ(Text(h, 93, 12), "0101      11");
