@@ -16,11 +16,11 @@ namespace edi::bench {
 // True when every value kept within its buffer.
 inline bool ReadIniOnce(ByteView content, const std::filesystem::path& scratch_file) {
     static const std::pair<const char*, const char*> kKeys[] = {
-        {"動作環境", "MACHINENAME"}, {"動作環境", "USERID"},       {"動作環境", "PASSWD"},
+        {"動作環境", "MACHINENAME"}, {"動作環境", "USERID"},        {"動作環境", "PASSWD"},
         {"動作環境", "DBSTRING"},    {"Setting0", "FormBackColor"}, {"Setting0", "LabelFontSize"},
-        {"K700100", "MINIMAIZE"},    {"K700100", "DEMOMODE"},      {"PATH", "EDIINFIL"},
-        {"PATH", "PRPATH"},          {"デバッグ", "MODE"},         {"COLOR", "通常"},
-        {"MAPI", "ProfileName"},     {"MAPI", "Timeout"},          {"MAIL", "MAIL-TEXT"}};
+        {"K700100", "MINIMAIZE"},    {"K700100", "DEMOMODE"},       {"PATH", "EDIINFIL"},
+        {"PATH", "PRPATH"},          {"デバッグ", "MODE"},          {"COLOR", "通常"},
+        {"MAPI", "ProfileName"},     {"MAPI", "Timeout"},           {"MAIL", "MAIL-TEXT"}};
     bool within = true;
     const IniFile ini = IniFile::Parse(content);
     for (const auto& [section, key] : kKeys) {

@@ -69,9 +69,9 @@ bool FormatForField(const NumberText& n, std::int32_t width, std::int32_t decima
     out.clear();
     const auto kept_fraction = static_cast<std::size_t>(std::max(0, decimals));
     const std::size_t used_fraction = std::min(kept_fraction, n.fraction.size());
-    const bool zero = n.whole.empty() && std::all_of(n.fraction.begin(), n.fraction.begin() +
-                                                     static_cast<std::ptrdiff_t>(used_fraction),
-                                                     [](std::uint8_t b) { return b == '0'; });
+    const bool zero = n.whole.empty() &&
+                      std::all_of(n.fraction.begin(), n.fraction.begin() + static_cast<std::ptrdiff_t>(used_fraction),
+                                  [](std::uint8_t b) { return b == '0'; });
     const bool negative = n.negative && !zero;
     const std::size_t room = static_cast<std::size_t>(std::max(0, width - (negative ? 1 : 0)));
     const bool fits = n.whole.size() <= room;
@@ -128,7 +128,8 @@ bool EditDecimalNumber(ByteView element, const RecordFormatItem& local_item, con
     PadFront(text, message_item.長さ, '0');
     NumberText& n = ScratchNumber();
     if (message_item.HasDecimals()) {
-        const std::size_t tail = std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
+        const std::size_t tail =
+            std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
         const ByteView all(text);
         ReadNumber(all.first(text.size() - tail), false, n);
         ReadFraction(all.last(tail), n);
@@ -287,7 +288,8 @@ bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const Re
             fits = FormatLocalNumber(n, local_item, out);
         }
         if (!fits) {
-            WriteErrorLog(log, kNumberTooLong, "項目№=" + std::to_string(message_item.項目No) + " " + BytesToText(element), 1);
+            WriteErrorLog(log, kNumberTooLong,
+                          "項目№=" + std::to_string(message_item.項目No) + " " + BytesToText(element), 1);
         }
         return true;
     }

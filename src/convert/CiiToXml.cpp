@@ -136,8 +136,8 @@ private:
 
 class CiiXmlWriter {
 public:
-    CiiXmlWriter(ChunkedInput& in, DocumentFile& out, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log,
-                 const XmlErrorCollector& errors)
+    CiiXmlWriter(ChunkedInput& in, DocumentFile& out, XmlCiiState& state, FormatMasterSource& masters,
+                 ConversionLog& log, const XmlErrorCollector& errors)
         : in_(in), stored_(in), out_(out), state_(state), masters_(masters), log_(log), errors_(errors) {
         value_.resize(65536);
     }

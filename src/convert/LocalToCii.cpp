@@ -175,7 +175,8 @@ bool CiiMessageEncoder::Value(const Plan& plan, const RecordFormatItem& message,
             value_view_ = value_;
             const std::size_t keep = static_cast<std::size_t>(std::max(0, message.長さ));
             if (value_view_.size() > keep) {
-                WriteErrorLog(log_, kNumberTooLong, "項目№=" + std::to_string(message.項目No) + " " + ToUnicodeText(value_view_), 1);
+                WriteErrorLog(log_, kNumberTooLong,
+                              "項目№=" + std::to_string(message.項目No) + " " + ToUnicodeText(value_view_), 1);
                 value_view_ = value_view_.last(keep);
             }
             break;

@@ -50,7 +50,7 @@ private:
     static void OnError(void* self, xmlErrorPtr error);
     static void OnGenericError(void* self, const char* format, ...);
     xmlTextReaderPtr reader_ = nullptr;
-    std::string first_;    // the first structured error
+    std::string first_;  // the first structured error
     int line_ = 0;
     std::string generic_;  // the first plain message, used when no structured error came
     xmlStructuredErrorFunc previous_structured_;

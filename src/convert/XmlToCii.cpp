@@ -159,7 +159,8 @@ bool XmlCiiWriter::ReadGroupHeader(const xmlNode* element) {
         // A field equals its text only when the text fills it exactly: a shorter text, padded
         // with spaces in the field, always counts as a change.
         scratch_.clear();
-        const bool lost = AppendAnsiBytes(text_, scratch_) != 0 || (!field->character_code && scratch_.size() > field->length);
+        const bool lost =
+            AppendAnsiBytes(text_, scratch_) != 0 || (!field->character_code && scratch_.size() > field->length);
         if (lost) WriteErrorLog(log_, code::kNotLocalText, std::string(field->element), 1);
         const ByteView current = header.Field(field->offset, field->length);
         if (scratch_.size() == current.size() && std::equal(current.begin(), current.end(), scratch_.begin())) continue;
@@ -409,7 +410,8 @@ bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
         status = xmlTextReaderRead(reader.get());
     }
     if (status != 0 || errors.HasError()) {
-        return Fail(code::kMalformedXml, name + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
+        return Fail(code::kMalformedXml,
+                    name + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
     }
     if (group_open_ && !WriteGroupEnd()) return false;
     return true;

@@ -124,8 +124,8 @@ TEST_F(XmlToCiiTest, ReportsAndSkipsElementsAndGroupsWithoutMasterItem) {
         "<JP00005>0G</JP00005><JP00005>05A</JP00005><JP00001>A&#233;</JP00001></JPTRM>");
     ASSERT_TRUE(ok_);
     EXPECT_EQ(Bytes(cii.begin() + 251, cii.begin() + 502), Block("39 44 30 30 30 30 31 00 0D 01 02 41 3F FE"));
-    EXPECT_EQ(test::LogLines(log_.file), (std::vector<std::string>{"0033JP00099", "0034JPM77", "0035項目№=5",
-                                                                    "0035項目№=5", "0040項目№=1"}));
+    EXPECT_EQ(test::LogLines(log_.file),
+              (std::vector<std::string>{"0033JP00099", "0034JPM77", "0035項目№=5", "0035項目№=5", "0040項目№=1"}));
     EXPECT_TRUE(log_.ErrorCode.empty()) << "warnings only";
 }
 
@@ -305,11 +305,13 @@ TEST_F(XmlToCiiTest, UnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
         {"cut off", SjisDocument(HeaderTexts{}.Xml()).substr(0, 200), "0032"},
         {"not XML", std::string("\x00\x01garbage", 9), "0032"},
         {"invalid Shift_JIS bytes",
-         "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<CII>\r\n<JPTRM>\r\n<JP00001>a\x82\x20" "b</JP00001>\r\n"
+         "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<CII>\r\n<JPTRM>\r\n<JP00001>a\x82\x20"
+         "b</JP00001>\r\n"
          "</JPTRM>\r\n</CII>\r\n",
          "0032", "line 4: encoding error: input conversion failed due to input error, bytes 0x82 0x20"},
-        {"external entity used", DocumentWithDtd("<!DOCTYPE CII [<!ENTITY ext SYSTEM \"file:///etc/hostname\">]>",
-                                                 "<JPTRM><JP00001>a&ext;b</JP00001></JPTRM>"),
+        {"external entity used",
+         DocumentWithDtd("<!DOCTYPE CII [<!ENTITY ext SYSTEM \"file:///etc/hostname\">]>",
+                         "<JPTRM><JP00001>a&ext;b</JP00001></JPTRM>"),
          "0032", "the document declares the external entity ext: refused"},
         {"external parameter entity", DocumentWithDtd("<!DOCTYPE CII [<!ENTITY % pe SYSTEM \"items.dtd\"> %pe;]>", ""),
          "0032", "the document declares the external entity %pe: refused"},
