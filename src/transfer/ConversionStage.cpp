@@ -132,19 +132,19 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
 
     OpenConversionRow(work_, clock_, cii_path, false, start);
     std::string converted;
+    auto count = [](std::int64_t n) { return static_cast<std::int32_t>(std::min<std::int64_t>(n, INT32_MAX)); };
     if (checked.failure) {
         converted = result = std::string(kCiiCheckFailed);
         end.終了コード = result;
         end.詳細コード = FormatCode(CiiCheckCode(checked.failure->check));
-        end.入力レコード数 = static_cast<std::int32_t>(std::min<std::int64_t>(checked.totals.messages, INT32_MAX));
+        end.入力レコード数 = count(checked.totals.messages);
     } else {
         converters_.RunLocalCiiConversion(work_, center_code, serial, "2", cii_path, local_path, converted, values_);
         if (converted == "0000" && values_.test_lines > 0) {
             // The row counts the messages converted and those handed on to registration.
-            const std::int64_t handed_on = values_.lines - (values_.test_held_back ? values_.test_lines : 0);
             end.詳細コード = std::string(values_.test_held_back ? kTestDataHeldBack : kTestDataRegistered);
-            end.入力レコード数 = static_cast<std::int32_t>(std::min<std::int64_t>(values_.lines, INT32_MAX));
-            end.出力レコード数 = static_cast<std::int32_t>(std::min<std::int64_t>(handed_on, INT32_MAX));
+            end.入力レコード数 = count(values_.lines);
+            end.出力レコード数 = count(values_.lines - (values_.test_held_back ? values_.test_lines : 0));
         }
     }
     if (start.Result == "0000") {
