@@ -49,6 +49,7 @@ std::string LoadCenters(WorkArea& work, MessageBoxes& boxes) {
     ResultSet result;
     const std::string code = QueryCenters(work, result);
     if (code != "0000") {
+        // A busy or failing database shows the same fixed message; its reason is in ERR.LOG.
         boxes.Show(MessageRequest{kNoCenterData, kProgramTitle, MessageIcon::kNone, MessageButtons::kOk});
         return code;
     }
