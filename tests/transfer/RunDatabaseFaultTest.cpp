@@ -41,6 +41,17 @@ struct Case {
     std::vector<std::string> history;  // the left job's rows once carried on
 };
 
+const std::vector<const char*> kRefusePostgres = {
+    "CREATE OR REPLACE FUNCTION refuse_close() RETURNS trigger LANGUAGE plpgsql AS "
+    "'BEGIN RAISE EXCEPTION ''closing rows refused''; END'",
+    "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル FOR EACH ROW EXECUTE FUNCTION refuse_close()"};
+const std::vector<const char*> kRefuseSqlite = {
+    "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, 'closing rows "
+    "refused'); END"};
+const char* const kUnrefusePostgres = "DROP TRIGGER refuse_close ON FL1102処理履歴ファイル";
+const std::vector<const char*> kLockPostgres = {"BEGIN", "LOCK TABLE FL1102処理履歴ファイル IN ACCESS EXCLUSIVE MODE"};
+const std::vector<const char*> kLockSqlite = {"BEGIN EXCLUSIVE"};
+
 const std::vector<std::string> kPlain = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 00 0000"};
 
 template <typename B>
@@ -54,11 +65,7 @@ public:
         if (cluster_->started()) setenv("K500100_PG_STATE", cluster_->state_file().c_str(), 1);
     }
     static void TearDownTestSuite() {
-        if (saved_state_) {
-            setenv("K500100_PG_STATE", saved_state_->c_str(), 1);
-        } else {
-            unsetenv("K500100_PG_STATE");
-        }
+        saved_state_ ? setenv("K500100_PG_STATE", saved_state_->c_str(), 1) : unsetenv("K500100_PG_STATE");
         cluster_.reset();
     }
 
@@ -80,51 +87,28 @@ protected:
     static bool Postgres() { return B::kBackend == test::Backend::kPostgres; }
 
     void Inject(Fault fault) {
-        switch (fault) {
-            case Fault::kGone:
-                // SQLite has no server to lose: its file becomes unreadable and unwritable instead,
-                // behind a journal path it cannot open.
-                if (Postgres()) {
-                    ASSERT_TRUE(cluster_->Pause());
-                } else {
-                    fs::create_directory(Journal());
-                }
-                return;
-            case Fault::kClosesRefused:
-                if (Postgres()) {
-                    this->Exec(
-                        "CREATE OR REPLACE FUNCTION refuse_close() RETURNS trigger LANGUAGE plpgsql AS "
-                        "'BEGIN RAISE EXCEPTION ''closing rows refused''; END'");
-                    this->Exec(
-                        "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル FOR EACH ROW EXECUTE "
-                        "FUNCTION refuse_close()");
-                } else {
-                    this->Exec(
-                        "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT "
-                        "RAISE(ABORT, 'closing rows refused'); END");
-                }
-                return;
-            case Fault::kLocked:
-                ASSERT_TRUE(this->db_->Connect(other_));
-                for (const char* sql : Postgres() ? std::vector<const char*>{"BEGIN",
-                                                                            "LOCK TABLE FL1102処理履歴ファイル IN "
-                                                                            "ACCESS EXCLUSIVE MODE"}
-                                                  : std::vector<const char*>{"BEGIN EXCLUSIVE"}) {
-                    other_.SqlText = sql;
-                    ASSERT_TRUE(ExecuteSql(other_)) << other_.Db->LastError();
-                }
-                return;
+        if (fault == Fault::kGone && Postgres()) {
+            ASSERT_TRUE(cluster_->Pause());
+        } else if (fault == Fault::kGone) {
+            // SQLite has no server to lose: its file can no longer be read or written instead,
+            // behind a journal path it cannot open.
+            fs::create_directory(Journal());
+        } else if (fault == Fault::kClosesRefused) {
+            for (const char* sql : Postgres() ? kRefusePostgres : kRefuseSqlite) this->Exec(sql);
+        } else {
+            ASSERT_TRUE(this->db_->Connect(other_));
+            for (const char* sql : Postgres() ? kLockPostgres : kLockSqlite) {
+                other_.SqlText = sql;
+                ASSERT_TRUE(ExecuteSql(other_)) << other_.Db->LastError();
+            }
         }
     }
     void Clear(Fault fault) {
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Resume());
         }
-        if (fault == Fault::kGone && !Postgres()) fs::remove(Journal());
-        // The session the stopped run left is the one the next run opens again, if it must.
-        if (fault == Fault::kClosesRefused) {
-            this->Exec(Postgres() ? "DROP TRIGGER refuse_close ON FL1102処理履歴ファイル" : "DROP TRIGGER refuse_close");
-        }
+        if (fault == Fault::kGone) fs::remove(Journal());
+        if (fault == Fault::kClosesRefused) this->Exec(Postgres() ? kUnrefusePostgres : "DROP TRIGGER refuse_close");
         other_.Db.reset();  // the lock ends with its session
     }
     fs::path Journal() const { return this->db_->sqlite_file().string() + "-journal"; }
