@@ -33,8 +33,9 @@ inline constexpr const char* kRunHistoryError = "処理履歴を読み書きで�
 inline constexpr const char* kRunDatabaseBusy = "データベース使用中のため処理を中止しました";
 inline constexpr const char* kRunDatabaseLost = "データベースに接続できないため処理を中止しました";
 inline const char* HistoryFailedMessage(DbFailure failure) {
-    return failure == DbFailure::kBusy ? kRunDatabaseBusy : failure == DbFailure::kLost ? kRunDatabaseLost
-                                                                                         : kRunHistoryError;
+    return failure == DbFailure::kBusy   ? kRunDatabaseBusy
+           : failure == DbFailure::kLost ? kRunDatabaseLost
+                                         : kRunHistoryError;
 }
 inline constexpr int kTimerIntervalMs = 300;
 

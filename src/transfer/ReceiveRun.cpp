@@ -21,7 +21,8 @@ void StopForDatabase(WorkArea& work, RunReport& report, const std::string& what,
 // connection opened again once; otherwise the run ends.
 bool DatabaseReady(WorkArea& work, RunReport& report, const std::string& next) {
     if (EnsureDatabase(work)) return true;
-    StopForDatabase(work, report, "the run stopped before " + next, work.Db ? work.Db->LastFailure() : DbFailure::kOther,
+    StopForDatabase(work, report, "the run stopped before " + next,
+                    work.Db ? work.Db->LastFailure() : DbFailure::kOther,
                     work.Db ? work.Db->LastReport() : "there is no database session");
     return false;
 }
@@ -30,10 +31,10 @@ bool DatabaseReady(WorkArea& work, RunReport& report, const std::string& next) {
 bool JobRecorded(WorkArea& work, RunReport& report) {
     if (work.Db && work.Db->FirstFailure() == DbFailure::kNone) return true;
     const JobReport& job = report.jobs.back();
-    const std::string what =
-        job.serial != 0 ? "the run stopped after job " + std::to_string(job.serial) + " of center " + job.center_code +
-                              ", which stays open for the next run to carry on"
-                        : "the run stopped: the job of center " + job.center_code + " could not be numbered";
+    const std::string what = job.serial != 0
+                                 ? "the run stopped after job " + std::to_string(job.serial) + " of center " +
+                                       job.center_code + ", which stays open for the next run to carry on"
+                                 : "the run stopped: the job of center " + job.center_code + " could not be numbered";
     StopForDatabase(work, report, what, work.Db ? work.Db->FirstFailure() : DbFailure::kOther,
                     work.Db ? work.Db->FirstReport() : "there is no database session");
     return false;
@@ -72,8 +73,8 @@ void ReceiveRun::CarryOnUnfinished(RunReport& report) {
     if (!DatabaseReady(work_, report, "reading the unfinished jobs")) return;
     const std::optional<std::vector<UnfinishedJob>> unfinished = FindUnfinishedJobs(work_);
     if (!unfinished) {
-        StopForDatabase(work_, report, "the unfinished jobs cannot be read from the history",
-                        work_.Db->LastFailure(), work_.Db->LastReport());
+        StopForDatabase(work_, report, "the unfinished jobs cannot be read from the history", work_.Db->LastFailure(),
+                        work_.Db->LastReport());
         return;
     }
     for (const UnfinishedJob& job : *unfinished) {

@@ -84,7 +84,7 @@ void JobFixture<B>::StatusAnswer(const std::string& first_line) {
 
 template <typename B>
 void JobFixture<B>::Center(const std::string& code, const std::string& method, const std::string& link_path,
-                     const std::string& form, const std::string& mail) {
+                           const std::string& form, const std::string& mail) {
     Exec(
         "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
         "TCX受信ファイルパス, 送受信データ形式, 相手先メールアドレス) VALUES (" +

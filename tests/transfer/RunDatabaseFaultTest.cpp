@@ -32,12 +32,12 @@ enum class At { kStart, kConversion, kRegistration, kSecondReceive };
 struct Case {
     const char* name;
     Fault fault;
-    At at;  // when the fault comes: before the run, or in job 1's stage, or as job 2's receive begins
+    At at;       // when the fault comes: before the run, or in job 1's stage, or as job 2's receive begins
     bool brief;  // the fault is gone again as the stage fails, before the job's own row is closed
     DbFailure sqlite;
     DbFailure postgres;
-    int left_open;              // the job the failure left open; the run reported as many jobs
-    std::size_t registrations;  // of the stopped run
+    int left_open;                     // the job the failure left open; the run reported as many jobs
+    std::size_t registrations;         // of the stopped run
     std::vector<std::string> history;  // the left job's rows once carried on
 };
 
@@ -151,12 +151,12 @@ TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEv
     const std::vector<std::string> converted_again = {"0 03 0000 8100", "1 10 0000 0000", "2 31 8101 0000",
                                                       "3 31 0000 0000", "4 41 00 0000"};
     const Case cases[] = {
-        {"gone during the conversion", Fault::kGone, At::kConversion, false, DbFailure::kOther, DbFailure::kLost, 1,
-         0, converted_again},
+        {"gone during the conversion", Fault::kGone, At::kConversion, false, DbFailure::kOther, DbFailure::kLost, 1, 0,
+         converted_again},
         {"gone while the registration program ran", Fault::kGone, At::kRegistration, false, DbFailure::kOther,
          DbFailure::kLost, 1, 1, kPlain},
-        {"rows refused their close", Fault::kClosesRefused, At::kStart, false, DbFailure::kOther, DbFailure::kOther,
-         1, 0, kPlain},
+        {"rows refused their close", Fault::kClosesRefused, At::kStart, false, DbFailure::kOther, DbFailure::kOther, 1,
+         0, kPlain},
         {"the history locked by another session", Fault::kLocked, At::kSecondReceive, false, DbFailure::kBusy,
          DbFailure::kBusy, 2, 1, kPlain},
         {"the history locked during the conversion only", Fault::kLocked, At::kConversion, true, DbFailure::kBusy,
@@ -196,9 +196,9 @@ TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEv
         const DbFailure failure = this->Postgres() ? c.postgres : c.sqlite;
         EXPECT_EQ(stopped.end, RunEnd::kHistoryFailed);
         EXPECT_EQ(stopped.failure, failure);
-        const std::string named = "the run stopped after job " + std::to_string(c.left_open) + " of center A" +
-                                  std::to_string(c.left_open) + ", which stays open for the next run to carry on: " +
-                                  std::string(DbFailureCause(failure));
+        const std::string named =
+            "the run stopped after job " + std::to_string(c.left_open) + " of center A" + std::to_string(c.left_open) +
+            ", which stays open for the next run to carry on: " + std::string(DbFailureCause(failure));
         EXPECT_EQ(stopped.reason.rfind(named, 0), 0u) << stopped.reason;
         EXPECT_NE(ToUnicodeText(test::ReadText(this->work_.Log.file)).find("9999" + named), std::string::npos);
         ASSERT_EQ(stopped.jobs.size(), static_cast<std::size_t>(c.left_open));
@@ -218,7 +218,8 @@ TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEv
         EXPECT_EQ(this->Codes(c.left_open), c.history);
         EXPECT_EQ(this->starter_.commands.size(), 3u) << "every message registered once";
         EXPECT_EQ(this->LocalFiles(), (std::vector<std::string>{"message of A1", "message of A2", "message of A3"}));
-        EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"), "0");
+        EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"),
+                  "0");
         EXPECT_TRUE(fs::is_empty(this->dir_ / "link"));
     }
 }
