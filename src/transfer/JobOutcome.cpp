@@ -13,6 +13,10 @@ std::string Meaning(const JobOutcome& o) {
     if (o.stage == "job") return o.code == "0000" ? "ended well" : "the job could not be numbered in the history";
     if (o.stage == "receive") {
         if (o.code == "5001") return "the link package's file could not be taken over";
+        if (o.code == "5100" && o.detail == "5101") return "a partner mail without attachment stays unread";
+        if (o.code == "5100" && o.detail == "5102") {
+            return "a partner mail whose attachment does not decode stays unread (ERR.LOG says why)";
+        }
         if (o.code == "5100") return "the mail transport failed";
         if (o.code == "6101") return "method Z but the center row names no link-package file";
         if (o.code == "7002") return "the center has no row in FL1903EDI制御マスタ";

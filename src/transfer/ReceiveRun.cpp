@@ -109,6 +109,7 @@ RunReport ReceiveRun::Run(const std::vector<int>& rows) {
             report.reason = lock.message();
             return report;
     }
+    runner_.ForgetPassedOverMails();
     CarryOnUnfinished(report);
     if (report.end != RunEnd::kFinished) return report;
     for (const int row : rows) {
