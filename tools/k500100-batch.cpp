@@ -6,7 +6,8 @@
 // wait) and prints one line per center with its three status cells.
 // Exit status: 0 every job ended well; 1 some job did not (one line per job on stderr);
 // 2 could not start; 3 another run of this terminal holds the lock; 4 stopped by SIGTERM or
-// SIGINT after the job in hand.
+// SIGINT after the job in hand; 5 the history could not be read or written (busy, lost or
+// refusing database): the run stopped and took no further file.
 #include <unistd.h>
 
 #include <atomic>
@@ -36,6 +37,7 @@ constexpr int kSomeJobFailed = 1;
 constexpr int kCannotStart = 2;
 constexpr int kLockHeld = 3;
 constexpr int kStopped = 4;
+constexpr int kDatabaseFailed = 5;
 
 constexpr const char* kUsage =
     "Usage: k500100-batch [OPERATOR-CODE]\n"
@@ -45,7 +47,8 @@ constexpr const char* kUsage =
     "levels above the program, or from the file K500100_INI names.\n"
     "Exit status: 0 every job ended well; 1 some job did not (one line per job on stderr);\n"
     "2 could not start; 3 another run of this terminal holds the lock; 4 stopped by SIGTERM or\n"
-    "SIGINT once the job in hand had finished.\n";
+    "SIGINT once the job in hand had finished; 5 the database failed (busy, lost or refusing):\n"
+    "the run stopped, took no further file, and the next run carries on the job left open.\n";
 
 // Messages go to the error stream; a question is answered No, so nothing ends unasked.
 class ConsoleMessageBoxes final : public edi::MessageBoxes {
@@ -120,12 +123,17 @@ int main(int argc, char** argv) {
         std::cerr << "k500100-batch: " << reason << "\n";
         return status;
     }
-    // Every database failure's ERR.LOG line is shown on the error stream too.
-    work.Db->SetReportEcho([](const std::string& line) { std::cerr << "k500100-batch: " << line << "\n"; });
     if (!edi::ReadSettings(work)) return CannotStart(work, edi::kIniReadError);
     edi::ReadStatusColors(work);
     StartupMessage centers_message;
-    if (edi::LoadCenters(work, centers_message) != "0000") return CannotStart(work, centers_message.text.c_str());
+    if (edi::LoadCenters(work, centers_message) != "0000") {
+        // The fixed message, then the database's reason when it failed (busy, lost, refused).
+        const int status = CannotStart(work, centers_message.text.c_str());
+        if (!work.Db->LastReport().empty()) std::cerr << "k500100-batch: " << work.Db->LastReport() << "\n";
+        return status;
+    }
+    // Every database failure's ERR.LOG line is shown on the error stream too.
+    work.Db->SetReportEcho([](const std::string& line) { std::cerr << "k500100-batch: " << line << "\n"; });
     work.OperatorCode = operator_code;
     work.RunState = 0;
 
@@ -157,7 +165,8 @@ int main(int argc, char** argv) {
     }
     std::cout << std::flush;
     if (report.end == edi::RunEnd::kHistoryFailed) {
-        std::cerr << "k500100-batch: " << report.reason << "; no new file was taken\n";
+        std::cerr << "k500100-batch: " << report.reason << "; no further file was taken\n";
+        return kDatabaseFailed;
     }
     if (report.end == edi::RunEnd::kStopped) {
         std::cerr << "k500100-batch: stopped by signal " << edi::StopSignalNumber()

@@ -296,7 +296,7 @@ void MonitorWindow::RunRows(const std::vector<int>& rows) {
     SetBusy(false);
     const char* why = report.end == RunEnd::kLocked         ? kRunLocked
                       : report.end == RunEnd::kLockFailed     ? kRunLockError
-                      : report.end == RunEnd::kHistoryFailed ? kRunHistoryError
+                      : report.end == RunEnd::kHistoryFailed ? HistoryFailedMessage(report.failure)
                                                               : nullptr;
     if (why != nullptr) boxes_.Show(MessageRequest{why, kProgramTitle, MessageIcon::kExclamation, MessageButtons::kOk});
 }

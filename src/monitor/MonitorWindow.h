@@ -27,8 +27,16 @@ inline constexpr const char* kConfirmExit = "終了してもよろしいです�
 inline constexpr const char* kRunLocked = "他の処理が実行中のため実行できません";
 // The lock file in the receive folder cannot be opened.
 inline constexpr const char* kRunLockError = "ロックファイルを開けないため実行できません";
-// The history cannot tell which jobs an earlier run left unfinished: no new file is taken.
-inline constexpr const char* kRunHistoryError = "処理履歴を読めないため実行できません";
+// The history cannot be read or written (ERR.LOG says why): the run took no further file, and a
+// job left open waits for the next run. The database busy past its wait, or gone, says so.
+inline constexpr const char* kRunHistoryError = "処理履歴を読み書きできないため処理を中止しました";
+inline constexpr const char* kRunDatabaseBusy = "データベース使用中のため処理を中止しました";
+inline constexpr const char* kRunDatabaseLost = "データベースに接続できないため処理を中止しました";
+inline const char* HistoryFailedMessage(DbFailure failure) {
+    return failure == DbFailure::kBusy   ? kRunDatabaseBusy
+           : failure == DbFailure::kLost ? kRunDatabaseLost
+                                         : kRunHistoryError;
+}
 inline constexpr int kTimerIntervalMs = 300;
 
 // Twips to pixels at 96 dots per inch.

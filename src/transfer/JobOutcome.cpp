@@ -6,6 +6,9 @@ namespace edi {
 namespace {
 
 std::string Meaning(const JobOutcome& o) {
+    if (o.stage == "database") {
+        return "the database failed during the job (ERR.LOG says why): it stays open and the next run carries it on";
+    }
     if (o.stage == "archive") return "the job's files could not all be copied to OLD_FILE (ERR.LOG says which)";
     if (o.stage == "job") return o.code == "0000" ? "ended well" : "the job could not be numbered in the history";
     if (o.stage == "receive") {

@@ -1,7 +1,6 @@
 #include "transfer/JobRecovery.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -18,15 +17,6 @@ namespace edi {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::int64_t> Number(const DbValue& value) {
-    if (!value) return std::nullopt;
-    const std::string text = TrimBlanks(*value);
-    std::int64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return number;
-}
 
 bool SameBytes(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -69,7 +59,7 @@ std::optional<std::vector<JobRow>> ReadJobRows(WorkArea& work, std::int32_t seri
     if (!OpenQuery(work, set)) return std::nullopt;
     std::vector<JobRow> rows;
     for (; !set.EndOfSet(); set.MoveNext()) {
-        const std::optional<std::int64_t> branch = Number(set.Value("枝番"));
+        const std::optional<std::int64_t> branch = ToNumber(set.Value("枝番"));
         if (!branch) return std::nullopt;
         if (*branch <= 0) continue;
         JobRow row;
@@ -112,7 +102,7 @@ std::optional<std::vector<UnfinishedJob>> FindUnfinishedJobs(WorkArea& work) {
     if (!OpenQuery(work, set)) return std::nullopt;
     std::vector<UnfinishedJob> jobs;
     for (; !set.EndOfSet(); set.MoveNext()) {
-        const std::optional<std::int64_t> serial = Number(set.Value("通番"));
+        const std::optional<std::int64_t> serial = ToNumber(set.Value("通番"));
         if (!serial || *serial <= 0 || *serial > std::numeric_limits<std::int32_t>::max()) continue;
         const std::string center = ValueOrDefault(set.Value("センターコード"), "");
         // Another terminal's jobs are its own to carry on.
@@ -159,6 +149,7 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     outcome_ = JobOutcome{};
     serial_ = serial;
     more_mail_waiting_ = false;
+    if (work_.Db) work_.Db->ForgetFailures();
     const auto row = std::find_if(work_.Centers.begin(), work_.Centers.end(),
                                   [&](const CenterEntry& entry) { return entry.CenterCode == center_code; });
     if (row == work_.Centers.end()) return false;

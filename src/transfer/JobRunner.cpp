@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "convert/codec/ErrorLog.h"
+#include "startup/DbSession.h"
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
 #include "transfer/ProcessHistory.h"
@@ -43,11 +44,14 @@ void JobRunner::NoteFailure(std::string_view stage, const std::string& code, con
     outcome_.detail = detail;
 }
 
+bool JobRunner::DatabaseFailed() const { return !work_.Db || work_.Db->FirstFailure() != DbFailure::kNone; }
+
 void JobRunner::RunJob() {
     outcome_ = JobOutcome{};
     serial_ = 0;
     more_mail_waiting_ = false;
     if (work_.CurrentRow < 0 || static_cast<std::size_t>(work_.CurrentRow) >= work_.Centers.size()) return;
+    if (work_.Db) work_.Db->ForgetFailures();
     const std::string center_code = Row().CenterCode;
     display_.MakeRowCurrent(work_.CurrentRow);
     SetRowState(kRowRunning);
@@ -70,6 +74,12 @@ void JobRunner::RunJob() {
 
 std::string JobRunner::RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress) {
     std::string r;
+    // A stage whose database work failed has failed, whatever it reports: no later stage runs
+    // in a job whose record cannot be trusted.
+    const auto failed = [&] {
+        if (r == "0000" && DatabaseFailed()) r = "9999";
+        return r != "0000";
+    };
     if (progress.receive.closed) {
         if (progress.receive.終了コード != "0000") {
             NoteFailure("receive", progress.receive.終了コード, progress.receive.詳細コード);
@@ -81,7 +91,7 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         } else {
             RunReceiveStage(center_code, serial, r);
         }
-        if (r != "0000") {
+        if (failed()) {
             ShowCell(kReceiveColumn, "受信ｴﾗｰ");
             SetRowState(kRowFailed);
             NoteFailure("receive", r, "");
@@ -104,7 +114,7 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         }
         ShowCell(kConversionColumn, "変換中");
         RunConversionStage(center_code, serial, r);
-        if (r != "0000") {
+        if (failed()) {
             ShowCell(kConversionColumn, "変換ｴﾗｰ");
             SetRowState(kRowFailed);
             NoteFailure("conversion", r, "");
@@ -124,7 +134,7 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         } else {
             RunRegistrationStage(center_code, serial, r);
         }
-        if (r != "0000") {
+        if (failed()) {
             ShowCell(kRegistrationColumn, "登録ｴﾗｰ");
             SetRowState(kRowFailed);
             NoteFailure("registration", r, "");
@@ -143,7 +153,13 @@ void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bo
     if (Row().RowState != kRowFailed) SetRowState(kRowDone);
     end.通番 = serial;
     end.枝番 = 0;
-    CloseHistory(work_, end, clock_);
+    // A job whose database work failed may be recorded only in part: its row stays open and the
+    // next run carries it on from where its rows and files say it stands.
+    if (!DatabaseFailed()) CloseHistory(work_, end, clock_);
+    if (DatabaseFailed() && serial != 0) {
+        outcome_ = JobOutcome{"database", "9999", ""};
+        if (Row().RowState != kRowFailed) SetRowState(kRowFailed);
+    }
 }
 
 bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {

@@ -163,6 +163,8 @@ private:
     std::string StartedMarkerPath(const RegistrationSettings& settings, std::int32_t serial) const;
     // The first failure of the job is the one reported.
     void NoteFailure(std::string_view stage, const std::string& code, const std::string& detail);
+    // A statement of the job failed (or there is no session): the job's record may be incomplete.
+    bool DatabaseFailed() const;
 
     // The stages of an open job from where it stands; the job's final code.
     std::string RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress);

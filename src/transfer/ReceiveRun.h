@@ -2,6 +2,9 @@
 // lock, then the jobs an earlier run left unfinished, then the jobs of the chosen rows in grid
 // order, a mail center's job again while its partner's mails wait. A stop request (a signal,
 // the window closing) is honoured between jobs, never inside one.
+// Before each job a lost connection to the database is opened again, once; a job whose
+// database work fails stays open and ends the run, so no further file is taken while its
+// record cannot be written.
 #pragma once
 
 #include <atomic>
@@ -9,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "startup/DbFailure.h"
 #include "startup/WorkArea.h"
 #include "transfer/JobOutcome.h"
 #include "transfer/JobRunner.h"
@@ -24,7 +28,8 @@ enum class RunEnd {
     kStopped,     // a stop request ended the run between two jobs
     kLocked,      // another run of this terminal holds the lock: nothing ran
     kLockFailed,  // the lock file cannot be opened: nothing ran
-    kHistoryFailed,  // the unfinished jobs cannot be read from the history: no new file was taken
+    kHistoryFailed,  // the history could not be read or written: no further file was taken; a job left
+                     // open by the failure waits for the next run
 };
 
 struct JobReport {
@@ -36,7 +41,8 @@ struct JobReport {
 
 struct RunReport {
     RunEnd end = RunEnd::kFinished;
-    std::string reason;            // for kLocked and kLockFailed: which file and why
+    std::string reason;            // for kLocked, kLockFailed and kHistoryFailed: what and why
+    DbFailure failure = DbFailure::kNone;  // for kHistoryFailed: what the database met
     std::vector<JobReport> jobs;   // in the order they ran
     bool all_well() const;
 };
@@ -54,7 +60,7 @@ public:
 
     // Carries on every unfinished job of this terminal's centers, oldest first; the lock must
     // be held. Sets report.end when the pass did not end: a stop request, or a history that
-    // cannot be read (no new file may be taken before those jobs are finished).
+    // cannot be read or written (no new file may be taken before those jobs are finished).
     void CarryOnUnfinished(RunReport& report);
 
 private:

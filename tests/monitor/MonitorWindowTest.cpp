@@ -206,15 +206,19 @@ TEST_F(MonitorWindowTest, RunNowSkipsRowsThatRan) {
 TEST_F(MonitorWindowTest, ARunThatCouldNotStartSaysWhy) {
     const struct {
         RunEnd end;
+        DbFailure failure;
         const char* message;
-    } cases[] = {{RunEnd::kLocked, kRunLocked},
-                 {RunEnd::kLockFailed, kRunLockError},
-                 {RunEnd::kHistoryFailed, kRunHistoryError}};
+    } cases[] = {{RunEnd::kLocked, DbFailure::kNone, kRunLocked},
+                 {RunEnd::kLockFailed, DbFailure::kNone, kRunLockError},
+                 {RunEnd::kHistoryFailed, DbFailure::kOther, kRunHistoryError},
+                 {RunEnd::kHistoryFailed, DbFailure::kBusy, kRunDatabaseBusy},
+                 {RunEnd::kHistoryFailed, DbFailure::kLost, kRunDatabaseLost}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         window_->SetRunStarter([&](const std::vector<int>&) {
             RunReport report;
             report.end = c.end;
+            report.failure = c.failure;
             return report;
         });
         window_->OnCommand(1);

@@ -111,6 +111,19 @@ check "ERR.LOG names the missing archive" yes "$(grep -q 'no-archive' "$demo/k50
 "$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
 check "every center well exits 0" 0 "$(run_batch OP01)"
 
+# History rows that cannot be closed: the first job stays open, the run takes no further file,
+# exits 5 and says why; once they can, the next run carries the job on.
+"$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
+sqlite3 "$demo/db/k500100.sqlite" "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, 'closing rows refused'); END;"
+check "refused closes stop the run, exit 5" 5 "$(run_batch OP01)"
+check "the run says why" "k500100-batch: the run stopped after job 16 of center CIILINK, which stays open for the next run to carry on: database error: updating FL1102処理履歴ファイル: [SQLite]closing rows refused (19); no further file was taken" \
+    "$(tail -1 "$work/err.txt" | sed 's/ \[SQL: .*\]//')"
+check "no further file taken" yes "$([ -f "$demo/link/XMLLINK.XML" ] && echo yes)"
+sqlite3 "$demo/db/k500100.sqlite" "DROP TRIGGER refuse_close"
+"$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
+check "the next run ends well" 0 "$(run_batch OP01)"
+check "and carries the job on" "16 0 03 CIILINK 0000 8100" "$(history 16 16 | head -1)"
+
 # No center for this terminal: the no-data message and exit 1.
 sqlite3 "$demo/db/k500100.sqlite" "UPDATE FL1903EDI制御マスタ SET 実行端末名 = 'elsewhere'"
 check "no center: could not start, exit 2" 2 "$(run_batch OP01)"
