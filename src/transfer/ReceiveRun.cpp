@@ -1,7 +1,6 @@
 #include "transfer/ReceiveRun.h"
 
 #include "transfer/JobRecovery.h"
-#include "transfer/RunLock.h"
 
 namespace edi {
 
@@ -54,23 +53,27 @@ void ReceiveRun::CarryOnUnfinished(RunReport& report) {
     }
 }
 
-RunReport ReceiveRun::Run(const std::vector<int>& rows) {
-    RunReport report;
-    RunLock lock;
+bool ReceiveRun::Begin(RunLock& lock, RunReport& report) {
     switch (lock.Take(RunLockPath(work_))) {
         case RunLock::State::kTaken:
             break;
         case RunLock::State::kHeld:
             report.end = RunEnd::kLocked;
             report.reason = lock.message();
-            return report;
+            return false;
         default:
             report.end = RunEnd::kLockFailed;
             report.reason = lock.message();
-            return report;
+            return false;
     }
     CarryOnUnfinished(report);
-    if (report.end != RunEnd::kFinished) return report;
+    return report.end == RunEnd::kFinished;
+}
+
+RunReport ReceiveRun::Run(const std::vector<int>& rows) {
+    RunReport report;
+    RunLock lock;
+    if (!Begin(lock, report)) return report;
     for (const int row : rows) {
         if (row < 0 || static_cast<std::size_t>(row) >= work_.Centers.size()) continue;
         for (int take = 0; take < kMailJobsPerRun; ++take) {

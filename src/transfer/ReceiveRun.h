@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "startup/WorkArea.h"
+#include "transfer/JobCarryOn.h"
 #include "transfer/JobOutcome.h"
 #include "transfer/JobRunner.h"
+#include "transfer/RunLock.h"
 
 namespace edi {
 
@@ -25,6 +27,7 @@ enum class RunEnd {
     kLocked,      // another run of this terminal holds the lock: nothing ran
     kLockFailed,  // the lock file cannot be opened: nothing ran
     kHistoryFailed,  // the unfinished jobs cannot be read from the history: no new file was taken
+    kRefused,        // the job asked to be carried on cannot be (RunReport::refusal says why)
 };
 
 struct JobReport {
@@ -32,11 +35,14 @@ struct JobReport {
     std::string center_code;
     bool carried_on = false;
     JobOutcome outcome;
+    std::int32_t takes_over = 0;  // the earlier job whose received file this job converted again
 };
 
 struct RunReport {
     RunEnd end = RunEnd::kFinished;
     std::string reason;            // for kLocked and kLockFailed: which file and why
+    CarryOnBar refusal = CarryOnBar::kNone;  // for kRefused
+    std::string reason_ja;         // for kRefused: the reason as the window says it
     std::vector<JobReport> jobs;   // in the order they ran
     bool all_well() const;
 };
@@ -51,6 +57,9 @@ public:
 
     // The whole run for the given grid rows.
     RunReport Run(const std::vector<int>& rows);
+    // A run that carries on one failed job of this terminal (JobCarryOn.h), after the unfinished
+    // jobs; kRefused when it cannot be carried on.
+    RunReport CarryOn(std::int32_t serial);
 
     // Carries on every unfinished job of this terminal's centers, oldest first; the lock must
     // be held. Sets report.end when the pass did not end: a stop request, or a history that
@@ -59,6 +68,8 @@ public:
 
 private:
     bool Stopped() const { return stop_.load(); }
+    // Takes the terminal's lock and carries on the unfinished jobs; false when the run may go no further.
+    bool Begin(RunLock& lock, RunReport& report);
 
     WorkArea& work_;
     JobRunner& runner_;
