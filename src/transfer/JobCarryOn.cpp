@@ -19,6 +19,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const JobRow* LastOfKind(const std::vector<JobRow>& rows, std::string_view kind) {
+    const JobRow* last = nullptr;
+    for (const JobRow& row : rows) {
+        if (row.処理種別 == kind) last = &row;
+    }
+    return last;
+}
+
+}  // namespace
+
 std::optional<std::int32_t> SerialValue(const DbValue& value) {
     if (!value) return std::nullopt;
     const std::string text = TrimBlanks(*value);
@@ -31,16 +41,6 @@ std::optional<std::int32_t> SerialValue(const DbValue& value) {
     if (number > 0x7FFFFFFF) return std::nullopt;
     return static_cast<std::int32_t>(number);
 }
-
-const JobRow* LastOfKind(const std::vector<JobRow>& rows, std::string_view kind) {
-    const JobRow* last = nullptr;
-    for (const JobRow& row : rows) {
-        if (row.処理種別 == kind) last = &row;
-    }
-    return last;
-}
-
-}  // namespace
 
 std::string CarryOnBarText(CarryOnBar bar, std::int32_t taken_by, bool japanese) {
     const std::string by = std::to_string(taken_by);

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "startup/DbSession.h"
 #include "startup/WorkArea.h"
 #include "transfer/JobRecovery.h"
 
@@ -71,6 +72,8 @@ CarryOnCheck CheckCarryOn(WorkArea& work, std::int32_t serial, std::string& cent
 // The job whose received file the job takes over (its job row's 最終シーケンス番号), 0 for none;
 // nothing on a database failure.
 std::optional<std::int32_t> TakenOverSerial(WorkArea& work, std::int32_t serial);
+// A column's whole number from 0 to 2147483647 (blanks around allowed); nothing otherwise.
+std::optional<std::int32_t> SerialValue(const DbValue& value);
 // Writes it into the open job row before anything else happens. False on a database failure.
 bool NoteTakeOver(WorkArea& work, std::int32_t serial, std::int32_t taken_from);
 
