@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "monitor/Appearance.h"
+#include "monitor/StateColourDelegate.h"
 #include "transfer/CodeMeaning.h"
 #include "transfer/JobOutcome.h"
 
@@ -54,6 +55,12 @@ bool RowFailed(const HistoryLine& row) {
     return row.終了コード != "0000" && row.終了コード != "8101";
 }
 
+// "hh:mm:ss" of a "yyyy/mm/dd hh:mm:ss" text when its date is that of the other one; else the whole text.
+std::string TimeOf(const std::string& when, const std::string& beside) {
+    if (when.size() > 11 && beside.size() > 11 && when.compare(0, 10, beside, 0, 10) == 0) return when.substr(11);
+    return when;
+}
+
 }  // namespace
 
 std::string KindName(const std::string& kind) {
@@ -68,6 +75,12 @@ std::string KindName(const std::string& kind) {
 std::string RowMeaning(const CenterJob& job, const HistoryLine& row) {
     if (row.終了.empty()) return row.枝番 == 0 ? "処理中、または中断（次の実行で継続）" : "未終了";
     std::string text(MeaningOf(SourceOfKind(row.処理種別), row.終了コード, row.詳細コード).japanese);
+    // A stage that records its failure in its own row still ends the job with "0000".
+    if (row.枝番 == 0 && row.終了コード == "0000") {
+        for (const HistoryLine& stage : job.rows) {
+            if (stage.枝番 != 0 && RowFailed(stage)) text = "ジョブは終了、" + KindName(stage.処理種別) + "で失敗（その行を参照）";
+        }
+    }
     const bool names_earlier = row.詳細コード == kTakesOverCode && job.takes_over != 0;
     if (names_earlier && (row.枝番 == 0 || row.処理種別 == "10")) text += "　元の通番 " + std::to_string(job.takes_over);
     if (row.枝番 == 0 && job.carry_on.bar == CarryOnBar::kTakenOver) {
@@ -110,10 +123,14 @@ HistoryView::HistoryView(const WorkArea& work, MessageBoxes& boxes, QWidget* par
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid_->setWordWrap(false);
+    grid_->setItemDelegate(new StateColourDelegate(grid_));
+    // The meaning of a code is never cut: a long one takes a second line.
+    grid_->setWordWrap(true);
+    grid_->setTextElideMode(Qt::ElideNone);
     grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    grid_->horizontalHeader()->setStretchLastSection(true);
-    grid_->verticalHeader()->setDefaultSectionSize(26);
+    grid_->horizontalHeader()->setSectionResizeMode(kColMeaning, QHeaderView::Stretch);
+    grid_->horizontalHeader()->setMinimumSectionSize(36);
+    grid_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connect(grid_, &QTableWidget::currentCellChanged, this, [this] { ShowSelected(); });
     layout->addWidget(grid_, 1);
 
@@ -154,7 +171,7 @@ HistoryView::HistoryView(const WorkArea& work, MessageBoxes& boxes, QWidget* par
     // Colours and fonts of EDI.ini as on the monitor screen; the grid's captions take the title look.
     ApplyAppearance(*this, work_.Appearance);
     ApplyTitleLook();
-    resize(1240, 620);
+    resize(1260, 640);
 }
 
 void HistoryView::ApplyTitleLook() {
@@ -231,8 +248,8 @@ void HistoryView::Fill(const HistoryPage& page) {
                 job_row ? std::to_string(job.serial) : std::string(),
                 std::to_string(row.枝番),
                 (job_row ? "" : "　") + KindName(row.処理種別),
-                row.開始,
-                row.終了,
+                job_row ? row.開始 : TimeOf(row.開始, job.rows.front().開始),
+                TimeOf(row.終了, row.開始),
                 count(row.入力レコード数),
                 count(row.出力レコード数),
                 std::filesystem::path(row.ファイル名).filename().string(),

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -20,6 +19,7 @@
 #include "monitor/EntryRules.h"
 #include "monitor/FocusRules.h"
 #include "monitor/HistoryView.h"
+#include "monitor/StateColourDelegate.h"
 #include "monitor/UiThread.h"
 
 namespace edi {
@@ -84,28 +84,6 @@ bool TypesCharacter(const QKeyEvent& event) {
     const char16_t c = event.text().at(0).unicode();
     return c >= 0x20 && c != 0x7F;
 }
-
-// A selected cell keeps the text colour of its row's state on a light tint of the selection
-// colour, so selecting a row never hides how its job went.
-class StateColourDelegate final : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (!(option->state & QStyle::State_Selected)) return;
-        const QVariant foreground = index.data(Qt::ForegroundRole);
-        const QColor text = foreground.isValid() ? foreground.value<QBrush>().color()
-                                                 : option->palette.color(QPalette::Text);
-        const QColor highlight = option->palette.color(QPalette::Highlight);
-        const QColor base = option->palette.color(QPalette::Base);
-        const QColor tint((highlight.red() + 3 * base.red()) / 4, (highlight.green() + 3 * base.green()) / 4,
-                          (highlight.blue() + 3 * base.blue()) / 4);
-        option->palette.setColor(QPalette::Highlight, tint);
-        option->palette.setColor(QPalette::HighlightedText, text);
-    }
-};
 
 }  // namespace
 

@@ -48,7 +48,7 @@ constexpr std::array kTable = {
                 "the receive stage could not write its history row"},
 
     // Conversion rows; a failed conversion tells why in ERR.LOG.
-    CodeMeaning{S::kConversion, "0000", "", "終了（変換の結果は ERR.LOG とジョブの行に）", "ended well"},
+    CodeMeaning{S::kConversion, "0000", "", "終了（成否はジョブの行と ERR.LOG）", "ended well"},
     CodeMeaning{S::kConversion, "8101", "*", "実行の中断で打ち切り。後の行でやり直した",
                 "cut short by the end of its run, done again in later rows"},
     CodeMeaning{S::kConversion, "*", "*", "変換に失敗した（理由は ERR.LOG）か受信ファイルがない",
