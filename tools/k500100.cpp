@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
     // SIGTERM or SIGINT: a run in progress ends after its job in hand, then the program ends.
     QTimer stop_watch;
     QObject::connect(&stop_watch, &QTimer::timeout, [&] {
-        if (stop.load() && !window.Running()) QApplication::quit();
+        // exit, not quit: quit would close the window, which asks the operator.
+        if (stop.load() && !window.Running()) QApplication::exit(0);
     });
     stop_watch.start(edi::kTimerIntervalMs);
     return end(QApplication::exec());
