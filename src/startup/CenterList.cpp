@@ -49,9 +49,8 @@ std::string LoadCenters(WorkArea& work, MessageBoxes& boxes) {
     ResultSet result;
     const std::string code = QueryCenters(work, result);
     if (code != "0000") {
-        const bool busy = work.Db && work.Db->LastFailure() == DbFailure::kBusy;
-        boxes.Show(MessageRequest{busy ? kDatabaseBusy : kNoCenterData, kProgramTitle, MessageIcon::kNone,
-                                  MessageButtons::kOk});
+        // A busy or failing database shows the same fixed message; its reason is in ERR.LOG.
+        boxes.Show(MessageRequest{kNoCenterData, kProgramTitle, MessageIcon::kNone, MessageButtons::kOk});
         return code;
     }
     return FillCenters(work, result);

@@ -10,8 +10,6 @@
 namespace edi {
 
 inline constexpr const char* kNoCenterData = "該当するデータがありませんでした";
-// A database held by another session past the busy wait is not a terminal without centers.
-inline constexpr const char* kDatabaseBusy = "データベース使用中エラー";
 
 // The center query for a terminal, pieces joined exactly as the monitor has always sent them.
 std::string CenterQuerySql(const std::string& terminal_name);

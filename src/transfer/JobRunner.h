@@ -129,6 +129,9 @@ public:
     std::int32_t serial() const { return serial_; }
     // After the last job: another partner mail of its mail center waits.
     bool more_mail_waiting() const { return more_mail_waiting_; }
+    // A new run: partner mails found without a storable attachment are taken up again (each
+    // gets one job per run, whose row says why it is not stored).
+    void ForgetPassedOverMails() { mails_passed_over_.clear(); }
 
     // Stores the state in row CurrentRow and has the screen recolour it.
     void SetRowState(std::int16_t state);
@@ -198,6 +201,7 @@ private:
     JobOutcome outcome_;
     std::int32_t serial_ = 0;
     bool more_mail_waiting_ = false;
+    std::vector<std::string> mails_passed_over_;  // store ids, for the rest of the run
 };
 
 }  // namespace edi

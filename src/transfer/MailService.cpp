@@ -1,17 +1,17 @@
 #include "transfer/MailService.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <vmime/platforms/posix/posixHandler.hpp>
+#include <vmime/security/cert/certificateException.hpp>
 #include <vmime/vmime.hpp>
+
+#include "transfer/MailInbox.h"
+#include "transfer/MailSender.h"
 
 namespace edi {
 
@@ -63,6 +63,17 @@ MailError Failure(int number, std::string_view text, std::string_view detail = {
 MailError FromException(std::exception_ptr thrown) {
     try {
         std::rethrow_exception(thrown);
+    } catch (const vmime::security::cert::certificateException& e) {
+        return Failure(kMailSecurityFailure, "Secure connection refused", e.what());
+    } catch (const vmime::exceptions::tls_exception& e) {
+        return Failure(kMailSecurityFailure, "Secure connection refused: the TLS handshake failed", e.what());
+    } catch (const vmime::exceptions::command_error& e) {
+        // A refused STARTTLS only ends the connection where TLS is required.
+        if (e.command().rfind("STARTTLS", 0) == 0) {
+            return Failure(kMailSecurityFailure, "Secure connection refused: the server offers no TLS",
+                           "STARTTLS answered: " + e.response());
+        }
+        return Failure(kMailFailure, "Unspecified failure has occurred", e.what());
     } catch (const vmime::exceptions::authentication_error& e) {
         return Failure(kMailLoginFailure, "Login has failed", e.what());
     } catch (const vmime::exceptions::operation_timed_out& e) {
@@ -118,54 +129,113 @@ private:
     int seconds_;
 };
 
+// The last lines the servers of one session sent, so that a refused logon can say what the
+// server answered. Lines sent to the server (the password among them) are not kept.
+class ServerAnswers final : public vmime::net::tracerFactory {
+public:
+    vmime::shared_ptr<vmime::net::tracer> create(vmime::shared_ptr<vmime::net::service>, const int) override {
+        return vmime::make_shared<Tracer>(*this);
+    }
+    std::string Last() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return last_;
+    }
+
+private:
+    class Tracer final : public vmime::net::tracer {
+    public:
+        explicit Tracer(ServerAnswers& answers) : answers_(answers) {}
+        void traceSend(const vmime::string&) override {}
+        void traceReceive(const vmime::string& line) override {
+            std::lock_guard<std::mutex> lock(answers_.mutex_);
+            answers_.last_ = line.substr(0, 300);
+        }
+
+    private:
+        ServerAnswers& answers_;
+    };
+    mutable std::mutex mutex_;
+    std::string last_;
+};
+
+// A logon refusal names what the server answered.
+MailError WithServerAnswer(MailError error, const ServerAnswers& answers) {
+    const std::string answer = answers.Last();
+    if (error.number == kMailLoginFailure && !answer.empty()) error.description += " (server answered: " + answer + ")";
+    return error;
+}
+
 void InstallPlatform() {
     static std::once_flag once;
     std::call_once(once, [] { vmime::platform::setHandler<vmime::platforms::posix::posixHandler>(); });
 }
 
-// Plain connections: the services are expected on this machine or a trusted network.
-void ConfigureConnection(vmime::net::service& service, const ServiceUrl& url, int timeout_seconds) {
-    service.setProperty("connection.tls", false);
-    service.setProperty("connection.tls.required", false);
-    service.setProperty("server.address", url.host.empty() ? std::string("localhost") : url.host);
+std::string HostOf(const ServiceUrl& url) {
+    std::string host = url.host.empty() ? std::string("localhost") : url.host;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    return host;
+}
+
+// TLS from the first byte for imaps and smtps, STARTTLS otherwise; required as DecideTls
+// says, and the certificate checked against the configured host.
+void ConfigureConnection(vmime::net::service& service, const ServiceUrl& url, const MailServiceConfig& config,
+                         bool sends_credentials, const vmime::shared_ptr<ServerAnswers>& answers) {
+    const std::string host = HostOf(url);
+    const TlsPolicy policy = DecideTls(host, sends_credentials, config.tls.allow_plain);
+    service.setProperty("connection.tls", true);
+    service.setProperty("connection.tls.required", policy.required);
+    service.setCertificateVerifier(MakeCertificateVerifier(host, config.tls));
+    service.setProperty("server.address", host);
     if (!url.port.empty()) service.setProperty("server.port", url.port);
     service.setTimeoutHandlerFactory(
-        vmime::make_shared<SilenceLimitFactory>(timeout_seconds > 0 ? timeout_seconds : 1));
+        vmime::make_shared<SilenceLimitFactory>(config.timeout_seconds > 0 ? config.timeout_seconds : 1));
+    service.setTracerFactory(answers);
 }
 
-std::string SenderOf(vmime::net::message& message) {
-    const vmime::shared_ptr<const vmime::header> header = message.getHeader();
-    if (!header || !header->hasField(vmime::fields::FROM)) return {};
-    const auto from = header->findField(vmime::fields::FROM)->getValue<vmime::mailbox>();
-    return from ? from->getEmail().toString() : std::string();
+MailError CheckTls(const MailServiceConfig& config) {
+    const std::string problem = CheckTlsSettings(config.tls);
+    if (problem.empty()) return {};
+    return Failure(kMailSecurityFailure, "Secure connection refused", problem);
 }
 
-std::string MessageIdOf(vmime::net::message& message) {
-    const vmime::shared_ptr<const vmime::header> header = message.getHeader();
-    if (!header || !header->hasField(vmime::fields::MESSAGE_ID)) return {};
-    const auto id = header->findField(vmime::fields::MESSAGE_ID)->getValue<vmime::messageId>();
-    return id ? id->getId() : std::string();
-}
-
-// "yyyymmddhhmmss" in universal time, so that the texts sort as the times do.
-std::string DateOf(vmime::net::message& message) {
-    const vmime::shared_ptr<const vmime::header> header = message.getHeader();
-    if (!header || !header->hasField(vmime::fields::DATE)) return {};
-    const auto date = header->findField(vmime::fields::DATE)->getValue<vmime::datetime>();
-    if (!date || date->getYear() <= 1970) return {};
-    const vmime::datetime utc = vmime::utility::datetimeUtils::toUniversalTime(*date);
+// "yyyymmddhhmmss" in universal time, so that the texts sort as the times do; empty without
+// a usable date.
+std::string UniversalDate(const std::vector<std::string>& dates) {
+    if (dates.empty()) return {};
+    vmime::datetime date;
+    date.parse(dates.front());
+    if (date.getYear() <= 1970) return {};
+    const vmime::datetime utc = vmime::utility::datetimeUtils::toUniversalTime(date);
     char text[32];
     std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.getYear(), utc.getMonth(), utc.getDay(),
                   utc.getHour(), utc.getMinute(), utc.getSecond());
     return text;
 }
 
-// A name in the destination's folder that no other writer uses.
-std::filesystem::path TemporaryNameFor(const std::filesystem::path& destination) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = destination;
-    temp += ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    return temp;
+std::string MessageIdOf(const std::vector<std::string>& ids) {
+    if (ids.empty()) return {};
+    vmime::messageId id;
+    id.parse(ids.front());
+    return id.getId();
+}
+
+// A mail as the listing gives it, from its first kMailHeaderLimit bytes.
+FetchedMail FetchedFrom(const std::string& id, const std::string& start) {
+    FetchedMail mail;
+    std::size_t end = start.find("\r\n\r\n");
+    if (end == std::string::npos) end = start.find("\n\n");
+    mail.header_whole = end != std::string::npos || start.size() < kMailHeaderLimit;
+    mail.header = ParseHeaderBlock(start);
+    // A Maildir file's name gains flags as the mail is read: its id is the part before them.
+    mail.uid = id.substr(0, id.find(':'));
+    mail.message_id = MessageIdOf(FieldValues(mail.header, "Message-ID"));
+    mail.date = UniversalDate(FieldValues(mail.header, "Date"));
+    const std::vector<std::string> froms = FieldValues(mail.header, "From");
+    if (froms.size() == 1) {
+        const std::optional<std::vector<Mailbox>> mailboxes = ParseMailboxList(froms.front());
+        if (mailboxes && mailboxes->size() == 1) mail.sender = mailboxes->front().address;
+    }
+    return mail;
 }
 
 }  // namespace
@@ -187,38 +257,45 @@ MailError ResolveMailAddress(std::string_view address, std::string& display_name
 struct MailSession::Impl {
     MailServiceConfig config;
     vmime::shared_ptr<vmime::net::session> session;
-    vmime::shared_ptr<vmime::net::store> store;
-    vmime::shared_ptr<vmime::net::folder> inbox;
-    std::vector<vmime::shared_ptr<vmime::net::message>> unread;
+    vmime::shared_ptr<vmime::net::store> store;  // IMAP only
+    std::unique_ptr<Inbox> inbox;
+    std::vector<std::string> unread;  // the inbox's ids of the fetched mails
+    vmime::shared_ptr<ServerAnswers> answers = vmime::make_shared<ServerAnswers>();
 
     MailError Connect() {
         const std::optional<ServiceUrl> url = ParseServiceUrl(config.store);
         if (!url) return Failure(kMailLoginFailure, "Login has failed", "unusable Store: " + config.store);
-        vmime::net::folder::path inbox_path;
         if (url->scheme == "maildir") {
-            // The named folder is the inbox itself (its new, cur and tmp): the store is opened
-            // on its parent, where a folder's files sit in a sub-folder of the folder's name.
+            // The named folder is the inbox itself (its new, cur and tmp).
             std::filesystem::path folder = std::filesystem::path(url->path).lexically_normal();
             if (!folder.has_filename()) folder = folder.parent_path();
-            if (!folder.has_filename() || !folder.has_parent_path()) {
+            if (!folder.has_filename()) {
                 return Failure(kMailLoginFailure, "Login has failed", "Store names no folder: " + config.store);
             }
-            store = session->getStore("maildir");
-            store->setProperty("server.rootpath", folder.parent_path().string());
-            inbox_path = vmime::net::folder::path(vmime::net::folder::path::component(folder.filename().string()));
-        } else if (url->scheme == "imap") {
-            store = session->getStore("imap");
-            ConfigureConnection(*store, *url, config.timeout_seconds);
-            store->setProperty("options.sasl", false);
-            store->setProperty("auth.username", config.user);
-            store->setProperty("auth.password", config.password);
-        } else {
+            // Made here, so that a folder that cannot be made is reported with the system's reason.
+            for (const char* sub : {"new", "cur", "tmp"}) {
+                std::error_code ec;
+                std::filesystem::create_directories(folder / sub, ec);
+                if (ec) {
+                    return Failure(
+                        kMailLoginFailure, "Login has failed",
+                        "the Maildir folder " + (folder / sub).string() + " cannot be made: " + ec.message());
+                }
+            }
+            inbox = OpenMaildirInbox(folder);
+            return {};
+        }
+        if (url->scheme != "imap" && url->scheme != "imaps") {
             return Failure(kMailLoginFailure, "Login has failed", "unknown kind of Store: " + url->scheme);
         }
+        if (MailError error = CheckTls(config); error.failed()) return error;
+        store = session->getStore(url->scheme);
+        ConfigureConnection(*store, *url, config, true, answers);
+        store->setProperty("options.sasl", false);
+        store->setProperty("auth.username", config.user);
+        store->setProperty("auth.password", config.password);
         store->connect();
-        inbox = url->scheme == "maildir" ? store->getFolder(inbox_path) : store->getDefaultFolder();
-        if (url->scheme == "maildir" && !inbox->exists()) inbox->create(vmime::net::folderAttributes());
-        inbox->open(vmime::net::folder::MODE_READ_WRITE);
+        inbox = OpenImapInbox(*store);
         return {};
     }
 
@@ -230,10 +307,11 @@ struct MailSession::Impl {
             return nullptr;
         }
         vmime::shared_ptr<vmime::net::transport> transport;
-        if (url->scheme == "smtp") {
-            transport = session->getTransport("smtp");
-            ConfigureConnection(*transport, *url, config.timeout_seconds);
+        if (url->scheme == "smtp" || url->scheme == "smtps") {
+            if (error = CheckTls(config); error.failed()) return nullptr;
+            transport = session->getTransport(url->scheme);
             const bool authenticate = !url->user.empty();
+            ConfigureConnection(*transport, *url, config, authenticate, answers);
             transport->setProperty("options.need-authentication", authenticate);
             if (authenticate) {
                 transport->setProperty("auth.username", url->user);
@@ -250,17 +328,6 @@ struct MailSession::Impl {
         return transport;
     }
 
-    // The attachments of a fetched mail. Peeking keeps the mail unread until its attachment is
-    // safely stored.
-    std::vector<vmime::shared_ptr<const vmime::attachment>> Attachments(std::size_t index) {
-        std::ostringstream raw;
-        vmime::utility::outputStreamAdapter raw_out(raw);
-        unread[index]->extract(raw_out, nullptr, 0, static_cast<std::size_t>(-1), true);
-        auto parsed = vmime::make_shared<vmime::message>();
-        parsed->parse(raw.str());
-        return vmime::attachmentHelper::findAttachmentsInMessage(parsed);
-    }
-
     MailError CheckIndex(std::size_t index) const {
         if (index < unread.size()) return {};
         return Failure(kMailFailure, "Unspecified failure has occurred", "no fetched mail " + std::to_string(index));
@@ -275,10 +342,15 @@ MailError MailSession::Logon(const MailServiceConfig& config, std::unique_ptr<Ma
     InstallPlatform();
     auto impl = std::make_unique<Impl>();
     impl->config = config;
-    const MailError error = Guarded([&]() -> MailError {
-        impl->session = vmime::net::session::create();
-        return impl->Connect();
-    });
+    const MailError error = WithServerAnswer(Guarded([&]() -> MailError {
+                                                 impl->session = vmime::net::session::create();
+                                                 // TLS 1.2 or later with GnuTLS's usual cipher suites.
+                                                 auto tls = vmime::make_shared<vmime::net::tls::TLSProperties>();
+                                                 tls->setCipherSuite("NORMAL:-VERS-SSL3.0:-VERS-TLS1.0:-VERS-TLS1.1");
+                                                 impl->session->setTLSProperties(tls);
+                                                 return impl->Connect();
+                                             }),
+                                             *impl->answers);
     if (error.failed()) {
         // Drop what was opened while the exception mapping still has the context.
         Guarded([&]() -> MailError {
@@ -295,81 +367,45 @@ namespace {
 MailError NotLoggedOn() { return Failure(kMailFailure, "Unspecified failure has occurred", "not logged on"); }
 }  // namespace
 
-MailError MailSession::FetchUnread(std::vector<std::string>& senders) {
-    senders.clear();
-    std::vector<FetchedMail> mails;
-    const MailError error = FetchUnreadMails(mails);
-    for (const FetchedMail& mail : mails) senders.push_back(mail.sender);
-    return error;
-}
-
-MailError MailSession::FetchUnreadMails(std::vector<FetchedMail>& mails) {
+MailError MailSession::FetchUnreadMails(std::vector<FetchedMail>& mails, const std::string& from) {
     mails.clear();
     if (!impl_) return NotLoggedOn();
     impl_->unread.clear();
     return Guarded([&]() -> MailError {
-        if (impl_->inbox->getMessageCount() == 0) return {};
-        auto messages = impl_->inbox->getMessages(vmime::net::messageSet::byNumber(1, -1));
-        impl_->inbox->fetchMessages(
-            messages, vmime::net::fetchAttributes(vmime::net::fetchAttributes::FLAGS |
-                                                  vmime::net::fetchAttributes::ENVELOPE |
-                                                  vmime::net::fetchAttributes::UID));
-        for (const auto& message : messages) {
-            const int flags = message->getFlags();
-            if ((flags & vmime::net::message::FLAG_SEEN) != 0) continue;
-            impl_->unread.push_back(message);
-            mails.push_back(
-                FetchedMail{SenderOf(*message), message->getUID(), MessageIdOf(*message), DateOf(*message)});
-        }
+        std::vector<std::string> unread = impl_->inbox->ListUnread(from);
+        for (const std::string& id : unread) mails.push_back(FetchedFrom(id, impl_->inbox->ReadStart(id, kMailHeaderLimit)));
+        impl_->unread = std::move(unread);
         return {};
     });
 }
 
-MailError MailSession::HasAttachment(std::size_t index, bool& found) {
-    found = false;
+MailError MailSession::SaveAttachment(std::size_t index, const std::filesystem::path& destination,
+                                      SavedAttachment& saved) {
+    saved = SavedAttachment{};
     if (!impl_) return NotLoggedOn();
     if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
     return Guarded([&]() -> MailError {
-        found = !impl_->Attachments(index).empty();
-        return {};
-    });
-}
-
-MailError MailSession::SaveFirstAttachment(std::size_t index, const std::filesystem::path& destination, bool& found) {
-    found = false;
-    if (!impl_) return NotLoggedOn();
-    if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
-    const std::filesystem::path temp = TemporaryNameFor(destination);
-    MailError error = Guarded([&]() -> MailError {
-        const auto attachments = impl_->Attachments(index);
-        if (attachments.empty()) return {};
-        found = true;
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            if (!out) return Failure(kMailAttachmentWriteFailure, "Attachment write failure", temp.string());
-            vmime::utility::outputStreamAdapter file_out(out);
-            attachments.front()->getData()->extract(file_out);
-            file_out.flush();
-            out.close();
-            if (!out) return Failure(kMailAttachmentWriteFailure, "Attachment write failure", temp.string());
+        AttachmentFile file(destination);
+        AttachmentExtractor extractor(file);
+        // Reading leaves the mail unread until its attachment is safely stored.
+        impl_->inbox->ReadAll(impl_->unread[index],
+                              [&](const char* data, std::size_t size) { extractor.Write(data, size); });
+        saved.status = extractor.Finish();
+        saved.detail = extractor.detail();
+        if (saved.status == AttachmentStatus::kComplete && !file.Commit())
+            saved.status = AttachmentStatus::kWriteFailed;
+        if (saved.status == AttachmentStatus::kWriteFailed) {
+            return Failure(kMailAttachmentWriteFailure, "Attachment write failure", file.error());
         }
-        std::error_code ec;
-        std::filesystem::rename(temp, destination, ec);
-        if (ec)
-            return Failure(kMailAttachmentWriteFailure, "Attachment write failure",
-                           destination.string() + ": " + ec.message());
         return {};
     });
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    return error;
 }
 
 MailError MailSession::MarkRead(std::size_t index) {
     if (!impl_) return NotLoggedOn();
     if (MailError error = impl_->CheckIndex(index); error.failed()) return error;
     return Guarded([&]() -> MailError {
-        impl_->unread[index]->setFlags(vmime::net::message::FLAG_SEEN, vmime::net::message::FLAG_MODE_ADD);
+        impl_->inbox->MarkRead(impl_->unread[index]);
         return {};
     });
 }
@@ -380,43 +416,44 @@ MailError MailSession::Send(const OutgoingMail& mail) {
         std::ifstream probe(mail.attachment, std::ios::binary);
         if (!probe) return Failure(kMailAttachmentNotFound, "Attachment not found", mail.attachment.string());
     }
-    return Guarded([&]() -> MailError {
-        MailError error;
-        const auto transport = impl_->OpenTransport(error);
-        if (!transport) return error;
+    return WithServerAnswer(
+        Guarded([&]() -> MailError {
+            MailError error;
+            const auto transport = impl_->OpenTransport(error);
+            if (!transport) return error;
 
-        vmime::messageBuilder builder;
-        builder.setExpeditor(vmime::mailbox(mail.from));
-        vmime::addressList recipients;
-        recipients.appendAddress(vmime::make_shared<vmime::mailbox>(mail.to));
-        builder.setRecipients(recipients);
-        builder.setSubject(vmime::text(mail.subject, vmime::charsets::UTF_8));
-        builder.getTextPart()->setCharset(vmime::charsets::UTF_8);
-        builder.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(mail.body));
-        builder.appendAttachment(vmime::make_shared<vmime::fileAttachment>(
-            mail.attachment.string(), vmime::mediaType("application/octet-stream")));
-        const vmime::shared_ptr<vmime::message> message = builder.construct();
+            vmime::messageBuilder builder;
+            builder.setExpeditor(vmime::mailbox(mail.from));
+            vmime::addressList recipients;
+            recipients.appendAddress(vmime::make_shared<vmime::mailbox>(mail.to));
+            builder.setRecipients(recipients);
+            builder.setSubject(vmime::text(mail.subject, vmime::charsets::UTF_8));
+            builder.getTextPart()->setCharset(vmime::charsets::UTF_8);
+            builder.getTextPart()->setText(vmime::make_shared<vmime::stringContentHandler>(mail.body));
+            builder.appendAttachment(vmime::make_shared<vmime::fileAttachment>(
+                mail.attachment.string(), vmime::mediaType("application/octet-stream")));
+            const vmime::shared_ptr<vmime::message> message = builder.construct();
 
-        transport->connect();
-        try {
-            transport->send(message);
-        } catch (...) {
+            transport->connect();
             try {
-                transport->disconnect();
+                transport->send(message);
             } catch (...) {
+                try {
+                    transport->disconnect();
+                } catch (...) {
+                }
+                throw;
             }
-            throw;
-        }
-        transport->disconnect();
-        return {};
-    });
+            transport->disconnect();
+            return {};
+        }),
+        *impl_->answers);
 }
 
 void MailSession::Logoff() {
     if (!impl_) return;
     Guarded([&]() -> MailError {
         impl_->unread.clear();
-        if (impl_->inbox && impl_->inbox->isOpen()) impl_->inbox->close(false);
         impl_->inbox.reset();
         if (impl_->store && impl_->store->isConnected()) impl_->store->disconnect();
         impl_->store.reset();

@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "transfer/MailAttachment.h"
+#include "transfer/MailHeader.h"
+#include "transfer/MailTls.h"
+
 namespace edi {
 
 // Error numbers the operator sees in "Error <number>: <description>".
@@ -19,6 +23,8 @@ inline constexpr int kMailAttachmentNotFound = 32011;      // the file to send c
 inline constexpr int kMailAttachmentWriteFailure = 32013;  // a received attachment cannot be stored
 inline constexpr int kMailUnknownRecipient = 32014;        // the partner address is no mail address
 inline constexpr int kMailNetworkFailure = 32023;          // no connection, connection lost or timed out
+inline constexpr int kMailSecurityFailure = 32030;         // no TLS where it is required, certificate refused
+inline constexpr int kMailPlainAllowed = 32031;            // ERR.LOG warning: AllowPlain is set
 
 struct MailError {
     int number = 0;  // 0: no error
@@ -28,11 +34,12 @@ struct MailError {
 
 // Where the service is and who logs on to it.
 struct MailServiceConfig {
-    std::string store;      // "maildir:///path/to/Maildir" or "imap://host:port"
-    std::string transport;  // "smtp://host:port", "smtp://user@host:port", "sendmail://" or "sendmail:///path"
+    std::string store;      // "maildir:///path/to/Maildir", "imap://host:port" or "imaps://host:port"
+    std::string transport;  // "smtp[s]://host:port", "smtp[s]://user@host:port", "sendmail://" or "sendmail:///path"
     std::string user;       // the store's user (the profile name)
     std::string password;
     int timeout_seconds = 20;  // longest wait for the server at any one step
+    TlsSettings tls;
 };
 
 struct OutgoingMail {
@@ -43,12 +50,20 @@ struct OutgoingMail {
     std::filesystem::path attachment;
 };
 
-// One unread mail as fetched: who sent it and what tells it apart from the others.
+// One unread mail as fetched: its header, who sent it and what tells it apart from the others.
 struct FetchedMail {
-    std::string sender;      // the From address, empty when the mail names none
+    std::string sender;      // the From address when From names exactly one mailbox, else empty
     std::string uid;         // the store's own id of the mail
     std::string message_id;  // the Message-ID header, empty when it has none
     std::string date;        // the Date header as "yyyymmddhhmmss" universal time, empty when it has none
+    std::vector<HeaderField> header;
+    bool header_whole = true;  // false: the header is longer than kMailHeaderLimit and was cut
+};
+inline constexpr std::size_t kMailHeaderLimit = 64 * 1024;
+
+struct SavedAttachment {
+    AttachmentStatus status = AttachmentStatus::kNone;
+    std::string detail;  // the part taken, or why none was stored
 };
 
 // The display name of a partner address ("Name <a@b>" gives "Name", a bare address
@@ -66,19 +81,18 @@ public:
     // Connects to the store with the configured user and password.
     static MailError Logon(const MailServiceConfig& config, std::unique_ptr<MailSession>& session);
 
-    // The unread mails of the inbox in the store's order, as their senders' addresses
-    // (empty when a mail names no sender). Indexes below refer to this list.
-    MailError FetchUnread(std::vector<std::string>& senders);
-    // The same list with each mail's id and date.
-    MailError FetchUnreadMails(std::vector<FetchedMail>& mails);
+    // The unread mails of the inbox, oldest first in the store, with their headers. Only
+    // unread mails are fetched: IMAP searches for them (only those whose From holds `from`
+    // when it is given, see Inbox::ListUnread), a Maildir's file names carry the flags, so a
+    // run costs what its unread mails cost, whatever the size of the mailbox. Indexes below
+    // refer to this list.
+    MailError FetchUnreadMails(std::vector<FetchedMail>& mails, const std::string& from = {});
 
-    // Whether a fetched mail has an attachment; the mail stays unread.
-    MailError HasAttachment(std::size_t index, bool& found);
-
-    // Writes the first attachment of a fetched mail to destination, replacing an existing
-    // file only once the new one is complete. found is false for a mail without attachment.
-    // Reading the mail leaves it unread.
-    MailError SaveFirstAttachment(std::size_t index, const std::filesystem::path& destination, bool& found);
+    // Streams a fetched mail through the attachment rules into destination (see
+    // MailAttachment.h), replacing an existing file only once the new one is complete and on
+    // the disk. Reading the mail leaves it unread. A mail without attachment or with a damaged
+    // one comes back in saved, not as an error.
+    MailError SaveAttachment(std::size_t index, const std::filesystem::path& destination, SavedAttachment& saved);
 
     // Marks a fetched mail as read (its \Seen flag).
     MailError MarkRead(std::size_t index);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
 #include "transfer/MailReceipt.h"
+#include "transfer/MailSender.h"
 
 namespace edi {
 
@@ -34,6 +36,7 @@ constexpr const char* kRecipientCreated = "受信者オブジェクトの作成"
 constexpr const char* kAttachmentAdded = "添付ファイル作成";
 constexpr const char* kSent = "送信";
 constexpr const char* kNoAttachment = "添付ファイルなし: ";
+constexpr const char* kDamagedAttachment = "添付ファイル破損: ";
 
 // The EDI.ini the settings come from: K500100_INI's file, else the one in IniFolder.
 std::filesystem::path MailIniPath(const WorkArea& work) {
@@ -55,6 +58,12 @@ std::string SenderAddress(const std::string& profile) {
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::snprintf(host, sizeof host, "localhost");
     return (profile.empty() ? std::string("k500100") : profile) + "@" + host;
+}
+
+bool IsYes(std::string_view value) {
+    std::string lower;
+    for (const char c : value) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "1" || lower == "yes" || lower == "true" || lower == "on";
 }
 
 std::string EscapeForPattern(std::string_view text) {
@@ -110,8 +119,13 @@ int MailTransport::RunMailTransfer(MailRequest& request) {
     }
     progress_.AddLine(kCheckDone);
     send_files_.clear();
+    failure_code_.clear();
     ReadMailSettings();
     progress_.AddLine(kSettingsRead);
+    if (settings_.Tls.allow_plain) {
+        LogLine(kMailPlainAllowed,
+                "mail: AllowPlain is set: user name, password and mails may cross the network without TLS", true);
+    }
 
     int outcome = 99;
     try {
@@ -129,7 +143,7 @@ int MailTransport::RunMailTransfer(MailRequest& request) {
     }
     session_.reset();
     progress_.Close();
-    request.Result = outcome == 0 ? "0000" : "9999";
+    request.Result = outcome == 0 ? "0000" : (failure_code_.empty() ? "9999" : failure_code_);
     request_ = nullptr;
     return outcome == 0 ? 0 : 9;
 }
@@ -153,6 +167,10 @@ void MailTransport::ReadMailSettings() {
     const std::optional<double> timeout = StrictNumber(IniValueOf(ini, "MAPI", "Timeout", kMailSettingBuffer));
     settings_.TimeoutSeconds =
         (timeout && *timeout >= 1 && *timeout <= 3600) ? static_cast<int>(*timeout) : kDefaultMailTimeoutSeconds;
+    settings_.Tls.ca_file = IniValueOf(ini, "MAPI", "CAFile", kMailServiceBuffer);
+    settings_.Tls.fingerprint = IniValueOf(ini, "MAPI", "CertFingerprint", kMailServiceBuffer);
+    settings_.Tls.allow_plain = IsYes(IniValueOf(ini, "MAPI", "AllowPlain", kMailSettingBuffer));
+    settings_.AuthServId = IniValueOf(ini, "MAPI", "AuthServId", kMailSettingBuffer);
 }
 
 int MailTransport::MailLogon() {
@@ -162,6 +180,7 @@ int MailTransport::MailLogon() {
     config.user = settings_.ProfileName;
     config.password = settings_.Password;
     config.timeout_seconds = settings_.TimeoutSeconds;
+    config.tls = settings_.Tls;
     session_.reset();
     const MailError error = MailSession::Logon(config, session_);
     if (error.failed()) {
@@ -182,36 +201,47 @@ int MailTransport::ReceiveByMail() {
     if (MailLogon() != 0) return 99;
     progress_.AddLine(kLoggedOn);
 
-    if (const MailError error = session_->FetchUnreadMails(mails_); error.failed()) {
+    // Over IMAP only mails whose From holds the partner address are listed; the sender rule
+    // decides.
+    if (const MailError error = session_->FetchUnreadMails(mails_, request_->MailAddress); error.failed()) {
         ShowError(error);
         MailLogoff();
         return 99;
     }
     progress_.AddLine(kInboxSearched);
+    ApplySenderRule();
 
     const std::vector<std::size_t> settled = SettleReceipts();
     std::vector<std::size_t> order = PartnerMailsOldestFirst(mails_, request_->MailAddress);
-    std::erase_if(order, [&](std::size_t i) { return std::find(settled.begin(), settled.end(), i) != settled.end(); });
+    std::erase_if(order, [&](std::size_t i) {
+        return std::find(settled.begin(), settled.end(), i) != settled.end() ||
+               (reported_ != nullptr && std::find(reported_->begin(), reported_->end(), mails_[i].uid) != reported_->end());
+    });
 
     const std::string kind = request_->DataKind == "C" ? "CII" : "XML";
     const std::string destination =
         PathInFolder(work_.EDIINFIL, ReceivedFileName(Serial(), request_->CenterCode, kind));
-    // One partner mail is one message: the oldest one with an attachment is this job's.
+    // One partner mail is one message: the oldest one is this job's. One whose attachment
+    // cannot be stored stays unread, and this job's row says why; the run's next job passes it
+    // over and takes the next mail.
     int outcome = 0;
-    for (std::size_t position = 0; position < order.size(); ++position) {
-        bool found = false;
-        MailError error = StoreMail(order[position], destination, found);
-        if (!error.failed() && !found) {
-            progress_.AddLine(kNoAttachment + mails_[order[position]].sender);
-            continue;
-        }
-        if (error.failed()) {
+    if (!order.empty()) {
+        const std::size_t index = order.front();
+        SavedAttachment saved;
+        if (const MailError error = StoreMail(index, destination, saved); error.failed()) {
             ShowError(error);
             outcome = 99;
-            break;
+        } else if (saved.status != AttachmentStatus::kComplete) {
+            const bool none = saved.status == AttachmentStatus::kNone;
+            const int code = none ? kMailNoAttachment : kMailDamagedAttachment;
+            progress_.AddLine((none ? kNoAttachment : kDamagedAttachment) + mails_[index].sender);
+            LogLine(code, "mail: a mail of " + request_->MailAddress + " is not stored and stays unread: " + saved.detail,
+                    false);
+            failure_code_ = FormatCode(code);
+            if (reported_ != nullptr) reported_->push_back(mails_[index].uid);
+            outcome = 99;
         }
-        more_waiting_ = AttachmentWaitsAfter(order, position);
-        break;
+        more_waiting_ = order.size() > 1;
     }
     if (outcome == 0) progress_.AddLine(kAttachmentsStored);
     MailLogoff();
@@ -219,13 +249,30 @@ int MailTransport::ReceiveByMail() {
     return outcome;
 }
 
-MailError MailTransport::StoreMail(std::size_t index, const std::string& destination, bool& found) {
+void MailTransport::ApplySenderRule() {
+    const std::string& partner = request_->MailAddress;
+    for (FetchedMail& mail : mails_) {
+        SenderVerdict sender = CheckPartnerSender(mail.header, partner, settings_.AuthServId);
+        if (!mail.header_whole) {
+            sender.partner = false;
+            sender.reason = "its header is longer than " + std::to_string(kMailHeaderLimit) + " bytes";
+        }
+        if (sender.partner) continue;
+        // Mails of others stay unread and unmentioned; one that names the partner is logged.
+        if (sender.mentions_partner) {
+            LogLine(kMailNotPartner, "mail: not taken as the partner's (" + partner + "): " + sender.reason, true);
+        }
+        mail.sender.clear();
+    }
+}
+
+MailError MailTransport::StoreMail(std::size_t index, const std::string& destination, SavedAttachment& saved) {
     // Written whole under a hidden name, then the receipt, then the job's name, and only then is
     // the mail marked read: at no moment can the mail be lost or taken a second time.
     const std::string staging = StagingPath(destination);
     const std::string receipt = ReceiptPath(destination);
-    MailError error = session_->SaveFirstAttachment(index, staging, found);
-    if (error.failed() || !found) return error;
+    MailError error = session_->SaveAttachment(index, staging, saved);
+    if (error.failed() || saved.status != AttachmentStatus::kComplete) return error;
     std::string reason;
     if (!FlushFile(staging, reason) || !WriteReceipt(receipt, mails_[index])) {
         std::error_code ec;
@@ -264,14 +311,6 @@ std::vector<std::size_t> MailTransport::SettleReceipts() {
         if (marked) std::filesystem::remove(receipt, ec);
     }
     return settled;
-}
-
-bool MailTransport::AttachmentWaitsAfter(const std::vector<std::size_t>& order, std::size_t position) {
-    for (std::size_t next = position + 1; next < order.size(); ++next) {
-        bool found = false;
-        if (session_->HasAttachment(order[next], found).failed() || found) return true;
-    }
-    return false;
 }
 
 int MailTransport::SendByMail() {
@@ -364,7 +403,13 @@ void MailTransport::ShowError(const MailError& error) {
     message.caption = kProgramTitle;
     message.icon = MessageIcon::kNone;
     message.buttons = MessageButtons::kOk;
+    LogLine(error.number, "mail: " + error.description, false);
     messages_.Show(message);
+}
+
+void MailTransport::LogLine(int code, const std::string& text, bool warning) {
+    ConversionLog log{work_.Log.file, {}};
+    WriteErrorLog(log, code, text, warning ? 1 : 0);
 }
 
 std::int64_t MailTransport::Serial() const {

@@ -25,7 +25,15 @@ struct MailSettings {
     std::string Store;        // where mails are fetched from; the Maildir beside EDI.ini when not set
     std::string Transport;    // where mails are sent through
     int TimeoutSeconds = 20;  // longest silence of a server before the step fails
+    TlsSettings Tls;          // CAFile, CertFingerprint, AllowPlain
+    std::string AuthServId;   // the site's mail server whose Authentication-Results vouch for the partner
 };
+
+// Codes of a partner mail that is not stored: the receive stage's 詳細コード under "5100",
+// and the ERR.LOG line that says why.
+inline constexpr int kMailNoAttachment = 5101;       // no part counts as the attachment
+inline constexpr int kMailDamagedAttachment = 5102;  // the attachment does not decode or is cut off
+inline constexpr int kMailNotPartner = 5103;  // ERR.LOG warning: a mail naming the partner failed the sender rule
 
 // Each plain mail setting is read into a buffer of this many bytes, so 63 are kept.
 inline constexpr std::size_t kMailSettingBuffer = 64;
@@ -64,8 +72,12 @@ public:
     int AttachSendFile();
     int SendMail();
 
-    // After a receive: whether another mail of the partner with an attachment waits.
+    // After a receive: whether another mail of the partner waits (its job stores it, or
+    // records why it cannot).
     bool more_mail_waiting() const { return more_waiting_; }
+    // The ids of partner mails a job of this run found without a storable attachment: later
+    // jobs of the run pass them over; the transport adds the one it finds.
+    void PassOver(std::vector<std::string>& reported) { reported_ = &reported; }
 
     const MailSettings& settings() const { return settings_; }
     const std::vector<std::string>& send_files() const { return send_files_; }
@@ -73,11 +85,15 @@ public:
 
 private:
     void ShowError(const MailError& error);
-    // Stores the mail's first attachment as the job's file and marks the mail read.
-    MailError StoreMail(std::size_t index, const std::string& destination, bool& found);
+    void LogLine(int code, const std::string& text, bool warning);
+    // Which fetched mails are the partner's: the sender rule, AuthServId included. Others lose
+    // their sender; one that names the partner but fails the rule is logged.
+    void ApplySenderRule();
+    // Stores the mail's attachment as the job's file and marks the mail read; a mail without
+    // attachment or with a damaged one comes back in saved and stays unread.
+    MailError StoreMail(std::size_t index, const std::string& destination, SavedAttachment& saved);
     // Marks the mails of earlier receipts of the center read; their indexes are never taken again.
     std::vector<std::size_t> SettleReceipts();
-    bool AttachmentWaitsAfter(const std::vector<std::size_t>& order, std::size_t position);
     std::int64_t Serial() const;
 
     const WorkArea& work_;
@@ -88,9 +104,11 @@ private:
     MailRequest* request_ = nullptr;
     MailSettings settings_;
     std::vector<std::string> send_files_;
+    std::string failure_code_;  // the first partner mail that was not stored: "5101" or "5102"
     std::unique_ptr<MailSession> session_;
     std::vector<FetchedMail> mails_;
     bool more_waiting_ = false;
+    std::vector<std::string>* reported_ = nullptr;
     OutgoingMail outgoing_;
 };
 

@@ -66,6 +66,7 @@ bool ReceiveRun::Begin(RunLock& lock, RunReport& report) {
             report.reason = lock.message();
             return false;
     }
+    runner_.ForgetPassedOverMails();
     CarryOnUnfinished(report);
     return report.end == RunEnd::kFinished;
 }

@@ -100,6 +100,7 @@ void JobRunner::Receive(const std::string& center_code, std::int32_t serial, boo
         mail.DataKind = row.送受信データ形式;
         mail.MailAddress = row.相手先メールアドレス;
         MailTransport transport(work_, progress_, messages_, clock_);
+        transport.PassOver(mails_passed_over_);
         transport.RunMailTransfer(mail);
         more_mail_waiting_ = transport.more_mail_waiting();
         if (mail.Result != "0000") {

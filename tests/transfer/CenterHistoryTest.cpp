@@ -126,7 +126,7 @@ TEST(CodeMeaningTest, EveryCodeHasItsMeaningAndTheMostSpecificOneWins) {
         {CodeSource::kRegistration, "01", "", "ステータスファイルが読めないか終了コードが0でない"},
         {CodeSource::kJob, "9999", "8100", "異常終了（中断した処理を後の実行が継続）。失敗した段階の行を参照"},
         {CodeSource::kJob, "0000", "8102", "正常終了（前の処理の受信ファイルで変換・登録をやり直し）"},
-        {CodeSource::kReceive, "5100", "5102", "添付ファイルを復号できない相手先メール（未読のまま）"},
+        {CodeSource::kReceive, "5100", "5102", "添付ファイルを復号できない相手先メール（未読のまま、理由は ERR.LOG）"},
         {CodeSource::kReceive, "5100", "9999", "メールの受信に失敗した"},
         {CodeSource::kConversion, "8101", "0000", "実行の中断で打ち切り。後の行でやり直した"},
         {CodeSource::kConverter, "0003", "", "レコードフォーマット情報マスタにメッセージ側の項目がない"},

@@ -352,7 +352,8 @@ TEST_F(RunProcessTest, HelpVersionAndOptionsRunNothing) {
     const Exit no_ini = Batch(dir_.path(), {"OP01"}).Wait();
     EXPECT_EQ(no_ini.status, 2);
     EXPECT_EQ(no_ini.err, "k500100-batch: 接続エラー (EDI.ini: " + (dir_ / "nowhere.ini").string() +
-                              ", data source: )\n");
+                              ", data source: )\nk500100-batch: cannot connect to the database (data source , user ): "
+                              "no data source name in the connect string\n");
 }
 
 }  // namespace

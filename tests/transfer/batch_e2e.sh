@@ -132,26 +132,28 @@ check "no center: could not start, exit 2" 2 "$(run_batch OP01)"
 check "no center message" "k500100-batch: 該当するデータがありませんでした (EDI.ini: $demo/EDI.ini, data source: K500100)" \
     "$(cat "$work/err.txt")"
 
-# The database held by another process: start-up waits the busy wait, then says so, with the
-# reason on a line of its own.
+# The database held by another process: start-up waits the busy wait, then shows its fixed
+# message, with the reason on a line of its own.
 sqlite3 "$demo/db/k500100.sqlite" "BEGIN EXCLUSIVE;" ".shell touch '$work/held'; sleep 30" "COMMIT;" &
 holder=$!
 while [ ! -e "$work/held" ]; do sleep 0.1; done
 started=$(date +%s)
-check "busy database exits 1" 1 "$(run_batch OP01)"
+check "busy database: could not start, exit 2" 2 "$(run_batch OP01)"
 check "busy database within the busy wait" yes "$([ $(($(date +%s) - started)) -lt 25 ] && echo yes)"
-check "busy database message" "k500100-batch: データベース使用中エラー" "$(grep -v 'is busy' "$work/out.txt")"
+check "busy database message" "k500100-batch: 該当するデータがありませんでした (EDI.ini: $demo/EDI.ini, data source: K500100)" \
+    "$(grep -v 'is busy' "$work/err.txt")"
 check "busy database reason" "k500100-batch: the database is busy: reading FL1903EDI制御マスタ: [SQLite]database is locked (5)" \
-    "$(grep 'is busy' "$work/out.txt" | sed 's/ \[SQL: .*//')"
+    "$(grep 'is busy' "$work/err.txt" | sed 's/ \[SQL: .*//')"
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
 
 # A data source that does not exist: the fixed message, then the driver manager's reason.
 sed -i "s|^DBSTRING=.*|DBSTRING=NOSUCHSOURCE|" "$demo/EDI.ini"
-check "unknown data source exits 1" 1 "$(run_batch OP01)"
-check "unknown data source message" "k500100-batch: 接続エラー" "$(head -1 "$work/out.txt")"
+check "unknown data source: could not start, exit 2" 2 "$(run_batch OP01)"
+check "unknown data source message" "k500100-batch: 接続エラー (EDI.ini: $demo/EDI.ini, data source: NOSUCHSOURCE)" \
+    "$(head -1 "$work/err.txt")"
 check "unknown data source reason" yes \
-    "$(sed -n 2p "$work/out.txt" | grep -q '^k500100-batch: cannot connect to the database (data source NOSUCHSOURCE, .*Data source name not found' && echo yes)"
+    "$(sed -n 2p "$work/err.txt" | grep -q '^k500100-batch: cannot connect to the database (data source NOSUCHSOURCE, .*Data source name not found' && echo yes)"
 
 [ "$failures" -eq 0 ] && echo "all checks passed"
 exit "$failures"

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -66,13 +68,20 @@ MailServers LoadMailServers() {
     }
     if (values.count("imap_port") == 0) return servers;
     servers.imap_port = std::stoi(values["imap_port"]);
+    servers.imaps_port = std::stoi(values["imaps_port"]);
     servers.smtp_port = std::stoi(values["smtp_port"]);
+    servers.starttls_port = std::stoi(values["starttls_port"]);
+    servers.smtps_port = std::stoi(values["smtps_port"]);
     servers.silent_port = std::stoi(values["silent_port"]);
     servers.refused_port = std::stoi(values["refused_port"]);
     servers.passwd = values["passwd"];
     servers.imap_mail = values["imap_mail"];
     servers.smtp_maildir = values["smtp_maildir"];
     servers.dovecot_conf = values["dovecot_conf"];
+    servers.pki = values["pki"];
+    servers.rawlog = values["rawlog"];
+    servers.smtp_auth_log = values["smtp_auth_log"];
+    servers.remote_host = values["remote_host"];
     servers.loaded = true;
     return servers;
 }
@@ -185,5 +194,85 @@ std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const st
     }
     return found;
 }
+
+std::size_t FilesHolding(const std::filesystem::path& folder, const std::string& text) {
+    std::size_t count = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (Slurp(it->path()).find(text) != std::string::npos) ++count;
+    }
+    return count;
+}
+
+std::string FingerprintOf(const std::filesystem::path& pem) {
+    const std::string command = "openssl x509 -noout -fingerprint -sha256 -in '" + pem.string() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return {};
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+    ::pclose(pipe);
+    const char* eq = std::strchr(line, '=');
+    if (!read || eq == nullptr) return {};
+    std::string fingerprint(eq + 1);
+    while (!fingerprint.empty() && std::isspace(static_cast<unsigned char>(fingerprint.back()))) fingerprint.pop_back();
+    return fingerprint;
+}
+
+void MailTransferFixture::SetUp() {
+    servers_ = LoadMailServers();
+    work_.IniFolder = dir_.path().string();
+    work_.IniOverride = dir_ / "EDI.ini";
+    work_.EDIINFIL = (dir_ / "in").string() + "/";
+    work_.EDIOUTFIL = (dir_ / "out").string() + "/";
+    work_.Log.file = dir_ / "ERR.LOG";
+    std::filesystem::create_directories(dir_ / "in");
+    std::filesystem::create_directories(dir_ / "out");
+}
+
+std::string MailTransferFixture::Unique() const {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                                                        : '-';
+    }
+    static int runs = 0;
+    return "t" + std::to_string(::getpid()) + "-" + std::to_string(++runs) + "-" + name.substr(0, 40);
+}
+
+void MailTransferFixture::WriteIni(const std::string& mapi_lines, const std::string& mail_text) {
+    WriteSjisFile(dir_ / "EDI.ini", "[MAPI]\r\n" + mapi_lines + "[MAIL]\r\nMAIL-TEXT=" + mail_text + "\r\n");
+}
+
+std::string MailTransferFixture::ImapStore(int port) const {
+    return "Store=imap://127.0.0.1:" + std::to_string(port) + "\r\n" + CaFile();
+}
+
+MailRequest MailTransferFixture::Request(const std::string& direction, const std::string& kind) const {
+    MailRequest request;
+    request.CenterCode = "ABC";
+    request.Serial = 12;
+    request.Direction = direction;
+    request.DataKind = kind;
+    request.MailAddress = kPartner;
+    return request;
+}
+
+int MailTransferFixture::Run(MailRequest& request) {
+    progress_ = RecordedProgress();
+    boxes_ = RecordedMessageBoxes();
+    return RunMailTransfer(request, work_, progress_, boxes_, clock_);
+}
+
+std::filesystem::path MailTransferFixture::Received(const char* kind) const {
+    return dir_ / "in" / (std::string("00000012_RCV_ABC_________.") + kind);
+}
+
+std::string MailTransferFixture::Shown() const {
+    std::string texts;
+    for (const MessageRequest& box : boxes_.shown()) texts += box.text + "\n";
+    return texts;
+}
+
+std::string MailTransferFixture::ErrLog() const { return Slurp(work_.Log.file); }
 
 }  // namespace edi::test

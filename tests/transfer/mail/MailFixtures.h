@@ -2,23 +2,36 @@
 // and to read what arrived.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "support/RecordedProgress.h"
+#include "support/TestSupport.h"
+#include "transfer/MailTransfer.h"
+
 namespace edi::test {
 
 // The services started for the suite (see tests/support/mail_servers.sh).
 struct MailServers {
-    int imap_port = 0;
-    int smtp_port = 0;
+    int imap_port = 0;      // STARTTLS
+    int imaps_port = 0;     // TLS from the first byte
+    int smtp_port = 0;      // no TLS, offers AUTH all the same
+    int starttls_port = 0;  // STARTTLS required, AUTH after it
+    int smtps_port = 0;
     int silent_port = 0;   // accepts connections, never answers
     int refused_port = 0;  // nobody listens
     std::filesystem::path passwd;
     std::filesystem::path imap_mail;     // one Maildir per IMAP user
     std::filesystem::path smtp_maildir;  // every mail the SMTP server accepted
     std::filesystem::path dovecot_conf;
+    std::filesystem::path pki;            // ca.pem and the servers' certificates
+    std::filesystem::path rawlog;         // what IMAP clients sent before logging on
+    std::filesystem::path smtp_auth_log;  // every AUTH that reached an SMTP server
+    std::string remote_host;              // a name of this machine that is not loopback by its name; may be empty
     bool loaded = false;
 };
 
@@ -54,5 +67,38 @@ struct ReceivedMail {
 };
 // The mails in a Maildir addressed to `to`, decoded.
 std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const std::string& to);
+
+// How many files of the folder hold the text.
+std::size_t FilesHolding(const std::filesystem::path& folder, const std::string& text);
+// The SHA-256 fingerprint of a PEM certificate, as openssl prints it.
+std::string FingerprintOf(const std::filesystem::path& pem);
+
+// A receive or send run of the transport against an EDI.ini the test writes.
+class MailTransferFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    // A name of this test that no other test process uses.
+    std::string Unique() const;
+    void WriteIni(const std::string& mapi_lines, const std::string& mail_text = "line1\\nline2");
+    // "Store=imap://127.0.0.1:<port>" and the test CA, so STARTTLS is verified.
+    std::string ImapStore(int port) const;
+    std::string CaFile() const { return "CAFile=" + (servers_.pki / "ca.pem").string() + "\r\n"; }
+    MailRequest Request(const std::string& direction, const std::string& kind) const;
+    int Run(MailRequest& request);
+    std::filesystem::path Received(const char* kind) const;
+    std::filesystem::path DefaultInbox() const { return dir_ / "Maildir"; }
+    std::string Shown() const;
+    std::string ErrLog() const;
+
+    TempDir dir_;
+    MailServers servers_;
+    WorkArea work_;
+    RecordedProgress progress_;
+    RecordedMessageBoxes boxes_;
+    FixedClock clock_{LocalDateTime{2026, 12, 5, 9, 8, 7}};
+};
+
+inline constexpr const char* kPartner = "partner@example.com";
 
 }  // namespace edi::test

@@ -4,6 +4,7 @@
 
 #include "JobFixture.h"
 #include "MailFixtures.h"
+#include "transfer/JobOutcome.h"
 #include "transfer/MailReceipt.h"
 #include "transfer/MailService.h"
 #include "transfer/ReceiveRun.h"
@@ -127,6 +128,32 @@ TEST_F(MailRunTest, AStoredMailNotYetMarkedReadIsRegisteredOnceAndMarkedByTheNex
         EXPECT_EQ(HistoryValue(serial + 1, 1, "終了コード"), "0000") << "the new job took no mail";
         EXPECT_EQ(Registered(serial, serial + 1), std::vector<std::string>{std::string("message ") + c.name});
     }
+}
+
+TEST_F(MailRunTest, APartnerMailThatCannotBeStoredGetsOneJobPerRunAndLetsTheNextMailsThrough) {
+    // The oldest partner mail's attachment is damaged base64.
+    test::DeliverToMaildir(
+        Inbox(), "Date: Sat, 5 Dec 2026 9:00:00 +0900\r\n" + test::MakeMail(kPartner, "bad", "o.CII", "message bad"));
+    const fs::path bad = test::MailsIn(Inbox()).front().file;
+    std::string text = test::ReadText(bad);
+    text.replace(text.find("bWVzc2FnZSBiYWQ="), 4, "bW*z");
+    test::WriteFile(bad, text);
+    Deliver("m1", 10);
+    Deliver("m2", 11);
+
+    RunReport report = Run();
+    ASSERT_EQ(report.jobs.size(), 3u);
+    EXPECT_EQ(HistoryValue(1, 1, "終了コード"), "5100");
+    EXPECT_EQ(HistoryValue(1, 1, "詳細コード"), "5102");
+    EXPECT_EQ(OutcomeText(report.jobs[0].outcome).rfind("5100/5102 ", 0), 0u) << OutcomeText(report.jobs[0].outcome);
+    EXPECT_EQ(Registered(1, 3), (std::vector<std::string>{"message m1", "message m2"}));
+    EXPECT_EQ(test::SeenMail(Inbox(), "bad"), false);
+
+    // Every run gives it its row again, and takes nothing twice.
+    report = Run();
+    ASSERT_EQ(report.jobs.size(), 1u);
+    EXPECT_EQ(HistoryValue(4, 1, "詳細コード"), "5102");
+    EXPECT_EQ(starter_.commands.size(), 2u);
 }
 
 }  // namespace
