@@ -447,6 +447,8 @@ void MonitorWindow::OnCommand(int index) {
         SetBusy(true);
         EnableButtons(false);
         work_.RunState = 2;
+        // Armed: no carry-on may start until the scheduled run has ended.
+        if (history_ != nullptr) history_->SetRunning(true);
     }
 }
 
