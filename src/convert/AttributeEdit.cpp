@@ -24,31 +24,72 @@ void KeepRight(Bytes& out, std::int32_t n) {
 bool IsBlank(std::uint8_t b) { return b == ' ' || b == '\t' || b == '\n' || b == '\r'; }
 bool IsDigit(std::uint8_t b) { return b >= '0' && b <= '9'; }
 
-// The whole part of the number that starts the text, as the platform reads a number out of a
-// text (blanks anywhere are skipped, reading stops at the first other character), written with
-// at least `width` digits and a leading "-" when it is negative and not zero.
-void FormatWholeNumber(ByteView text, std::int32_t width, Bytes& out) {
-    out.clear();
-    std::size_t i = 0;
-    auto skip_blanks = [&] {
-        while (i < text.size() && IsBlank(text[i])) ++i;
-    };
-    skip_blanks();
+// A number as the parts a local field is made of: its sign, the digits before the point without
+// leading zeros, and the digits after it (with zeros in front when the element was shorter than
+// the digits its point stands before). The parts point into the element or a scratch buffer.
+struct NumberParts {
     bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
+    ByteView whole;
+    std::size_t fraction_zeros = 0;
+    ByteView fraction;
+};
+
+ByteView WithoutLeadingZeros(ByteView digits) {
+    std::size_t i = 0;
+    while (i < digits.size() && digits[i] == '0') ++i;
+    return digits.subspan(i);
+}
+
+bool AllDigits(ByteView text) { return std::all_of(text.begin(), text.end(), IsDigit); }
+
+// The digits from text[i] on, blanks among them skipped, appended to out; i ends past them and
+// the blanks after them.
+void AppendDigits(ByteView text, std::size_t& i, Bytes& out) {
+    for (; i < text.size() && (IsDigit(text[i]) || IsBlank(text[i])); ++i) {
+        if (IsDigit(text[i])) out.push_back(text[i]);
     }
-    for (skip_blanks(); i < text.size() && IsDigit(text[i]); ++i, skip_blanks()) {
-        if (out.empty() && text[i] == '0') continue;  // leading zeros
-        out.push_back(text[i]);
+}
+
+// A number as the platform reads one out of a text: blanks anywhere skipped, an optional sign,
+// digits and, where a point may stand, the point and the fraction's digits; reading stops at
+// the first other character. The digits are collected in `digits`, which the parts point into.
+void ReadNumber(ByteView text, bool with_fraction, Bytes& digits, NumberParts& n) {
+    digits.clear();
+    n = NumberParts{};
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) n.negative = text[i++] == '-';
+    AppendDigits(text, i, digits);
+    const std::size_t whole = digits.size();
+    if (with_fraction && i < text.size() && text[i] == '.') AppendDigits(text, ++i, digits);
+    n.whole = WithoutLeadingZeros(ByteView(digits).first(whole));
+    n.fraction = ByteView(digits).subspan(whole);
+}
+
+// The number laid into a local field: `width` characters before the point (zeros in front, a
+// minus sign in the first place) and, when `decimals` is not 0, the point and the fraction cut or
+// padded with zeros to `decimals` digits. A whole part the field cannot hold keeps its rightmost
+// digits and false is returned: the value never runs into the next field.
+bool FormatForField(const NumberParts& n, std::int32_t width, std::int32_t decimals, Bytes& out) {
+    const auto kept = static_cast<std::size_t>(std::max(0, decimals));
+    const std::size_t zeros = std::min(kept, n.fraction_zeros);
+    const std::size_t from_fraction = std::min(kept - zeros, n.fraction.size());
+    const ByteView used = n.fraction.first(from_fraction);
+    const bool negative = n.negative && (!n.whole.empty() || !WithoutLeadingZeros(used).empty());
+    const std::size_t room = static_cast<std::size_t>(std::max(0, width - (negative ? 1 : 0)));
+    const std::size_t digits = std::min(room, n.whole.size());
+    out.resize((negative ? 1 : 0) + room + (kept > 0 ? 1 + kept : 0));
+    std::uint8_t* p = out.data();
+    if (negative) *p++ = '-';
+    p = std::fill_n(p, room - digits, std::uint8_t{'0'});
+    p = std::copy(n.whole.end() - static_cast<std::ptrdiff_t>(digits), n.whole.end(), p);
+    if (kept > 0) {
+        *p++ = '.';
+        p = std::fill_n(p, zeros, std::uint8_t{'0'});
+        p = std::copy(used.begin(), used.end(), p);
+        std::fill_n(p, kept - zeros - from_fraction, std::uint8_t{'0'});
     }
-    if (out.empty()) {
-        out.push_back('0');
-        negative = false;
-    }
-    PadFront(out, width, '0');
-    if (negative) out.insert(out.begin(), '-');
+    return n.whole.size() <= room;
 }
 
 // "20" in front of a 6-character date whose first two characters lie from "00" to "50",
@@ -70,26 +111,55 @@ Bytes& Scratch() {
     return scratch;
 }
 
-void EditNumberWithDecimals(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
-                            Bytes& out) {
-    Bytes& text = Scratch();
-    Append(text, element);
-    PadFront(text, message_item.長さ, '0');
-    if (message_item.HasDecimals()) {
-        // first (長さ - 小数部長さ) characters, ".", last 小数部長さ characters
-        const std::size_t size = text.size();
-        const std::size_t head = std::min<std::size_t>(
-            size, static_cast<std::size_t>(std::max(0, message_item.長さ - message_item.小数部長さ)));
-        const std::size_t tail =
-            std::min<std::size_t>(size, static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
-        out.clear();
-        out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(head));
-        out.push_back('.');
-        out.insert(out.end(), text.end() - static_cast<std::ptrdiff_t>(tail), text.end());
-        if (local_item.HasDecimals()) return;
-        text.swap(out);
+// The number in the local item's field: 長さ digits, or 長さ - 小数部長さ digits, the point and
+// 小数部長さ digits when the item has decimals.
+bool FormatLocalNumber(const NumberParts& n, const RecordFormatItem& local_item, Bytes& out) {
+    if (!local_item.HasDecimals()) return FormatForField(n, local_item.長さ, 0, out);
+    return FormatForField(n, local_item.長さ - local_item.小数部長さ, local_item.小数部長さ, out);
+}
+
+// "9N" and "99": the element zero-padded to the message length; a message item with decimals has
+// its point before the last 小数部長さ characters. The value then fills the local field, with
+// its point where the local item has decimals: 47 for a local "00000.00" is "00047.00".
+bool EditDecimalNumber(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
+                       Bytes& out) {
+    NumberParts n;
+    Bytes& digits = Scratch();
+    if (!AllDigits(element)) {
+        // Anything but digits is read from the padded text, as the platform reads it.
+        Bytes& text = out;
+        text.assign(element.begin(), element.end());
+        PadFront(text, message_item.長さ, '0');
+        if (message_item.HasDecimals()) {
+            const std::size_t tail =
+                std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
+            ReadNumber(ByteView(text).first(text.size() - tail), false, digits, n);
+            const std::size_t whole = digits.size();
+            std::size_t i = text.size() - tail;
+            AppendDigits(text, i, digits);
+            n.whole = WithoutLeadingZeros(ByteView(digits).first(whole));
+            n.fraction = ByteView(digits).subspan(whole);
+        } else {
+            ReadNumber(text, true, digits, n);
+        }
+        return FormatLocalNumber(n, local_item, out);
     }
-    FormatWholeNumber(text, local_item.長さ, out);
+    // Digits only, the usual case: the zeros in front change nothing but where the point stands.
+    if (message_item.HasDecimals()) {
+        const std::size_t padded = std::max(element.size(), static_cast<std::size_t>(std::max(0, message_item.長さ)));
+        const std::size_t tail = std::min(padded, static_cast<std::size_t>(message_item.小数部長さ));
+        if (element.size() >= tail) {
+            n.whole = element.first(element.size() - tail);
+            n.fraction = element.last(tail);
+        } else {
+            n.fraction_zeros = tail - element.size();
+            n.fraction = element;
+        }
+    } else {
+        n.whole = element;
+    }
+    n.whole = WithoutLeadingZeros(n.whole);
+    return FormatLocalNumber(n, local_item, out);
 }
 
 void EditDate(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item, Bytes& out) {
@@ -230,12 +300,20 @@ bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const Re
         EditDate(element, local_item, message_item, out);
         return true;
     }
-    if (p == "9N" || p == "99") {
-        EditNumberWithDecimals(element, local_item, message_item, out);
-        return true;
-    }
-    if (p == "N9" || p == "NN") {
-        FormatWholeNumber(element, local_item.長さ, out);
+    const bool decimal_number = p == "9N" || p == "99";
+    if (decimal_number || p == "N9" || p == "NN") {
+        bool fits = false;
+        if (decimal_number) {
+            fits = EditDecimalNumber(element, local_item, message_item, out);
+        } else {
+            NumberParts n;
+            ReadNumber(element, true, Scratch(), n);
+            fits = FormatLocalNumber(n, local_item, out);
+        }
+        if (!fits) {
+            WriteErrorLog(log, kNumberTooLong,
+                          "項目№=" + std::to_string(message_item.項目No) + " " + BytesToText(element), 1);
+        }
         return true;
     }
     WriteErrorLog(log, kUnknownAttributePair, "", 1);

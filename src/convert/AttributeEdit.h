@@ -15,6 +15,8 @@ namespace edi {
 
 // Code 21: an attribute pair that EditForLocal does not know (a warning).
 inline constexpr std::int32_t kUnknownAttributePair = 21;
+// Code 22: a number with more digits than its field holds, cut to its rightmost ones (a warning).
+inline constexpr std::int32_t kNumberTooLong = 22;
 
 // Element bytes as UTF-8 text: a Shift-JIS lead byte joins the byte after it into one character.
 std::string BytesToText(ByteView bytes);
@@ -37,6 +39,8 @@ void DoubleBytesToText(ByteView bytes, std::string_view direction, Bytes& out);
 // The element's value shaped for the local field by the pair (message 属性, local 属性).
 // double_byte_direction is the header's 16-bit character code followed by "M". out is
 // cleared first; an unknown pair leaves it empty, logs code 21 as a warning and returns false.
+// Numbers ("9N", "99", "N9", "NN") always come out exactly as wide as the local field, with the
+// point where the local item has decimals; one too long for it is cut and logged (code 22).
 bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
                   std::string_view double_byte_direction, ConversionLog& log, Bytes& out);
 

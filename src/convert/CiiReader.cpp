@@ -68,6 +68,10 @@ bool ReadBytesCounted(ChunkedInput& in, std::uint8_t* out, std::int32_t& count) 
     return false;
 }
 
+std::string NoRecordText(std::uint64_t run_start) {
+    return "no record in " + std::to_string(kMaxSkippedBytes) + " bytes from byte " + std::to_string(run_start);
+}
+
 std::int32_t StorageBlockData(std::uint8_t storage_mode) {
     if (storage_mode == 'S') return 32000;
     if (storage_mode == ' ' || storage_mode == 'M') return 250;

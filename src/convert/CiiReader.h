@@ -76,8 +76,16 @@ inline constexpr std::int32_t kNumberedGroupInOneByteMode = 11;  // warning
 inline constexpr std::int32_t kLengthMismatch = 12;              // warning, text "長さ違い"
 inline constexpr std::int32_t kMeaninglessByte = 13;             // warning
 inline constexpr std::int32_t kEmptyElement = 15;                // failure
+inline constexpr std::int32_t kNoRecord = 17;                    // failure: kMaxSkippedBytes without a record
 inline constexpr std::int32_t kGeneralFailure = 9999;
 }  // namespace cii_read_code
+
+// Bytes of unknown record kinds a reader passes over in a row before it gives the file up: more
+// than the largest storage block, so that no block padding or damaged record explains them and
+// the file is not CII (or has lost its records).
+inline constexpr std::int64_t kMaxSkippedBytes = 32002;
+// The text of the code 17 line: where the run of unknown record kinds started.
+std::string NoRecordText(std::uint64_t run_start);
 
 // Data bytes of one storage block after its leading byte: 32000 for mode "S", 250 for " "
 // and "M", 0 for a mode that has no blocks.

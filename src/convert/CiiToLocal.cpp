@@ -103,6 +103,7 @@ public:
 private:
     bool Step();  // one record; false at the end of the file or after a failure
     bool SkipOrFail(std::int32_t count);
+    bool PassOver();  // two bytes of no known record kind; false when the run is too long
     struct Depth {
         std::int32_t group = 0;       // message-side group item; 0 at the top
         std::int32_t start = 0;       // where the next tag search starts
@@ -137,6 +138,7 @@ private:
     std::int64_t phantom_depth_ = 0;  // groups opened by markers that name no group item
     std::unique_ptr<std::uint8_t[]> value_{new std::uint8_t[65536]};  // a value that spans chunks or blocks
     Bytes edited_;
+    std::int64_t skipped_ = 0;  // bytes of unknown record kinds in a row
 };
 
 void CiiToLocalReader::Run() {
@@ -151,20 +153,25 @@ bool CiiToLocalReader::Step() {
     std::uint8_t kind[2];
     std::int32_t count = 2;
     if (ReadBytesCounted(in_, kind, count)) return false;
-    switch (ClassifyRecordKind(kind[0], kind[1])) {
+    const CiiRecordKind record_kind = ClassifyRecordKind(kind[0], kind[1]);
+    if (record_kind == CiiRecordKind::kGroupHeader || record_kind == CiiRecordKind::kGroupEnd ||
+        record_kind == CiiRecordKind::kData) {
+        skipped_ = 0;
+    }
+    switch (record_kind) {
         case CiiRecordKind::kGroupHeader:
             return ReadGroupHeader() && LoadGroup();
         case CiiRecordKind::kGroupEnd:
             output_.Close();
             return SkipOrFail(static_cast<std::int32_t>(kCiiControlBodySize));
         case CiiRecordKind::kOtherControl:
-            return true;
+            return PassOver();
         case CiiRecordKind::kDigitNotData:
             WriteErrorLog(log_, code::kBadRecordKind, "-01", 1);
-            return true;
+            return PassOver();
         case CiiRecordKind::kUnknown:
             WriteErrorLog(log_, code::kBadRecordKind, "-02", 1);
-            return true;
+            return PassOver();
         case CiiRecordKind::kData:
             break;
     }
@@ -181,6 +188,13 @@ bool CiiToLocalReader::Step() {
     DecodeDataPrefix(ByteView(prefix, long_form ? 15 : 7), decoded);
     return DecodeCiiMessage(std::int64_t{decoded.length} + 1, static_cast<std::int64_t>(decoded.size)) !=
            Decoded::kStop;
+}
+
+bool CiiToLocalReader::PassOver() {
+    skipped_ += 2;
+    if (skipped_ <= kMaxSkippedBytes) return true;
+    Fail(code::kNoRecord, NoRecordText(in_.Offset() - static_cast<std::uint64_t>(skipped_)));
+    return false;
 }
 
 bool CiiToLocalReader::SkipOrFail(std::int32_t count) {
@@ -485,6 +499,7 @@ std::filesystem::path LocalPathFor(const std::filesystem::path& local_template, 
 
 void ReadCiiToLocal(ChunkedInput& input, const std::filesystem::path& local_template, FormatMasterSource& masters,
                     ConversionLog& log, const CiiToLocalOptions& options) {
+    FileWarnings warnings(log);
     CiiToLocalReader reader(input, local_template, masters, log, options);
     reader.Run();
 }

@@ -136,8 +136,9 @@ private:
 
 class CiiXmlWriter {
 public:
-    CiiXmlWriter(ChunkedInput& in, DocumentFile& out, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log)
-        : in_(in), stored_(in), out_(out), state_(state), masters_(masters), log_(log) {
+    CiiXmlWriter(ChunkedInput& in, DocumentFile& out, XmlCiiState& state, FormatMasterSource& masters,
+                 ConversionLog& log, const XmlErrorCollector& errors)
+        : in_(in), stored_(in), out_(out), state_(state), masters_(masters), log_(log), errors_(errors) {
         value_.resize(65536);
     }
 
@@ -158,10 +159,13 @@ private:
         return false;
     }
     bool Writer(int result) {
-        if (result < 0 && !failed_) Fail(code::kCannotWrite, out_.Failed() ? "" : "XML writer");
+        if (result < 0 && !failed_) {
+            Fail(code::kCannotWrite, out_.Failed() ? "" : errors_.HasError() ? errors_.First() : "XML writer");
+        }
         return result >= 0;
     }
     bool Step();
+    bool PassOver();  // two bytes of no known record kind; false when the run is too long
     bool ReadGroupHeader();
     bool StartDocument();
     bool ReadMessage(std::int64_t budget, std::int64_t prefix_size, std::int32_t sequence);
@@ -179,6 +183,7 @@ private:
     XmlCiiState& state_;
     FormatMasterSource& masters_;
     ConversionLog& log_;
+    const XmlErrorCollector& errors_;
     XmlWriterPtr writer_;
     std::string encoding_;
     std::string root_;
@@ -187,6 +192,7 @@ private:
     bool failed_ = false;
     std::vector<Level> levels_;
     std::int64_t skipped_groups_ = 0;  // a group without master item and the groups inside it
+    std::int64_t skipped_bytes_ = 0;   // bytes of unknown record kinds in a row
     Bytes value_;
     Bytes converted_;
     std::string text_;
@@ -215,7 +221,12 @@ bool CiiXmlWriter::Step() {
     std::uint8_t kind[2];
     std::int32_t count = 2;
     if (ReadBytesCounted(in_, kind, count)) return false;
-    switch (ClassifyRecordKind(kind[0], kind[1])) {
+    const CiiRecordKind record_kind = ClassifyRecordKind(kind[0], kind[1]);
+    if (record_kind == CiiRecordKind::kGroupHeader || record_kind == CiiRecordKind::kGroupEnd ||
+        record_kind == CiiRecordKind::kData) {
+        skipped_bytes_ = 0;
+    }
+    switch (record_kind) {
         case CiiRecordKind::kGroupHeader:
             return ReadGroupHeader();
         case CiiRecordKind::kGroupEnd: {
@@ -230,11 +241,11 @@ bool CiiXmlWriter::Step() {
             return true;
         }
         case CiiRecordKind::kOtherControl:
-            return true;
+            return PassOver();
         case CiiRecordKind::kDigitNotData:
         case CiiRecordKind::kUnknown:
             WriteErrorLog(log_, code::kBadRecordKind, "", 1);
-            return true;
+            return PassOver();
         case CiiRecordKind::kData:
             break;
     }
@@ -256,16 +267,26 @@ bool CiiXmlWriter::Step() {
                        decoded.message_number);
 }
 
+bool CiiXmlWriter::PassOver() {
+    skipped_bytes_ += 2;
+    if (skipped_bytes_ <= kMaxSkippedBytes) return true;
+    return Fail(code::kNoRecord, NoRecordText(in_.Offset() - static_cast<std::uint64_t>(skipped_bytes_)));
+}
+
 bool CiiXmlWriter::ReadGroupHeader() {
     CiiGroupHeader& header = state_.header;
     std::int32_t count = static_cast<std::int32_t>(kCiiControlBodySize);
     if (ReadBytesCounted(in_, header.body.data(), count)) return Fail(code::kTruncated);
     const std::string bpid = header.Bpid();
     const std::string info_kind = header.InfoKind();
+    // Missing rows are logged as the bare code; a database failure with what went wrong.
+    const auto failed = [this](const LoadResult& r, std::int32_t no_rows_code) {
+        return r.status == LoadStatus::kNoRows ? Fail(no_rows_code) : Fail(kGeneralFailure, r.Describe());
+    };
     LoadResult r = masters_.LoadFormatInfo(info_kind, bpid, state_.format);
-    if (!r.Ok()) return Fail(r.status == LoadStatus::kNoRows ? code::kNoFormatInfo : kGeneralFailure, r.Describe());
+    if (!r.Ok()) return failed(r, code::kNoFormatInfo);
     r = masters_.LoadMessageItems(info_kind, bpid, state_.message_items);
-    if (!r.Ok()) return Fail(r.status == LoadStatus::kNoRows ? code::kNoMessageItems : kGeneralFailure, r.Describe());
+    if (!r.Ok()) return failed(r, code::kNoMessageItems);
     stored_.SetStorageMode(header.StorageMode());
     state_.encoding_letter = "M";
     if (!have_header_) {
@@ -500,6 +521,7 @@ void CiiXmlWriter::CiiValueToText(ByteView bytes, const RecordFormatItem& item, 
 bool CiiToXml(const std::filesystem::path& cii, const std::filesystem::path& xml, XmlCiiState& state,
               FormatMasterSource& masters, ConversionLog& log) {
     EnsureXmlLibrary();
+    FileWarnings warnings(log);
     ChunkedInput in;
     std::string error;
     if (!in.Open(cii, error)) {
@@ -514,10 +536,18 @@ bool CiiToXml(const std::filesystem::path& cii, const std::filesystem::path& xml
     bool ok = false;
     std::string closing;
     {
-        CiiXmlWriter writer(in, out, state, masters, log);
-        ok = writer.Run();
-        closing = writer.Closing();
-    }  // the text writer is freed here; what it still held lies after the saved point
+        XmlErrorCollector errors;
+        {
+            CiiXmlWriter writer(in, out, state, masters, log, errors);
+            ok = writer.Run();
+            closing = writer.Closing();
+        }  // the text writer is freed here; what it still held lies after the saved point
+        // An error libxml2 reported along the way fails the conversion even when writing went on.
+        if (ok && errors.HasError()) {
+            WriteErrorLog(log, code::kCannotWrite, xml.string() + ": " + errors.First(), 0);
+            ok = false;
+        }
+    }
     if (!out.HasSaved()) {
         out.Abandon();
         if (ok) WriteErrorLog(log, code::kNoGroupEnd, cii.string(), 1);

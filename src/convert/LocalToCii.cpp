@@ -174,7 +174,11 @@ bool CiiMessageEncoder::Value(const Plan& plan, const RecordFormatItem& message,
             ShiftedNumber(text, std::max(0, message.小数部長さ), value_);
             value_view_ = value_;
             const std::size_t keep = static_cast<std::size_t>(std::max(0, message.長さ));
-            if (value_view_.size() > keep) value_view_ = value_view_.last(keep);
+            if (value_view_.size() > keep) {
+                WriteErrorLog(log_, kNumberTooLong,
+                              "項目№=" + std::to_string(message.項目No) + " " + ToUnicodeText(value_view_), 1);
+                value_view_ = value_view_.last(keep);
+            }
             break;
         }
         case Kind::kDate: {
@@ -220,45 +224,34 @@ bool CiiMessageEncoder::Value(const Plan& plan, const RecordFormatItem& message,
     return !value_view_.empty();
 }
 
-bool CiiMessageEncoder::WriteMarker(std::size_t depth) {
-    const ItemList& items = masters_->MessageItems;
-    OpenGroup& group = groups_[depth];
-    const RecordFormatItem& item = items[group.item];
-    const auto level = static_cast<std::int32_t>(depth);
+bool CiiMessageEncoder::WriteMarker(const RecordFormatItem& group_item) {
     if (!writer_.TwoByteTags()) {
-        // A one-byte marker names the first group of its level after the reader's position:
-        // empty groups in between are written as a bare start and end so the reader passes them.
-        for (std::int32_t k = std::max(reader_start_[depth], 1); k < group.item; ++k) {
-            if (items[k].レベル番号 < level) break;
-            if (items[k].レベル番号 == level && items[k].IsGroup()) {
-                writer_.AppendMarker(kCiiGroupStart);
-                writer_.AppendMarker(kCiiGroupEnd);
-                reader_start_[depth] = k + 1;
-            }
-        }
         writer_.AppendMarker(kCiiGroupStart);
-    } else {
-        std::uint8_t probe[3];
-        if (EncodeGroupNumber(item.マルチ明細番号, probe) == 0) {
-            WriteErrorLog(log_, code::kBadGroupNumber, "", 0);
-            return false;
-        }
-        if (LeadingNumber(item.マルチ明細番号) != 0) writer_.AppendMarker(kCiiTwoByteTags);
-        writer_.AppendGroupStart(item.マルチ明細番号);
+        return true;
     }
-    group.marker_written = true;
-    reader_start_[depth] = group.item;
-    reader_start_.resize(depth + 2);
-    reader_start_[depth + 1] = group.item + 1;
+    std::uint8_t probe[3];
+    if (EncodeGroupNumber(group_item.マルチ明細番号, probe) == 0) {
+        WriteErrorLog(log_, code::kBadGroupNumber, "", 0);
+        return false;
+    }
+    if (LeadingNumber(group_item.マルチ明細番号) != 0) writer_.AppendMarker(kCiiTwoByteTags);
+    writer_.AppendGroupStart(group_item.マルチ明細番号);
     return true;
 }
 
+void CiiMessageEncoder::MarkOccurrencesWritten() {
+    for (std::size_t d = 0; d < groups_.size(); ++d) {
+        OpenGroup& group = groups_[d];
+        if (group.occurrence_written) continue;
+        for (; group.pending > 0; --group.pending) EndOccurrence(d);
+        group.occurrence_written = true;
+        group.has_data = true;
+    }
+}
+
 void CiiMessageEncoder::EndOccurrence(std::size_t depth) {
-    OpenGroup& group = groups_[depth];
-    group.last_fb = writer_.ElementAreaSize();
-    group.last_fb_two_byte = writer_.TwoByteTags();
+    groups_[depth].last_fb = writer_.ElementAreaSize();
     writer_.AppendMarker(kCiiOccurrenceEnd);
-    reader_start_[depth + 1] = group.item + 1;
 }
 
 bool CiiMessageEncoder::WriteElement(std::int32_t index) {
@@ -271,18 +264,8 @@ bool CiiMessageEncoder::WriteElement(std::int32_t index) {
         writer_.AppendElement(item.項目No, value_view_);  // reports the length and leaves the element out
         return true;
     }
-    // The markers of the groups around the element, and the empty occurrences before it.
-    for (std::size_t d = 0; d < groups_.size(); ++d) {
-        OpenGroup& group = groups_[d];
-        if (group.occurrence_written) continue;  // marker written, nothing pending
-        if (!group.marker_written && !WriteMarker(d)) return false;
-        for (; group.pending > 0; --group.pending) EndOccurrence(d);
-        group.occurrence_written = true;
-        group.has_data = true;
-    }
+    MarkOccurrencesWritten();
     if (!writer_.AppendShortElement(item.項目No, value_view_)) writer_.AppendElement(item.項目No, value_view_);
-    if (reader_start_.size() != groups_.size() + 1) reader_start_.resize(groups_.size() + 1);
-    reader_start_[groups_.size()] = index;
     return true;
 }
 
@@ -292,7 +275,6 @@ CiiMessageEncoder::Result CiiMessageEncoder::EncodeCiiMessage(ByteView record, s
     const ItemList& locals = masters_->LocalItems;
     writer_.Begin(message_number);
     groups_.clear();
-    reader_start_.assign(1, 0);
 
     const std::int32_t count = items.Count();
     std::int32_t i = 1;
@@ -313,17 +295,11 @@ CiiMessageEncoder::Result CiiMessageEncoder::EncodeCiiMessage(ByteView record, s
                 i = group.item + 1;
                 continue;
             }
-            bool one_byte_close = !writer_.TwoByteTags();
-            if (group.has_data) {
-                if (group.occurrence_written) {
-                    writer_.AppendMarker(kCiiGroupEnd);
-                } else {
-                    // Trailing empty occurrences: the 0xFB after the last written one ends the group.
-                    writer_.ReplaceAreaByte(group.last_fb, kCiiGroupEnd);
-                    one_byte_close = !group.last_fb_two_byte;
-                }
-                reader_start_.resize(d + 1);
-                if (one_byte_close) reader_start_[d] = group.item + 1;
+            if (group.occurrence_written || !group.has_data) {
+                writer_.AppendMarker(kCiiGroupEnd);  // a group without any data is its marker and 0xFC
+            } else {
+                // Trailing empty occurrences: the 0xFB after the last written one ends the group.
+                writer_.ReplaceAreaByte(group.last_fb, kCiiGroupEnd);
             }
             groups_.pop_back();
             continue;
@@ -332,11 +308,9 @@ CiiMessageEncoder::Result CiiMessageEncoder::EncodeCiiMessage(ByteView record, s
         const RecordFormatItem& item = items[i];
         const Plan& plan = plans_[static_cast<std::size_t>(i)];
         if (plan.kind == Kind::kGroup) {
-            std::uint8_t probe[3];
-            if (writer_.TwoByteTags() && EncodeGroupNumber(item.マルチ明細番号, probe) == 0) {
-                WriteErrorLog(log_, code::kBadGroupNumber, "", 0);
-                return Result::kFailed;
-            }
+            // The marker goes where the walk reaches the group, inside the enclosing occurrences.
+            MarkOccurrencesWritten();
+            if (!WriteMarker(item)) return Result::kFailed;
             OpenGroup group;
             group.item = i;
             group.stride = plan.stride;
@@ -484,6 +458,7 @@ private:
 void WriteCiiFromLocal(const std::filesystem::path& local_path, const std::filesystem::path& cii_path,
                        FormatMasterSource& masters, ConversionLog& log, const Clock& clock,
                        const LocalToCiiOptions& options) {
+    FileWarnings warnings(log);
     ChunkedInput input;
     std::string error;
     if (!input.Open(local_path, error)) {

@@ -59,12 +59,10 @@ private:
         std::int32_t item = 0;
         std::int64_t occurrence = 1;
         std::int64_t stride = 0;
-        bool marker_written = false;
-        bool occurrence_written = false;
+        bool occurrence_written = false;  // an element or an inner group's marker is in it
         bool has_data = false;
         std::int64_t pending = 0;  // empty occurrences since the last written one
         std::size_t last_fb = 0;   // element-area offset of the group's latest 0xFB
-        bool last_fb_two_byte = false;
     };
     enum class Kind : std::uint8_t { kNumber, kDate, kText, kBinary, kWide, kGroup, kNone };
     // What the walk needs of a message item, worked out once per group.
@@ -78,7 +76,10 @@ private:
     bool Value(const Plan& plan, const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
                std::int64_t position);
     bool WriteElement(std::int32_t index);
-    bool WriteMarker(std::size_t depth);
+    bool WriteMarker(const RecordFormatItem& group_item);
+    // Something is written into the open groups' current occurrences: the empty occurrences
+    // pending before them are ended first (a bare 0xFB each), outermost group first.
+    void MarkOccurrencesWritten();
     void EndOccurrence(std::size_t depth);
 
     ConversionLog& log_;
@@ -89,7 +90,6 @@ private:
     bool plain_double_bytes_ = true;  // direction "MM": double-byte values go as they are
     std::vector<Plan> plans_;         // by message index
     std::vector<OpenGroup> groups_;
-    std::vector<std::int32_t> reader_start_;  // where a reader's item search stands, per depth
     Bytes value_;
     ByteView value_view_;  // the value: into the record, value_ or scratch_
     Bytes scratch_;

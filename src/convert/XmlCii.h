@@ -23,15 +23,18 @@ inline constexpr std::int32_t kNoFormatInfo = 1;     // failure: no FL1902 row f
 inline constexpr std::int32_t kNoMessageItems = 3;   // failure: no message-side FL1903 rows (CII to XML)
 inline constexpr std::int32_t kTruncated = 7;        // failure: the CII file ends inside a record
 inline constexpr std::int32_t kBadRecordKind = 8;    // warning: an unknown record kind, two bytes skipped
+inline constexpr std::int32_t kNoRecord = 17;        // failure: no record kind in 32002 bytes in a row
 inline constexpr std::int32_t kCannotRead = 31;      // failure: the input cannot be opened or read
-inline constexpr std::int32_t kMalformedXml = 32;    // failure: the document is not well-formed XML
+inline constexpr std::int32_t kMalformedXml = 32;    // failure: not well-formed, or an entity that cannot be expanded
 inline constexpr std::int32_t kUnknownElement = 33;  // warning: a data element without master item, skipped
 inline constexpr std::int32_t kUnknownGroup = 34;    // warning: a group without master item, skipped whole
-inline constexpr std::int32_t kBadHexText = 35;      // warning: a "B" value that is not hexadecimal, skipped
-inline constexpr std::int32_t kCannotWrite = 36;     // failure: the output cannot be written
+inline constexpr std::int32_t kBadHexText = 35;      // warning: a "B" value that is not pairs of hex digits, skipped
+inline constexpr std::int32_t kCannotWrite = 36;     // failure: the output cannot be written (or libxml2 failed)
 inline constexpr std::int32_t kMessageTooLong = 37;  // warning: a message over the 7-digit length, skipped
 inline constexpr std::int32_t kNotXmlText = 38;      // warning: control characters of a value written as "?"
 inline constexpr std::int32_t kNoGroupEnd = 39;      // warning: a CII file without group end: no XML written
+inline constexpr std::int32_t kNotLocalText = 40;    // warning: characters the local code lacks ("?"), or a header
+                                                     // text cut at its field's end
 }  // namespace xml_cii_code
 
 // What the converter keeps from one conversion to the next, for the life of the program.
@@ -73,6 +76,9 @@ bool XmlToCii(const std::filesystem::path& xml, const std::filesystem::path& cii
 // half a conversion writes to a FileSink and commits it only when this returns true.
 bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, FormatMasterSource& masters,
               ConversionLog& log);
+// The same from a document in memory (the fuzz target); name stands for the file in the log.
+bool XmlToCii(ByteView document, const std::string& name, ByteSink& cii, XmlCiiState& state,
+              FormatMasterSource& masters, ConversionLog& log);
 
 // Writes the XML form of a CII file (replacing the XML file). See CiiToXml.cpp for the layout.
 bool CiiToXml(const std::filesystem::path& cii, const std::filesystem::path& xml, XmlCiiState& state,

@@ -1,5 +1,5 @@
-// libxml2 as the converters use it: one-time set-up, owners for its handles and the error
-// text of the last parse error.
+// libxml2 as the converters use it: one-time set-up, owners for its handles, the routing of its
+// errors into the converter's report, and the text of an element with its entities expanded.
 #pragma once
 
 #include <libxml/xmlreader.h>
@@ -12,7 +12,8 @@ namespace edi {
 
 // Initialises the library once. "Shift_JIS" documents are read and written through code page
 // 932, so that the characters the platform's Shift-JIS holds (NEC and IBM extensions, the wave
-// dash as 0x8160) survive a round trip.
+// dash as 0x8160) survive a round trip. Nothing outside the document is ever loaded: every
+// external entity, DTD and network resource is refused by the entity loader.
 void EnsureXmlLibrary();
 
 struct XmlReaderDeleter {
@@ -28,16 +29,44 @@ using XmlReaderPtr = std::unique_ptr<xmlTextReader, XmlReaderDeleter>;
 using XmlWriterPtr = std::unique_ptr<xmlTextWriter, XmlWriterDeleter>;
 using XmlCharPtr = std::unique_ptr<xmlChar, XmlCharDeleter>;
 
-// Collects the first error a reader reports ("line 3: ...") instead of printing it.
+// While it lives, every error libxml2 reports on this thread comes here instead of stderr: the
+// parser's, the encoding layer's (a byte sequence the document's encoding does not hold) and the
+// I/O layer's. The first error is kept with its line; warnings are dropped.
 class XmlErrorCollector {
 public:
+    XmlErrorCollector();
+    ~XmlErrorCollector();
+    XmlErrorCollector(const XmlErrorCollector&) = delete;
+    XmlErrorCollector& operator=(const XmlErrorCollector&) = delete;
+
+    // The reader whose line an error without one (an encoding error) is given.
     void Attach(xmlTextReaderPtr reader);
-    bool HasError() const { return !first_.empty(); }
-    const std::string& First() const { return first_; }
+    bool HasError() const { return !first_.empty() || !generic_.empty(); }
+    // "line 5: encoding error: input conversion failed due to input error, bytes 0x82 0x20 ...";
+    // without "line n: " when the error has no line and no reader is attached.
+    std::string First() const;
 
 private:
     static void OnError(void* self, xmlErrorPtr error);
-    std::string first_;
+    static void OnGenericError(void* self, const char* format, ...);
+    xmlTextReaderPtr reader_ = nullptr;
+    std::string first_;  // the first structured error
+    int line_ = 0;
+    std::string generic_;  // the first plain message, used when no structured error came
+    xmlStructuredErrorFunc previous_structured_;
+    void* previous_structured_context_;
+    xmlGenericErrorFunc previous_generic_;
+    void* previous_generic_context_;
 };
+
+// The text of an element as the XML form is read: its text and CDATA sections and those of its
+// child elements, internal entities expanded. False, with the reason in `refused`, when an
+// entity cannot be expanded without losing text (an external or undeclared one, entities nested
+// too deep or expanding too far); `out` is then incomplete.
+bool ElementText(const xmlNode* element, std::string& out, std::string& refused);
+
+// The name of an external entity, general or parameter, that the document's DTD declares; empty
+// when there is none. External entities are never loaded, so a document using one is refused.
+std::string ExternalEntityOf(xmlDocPtr doc);
 
 }  // namespace edi

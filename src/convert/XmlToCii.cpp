@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -48,24 +49,6 @@ bool IsZeroGroupNumber(std::string_view multi_number) {
     return AllDigits(multi_number) && WithoutLeadingZeros(multi_number) == "0";
 }
 
-void AppendNodeText(const xmlNode* node, std::string& out) {
-    for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
-        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
-            if (c->content != nullptr) out += reinterpret_cast<const char*>(c->content);
-        } else if (c->type == XML_ELEMENT_NODE) {
-            AppendNodeText(c, out);
-        }
-    }
-}
-
-// The element's text with blanks and line ends removed at both ends.
-void NodeText(const xmlNode* node, std::string& out) {
-    out.clear();
-    AppendNodeText(node, out);
-    const std::string_view t = Trimmed(out);
-    if (t.size() != out.size()) out = std::string(t);
-}
-
 const xmlNode* NextElementSibling(const xmlNode* node) {
     for (const xmlNode* n = node->next; n != nullptr; n = n->next)
         if (n->type == XML_ELEMENT_NODE) return n;
@@ -103,7 +86,9 @@ public:
     XmlCiiWriter(ByteSink& sink, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log)
         : sink_(sink), state_(state), masters_(masters), log_(log), message_(log) {}
 
-    bool Run(const std::filesystem::path& xml);
+    // Reads the document from the file, or from memory when document is given; name is the
+    // document's name in the log.
+    bool Run(const std::string& name, const ByteView* document);
 
 private:
     bool Fail(std::int32_t failure, const std::string& text) {
@@ -124,8 +109,12 @@ private:
     void WalkChildren(const xmlNode* parent, Scope scope);
     void WriteGroup(const xmlNode* group, std::string_view name, Scope scope);
     void WriteDataElement(const xmlNode* element, std::string_view name, Scope scope);
+    // The element's text, trimmed, into text_; false when an entity refused it (refused_ set).
+    bool NodeText(const xmlNode* element);
     // The element's value by the item's attribute into value_; false when nothing is written.
     bool ConvertValue(const RecordFormatItem& item, const std::string& text);
+    // Text in the local code into out; characters it cannot hold are written as "?" and logged.
+    void AppendLocal(std::string_view text, const RecordFormatItem& item, Bytes& out);
     std::int32_t FindElementItem(std::int32_t tag, Scope scope) const;
     std::int32_t FindGroupItem(std::string_view number, Scope scope, bool& unnumbered) const;
 
@@ -138,6 +127,7 @@ private:
     bool group_open_ = false;
     bool sink_failed_ = false;
     std::string text_;  // reused for every element's text
+    std::string refused_;  // why the document cannot be read without losing text
     Bytes value_;       // reused for every element's value
     Bytes scratch_;
 };
@@ -165,11 +155,13 @@ bool XmlCiiWriter::ReadGroupHeader(const xmlNode* element) {
         const auto field = std::find_if(kCiiHeaderElements.begin(), kCiiHeaderElements.end(),
                                         [name](const CiiHeaderElement& e) { return e.element == name; });
         if (field == kCiiHeaderElements.end()) continue;
-        NodeText(c, text_);
+        if (!NodeText(c)) return false;
         // A field equals its text only when the text fills it exactly: a shorter text, padded
         // with spaces in the field, always counts as a change.
         scratch_.clear();
-        AppendAnsiBytes(text_, scratch_);
+        const bool lost =
+            AppendAnsiBytes(text_, scratch_) != 0 || (!field->character_code && scratch_.size() > field->length);
+        if (lost) WriteErrorLog(log_, code::kNotLocalText, std::string(field->element), 1);
         const ByteView current = header.Field(field->offset, field->length);
         if (scratch_.size() == current.size() && std::equal(current.begin(), current.end(), scratch_.begin())) continue;
         changed = true;
@@ -274,19 +266,35 @@ void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view nam
     const RecordFormatItem& item = state_.message_items[index];
     // The first item numbered 240 or more switches to 2-byte tags, whether or not it is written.
     if (item.項目No >= 240) message_.SwitchToTwoByteTags();
-    NodeText(element, text_);
-    if (!ConvertValue(item, text_)) return;
+    if (!NodeText(element) || !ConvertValue(item, text_)) return;
     message_.AppendElement(item.項目No, value_);
+}
+
+bool XmlCiiWriter::NodeText(const xmlNode* element) {
+    if (!refused_.empty()) return false;
+    if (!ElementText(element, text_, refused_)) {
+        refused_.insert(0, "line " + std::to_string(xmlGetLineNo(element)) + ": ");
+        return false;
+    }
+    const std::string_view t = Trimmed(text_);
+    if (t.size() != text_.size()) text_ = std::string(t);
+    return true;
+}
+
+void XmlCiiWriter::AppendLocal(std::string_view text, const RecordFormatItem& item, Bytes& out) {
+    if (AppendAnsiBytes(text, out) != 0) {
+        WriteErrorLog(log_, code::kNotLocalText, "項目№=" + std::to_string(item.項目No), 1);
+    }
 }
 
 bool XmlCiiWriter::ConvertValue(const RecordFormatItem& item, const std::string& text) {
     value_.clear();
     const std::string& attribute = item.属性;
     if (attribute == "B") {
-        // Two hexadecimal digits a byte; an odd last digit is dropped. Empty is a value too.
-        for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+        // Two hexadecimal digits a byte. Empty is a value too.
+        for (std::size_t i = 0; i < text.size(); i += 2) {
             const int hi = HexDigit(text[i]);
-            const int lo = HexDigit(text[i + 1]);
+            const int lo = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
             if (hi < 0 || lo < 0) {
                 WriteErrorLog(log_, code::kBadHexText, "項目№=" + std::to_string(item.項目No), 1);
                 return false;
@@ -307,12 +315,12 @@ bool XmlCiiWriter::ConvertValue(const RecordFormatItem& item, const std::string&
     } else if (attribute == "K") {
         // The parser has already decoded the document, so the value starts out in the local code.
         scratch_.clear();
-        AppendAnsiBytes(text, scratch_);
+        AppendLocal(text, item, scratch_);
         const char target = static_cast<char>(state_.header.SixteenBitCode());
         const char direction[2] = {'M', target};
         DoubleBytesToText(scratch_, std::string_view(direction, 2), value_);
     } else {
-        AppendAnsiBytes(text, value_);
+        AppendLocal(text, item, value_);
     }
     return !value_.empty();
 }
@@ -351,16 +359,22 @@ std::int32_t XmlCiiWriter::FindGroupItem(std::string_view number, Scope scope, b
     return 0;
 }
 
-bool XmlCiiWriter::Run(const std::filesystem::path& xml) {
+bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
     EnsureXmlLibrary();
-    {
-        // The reader reports a missing file only as a generic I/O error; say what is wrong.
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(xml.c_str(), "rb"), &std::fclose);
-        if (!probe) return Fail(code::kCannotRead, xml.string() + ": " + std::strerror(errno));
-    }
-    XmlReaderPtr reader(xmlReaderForFile(xml.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_COMPACT));
-    if (!reader) return Fail(code::kCannotRead, xml.string());
     XmlErrorCollector errors;
+    constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_COMPACT;
+    XmlReaderPtr reader;
+    if (document != nullptr) {
+        reader.reset(xmlReaderForMemory(reinterpret_cast<const char*>(document->data()),
+                                        static_cast<int>(std::min<std::size_t>(document->size(), INT32_MAX)),
+                                        name.c_str(), nullptr, kOptions));
+    } else {
+        // The reader reports a missing file only as a generic I/O error; say what is wrong.
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(name.c_str(), "rb"), &std::fclose);
+        if (!probe) return Fail(code::kCannotRead, name + ": " + std::strerror(errno));
+        reader.reset(xmlReaderForFile(name.c_str(), nullptr, kOptions));
+    }
+    if (!reader) return Fail(code::kCannotRead, name);
     errors.Attach(reader.get());
 
     bool encoding_taken = false;
@@ -370,13 +384,24 @@ bool XmlCiiWriter::Run(const std::filesystem::path& xml) {
             encoding_taken = true;
             TakeEncoding(xmlTextReaderConstEncoding(reader.get()));
         }
-        if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_ELEMENT) {
-            const std::string_view name =
+        const int type = xmlTextReaderNodeType(reader.get());
+        if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
+            // The node's document, not xmlTextReaderCurrentDoc, which would keep the reader from freeing it.
+            const xmlNode* doctype = xmlTextReaderCurrentNode(reader.get());
+            const std::string external = ExternalEntityOf(doctype != nullptr ? doctype->doc : nullptr);
+            if (!external.empty()) {
+                return Fail(code::kMalformedXml, name + ": the document declares the external entity " + external +
+                                                     ": refused, external entities are never loaded");
+            }
+        }
+        if (type == XML_READER_TYPE_ELEMENT) {
+            const std::string_view element =
                 Trimmed(reinterpret_cast<const char*>(xmlTextReaderConstLocalName(reader.get())));
-            if (name == "JPMGH" || name == "JPTRM") {
+            if (element == "JPMGH" || element == "JPTRM") {
                 const xmlNode* node = xmlTextReaderExpand(reader.get());
                 if (node == nullptr) break;
-                const bool ok = name == "JPMGH" ? ReadGroupHeader(node) : WriteMessage(node);
+                const bool ok = element == "JPMGH" ? ReadGroupHeader(node) : WriteMessage(node);
+                if (!refused_.empty()) return Fail(code::kMalformedXml, name + " " + refused_);
                 if (!ok) return false;
                 status = xmlTextReaderNext(reader.get());
                 continue;
@@ -386,7 +411,7 @@ bool XmlCiiWriter::Run(const std::filesystem::path& xml) {
     }
     if (status != 0 || errors.HasError()) {
         return Fail(code::kMalformedXml,
-                    xml.string() + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
+                    name + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
     }
     if (group_open_ && !WriteGroupEnd()) return false;
     return true;
@@ -449,8 +474,16 @@ std::string GeneralNumberText(std::string_view text) {
 
 bool XmlToCii(const std::filesystem::path& xml, ByteSink& cii, XmlCiiState& state, FormatMasterSource& masters,
               ConversionLog& log) {
+    FileWarnings warnings(log);
     XmlCiiWriter writer(cii, state, masters, log);
-    return writer.Run(xml);
+    return writer.Run(xml.string(), nullptr);
+}
+
+bool XmlToCii(ByteView document, const std::string& name, ByteSink& cii, XmlCiiState& state,
+              FormatMasterSource& masters, ConversionLog& log) {
+    FileWarnings warnings(log);
+    XmlCiiWriter writer(cii, state, masters, log);
+    return writer.Run(name, &document);
 }
 
 bool XmlToCii(const std::filesystem::path& xml, const std::filesystem::path& cii, XmlCiiState& state,

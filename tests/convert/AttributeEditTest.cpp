@@ -103,15 +103,6 @@ TEST(AttributeEditTest, EditsEachAttributePairForTheLocalField) {
         {"YY year 51 is 1951", Item("Y", 6), Item("Y", 8), Raw("510101"), Raw("19510101")},
         {"YY short date padded first", Item("Y", 6), Item("Y", 8), Raw("21125"), Raw("20021125")},
         {"9Y keeps the rightmost local length", Item("9", 8), Item("Y", 6), Raw("20240131"), Raw("240131")},
-        {"9N decimals into a local field with decimals", Item("9", 7, 2), Item("N", 7, 2), Raw("12345"),
-         Raw("00123.45")},
-        {"99 decimals dropped for a whole local field", Item("9", 7, 2), Item("9", 6), Raw("12345"), Raw("000123")},
-        {"99 zeros up to the message length first", Item("9", 5), Item("9", 7), Raw("42"), Raw("0000042")},
-        {"99 wider number keeps its digits", Item("9", 3), Item("9", 2), Raw("12345"), Raw("12345")},
-        {"N9 whole part with its sign", Item("N", 6), Item("9", 5), Raw("-12.7"), Raw("-00012")},
-        {"NN blanks inside the number are skipped", Item("N", 4), Item("N", 4), Raw(" 1 2"), Raw("0012")},
-        {"NN text that is no number reads as 0", Item("N", 3), Item("N", 4), Raw("abc"), Raw("0000")},
-        {"NN minus zero has no sign", Item("N", 4), Item("N", 3), Raw("-0.5"), Raw("000")},
     };
     test::TempDir dir;
     ConversionLog log{dir / "ERR.LOG", ""};
@@ -126,6 +117,55 @@ TEST(AttributeEditTest, EditsEachAttributePairForTheLocalField) {
     SCOPED_TRACE("KK through JIS");
     EXPECT_TRUE(EditForLocal(Hex("30 21"), Item("K", 4), Item("K", 2), "SM", log, out));
     EXPECT_EQ(out, Hex("88 9F 81 40"));
+}
+
+// Every pair of numbers with and without decimals on either side, messages shorter and longer than
+// the local field: the value always fills exactly the local field ("00000.00" for 長さ 7 with two
+// decimals), so it is never shifted against the field's point; one too wide is cut and logged.
+TEST(AttributeEditTest, NumbersFillTheLocalFieldWithThePointInPlace) {
+    struct Case {
+        const char* name;
+        RecordFormatItem message;
+        RecordFormatItem local;
+        const char* element;
+        const char* expected;
+        bool cut = false;  // logged as code 22
+    };
+    const Case cases[] = {
+        {"99 whole message, local decimals", Item("9", 5), Item("9", 7, 2), "47", "00047.00"},
+        {"99 shorter message, local decimals", Item("9", 3), Item("9", 7, 2), "47", "00047.00"},
+        {"99 longer message, local decimals", Item("9", 9), Item("9", 7, 2), "000000047", "00047.00"},
+        {"99 decimals both sides", Item("9", 7, 2), Item("9", 7, 2), "12345", "00123.45"},
+        {"99 more message decimals are cut", Item("9", 5, 3), Item("9", 7, 2), "47", "00000.04"},
+        {"99 fewer message decimals are padded", Item("9", 6, 1), Item("9", 7, 2), "475", "00047.50"},
+        {"99 longer message decimals, shorter local", Item("9", 9, 2), Item("9", 4, 1), "4712", "047.1"},
+        {"99 decimals dropped for a whole local field", Item("9", 7, 2), Item("9", 6), "12345", "000123"},
+        {"99 whole both sides, local longer", Item("9", 5), Item("9", 7), "47", "0000047"},
+        {"99 whole both sides, message longer", Item("9", 9), Item("9", 5), "000000047", "00047"},
+        {"99 too wide for a whole field", Item("9", 3), Item("9", 2), "12345", "45", true},
+        {"99 too wide for the digits before the point", Item("9", 7), Item("9", 5, 2), "1234567", "567.00", true},
+        {"9N local decimals", Item("9", 5), Item("N", 7, 2), "47", "00047.00"},
+        {"9N message decimals, whole local", Item("9", 4, 2), Item("N", 5), "4712", "00047"},
+        {"N9 whole part with its sign", Item("N", 6), Item("9", 5), "-12.7", "-0012"},
+        {"N9 point of the element into local decimals", Item("N", 6), Item("9", 6, 3), "-12.7", "-12.700"},
+        {"NN local decimals", Item("N", 3), Item("N", 7, 2), "47", "00047.00"},
+        {"NN blanks inside the number are skipped", Item("N", 4), Item("N", 4), " 1 2", "0012"},
+        {"NN text that is no number reads as 0", Item("N", 3), Item("N", 4), "abc", "0000"},
+        {"NN minus zero has no sign", Item("N", 4), Item("N", 3), "-0.5", "000"},
+        {"NN a kept fraction keeps the sign", Item("N", 4), Item("N", 4, 2), "-0.5", "-0.50"},
+        {"NN sign and digits too wide", Item("N", 4), Item("N", 3), "-123", "-23", true},
+    };
+    test::TempDir dir;
+    ConversionLog log{dir / "ERR.LOG", ""};
+    Bytes out;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(log.file);
+        EXPECT_TRUE(EditForLocal(Raw(c.element), c.local, c.message, "MM", log, out));
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.expected);
+        EXPECT_EQ(std::filesystem::exists(log.file) ? ToUnicodeText(test::ReadText(log.file)) : "",
+                  c.cut ? "0022項目№=0 " + std::string(c.element) + "\n" : "");
+    }
 }
 
 TEST(AttributeEditTest, LogsAnUnknownPairAsAWarningAndGivesNothing) {

@@ -37,6 +37,16 @@ TEST_F(CiiToLocalTest, WritesOneLinePerMessageWithKeyAndEditedValues) {
     EXPECT_TRUE(LogLines().empty());
 }
 
+TEST_F(CiiToLocalTest, ANumberLandsOverItsTemplateWithThePointInPlace) {
+    // Message "9" of 5 digits without decimals, local "9" of 7 with 2: the field is "00000.00".
+    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "9", 7, 2, "0", 0, 5, 0}, {2, 0, 2, 9, "X", 1}});
+    test::AddFormat(masters, "0110", "BP000001", " ");
+    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 02 34 37  02 01 5A")), Data("00002", Hex("02 01 59")),
+                           End("00002")})),
+              kFlatKey + "00047.00Z\r\n" + kFlatKey + "00000.00Y\r\n");
+    EXPECT_TRUE(LogLines().empty());
+}
+
 TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingOne) {
     UseFlatMaster();
     EXPECT_EQ(Convert(Cat({Header(" "), End("00000")})), "");
@@ -119,6 +129,13 @@ TEST_F(CiiToLocalTest, InsertsTheInformationKindBeforeTheFirstDot) {
     EXPECT_EQ(test::ReadText(dir / "out0110.d" / "local.txt"), Line("Z    000000000000　　"));
 }
 
+// The line n times, then the lines after.
+std::vector<std::string> Repeated(const std::string& line, std::size_t n, std::vector<std::string> after) {
+    std::vector<std::string> lines(n, line);
+    lines.insert(lines.end(), after.begin(), after.end());
+    return lines;
+}
+
 TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
     struct Row {
         const char* name;
@@ -128,6 +145,8 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
         std::string local;
     };
     const std::string z = Line("Z    000000000000　　");
+    Bytes sixty_unknown_tags;
+    for (int i = 0; i < 60; ++i) sixty_unknown_tags.insert(sixty_unknown_tags.end(), {0x07, 0x01, 0x41});
     const Row rows[] = {
         {"digit without D", Cat({Raw("1X"), Data("00001", Hex("01 01 5A")), End("00001")}), {"0008-01"}, "", z},
         {"unknown kind", Cat({Raw("AB"), Data("00001", Hex("01 01 5A")), End("00001")}), {"0008-02"}, "", z},
@@ -138,6 +157,15 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
         {"end record cut", Raw("0E0000"), {"0007"}, "0007", ""},
         {"prefix cut", Raw("9D000"), {"0007"}, "0007", ""},
         {"padding cut", Cat({Raw("9D00001"), Hex("00 0C 01 01 5A FE"), Raw("   ")}), {"0007"}, "0007", z},
+        // 50 lines per warning code and file, then how many more were left out.
+        {"sixty unknown tags", Data("00001", sixty_unknown_tags), Repeated("0010", 50, {"0010--10 more left out--"}),
+         "", Line("     000000000000　　")},
+        // Not CII: 16002 unknown record kinds (32004 bytes) and the reader gives the file up.
+        {"zero bytes", Bytes(40000, 0),
+         Repeated("0008-02", 50, {"0017no record in 32002 bytes from byte 251", "0008--15952 more left out--"}), "0017",
+         ""},
+        {"a record now and then", Cat({Bytes(31998, ' '), Data("00001", Hex("01 01 5A")), Bytes(32000, ' ')}),
+         Repeated("0008-02", 50, {"0008--31949 more left out--"}), "", z},
     };
     UseFlatMaster();
     for (const Row& r : rows) {

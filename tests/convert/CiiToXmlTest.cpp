@@ -142,6 +142,17 @@ TEST_F(CiiToXmlTest, SkipsUnknownRecordKindsTwoBytesAtATime) {
     EXPECT_EQ(test::LogLines(log_.file), (std::vector<std::string>{"0008", "0008"}));
     EXPECT_TRUE(log_.ErrorCode.empty());
     EXPECT_NE(xml.find("<JP00001>A</JP00001>"), std::string::npos);
+
+    // A file that is no CII: 50 lines of 0008, then the reader gives up after 32002 bytes.
+    std::filesystem::remove(log_.file);
+    EXPECT_EQ(Convert(HeaderRecord() + std::string(40000, '\0')), "");
+    EXPECT_FALSE(ok_);
+    EXPECT_EQ(log_.ErrorCode, "0017");
+    const auto lines = test::LogLines(log_.file);
+    ASSERT_EQ(lines.size(), 52u);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "0008"), 50);
+    EXPECT_EQ(lines[50], "0017no record in 32002 bytes from byte 251");
+    EXPECT_EQ(lines[51], "0008--15952 more left out--");
 }
 
 TEST_F(CiiToXmlTest, LongFormMessagesGetTheSameElement) {
@@ -173,9 +184,11 @@ TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
         masters_.format_rows.clear();
         if (c.format_row) masters_.format_rows.push_back(test::FormatRow());
         log_.ErrorCode.clear();
+        std::filesystem::remove(log_.file);
         const std::string xml = Convert(HeaderRecord() + EndRecord("00000") + c.tail);
         EXPECT_FALSE(ok_);
         EXPECT_EQ(log_.ErrorCode, c.code);
+        EXPECT_EQ(test::LogLines(log_.file), std::vector<std::string>{c.code}) << "the code with an empty text";
         if (c.tail.empty()) {
             EXPECT_EQ(xml, "") << "nothing was saved before the failure";
         } else {

@@ -20,10 +20,11 @@ struct Field {
     std::string multi = "0";
     int repeat = 0;
     int message_length = -1;
+    int message_decimals = -1;  // the message item's 小数部長さ when it differs
 };
 
 inline DbRow ItemRow(const std::string& side, const std::string& kind, const std::string& bpid, int serial, int partner,
-                     const Field& f, int length) {
+                     const Field& f, int length, int decimals) {
     DbRow row;
     row["フォーマット種別"] = side;
     row["情報区分コード"] = kind;
@@ -36,7 +37,7 @@ inline DbRow ItemRow(const std::string& side, const std::string& kind, const std
     row["項目名称"] = "item" + std::to_string(f.serial);
     row["属性"] = f.attribute;
     row["長さ"] = std::to_string(length);
-    row["小数部長さ"] = std::to_string(f.decimals);
+    row["小数部長さ"] = std::to_string(decimals);
     row["マルチ明細番号"] = f.multi;
     row["繰返し数"] = std::to_string(f.repeat);
     row["固定項目値"] = DbValue();
@@ -48,8 +49,9 @@ inline void AddFields(MemoryMasters& m, const std::string& kind, const std::stri
                       const std::vector<Field>& fields) {
     for (const Field& f : fields) {
         const int message_length = f.message_length >= 0 ? f.message_length : f.length;
-        m.ItemRows.push_back(ItemRow("E", kind, bpid, f.serial, 100 + f.serial, f, message_length));
-        m.ItemRows.push_back(ItemRow("L", kind, bpid, 100 + f.serial, f.serial, f, f.length));
+        const int message_decimals = f.message_decimals >= 0 ? f.message_decimals : f.decimals;
+        m.ItemRows.push_back(ItemRow("E", kind, bpid, f.serial, 100 + f.serial, f, message_length, message_decimals));
+        m.ItemRows.push_back(ItemRow("L", kind, bpid, 100 + f.serial, f.serial, f, f.length, f.decimals));
     }
 }
 

@@ -86,10 +86,12 @@ TEST_F(LocalToCiiTest, NumbersMoveTheirDecimalsIntoTheElement) {
                     {{1, 0, 1, 1, "9", 7, 2}, {2, 0, 2, 9, "N", 4, 0, "0", 0, 3}, {3, 0, 3, 13, "9", 4, 1}});
     test::AddFormat(masters, "0110", "BP000001", " ");
     test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-    // 00123.45 -> 12345; 1234 keeps its right three digits; -01.5 -> -15.
+    // 00123.45 -> 12345; 1234 keeps its right three digits (logged); -01.5 -> -15.
     EXPECT_EQ(Areas(Convert(kFlatKey + "00123.451234-01.5\r\n")),
               std::vector<Bytes>{Hex("01 05 31 32 33 34 35  02 03 32 33 34  03 03 2D 31 35")});
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"0022項目№=2 1234"});
     EXPECT_EQ(Areas(Convert(kFlatKey + "00000.000000000.0\r\n")), std::vector<Bytes>{Bytes()});
+    EXPECT_TRUE(log.ErrorCode.empty());
 }
 
 TEST_F(LocalToCiiTest, TwoByteTagsFromTheFirstItemNumberedFrom240) {
@@ -119,7 +121,7 @@ TEST_F(LocalToCiiTest, GroupOccurrencesWithEmptyOnesPendingAndTrailingOnesDroppe
         {"AAB1x   B3yZ", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FB FB 0B 02 42 33 0C 01 79 FC  02 01 5A"},
         {"AAB1x      Z", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FC  02 01 5A"},
         {"AA   B2x   Z", "01 02 41 41  FA FB 0B 02 42 32 0C 01 78 FC  02 01 5A"},
-        {"AA         Z", "01 02 41 41  02 01 5A"},
+        {"AA         Z", "01 02 41 41  FA FC  02 01 5A"},  // a group without data: its marker and 0xFC
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.record);
@@ -139,15 +141,45 @@ TEST_F(LocalToCiiTest, NestedGroupsAfterAnEmptyOuterOccurrence) {
                      {8, 1, 31, 13, "X", 1}});
     test::AddFormat(masters, "0110", "BP000001", " ");
     test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-    // The empty first group is passed with a bare start and end so that the marker of the second
-    // names the right group.
-    EXPECT_EQ(Areas(Convert(kFlatKey + "A     c1  eZ q\r\n")),
-              std::vector<Bytes>{Hex("01 01 41 FA FB FA 16 02 63 31 FC 17 01 65 FC 02 01 5A FA FB 1F 01 71 FC")});
-    EXPECT_EQ(Areas(Convert(kFlatKey + "A          Zq \r\n")),
-              std::vector<Bytes>{Hex("01 01 41 02 01 5A FA 1F 01 71 FC")});
-    EXPECT_EQ(Areas(Convert(kFlatKey + "A           q \r\n")),
-              std::vector<Bytes>{Hex("01 01 41 FA FC FA 1F 01 71 FC")});
-    EXPECT_EQ(Areas(Convert(kFlatKey + "A          Z  \r\n")), std::vector<Bytes>{Hex("01 01 41 02 01 5A")});
+    // Every marker stands where the walk reaches its group: the inner group's marker is written in
+    // every outer occurrence, so the outer occurrences are ended by 0xFB before the next marker.
+    const struct {
+        const char* record;
+        const char* area;
+    } rows[] = {
+        {"A     c1  eZ q", "01 01 41  FA FA FC FB FA 16 02 63 31 FC 17 01 65 FC  02 01 5A  FA FB 1F 01 71 FC"},
+        {"A          Zq ", "01 01 41  FA FA FC FB FA FC FC  02 01 5A  FA 1F 01 71 FC"},
+        {"A           q ", "01 01 41  FA FA FC FB FA FC FC  FA 1F 01 71 FC"},
+        {"A          Z  ", "01 01 41  FA FA FC FB FA FC FC  02 01 5A  FA FC"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.record);
+        EXPECT_EQ(Areas(Convert(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
+    }
+}
+
+TEST_F(LocalToCiiTest, AnEmptyGroupIsItsMarkerAndEndInEveryTagMode) {
+    struct Row {
+        const char* multi;
+        int first_tag;  // 300 puts the message in two-byte mode before the group
+        const char* area;
+    };
+    const Row rows[] = {
+        {"1", 1, "01 01 61  FA FC"},
+        {"1", 300, "F0 01 2C 01 61  F0 FA 31 FC"},
+        {"A", 300, "F0 01 2C 01 61  FA 41 FC"},
+        {"0", 300, "F0 01 2C 01 61  FA 30 FC"},
+        {"12", 300, "F0 01 2C 01 61  F0 FD 00 0C FC"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.multi) + " after tag " + std::to_string(r.first_tag));
+        masters = MemoryMasters();
+        test::AddFields(masters, "0110", "BP000001",
+                        {{1, 0, r.first_tag, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, r.multi, 2}, {3, 1, 11, 2, "X", 1}});
+        test::AddFormat(masters, "0110", "BP000001", " ");
+        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+        EXPECT_EQ(Areas(Convert(kFlatKey + "a  \r\n")), std::vector<Bytes>{Hex(r.area)});
+    }
 }
 
 TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {

@@ -4,6 +4,7 @@
 #include "support/DbTestSupport.h"
 #include "support/TestSupport.h"
 #include "XmlCiiTestSupport.h"
+#include "XmlFuzzTarget.h"
 
 namespace edi {
 namespace {
@@ -116,12 +117,15 @@ TEST_F(XmlToCiiTest, EncodesEveryAttributeTagAndGroupForm) {
 }
 
 TEST_F(XmlToCiiTest, ReportsAndSkipsElementsAndGroupsWithoutMasterItem) {
+    // Nothing is lost without a line: unknown elements and groups, "B" texts that are not pairs of
+    // hexadecimal digits, characters that Shift-JIS cannot hold (here é, written as "?").
     const Bytes cii = Convert(
         "<JPTRM><JP00099>x</JP00099><JPM77><JPM77R><JP00001>y</JP00001></JPM77R></JPM77>"
-        "<JP00005>0G</JP00005><JP00001>A</JP00001></JPTRM>");
+        "<JP00005>0G</JP00005><JP00005>05A</JP00005><JP00001>A&#233;</JP00001></JPTRM>");
     ASSERT_TRUE(ok_);
-    EXPECT_EQ(Bytes(cii.begin() + 251, cii.begin() + 502), Block("39 44 30 30 30 30 31 00 0C 01 01 41 FE"));
-    EXPECT_EQ(test::LogLines(log_.file), (std::vector<std::string>{"0033JP00099", "0034JPM77", "0035項目№=5"}));
+    EXPECT_EQ(Bytes(cii.begin() + 251, cii.begin() + 502), Block("39 44 30 30 30 30 31 00 0D 01 02 41 3F FE"));
+    EXPECT_EQ(test::LogLines(log_.file),
+              (std::vector<std::string>{"0033JP00099", "0034JPM77", "0035項目№=5", "0035項目№=5", "0040項目№=1"}));
     EXPECT_TRUE(log_.ErrorCode.empty()) << "warnings only";
 }
 
@@ -145,12 +149,14 @@ TEST_F(XmlToCiiTest, IdenticalFullHeadersKeepOneGroupAndShorterTextsStartNewOnes
 TEST_F(XmlToCiiTest, PlacesHeaderTextsAndResetsTheUnfedPositions) {
     state_.header.body.fill('#');  // what an earlier conversion left
     HeaderTexts header;
-    header.Set("JPC03", "").Set("JPC04", "ｶﾅ漢").Set("JPC12", "1");
+    header.Set("JPC03", "").Set("JPC04", "ｶﾅ漢").Set("JPC05", "CENTERSEND012").Set("JPC12", "1");
     const Bytes cii = Convert("", header);
     ASSERT_EQ(Kinds(cii), "0C 0E");
     const Bytes h(cii.begin() + 2, cii.begin() + 251);
     EXPECT_EQ(h[0], ' ') << "an empty JPC03 stores a space";
     EXPECT_EQ(Bytes(h.begin() + 1, h.begin() + 13), Hex("B6 C5 8A BF 20 20 20 20 20 20 20 20"));
+    EXPECT_EQ(Text(h, 13, 12), "CENTERSEND01");
+    EXPECT_EQ(test::LogLines(log_.file), std::vector<std::string>{"0040JPC05"}) << "a text cut at its field's end";
     EXPECT_EQ(Text(h, 73, 8), "BP00001 ");
     EXPECT_EQ(Text(h, 81, 12), std::string(12, ' '));
     EXPECT_EQ(Text(h, 93, 12), "0101      11");
@@ -256,13 +262,41 @@ TEST_F(XmlToCiiTest, DoubleByteItemsFollowTheHeadersCharacterCode) {
     EXPECT_EQ(Bytes(utf16.begin() + 260, utf16.begin() + 266), Hex("04 04 6F 22 5B 57"));
 }
 
+// A Shift_JIS document with a document type declaration before its root.
+std::string DocumentWithDtd(const std::string& doctype, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n" + doctype + "\r\n<CII-BP0000010101-V10>" +
+           HeaderTexts{}.Xml() + body + "\r\n</CII-BP0000010101-V10>\r\n";
+}
+
+TEST_F(XmlToCiiTest, ExpandsInternalEntitiesInValuesAndHeaderTexts) {
+    const auto xml = dir_ / "entities.xml";
+    const auto cii = dir_ / "entities.CII";
+    test::WriteFile(xml, DocumentWithDtd("<!DOCTYPE CII [<!ENTITY co \"ACME Corp\"><!ENTITY nest \"[&co;&#65;]\">]>",
+                                         "<JPTRM><JP00001>a&co;b</JP00001><JP00007>&nest;</JP00007></JPTRM>"));
+    masters_.SetItems({{1, 0, 1, "X", 20}, {7, 0, 7, "X", 20}});
+    ASSERT_TRUE(XmlToCii(xml, cii, state_, masters_, log_));
+    const Bytes bytes = ReadFile(cii);
+    EXPECT_EQ(Text(bytes, 251, 37), "9D00001" + std::string("\x00\x24\x01\x0B", 4) + "aACME Corpb" +
+                                        std::string("\x07\x0C", 2) + "[ACME CorpA]" + "\xFE");
+    EXPECT_FALSE(std::filesystem::exists(log_.file));
+}
+
 TEST_F(XmlToCiiTest, UnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
     const auto cii = dir_ / "job.CII";
     test::WriteFile(cii, std::string_view("OLD"));
+    test::WriteFile(dir_ / "items.dtd", std::string_view("<!ENTITY d \"from the DTD\">"));
+    std::string laughs = "<!DOCTYPE CII [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i) {
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+        laughs += "\">";
+    }
+    laughs += "]>";
     struct Case {
         const char* name;
         std::string document;  // empty: no such file
         const char* code;
+        const char* why = "";  // in the log line
     };
     const Case cases[] = {
         {"missing file", "", "0031"},
@@ -270,6 +304,22 @@ TEST_F(XmlToCiiTest, UnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
          SjisDocument(HeaderTexts{}.Xml() + "<JPTRM><JP00001>A</JP00001></JPTRM><JPTRM><JP00001>B</JPTRM>"), "0032"},
         {"cut off", SjisDocument(HeaderTexts{}.Xml()).substr(0, 200), "0032"},
         {"not XML", std::string("\x00\x01garbage", 9), "0032"},
+        {"invalid Shift_JIS bytes",
+         "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<CII>\r\n<JPTRM>\r\n<JP00001>a\x82\x20"
+         "b</JP00001>\r\n"
+         "</JPTRM>\r\n</CII>\r\n",
+         "0032", "line 4: encoding error: input conversion failed due to input error, bytes 0x82 0x20"},
+        {"external entity used",
+         DocumentWithDtd("<!DOCTYPE CII [<!ENTITY ext SYSTEM \"file:///etc/hostname\">]>",
+                         "<JPTRM><JP00001>a&ext;b</JP00001></JPTRM>"),
+         "0032", "the document declares the external entity ext: refused"},
+        {"external parameter entity", DocumentWithDtd("<!DOCTYPE CII [<!ENTITY % pe SYSTEM \"items.dtd\"> %pe;]>", ""),
+         "0032", "the document declares the external entity %pe: refused"},
+        {"entity of a DTD that is never loaded",
+         DocumentWithDtd("<!DOCTYPE CII SYSTEM \"items.dtd\">", "<JPTRM>\r\n<JP00001>&d;</JP00001></JPTRM>"), "0032",
+         "line 30: the entity &d; is not declared"},
+        {"entities expanding a billion times", DocumentWithDtd(laughs, "<JPTRM><JP00001>&l9;</JP00001></JPTRM>"),
+         "0032", "entity reference loop"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -277,15 +327,18 @@ TEST_F(XmlToCiiTest, UnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
         if (!c.document.empty()) test::WriteFile(xml, c.document);
         log_.ErrorCode.clear();
         std::filesystem::remove(log_.file);
+        testing::internal::CaptureStderr();
         EXPECT_FALSE(XmlToCii(xml, cii, state_, masters_, log_));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "libxml2 reports go to ERR.LOG only";
         EXPECT_EQ(log_.ErrorCode, c.code);
         const auto lines = test::LogLines(log_.file);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].substr(0, 4), c.code);
         EXPECT_NE(lines[0].find(xml.filename().string()), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find(c.why), std::string::npos) << lines[0];
         EXPECT_EQ(test::ReadText(cii), "OLD");
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 5)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 11)
         << "no temporary file stays behind";
 }
 
@@ -296,6 +349,16 @@ TEST_F(XmlToCiiTest, AppendsToTheCiiFileOfAnEarlierDocument) {
     ASSERT_TRUE(XmlToCii(xml, cii, state_, masters_, log_));
     ASSERT_TRUE(XmlToCii(xml, cii, state_, masters_, log_));
     EXPECT_EQ(Kinds(ReadFile(cii)), "0C 9D 0E 0C 9D 0E");
+}
+
+TEST(XmlFuzzSeedsTest, ReplaysTheFuzzTargetsSeeds) {
+    test::TempDir dir;
+    const auto seeds = test::DataFiles("convert/fuzz-xml");
+    EXPECT_GE(seeds.size(), 3u);
+    for (const auto& seed : seeds) {
+        SCOPED_TRACE(seed.filename().string());
+        EXPECT_TRUE(bench::XmlToCiiOnce(ReadFile(seed), dir / "ERR.LOG"));
+    }
 }
 
 TEST(XmlToCiiDatabaseTest, ReadsTheMastersFromSqlite) {

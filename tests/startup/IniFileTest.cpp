@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "IniFuzzTarget.h"
 #include "support/TestSupport.h"
 
 namespace edi {
@@ -85,6 +86,16 @@ TEST(IniFileTest, TextBeforeNulNeedsANul) {
     EXPECT_EQ(TextBeforeNul(std::string("ab\0c", 4)), "ab");
     EXPECT_EQ(TextBeforeNul("abc"), "");
     EXPECT_EQ(TextBeforeNul(std::string("\0", 1)), "");
+}
+
+TEST(IniFileTest, ReplaysTheFuzzTargetsSeeds) {
+    test::TempDir dir;
+    const auto seeds = test::DataFiles("startup/fuzz-ini");
+    EXPECT_GE(seeds.size(), 3u);
+    for (const auto& seed : seeds) {
+        SCOPED_TRACE(seed.filename().string());
+        EXPECT_TRUE(bench::ReadIniOnce(test::ReadFile(seed), dir / "EDI.ini"));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -40,6 +41,15 @@ Bytes ReadFile(const std::filesystem::path& path) {
 std::string ReadText(const std::filesystem::path& path) {
     const Bytes bytes = ReadFile(path);
     return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::filesystem::path> DataFiles(std::string_view folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(K500100_TEST_DATA) / folder)) {
+        files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 Bytes Hex(std::string_view hex) {

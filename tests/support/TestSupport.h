@@ -33,6 +33,8 @@ void WriteFile(const std::filesystem::path& path, std::string_view raw);
 void WriteSjisFile(const std::filesystem::path& path, std::string_view utf8);
 Bytes ReadFile(const std::filesystem::path& path);
 std::string ReadText(const std::filesystem::path& path);  // raw bytes as a string
+// The files of a folder under tests/data, sorted (a fuzz target's kept seeds, for their replay).
+std::vector<std::filesystem::path> DataFiles(std::string_view folder);
 
 // Bytes from a hex text such as "41 42 8E 9F"; blanks between bytes are ignored.
 Bytes Hex(std::string_view hex);

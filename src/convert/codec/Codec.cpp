@@ -134,14 +134,16 @@ std::string CutBytes(std::string_view text, std::size_t start0, std::optional<st
 
 }  // namespace
 
-void AppendAnsiBytes(std::string_view text, Bytes& out) {
+std::size_t AppendAnsiBytes(std::string_view text, Bytes& out) {
     if (IsAscii(text)) {
         out.insert(out.end(), text.begin(), text.end());
-        return;
+        return 0;
     }
     // Unmappable or broken: one "?" for the whole UTF-8 sequence.
     static constexpr std::uint8_t kQuestionMark[] = {'?'};
-    const auto skip = [](const std::uint8_t* p, std::size_t left) {
+    std::size_t replaced = 0;
+    const auto skip = [&replaced](const std::uint8_t* p, std::size_t left) {
+        ++replaced;
         std::size_t pos = 0;
         DecodeUtf8(std::string_view(reinterpret_cast<const char*>(p), left), pos);
         return pos;
@@ -150,6 +152,7 @@ void AppendAnsiBytes(std::string_view text, Bytes& out) {
     if (conv.Valid()) {
         conv.Run(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), kQuestionMark, skip, out);
     }
+    return replaced;
 }
 
 Bytes ToAnsiBytes(std::string_view text) {

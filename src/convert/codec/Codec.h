@@ -26,7 +26,8 @@ inline std::size_t CharLengthAt(ByteView bytes, std::size_t pos) {
 // UTF-8 text to code page 932. A character the code page cannot hold, or a broken
 // UTF-8 sequence, becomes "?" (0x3F), as the platform's own conversion does.
 Bytes ToAnsiBytes(std::string_view text);
-void AppendAnsiBytes(std::string_view text, Bytes& out);
+// The same onto the end of out; returns how many characters became "?".
+std::size_t AppendAnsiBytes(std::string_view text, Bytes& out);
 
 // Code page 932 bytes to UTF-8 text. A byte that starts no valid character (a lone
 // lead byte at the end, an unassigned code) becomes U+FFFD.
