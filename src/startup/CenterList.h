@@ -20,8 +20,9 @@ std::string QueryCenters(WorkArea& work, ResultSet& result);
 std::string FillCenters(WorkArea& work, ResultSet& result);
 // The 区分名称 of a 区分 and code; "" when there is none or the lookup fails.
 std::string LookupKubunName(WorkArea& work, const std::string& kubun, const std::string& code);
-// Query and copy; the no-data message (OK only, no icon) when the query fails, the busy
-// message when the database was busy.
+// Query and copy; the no-data message (OK only, no icon) when the query fails or finds no row.
+// A database failure (busy past the busy wait, lost, refused) has its reason in ERR.LOG and in
+// work.Db->LastReport(); the message stays the same.
 std::string LoadCenters(WorkArea& work, MessageBoxes& boxes);
 
 }  // namespace edi

@@ -276,6 +276,8 @@ struct SessionState {
     std::chrono::milliseconds busy_wait = kBusyWait;
     DbFailure last_failure = DbFailure::kNone;
     std::string last_report;
+    DbFailure first_failure = DbFailure::kNone;  // since the last ForgetFailures
+    std::string first_report;
     std::function<void(const std::string&)> echo;
 
     SQLHDBC Connection() const { return db.isOpen() ? OdbcHandle(db.driver()->handle()) : nullptr; }
@@ -304,6 +306,10 @@ struct SessionState {
         last_failure = kind;
         last_report = DbFailureReport(kind, sql, message);
         if (kind == DbFailure::kTaken) return;
+        if (first_failure == DbFailure::kNone) {
+            first_failure = kind;
+            first_report = last_report;
+        }
         Report(9999, last_report, log_file);
     }
 
@@ -680,6 +686,15 @@ const std::string& DbSession::LastError() const {
 DbFailure DbSession::LastFailure() const { return impl_->state->last_failure; }
 
 const std::string& DbSession::LastReport() const { return impl_->state->last_report; }
+
+DbFailure DbSession::FirstFailure() const { return impl_->state->first_failure; }
+
+const std::string& DbSession::FirstReport() const { return impl_->state->first_report; }
+
+void DbSession::ForgetFailures() {
+    impl_->state->first_failure = DbFailure::kNone;
+    impl_->state->first_report.clear();
+}
 
 void DbSession::SetReportEcho(std::function<void(const std::string&)> echo) { impl_->state->echo = std::move(echo); }
 

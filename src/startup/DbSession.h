@@ -82,6 +82,13 @@ public:
     // The line the last failure wrote to ERR.LOG (without its code); empty after a success.
     const std::string& LastReport() const;
 
+    // The first failure (a taken key is none) since the session was opened or since
+    // ForgetFailures, and its ERR.LOG line: kNone and empty when there was none, whatever
+    // succeeded since. A job forgets before it starts and asks when it ends.
+    DbFailure FirstFailure() const;
+    const std::string& FirstReport() const;
+    void ForgetFailures();
+
     // Every report written to ERR.LOG is also handed to echo (the headless runner prints it).
     void SetReportEcho(std::function<void(const std::string&)> echo);
 

@@ -147,6 +147,7 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
             end.出力レコード数 = count(values_.lines - (values_.test_held_back ? values_.test_lines : 0));
         }
     }
+    values_.detail = end.詳細コード;
     if (start.Result == "0000") {
         end.枝番 = start.枝番;
         CloseConversionRow(work_, clock_, cii_path, end);

@@ -17,7 +17,7 @@ inline constexpr std::string_view kCutShortCode = "8101";
 inline constexpr std::string_view kRegistrationInterrupted = "0003";
 
 struct JobOutcome {
-    std::string stage = "job";  // job, receive, conversion, registration or archive
+    std::string stage = "job";  // job, receive, conversion, registration, archive or database
     std::string code = "0000";  // the code of the row that tells the failure
     std::string detail;
     bool ok() const { return stage == "job" && code == "0000"; }

@@ -1,7 +1,6 @@
 #include "transfer/JobRecovery.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -11,6 +10,7 @@
 #include "startup/DbSession.h"
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
+#include "transfer/JobCarryOn.h"
 #include "transfer/JobRunner.h"
 #include "transfer/ProcessHistory.h"
 
@@ -18,15 +18,6 @@ namespace edi {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::int64_t> Number(const DbValue& value) {
-    if (!value) return std::nullopt;
-    const std::string text = TrimBlanks(*value);
-    std::int64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return number;
-}
 
 bool SameBytes(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -63,13 +54,13 @@ bool EndsWith(const std::string& text, std::string_view tail) {
 }  // namespace
 
 std::optional<std::vector<JobRow>> ReadJobRows(WorkArea& work, std::int32_t serial) {
-    work.SqlText = "SELECT 枝番, 処理種別, 処理終了日付, 終了コード, 詳細コード FROM FL1102処理履歴ファイル WHERE 通番 = " +
+    work.SqlText = "SELECT 枝番, 処理種別, 処理終了日付, 終了コード, 詳細コード, ファイル名 FROM FL1102処理履歴ファイル WHERE 通番 = " +
                    std::to_string(serial) + " ORDER BY 枝番";
     ResultSet set;
     if (!OpenQuery(work, set)) return std::nullopt;
     std::vector<JobRow> rows;
     for (; !set.EndOfSet(); set.MoveNext()) {
-        const std::optional<std::int64_t> branch = Number(set.Value("枝番"));
+        const std::optional<std::int64_t> branch = ToNumber(set.Value("枝番"));
         if (!branch) return std::nullopt;
         if (*branch <= 0) continue;
         JobRow row;
@@ -78,6 +69,7 @@ std::optional<std::vector<JobRow>> ReadJobRows(WorkArea& work, std::int32_t seri
         row.open = !set.Value("処理終了日付").has_value();
         row.終了コード = ValueOrDefault(set.Value("終了コード"), "");
         row.詳細コード = ValueOrDefault(set.Value("詳細コード"), "");
+        row.ファイル名 = ValueOrDefault(set.Value("ファイル名"), "");
         rows.push_back(std::move(row));
     }
     return rows;
@@ -112,7 +104,7 @@ std::optional<std::vector<UnfinishedJob>> FindUnfinishedJobs(WorkArea& work) {
     if (!OpenQuery(work, set)) return std::nullopt;
     std::vector<UnfinishedJob> jobs;
     for (; !set.EndOfSet(); set.MoveNext()) {
-        const std::optional<std::int64_t> serial = Number(set.Value("通番"));
+        const std::optional<std::int64_t> serial = ToNumber(set.Value("通番"));
         if (!serial || *serial <= 0 || *serial > std::numeric_limits<std::int32_t>::max()) continue;
         const std::string center = ValueOrDefault(set.Value("センターコード"), "");
         // Another terminal's jobs are its own to carry on.
@@ -159,6 +151,7 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     outcome_ = JobOutcome{};
     serial_ = serial;
     more_mail_waiting_ = false;
+    if (work_.Db) work_.Db->ForgetFailures();
     const auto row = std::find_if(work_.Centers.begin(), work_.Centers.end(),
                                   [&](const CenterEntry& entry) { return entry.CenterCode == center_code; });
     if (row == work_.Centers.end()) return false;
@@ -167,7 +160,8 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     SetRowState(kRowRunning);
 
     const std::optional<std::vector<JobRow>> rows = ReadJobRows(work_, serial);
-    if (!rows) {
+    const std::optional<std::int32_t> takes_over = TakenOverSerial(work_, serial);
+    if (!rows || !takes_over) {
         ShowCell(kReceiveColumn, "通番ｴﾗｰ");
         SetRowState(kRowFailed);
         NoteFailure("job", "9999", "");
@@ -175,7 +169,9 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     }
     RemoveJobTemporaries(work_.EDIINFIL, serial);
     RemoveJobTemporaries(work_.OLD_FILE, serial);
-    FinishJob(serial, RunStages(center_code, serial, ProgressOf(*rows)), true);
+    JobProgress progress = ProgressOf(*rows);
+    progress.takes_over = *takes_over;
+    FinishJob(serial, RunStages(center_code, serial, progress), true, progress.takes_over);
     return true;
 }
 

@@ -28,6 +28,7 @@ struct JobRow {
     bool open = false;  // no end date yet
     std::string 終了コード;
     std::string 詳細コード;
+    std::string ファイル名;
 };
 
 // The row of a stage that runs once per job (receive, registration).
@@ -45,6 +46,7 @@ struct JobProgress {
     StageRow registration;
     bool converted = false;               // the job reached its registration stage
     std::vector<std::int16_t> cut_short;  // open rows of stages that run again
+    std::int32_t takes_over = 0;          // the earlier job whose received file this job takes over
 };
 
 // The stage rows of a job (枝番 above 0) in branch order; nothing on a database failure.

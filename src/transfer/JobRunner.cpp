@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "convert/codec/ErrorLog.h"
+#include "startup/DbSession.h"
+#include "transfer/CodeMeaning.h"
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
 #include "transfer/ProcessHistory.h"
@@ -43,11 +45,14 @@ void JobRunner::NoteFailure(std::string_view stage, const std::string& code, con
     outcome_.detail = detail;
 }
 
-void JobRunner::RunJob() {
+bool JobRunner::DatabaseFailed() const { return !work_.Db || work_.Db->FirstFailure() != DbFailure::kNone; }
+
+void JobRunner::RunJob(std::int32_t takes_over) {
     outcome_ = JobOutcome{};
     serial_ = 0;
     more_mail_waiting_ = false;
     if (work_.CurrentRow < 0 || static_cast<std::size_t>(work_.CurrentRow) >= work_.Centers.size()) return;
+    if (work_.Db) work_.Db->ForgetFailures();
     const std::string center_code = Row().CenterCode;
     display_.MakeRowCurrent(work_.CurrentRow);
     SetRowState(kRowRunning);
@@ -63,25 +68,35 @@ void JobRunner::RunJob() {
         NoteFailure("job", final_code, "");
     } else {
         serial_ = job.通番;
-        final_code = RunStages(center_code, job.通番, JobProgress{});
+        JobProgress progress;
+        progress.takes_over = takes_over;
+        final_code = RunStages(center_code, job.通番, progress);
     }
-    FinishJob(job.通番, final_code, false);
+    FinishJob(job.通番, final_code, false, takes_over);
 }
 
 std::string JobRunner::RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress) {
     std::string r;
+    // A stage whose database work failed has failed, whatever it reports: no later stage runs
+    // in a job whose record cannot be trusted.
+    const auto failed = [&] {
+        if (r == "0000" && DatabaseFailed()) r = "9999";
+        return r != "0000";
+    };
     if (progress.receive.closed) {
         if (progress.receive.終了コード != "0000") {
             NoteFailure("receive", progress.receive.終了コード, progress.receive.詳細コード);
         }
     } else {
         ShowCell(kReceiveColumn, "受信中");
-        if (progress.receive.open != 0) {
+        if (progress.takes_over != 0) {
+            TakeOverReceived(center_code, serial, progress.takes_over, progress.receive.open, r);
+        } else if (progress.receive.open != 0) {
             CarryOnReceive(center_code, serial, progress.receive.open, r);
         } else {
             RunReceiveStage(center_code, serial, r);
         }
-        if (r != "0000") {
+        if (failed()) {
             ShowCell(kReceiveColumn, "受信ｴﾗｰ");
             SetRowState(kRowFailed);
             NoteFailure("receive", r, "");
@@ -104,10 +119,10 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         }
         ShowCell(kConversionColumn, "変換中");
         RunConversionStage(center_code, serial, r);
-        if (r != "0000") {
+        if (failed()) {
             ShowCell(kConversionColumn, "変換ｴﾗｰ");
             SetRowState(kRowFailed);
-            NoteFailure("conversion", r, "");
+            NoteFailure("conversion", r, r == kCiiCheckFailed ? values_.detail : "");
             return r;
         }
     }
@@ -124,7 +139,7 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         } else {
             RunRegistrationStage(center_code, serial, r);
         }
-        if (r != "0000") {
+        if (failed()) {
             ShowCell(kRegistrationColumn, "登録ｴﾗｰ");
             SetRowState(kRowFailed);
             NoteFailure("registration", r, "");
@@ -135,15 +150,24 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
     return "0000";
 }
 
-void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on) {
+void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on,
+                          std::int32_t takes_over) {
     HistoryEnd end;
     end.終了コード = final_code;
+    end.最終シーケンス番号 = takes_over;
+    if (takes_over != 0) end.詳細コード = std::string(kTakesOverCode);
     if (carried_on) end.詳細コード = std::string(kCarriedOnCode);
     if (!ArchiveJobFiles(serial, 0)) NoteFailure("archive", "9999", "");
     if (Row().RowState != kRowFailed) SetRowState(kRowDone);
     end.通番 = serial;
     end.枝番 = 0;
-    CloseHistory(work_, end, clock_);
+    // A job whose database work failed may be recorded only in part: its row stays open and the
+    // next run carries it on from where its rows and files say it stands.
+    if (!DatabaseFailed()) CloseHistory(work_, end, clock_);
+    if (DatabaseFailed() && serial != 0) {
+        outcome_ = JobOutcome{"database", "9999", ""};
+        if (Row().RowState != kRowFailed) SetRowState(kRowFailed);
+    }
 }
 
 bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {

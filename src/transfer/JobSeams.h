@@ -33,6 +33,7 @@ struct ConversionValues {
     std::int64_t lines = 0;
     std::int64_t test_lines = 0;
     bool test_held_back = false;
+    std::string detail;  // 詳細コード of the job's CII conversion row (a failed check's fault code)
 };
 
 // The test-data file of a kind: the local file's name with this extension in place of ".LOC".

@@ -14,15 +14,6 @@ namespace {
 constexpr const char* kOk = "0000";
 constexpr const char* kFailure = "9999";
 
-std::optional<std::int64_t> ToNumber(const DbValue& value) {
-    if (!value) return std::nullopt;
-    const std::string text = TrimBlanks(*value);
-    std::int64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return number;
-}
-
 // The highest 通番 in the table, 0 when it is empty; nothing on a database failure. The
 // statement asks for the first row only, which the primary key's index gives at once
 // however long the history is.
@@ -151,6 +142,15 @@ void Close(WorkArea& work, HistoryEnd& record, const Clock& clock) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> ToNumber(const DbValue& value) {
+    if (!value) return std::nullopt;
+    const std::string text = TrimBlanks(*value);
+    std::int64_t number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return number;
+}
 
 void OpenJobHistory(WorkArea& work, HistoryStart& record, const Clock& clock) {
     record.Result = kFailure;

@@ -79,6 +79,9 @@ struct HistoryEnd {
     std::string Result;  // ResultCode
 };
 
+// A whole-number column value, blanks around it allowed; nothing for Null or any other text.
+std::optional<std::int64_t> ToNumber(const std::optional<std::string>& value);
+
 // How often an open takes the next number after another terminal took the one it read.
 inline constexpr int kHistoryInsertAttempts = 50;
 

@@ -2,6 +2,9 @@
 // lock, then the jobs an earlier run left unfinished, then the jobs of the chosen rows in grid
 // order, a mail center's job again while its partner's mails wait. A stop request (a signal,
 // the window closing) is honoured between jobs, never inside one.
+// Before each job a lost connection to the database is opened again, once; a job whose
+// database work fails stays open and ends the run, so no further file is taken while its
+// record cannot be written.
 #pragma once
 
 #include <atomic>
@@ -9,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "startup/DbFailure.h"
 #include "startup/WorkArea.h"
+#include "transfer/JobCarryOn.h"
 #include "transfer/JobOutcome.h"
 #include "transfer/JobRunner.h"
+#include "transfer/RunLock.h"
 
 namespace edi {
 
@@ -24,7 +30,9 @@ enum class RunEnd {
     kStopped,     // a stop request ended the run between two jobs
     kLocked,      // another run of this terminal holds the lock: nothing ran
     kLockFailed,  // the lock file cannot be opened: nothing ran
-    kHistoryFailed,  // the unfinished jobs cannot be read from the history: no new file was taken
+    kHistoryFailed,  // the history could not be read or written: no further file was taken; a job left
+                     // open by the failure waits for the next run
+    kRefused,        // the job asked to be carried on cannot be (RunReport::refusal says why)
 };
 
 struct JobReport {
@@ -32,11 +40,15 @@ struct JobReport {
     std::string center_code;
     bool carried_on = false;
     JobOutcome outcome;
+    std::int32_t takes_over = 0;  // the earlier job whose received file this job converted again
 };
 
 struct RunReport {
     RunEnd end = RunEnd::kFinished;
-    std::string reason;            // for kLocked and kLockFailed: which file and why
+    std::string reason;                      // for kLocked, kLockFailed, kHistoryFailed and kRefused: what and why
+    DbFailure failure = DbFailure::kNone;    // for kHistoryFailed: what the database met
+    CarryOnBar refusal = CarryOnBar::kNone;  // for kRefused
+    std::string reason_ja;                   // for kRefused: the reason as the window says it
     std::vector<JobReport> jobs;   // in the order they ran
     bool all_well() const;
 };
@@ -51,14 +63,19 @@ public:
 
     // The whole run for the given grid rows.
     RunReport Run(const std::vector<int>& rows);
+    // A run that carries on one failed job of this terminal (JobCarryOn.h), after the unfinished
+    // jobs; kRefused when it cannot be carried on.
+    RunReport CarryOn(std::int32_t serial);
 
     // Carries on every unfinished job of this terminal's centers, oldest first; the lock must
     // be held. Sets report.end when the pass did not end: a stop request, or a history that
-    // cannot be read (no new file may be taken before those jobs are finished).
+    // cannot be read or written (no new file may be taken before those jobs are finished).
     void CarryOnUnfinished(RunReport& report);
 
 private:
     bool Stopped() const { return stop_.load(); }
+    // Takes the terminal's lock and carries on the unfinished jobs; false when the run may go no further.
+    bool Begin(RunLock& lock, RunReport& report);
 
     WorkArea& work_;
     JobRunner& runner_;

@@ -276,8 +276,9 @@ void JobRunner::Register(const RegistrationSettings& settings, const std::string
 void JobRunner::CloseRegistrationRow(const RegistrationSettings& settings, std::int32_t serial, HistoryEnd& end,
                                      std::string& result) {
     CloseHistory(work_, end, clock_);
-    if (end.Result == "9999") {
+    if (end.Result == "9999" && work_.Db && work_.Db->LastFailure() == DbFailure::kOther) {
         // Values the database refuses must not leave the row open: it is closed as unreadable.
+        // A busy or lost database leaves it open, and the next run reads the status file again.
         HistoryEnd plain;
         plain.通番 = end.通番;
         plain.枝番 = end.枝番;

@@ -69,7 +69,7 @@ std::string SchemaText() { return ReadWhole(K500100_SCHEMA_FILE); }
 
 OwnPgCluster::OwnPgCluster() {
     std::string error;
-    if (Run("start")) cluster_ = ReadPgCluster(state_ / "cluster.env", error);
+    if (Run("start")) cluster_ = ReadPgCluster(state_file(), error);
 }
 
 OwnPgCluster::~OwnPgCluster() { Stop(); }
@@ -86,7 +86,7 @@ void OwnPgCluster::Stop() {
 }
 
 std::filesystem::path OwnPgCluster::data_dir() const {
-    std::ifstream in(state_ / "cluster.env");
+    std::ifstream in(state_file());
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind("PGDATA=", 0) == 0) return line.substr(7);
@@ -107,7 +107,7 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(Backend backend, std::string&
             error = "the SQLite3 ODBC driver is not installed";
             return nullptr;
         }
-        ini = EmbeddedOdbcIni(db->dsn_, db->dir_ / "k500100.sqlite", driver);
+        ini = EmbeddedOdbcIni(db->dsn_, db->sqlite_file(), driver);
     } else {
         db->cluster_ = ReadPgCluster(SharedPgClusterState(), error);
         if (!db->cluster_) return nullptr;

@@ -40,6 +40,7 @@ public:
     bool started() const { return cluster_.has_value(); }
     const PgCluster& where() const { return *cluster_; }
     std::filesystem::path data_dir() const;  // PGDATA, which holds pg_hba.conf
+    std::filesystem::path state_file() const { return state_ / "cluster.env"; }  // for K500100_PG_STATE
     bool Pause() { return Run("pause"); }
     bool Resume() { return Run("resume"); }
     void Stop();
@@ -64,6 +65,7 @@ public:
     const std::string& user() const { return user_; }
     const std::string& dsn() const { return dsn_; }
     const std::string& pg_database() const { return pg_database_; }  // empty on SQLite
+    std::filesystem::path sqlite_file() const { return dir_ / "k500100.sqlite"; }
     // "DSN=<dsn>;UID=<user>;PWD=;"
     std::string ConnectString() const;
     // Fills DbSource/DbUser/DbPassword and connects work through ConnectDatabase.

@@ -19,6 +19,7 @@ void FakeConverters::XmlCiiConvert(WorkArea&, const std::string& xml_path, const
 void FakeConverters::RunLocalCiiConversion(WorkArea&, const std::string&, std::int32_t, const std::string& kind,
                                            const std::string& cii_path, const std::string& local_path,
                                            std::string& result, ConversionValues& values) {
+    if (on_local) on_local();
     local_calls.push_back(kind + " " + std::filesystem::path(cii_path).filename().string() + " -> " +
                           std::filesystem::path(local_path).filename().string());
     values.BPID = "BP000001";
@@ -34,8 +35,9 @@ void FakeConverters::RunLocalCiiConversion(WorkArea&, const std::string&, std::i
     result = "0000";
 }
 
-void JobTest::SetUp() {
-    DbFixture<SqliteBackend>::SetUp();
+template <typename B>
+void JobFixture<B>::SetUp() {
+    DbFixture<B>::SetUp();
     for (const char* name : {"in", "old", "link", "pr", "st", "xml", "out"}) {
         std::filesystem::create_directories(dir_ / name);
     }
@@ -54,18 +56,21 @@ void JobTest::SetUp() {
         "00");
 }
 
-void JobTest::TearDown() {
+template <typename B>
+void JobFixture<B>::TearDown() {
     runner_.reset();
-    DbFixture<SqliteBackend>::TearDown();
+    DbFixture<B>::TearDown();
 }
 
-void JobTest::WriteIni(const std::string& jkbn) {
+template <typename B>
+void JobFixture<B>::WriteIni(const std::string& jkbn) {
     WriteSjisFile(dir_ / "EDI.ini",
                   "[PATH]\r\nPRPATH=" + Folder("pr") + "\r\nMGCMDLINEZR=register --now\r\nSTPATH=" + Folder("st") +
                       "\r\nFL1102_FILE=F:/HIST\r\n[JKBN_Z_J]\r\n" + jkbn + "\r\n[MAPI]\r\nProfileName=edi\r\n");
 }
 
-void JobTest::StatusAnswer(const std::string& first_line) {
+template <typename B>
+void JobFixture<B>::StatusAnswer(const std::string& first_line) {
     starter_.action = [this, first_line](const std::string& command) {
         const std::size_t at = command.find(" @");
         std::ifstream parameters(command.substr(at + 2), std::ios::binary);
@@ -77,8 +82,9 @@ void JobTest::StatusAnswer(const std::string& first_line) {
     };
 }
 
-void JobTest::Center(const std::string& code, const std::string& method, const std::string& link_path,
-                     const std::string& form, const std::string& mail) {
+template <typename B>
+void JobFixture<B>::Center(const std::string& code, const std::string& method, const std::string& link_path,
+                           const std::string& form, const std::string& mail) {
     Exec(
         "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
         "TCX受信ファイルパス, 送受信データ形式, 相手先メールアドレス) VALUES (" +
@@ -86,12 +92,22 @@ void JobTest::Center(const std::string& code, const std::string& method, const s
         SqlQuote(link_path) + ", " + SqlQuote(form) + ", " + SqlQuote(mail) + ")");
 }
 
-void JobTest::Partner(const std::string& center, const std::string& company) {
+template <typename B>
+void JobFixture<B>::LinkCenter(const std::string& code) {
+    Center(code, "Z", Folder("link") + code + ".dat", "C");
+    Partner(code, "123456789012");
+    WriteFile(Folder("link") + code + ".dat", std::string_view("message of " + code));
+    AddRow(code);
+}
+
+template <typename B>
+void JobFixture<B>::Partner(const std::string& center, const std::string& company) {
     Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES (" + SqlQuote(center) +
          ", " + SqlQuote(company) + ")");
 }
 
-std::vector<std::string> JobTest::History(int serial) {
+template <typename B>
+std::vector<std::string> JobFixture<B>::History(int serial) {
     work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) + " ORDER BY 枝番";
     ResultSet set;
     std::vector<std::string> rows;
@@ -104,13 +120,26 @@ std::vector<std::string> JobTest::History(int serial) {
     return rows;
 }
 
-std::string JobTest::HistoryValue(int serial, int branch, const char* column) {
+template <typename B>
+std::vector<std::string> JobFixture<B>::Codes(int serial) {
+    std::vector<std::string> codes;
+    for (const std::string& row : History(serial)) {
+        std::size_t at = 0;
+        for (int field = 0; field < 4 && at != std::string::npos; ++field) at = row.find(' ', at + 1);
+        codes.push_back(row.substr(0, at));
+    }
+    return codes;
+}
+
+template <typename B>
+std::string JobFixture<B>::HistoryValue(int serial, int branch, const char* column) {
     return Scalar("SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
                       " AND 枝番 = " + std::to_string(branch),
                   column);
 }
 
-int JobTest::OpenJob(const std::string& center) {
+template <typename B>
+int JobFixture<B>::OpenJob(const std::string& center) {
     HistoryStart job;
     job.送受信種別 = "R";
     job.相手先種別 = "2";
@@ -121,10 +150,14 @@ int JobTest::OpenJob(const std::string& center) {
     return job.通番;
 }
 
-void JobTest::AddRow(const std::string& code) {
+template <typename B>
+void JobFixture<B>::AddRow(const std::string& code) {
     CenterEntry entry;
     entry.CenterCode = code;
     work_.Centers.push_back(entry);
 }
+
+template class JobFixture<SqliteBackend>;
+template class JobFixture<PostgresBackend>;
 
 }  // namespace edi::test

@@ -1,5 +1,6 @@
-// A job's world for the tests: a fresh SQLite database with the schema, the job's folders,
-// an EDI.ini, and fakes for the screen, the converters and the registration program.
+// A job's world for the tests: a fresh database with the schema (SQLite for JobTest, either
+// backend for JobFixture), the job's folders, an EDI.ini, and fakes for the screen, the
+// converters and the registration program.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,6 +53,7 @@ public:
                                std::string& result, ConversionValues& values) override;
     std::vector<std::string> xml_calls;    // xml path -> cii path
     std::vector<std::string> local_calls;  // kind, cii path -> local template
+    std::function<void()> on_local;        // called as a local conversion begins
 };
 
 // Creates the started marker as a started process would, then does what the test says.
@@ -66,8 +68,13 @@ public:
     std::function<bool(const std::string&)> action;
 };
 
-class JobTest : public DbFixture<SqliteBackend> {
+template <typename B>
+class JobFixture : public DbFixture<B> {
 protected:
+    using DbFixture<B>::work_;
+    using DbFixture<B>::Exec;
+    using DbFixture<B>::Scalar;
+
     void SetUp() override;
     void TearDown() override;
 
@@ -76,8 +83,13 @@ protected:
     void Center(const std::string& code, const std::string& method, const std::string& link_path,
                 const std::string& form, const std::string& mail = "");
     void Partner(const std::string& center, const std::string& company);
+    // A link-package center of CII files with its partner, its grid row and the message
+    // "message of <code>" waiting at its link path, link/<code>.dat.
+    void LinkCenter(const std::string& code);
     // One text per history row of the serial: "枝番 処理種別 終了コード 詳細コード ファイル名".
     std::vector<std::string> History(int serial);
+    // The same without the file name: "枝番 処理種別 終了コード 詳細コード".
+    std::vector<std::string> Codes(int serial);
     std::string HistoryValue(int serial, int branch, const char* column);
     // A job row so that stage rows have a serial to live under.
     int OpenJob(const std::string& center);
@@ -94,5 +106,9 @@ protected:
     FakeStarter starter_;
     std::unique_ptr<JobRunner> runner_;
 };
+
+extern template class JobFixture<SqliteBackend>;
+extern template class JobFixture<PostgresBackend>;
+class JobTest : public JobFixture<SqliteBackend> {};
 
 }  // namespace edi::test

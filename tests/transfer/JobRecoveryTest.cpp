@@ -45,16 +45,6 @@ protected:
              "処理終了日付, 終了コード, 詳細コード) VALUES (1, " +
              std::to_string(branch) + ", 'R', '2', " + SqlQuote(kind) + ", 'ABC', " + end + ")");
     }
-    std::vector<std::string> Codes(int serial) {
-        std::vector<std::string> codes;
-        for (const std::string& row : History(serial)) {
-            // "枝番 処理種別 終了コード 詳細コード ファイル名": the file name is left out.
-            std::size_t at = 0;
-            for (int field = 0; field < 4 && at != std::string::npos; ++field) at = row.find(' ', at + 1);
-            codes.push_back(row.substr(0, at));
-        }
-        return codes;
-    }
     std::string Content(const std::string& relative) {
         const fs::path path = dir_ / relative;
         return fs::exists(path) ? test::ReadText(path) : "<none>";

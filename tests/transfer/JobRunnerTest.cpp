@@ -68,7 +68,9 @@ TEST_F(JobRunTest, ReceiveFailureLeavesLaterCellsAndStillArchives) {
     EXPECT_EQ(work_.Centers[0].RegistrationStatus, "earlier too");
     EXPECT_TRUE(converters_.local_calls.empty());
     EXPECT_TRUE(starter_.commands.empty());
-    EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "9999");
+    // The receive row could not be written: the job stays open for the next run to carry on.
+    EXPECT_EQ(HistoryValue(1, 0, "処理終了日付"), "<null>");
+    EXPECT_EQ(runner_->outcome().stage, "database");
     EXPECT_EQ(test::ReadText(Folder("old") + "00000001_RCV_A.CII"), "already here");
     EXPECT_EQ(test::ReadText(Folder("link") + "ABC.dat"), "CII bytes");
 }

@@ -15,12 +15,6 @@ using test::JobTest;
 
 class ReceiveRunTest : public JobTest {
 protected:
-    void LinkCenter(const std::string& code) {
-        Center(code, "Z", Folder("link") + code + ".dat", "C");
-        Partner(code, "123456789012");
-        test::WriteFile(Folder("link") + code + ".dat", std::string_view("message of " + code));
-        AddRow(code);
-    }
     std::string EndCode(int serial, int branch) { return HistoryValue(serial, branch, "終了コード"); }
 
     RunReport Run() { return ReceiveRun(work_, *runner_, stop_).Run(MarkedRows(work_)); }

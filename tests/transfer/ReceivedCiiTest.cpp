@@ -110,6 +110,9 @@ TEST_F(ReceivedCiiTest, TestGroupsAreHeldBackAndADamagedFileNeverReachesRegistra
         const std::string received = Folder("in") + test::SerialPartOf(serial) + "_RCV_CIILINK_____";
 
         EXPECT_EQ(HistoryValue(serial, 0, "終了コード"), r.job);
+        // The runner's error line names the fault's code beside the job's.
+        const std::string outcome = r.job == "0000" ? "0000 ended well" : "5200/" + r.conversion.substr(5, 4) + " the received";
+        EXPECT_EQ(OutcomeText(runner_->outcome()).substr(0, outcome.size()), outcome);
         EXPECT_EQ(HistoryValue(serial, 2, "処理種別"), "31");
         EXPECT_EQ(HistoryValue(serial, 2, "終了コード") + " " + HistoryValue(serial, 2, "詳細コード") + " " +
                       HistoryValue(serial, 2, "入力レコード数") + " " + HistoryValue(serial, 2, "出力レコード数"),

@@ -1,0 +1,228 @@
+// A run whose database fails under it, on both backends: gone in the middle of a conversion or
+// while the registration program runs, refusing to close rows, locked by another session. The
+// run stops at the job that met the failure, says why and takes no further file; once the fault
+// is gone the next run carries that job on, and every message is registered once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "JobFixture.h"
+#include "convert/codec/Codec.h"
+#include "startup/DbSession.h"
+#include "transfer/ReceiveRun.h"
+
+namespace edi {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kWait = 1000ms;  // the busy wait of the runs here
+
+enum class Fault { kGone, kClosesRefused, kLocked };
+enum class At { kStart, kConversion, kRegistration, kSecondReceive };
+
+struct Case {
+    const char* name;
+    Fault fault;
+    At at;       // when the fault comes: before the run, or in job 1's stage, or as job 2's receive begins
+    bool brief;  // the fault is gone again as the stage fails, before the job's own row is closed
+    DbFailure sqlite;
+    DbFailure postgres;
+    int left_open;                     // the job the failure left open; the run reported as many jobs
+    std::size_t registrations;         // of the stopped run
+    std::vector<std::string> history;  // the left job's rows once carried on
+};
+
+const std::vector<const char*> kRefusePostgres = {
+    "CREATE OR REPLACE FUNCTION refuse_close() RETURNS trigger LANGUAGE plpgsql AS "
+    "'BEGIN RAISE EXCEPTION ''closing rows refused''; END'",
+    "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル FOR EACH ROW EXECUTE FUNCTION refuse_close()"};
+const std::vector<const char*> kRefuseSqlite = {
+    "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, 'closing rows "
+    "refused'); END"};
+const char* const kUnrefusePostgres = "DROP TRIGGER refuse_close ON FL1102処理履歴ファイル";
+const std::vector<const char*> kLockPostgres = {"BEGIN", "LOCK TABLE FL1102処理履歴ファイル IN ACCESS EXCLUSIVE MODE"};
+const std::vector<const char*> kLockSqlite = {"BEGIN EXCLUSIVE"};
+
+const std::vector<std::string> kPlain = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 00 0000"};
+
+template <typename B>
+class RunDatabaseFaultTest : public test::JobFixture<B> {
+public:
+    // PostgreSQL runs in a cluster of the suite's own, which it may stop and start again.
+    static void SetUpTestSuite() {
+        if (B::kBackend != test::Backend::kPostgres) return;
+        if (const char* state = std::getenv("K500100_PG_STATE")) saved_state_ = state;
+        cluster_ = std::make_unique<test::OwnPgCluster>();
+        if (cluster_->started()) setenv("K500100_PG_STATE", cluster_->state_file().c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        saved_state_ ? setenv("K500100_PG_STATE", saved_state_->c_str(), 1) : unsetenv("K500100_PG_STATE");
+        cluster_.reset();
+    }
+
+protected:
+    void SetUp() override {
+        if (Postgres()) {
+            ASSERT_TRUE(cluster_ && cluster_->started()) << "cannot start a PostgreSQL cluster of its own";
+        }
+        test::JobFixture<B>::SetUp();
+        if (this->HasFatalFailure()) return;
+        std::string error;
+        this->work_.Db = DbSession::Open(this->db_->ConnectString(), "T1", error, kWait);
+        ASSERT_NE(this->work_.Db, nullptr) << error;
+    }
+    void TearDown() override {
+        other_.Db.reset();
+        test::JobFixture<B>::TearDown();
+    }
+    static bool Postgres() { return B::kBackend == test::Backend::kPostgres; }
+
+    void Inject(Fault fault) {
+        if (fault == Fault::kGone && Postgres()) {
+            ASSERT_TRUE(cluster_->Pause());
+        } else if (fault == Fault::kGone) {
+            // SQLite has no server to lose: its file can no longer be read or written instead,
+            // behind a journal path it cannot open.
+            fs::create_directory(Journal());
+        } else if (fault == Fault::kClosesRefused) {
+            for (const char* sql : Postgres() ? kRefusePostgres : kRefuseSqlite) this->Exec(sql);
+        } else {
+            ASSERT_TRUE(this->db_->Connect(other_));
+            for (const char* sql : Postgres() ? kLockPostgres : kLockSqlite) {
+                other_.SqlText = sql;
+                ASSERT_TRUE(ExecuteSql(other_)) << other_.Db->LastError();
+            }
+        }
+    }
+    void Clear(Fault fault) {
+        if (fault == Fault::kGone && Postgres()) {
+            ASSERT_TRUE(cluster_->Resume());
+        }
+        if (fault == Fault::kGone) fs::remove(Journal());
+        if (fault == Fault::kClosesRefused) this->Exec(Postgres() ? kUnrefusePostgres : "DROP TRIGGER refuse_close");
+        other_.Db.reset();  // the lock ends with its session
+    }
+    fs::path Journal() const { return this->db_->sqlite_file().string() + "-journal"; }
+
+    // A fresh terminal of three link-package centers, A1 to A3, each with a message waiting.
+    void Reset() {
+        for (const char* table : {"FL1102処理履歴ファイル", "FL1903EDI制御マスタ", "FL1915センタ利用企業マスタ"}) {
+            this->Exec(std::string("DELETE FROM ") + table);
+        }
+        for (const char* folder : {"in", "old", "link", "pr", "st"}) {
+            fs::remove_all(this->dir_ / folder);
+            fs::create_directories(this->dir_ / folder);
+        }
+        fs::remove(this->work_.Log.file);
+        this->work_.Centers.clear();
+        this->starter_.commands.clear();
+        this->StatusAnswer("1KIND123456789012000010000009" + std::string("00"));
+        this->converters_.on_local = nullptr;
+        for (const char* code : {"A1", "A2", "A3"}) this->LinkCenter(code);
+    }
+    RunReport Run() { return ReceiveRun(this->work_, *this->runner_, stop_).Run(MarkedRows(this->work_)); }
+    // What the local files hold, sorted: the message of every job that reached its registration.
+    std::vector<std::string> LocalFiles() const {
+        std::vector<std::string> held;
+        for (const auto& entry : fs::directory_iterator(this->dir_ / "in")) {
+            if (entry.path().extension() == ".LOC") held.push_back(test::ReadText(entry.path()));
+        }
+        std::sort(held.begin(), held.end());
+        return held;
+    }
+
+    static inline std::unique_ptr<test::OwnPgCluster> cluster_;
+    static inline std::optional<std::string> saved_state_;
+    WorkArea other_;
+    std::atomic<bool> stop_{false};
+};
+TYPED_TEST_SUITE(RunDatabaseFaultTest, test::DbBackends, test::DbBackendNames);
+
+TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEveryMessageOnce) {
+    const std::vector<std::string> converted_again = {"0 03 0000 8100", "1 10 0000 0000", "2 31 8101 0000",
+                                                      "3 31 0000 0000", "4 41 00 0000"};
+    const Case cases[] = {
+        {"gone during the conversion", Fault::kGone, At::kConversion, false, DbFailure::kOther, DbFailure::kLost, 1, 0,
+         converted_again},
+        {"gone while the registration program ran", Fault::kGone, At::kRegistration, false, DbFailure::kOther,
+         DbFailure::kLost, 1, 1, kPlain},
+        {"rows refused their close", Fault::kClosesRefused, At::kStart, false, DbFailure::kOther, DbFailure::kOther, 1,
+         0, kPlain},
+        {"the history locked by another session", Fault::kLocked, At::kSecondReceive, false, DbFailure::kBusy,
+         DbFailure::kBusy, 2, 1, kPlain},
+        {"the history locked during the conversion only", Fault::kLocked, At::kConversion, true, DbFailure::kBusy,
+         DbFailure::kBusy, 1, 0, converted_again},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        this->Reset();
+        bool injected = false;
+        Clock::time_point injected_at;
+        const auto inject = [&] {
+            if (injected) return;
+            injected = true;
+            injected_at = Clock::now();
+            this->Inject(c.fault);
+        };
+        if (c.at == At::kStart) inject();
+        if (c.at == At::kConversion) this->converters_.on_local = inject;
+        if (c.at == At::kRegistration) {
+            this->starter_.action = [&, answer = this->starter_.action](const std::string& command) {
+                const bool started = answer(command);
+                inject();
+                return started;
+            };
+        }
+        this->display_.on_status = [&](int column, const std::string& text) {
+            if (c.at == At::kSecondReceive && column == kReceiveColumn && text == "受信中" &&
+                this->work_.CurrentRow == 1) {
+                inject();
+            }
+            if (c.brief && text.ends_with("ｴﾗｰ")) this->Clear(c.fault);
+        };
+
+        const RunReport stopped = this->Run();
+        const auto took = Clock::now() - injected_at;
+        ASSERT_TRUE(injected);
+        const DbFailure failure = this->Postgres() ? c.postgres : c.sqlite;
+        EXPECT_EQ(stopped.end, RunEnd::kHistoryFailed);
+        EXPECT_EQ(stopped.failure, failure);
+        const std::string named =
+            "the run stopped after job " + std::to_string(c.left_open) + " of center A" + std::to_string(c.left_open) +
+            ", which stays open for the next run to carry on: " + std::string(DbFailureCause(failure));
+        EXPECT_EQ(stopped.reason.rfind(named, 0), 0u) << stopped.reason;
+        EXPECT_NE(ToUnicodeText(test::ReadText(this->work_.Log.file)).find("9999" + named), std::string::npos);
+        ASSERT_EQ(stopped.jobs.size(), static_cast<std::size_t>(c.left_open));
+        EXPECT_EQ(stopped.jobs.back().outcome.stage, "database");
+        EXPECT_EQ(this->starter_.commands.size(), c.registrations);
+        EXPECT_TRUE(fs::exists(this->Folder("link") + "A3.dat")) << "no further file taken";
+        if (c.fault == Fault::kLocked) {
+            EXPECT_LT(took, kWait * 3) << "one busy wait, not one per statement or center";
+        }
+
+        this->Clear(c.fault);
+        const RunReport next = this->Run();
+        EXPECT_EQ(next.end, RunEnd::kFinished) << next.reason;
+        ASSERT_FALSE(next.jobs.empty());
+        EXPECT_TRUE(next.jobs.front().carried_on);
+        EXPECT_TRUE(next.jobs.front().outcome.ok()) << OutcomeText(next.jobs.front().outcome);
+        EXPECT_EQ(this->Codes(c.left_open), c.history);
+        EXPECT_EQ(this->starter_.commands.size(), 3u) << "every message registered once";
+        EXPECT_EQ(this->LocalFiles(), (std::vector<std::string>{"message of A1", "message of A2", "message of A3"}));
+        EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"),
+                  "0");
+        EXPECT_TRUE(fs::is_empty(this->dir_ / "link"));
+    }
+}
+
+}  // namespace
+}  // namespace edi
