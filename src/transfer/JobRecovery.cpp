@@ -131,7 +131,7 @@ void RemoveConvertedFiles(const std::string& folder, std::int32_t serial, const 
     RemoveNames(folder, [&](const std::string& name) {
         if (!name.starts_with(serial_part)) return false;
         if (EndsWith(name, ".tmp")) return true;
-        if (name.starts_with(local_stem) && EndsWith(name, ".LOC")) return true;
+        if (name.starts_with(local_stem) && (EndsWith(name, ".LOC") || EndsWith(name, kTestDataExtension))) return true;
         return xml_received && name == derived_cii;
     });
 }

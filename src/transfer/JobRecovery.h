@@ -63,8 +63,9 @@ std::optional<std::vector<UnfinishedJob>> FindUnfinishedJobs(WorkArea& work);
 
 // Hidden files a cut-short write of the job left in the folder (".<serial>...", receipts kept).
 void RemoveJobTemporaries(const std::string& folder, std::int32_t serial);
-// What the conversion derives from the received file: the local files, the CII file made from
-// a received XML file and the converters' temporary files. The received file itself stays.
+// What the conversion derives from the received file: the local and test-data files, the CII
+// file made from a received XML file and the converters' temporary files. The received file
+// itself stays.
 void RemoveConvertedFiles(const std::string& folder, std::int32_t serial, const std::string& center_code);
 
 // Finishes the take-over of a link-package file that was under way: with the received file

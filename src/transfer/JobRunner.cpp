@@ -122,7 +122,7 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         if (failed()) {
             ShowCell(kConversionColumn, "変換ｴﾗｰ");
             SetRowState(kRowFailed);
-            NoteFailure("conversion", r, "");
+            NoteFailure("conversion", r, r == kCiiCheckFailed ? values_.detail : "");
             return r;
         }
     }

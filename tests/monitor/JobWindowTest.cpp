@@ -36,6 +36,7 @@ namespace fs = std::filesystem;
 // as a conversion of a large file keeps the processor busy, until let go (or 60 s have passed).
 class HeldConverters final : public Converters {
 public:
+    void CheckReceivedCii(WorkArea&, const std::string&, std::int32_t, CiiCheckOutcome&) override {}
     void XmlCiiConvert(WorkArea&, const std::string&, const std::string&, std::int32_t, ConversionValues&) override {}
     void RunLocalCiiConversion(WorkArea&, const std::string&, std::int32_t, const std::string&,
                                const std::string& cii_path, const std::string& local_path, std::string& result,
