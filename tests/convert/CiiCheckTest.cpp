@@ -7,7 +7,7 @@
 #include <fstream>
 #include <functional>
 
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/CiiCheck.h"
 
 namespace edi {

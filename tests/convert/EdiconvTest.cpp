@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "ConverterMasters.h"
-#include "XmlCiiTestSupport.h"
+#include "ConvertFixtures.h"
+
 
 namespace edi {
 namespace {
