@@ -167,8 +167,6 @@ std::int64_t LeadingNumber(std::string_view text) {
     return negative ? -value : value;
 }
 
-namespace {
-
 bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t group_number) {
     const std::string& number = item.マルチ明細番号;
     switch (match) {
@@ -185,8 +183,6 @@ bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t gro
     }
     return false;
 }
-
-}  // namespace
 
 bool FindGroupItem(const ItemList& message_items, std::int32_t& start, std::int32_t level, GroupMatch match,
                    std::int32_t group_number) {
