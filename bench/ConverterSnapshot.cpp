@@ -245,6 +245,15 @@ private:
                 }
                 text += (k > 0 && Chance(10)) ? ' ' : kChars[static_cast<std::size_t>(Pick(0, 12))];
             }
+            if (!empty && Chance(12)) {
+                // Markup characters, controls and characters that only code page 932 holds.
+                static const char* kOdd[] = {
+                    "&",        "<",        ">",        "\"",       "'",        "\r",   "\t", "\x01", "\x7F",
+                    "\x87\x40", "\x81\x60", "\x85\x40", "\xFD",     "\x80",     "\xA0", "\\", "~",    "\xFA\x40",
+                    "\xF0\x40", "\x81\x7C", "\x81\x91", "\xED\x40", "\x82\xA0", "\x88", "]]>"};
+                const std::string odd = kOdd[Pick(0, 24)];
+                text.replace(static_cast<std::size_t>(Pick(0, static_cast<int>(text.size()) - 1)), odd.size(), odd);
+            }
             text.resize(n, ' ');
         } else if (a == "9" || a == "N") {
             for (int k = 0; k < f.length - f.decimals; ++k) text += empty ? '0' : Digit();
@@ -264,7 +273,10 @@ private:
             static const char* kWide[] = {"\x93\x8C", "\x8B\x9E", "\x82\x60", "\x8A\xBF",
                                           "\x81\x40", "\x87\x40", "\x81\x60", "\xEA\xA4"};
             const std::size_t used = empty ? 0 : static_cast<std::size_t>(Pick(1, static_cast<int>(n / 2)));
-            for (std::size_t k = 0; k < n / 2; ++k) text += k < used ? kWide[Pick(0, 7)] : "\x81\x40";
+            static const char* kRare[] = {"\xFA\x40", "\xF0\x40", "\x81\x7C", "\x81\x91", "\xED\x40", "\x85\x40"};
+            for (std::size_t k = 0; k < n / 2; ++k) {
+                text += k < used ? (Chance(5) ? kRare[Pick(0, 5)] : kWide[Pick(0, 7)]) : "\x81\x40";
+            }
             if (!empty && Chance(15)) text.replace(0, 2, "A\xB1");  // half-width: goes full width
             text.resize(n, ' ');
         }
