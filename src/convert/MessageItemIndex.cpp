@@ -7,9 +7,9 @@ namespace edi {
 void MessageItemIndex::Build(const ItemList& items) {
     items_ = &items;
     const auto count = static_cast<std::size_t>(items.Count());
-    // The scope of every item: the search at level L that can reach it starts inside the group
-    // item nearest before it with a level below L, and only when that item is a group of level
-    // L - 1; a level-0 item belongs to the top unless an item of a negative level stands before it.
+    // The scope of every item: a search at the item's level L reaches it from inside the group
+    // item nearest before it with a level below L, when that item is a group of level L - 1;
+    // a level-0 item with no item of a negative level before it belongs to the top.
     std::vector<std::int32_t> scope_of(count + 1, -1);
     std::vector<std::int32_t> below;  // items of rising levels: the candidates for "nearest before, lower"
     for (std::int32_t i = 1; i <= items.Count(); ++i) {
@@ -19,7 +19,7 @@ void MessageItemIndex::Build(const ItemList& items) {
             if (level == 0) scope_of[static_cast<std::size_t>(i)] = 0;
         } else {
             const RecordFormatItem& outer = items[below.back()];
-            if (level >= 1 && outer.レベル番号 == level - 1 && outer.IsGroup()) {
+            if (std::int64_t{outer.レベル番号} + 1 == level && outer.IsGroup()) {
                 scope_of[static_cast<std::size_t>(i)] = below.back();
             }
         }
@@ -60,6 +60,17 @@ void MessageItemIndex::Build(const ItemList& items) {
         one_byte_tags_[static_cast<std::size_t>(at + tag)] = i;  // from the end: the first one stays
     }
 
+    data_items_.clear();
+    for (std::int32_t i = 1; i <= items.Count(); ++i) {
+        if (!items[i].IsGroup()) data_items_.emplace_back(items[i].項目No, i);
+    }
+    // By tag, the first item of each tag first; then one entry per tag.
+    std::stable_sort(data_items_.begin(), data_items_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    data_items_.erase(std::unique(data_items_.begin(), data_items_.end(),
+                                  [](const auto& a, const auto& b) { return a.first == b.first; }),
+                      data_items_.end());
+
     // The group items of each scope, in list order, stored scope after scope.
     groups_from_.assign(count + 1, 0);
     groups_to_.assign(count + 1, 0);
@@ -95,6 +106,12 @@ bool MessageItemIndex::FindGroup(std::int32_t scope, std::int32_t& start, GroupM
         }
     }
     return false;
+}
+
+std::int32_t MessageItemIndex::FirstDataItemAnywhere(std::int32_t tag) const {
+    const auto at = std::lower_bound(data_items_.begin(), data_items_.end(), tag,
+                                     [](const auto& entry, std::int32_t t) { return entry.first < t; });
+    return at != data_items_.end() && at->first == tag ? at->second : 0;
 }
 
 }  // namespace edi

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "convert/CiiReader.h"
@@ -31,6 +32,14 @@ public:
     }
     // FindGroupItem for the same scopes.
     bool FindGroup(std::int32_t scope, std::int32_t& start, GroupMatch match, std::int32_t group_number) const;
+    // The first item of the scope carrying the tag that is not a group item; 0 when none.
+    std::int32_t FirstDataItem(std::int32_t scope, std::int32_t tag) const {
+        std::int32_t i = First(scope, tag);
+        while (i != 0 && (*items_)[i].IsGroup()) i = next_same_tag_[static_cast<std::size_t>(i)];
+        return i;
+    }
+    // The same over the whole list, whatever the item's level.
+    std::int32_t FirstDataItemAnywhere(std::int32_t tag) const;
 
 private:
     struct Slot {
@@ -64,6 +73,7 @@ private:
     // The first item of every tag below 240 straight by the tag, for the first kMaxTables scopes.
     std::vector<std::int32_t> table_of_scope_;  // by scope: where its table starts, -1 for none
     std::vector<std::int32_t> one_byte_tags_;
+    std::vector<std::pair<std::int32_t, std::int32_t>> data_items_;  // (tag, first data item), by tag
     std::vector<std::int32_t> scope_groups_;  // the group items of every scope, scope by scope
     std::vector<std::int32_t> groups_from_;   // by scope item: where its groups start in scope_groups_
     std::vector<std::int32_t> groups_to_;
