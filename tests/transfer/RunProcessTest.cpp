@@ -117,6 +117,7 @@ protected:
                         "[ -e \"$SLOW\" ] && sleep 0.2\n"
                         "value() { tr -d '\\r' < \"${1#@}\" | sed -n \"s/^\\/\\[EDI\\]$2='\\(.*\\)'$/\\1/p\"; }\n"
                         "head -n 1 \"$EDI_IN$(value \"$1\" 0130TXT | sed 's/^%EDI_IN%//')\" | cut -c64-76 >> \"$LOG\"\n"
+                        "while [ -e \"$LOG.hold\" ]; do sleep 0.02; done\n"
                         "printf '1%-4s%-12s%06d%06d00\\r\\n' 0130 PARTNER01 1 1 > \"$(value \"$1\" STATUS_FILE)\"\n");
         WriteIni();
         setenv("K500100_INI", (dir_ / "EDI.ini").c_str(), 1);
@@ -297,11 +298,14 @@ TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
 
 TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
     SlowTerminal();
+    // The first registration holds until the signal has been sent: the job is in its last stage.
+    const fs::path hold = dir_ / "registered.txt.hold";
+    test::WriteFile(hold, std::string_view(""));
     Batch batch(dir_.path(), {"OP01"});
-    // The first registration has begun: the job is in its last stage.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (Registered().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
     ::kill(batch.pid(), SIGTERM);
+    fs::remove(hold);
     const Exit stopped = batch.Wait();
     EXPECT_EQ(stopped.status, 4) << stopped.err;
     EXPECT_NE(stopped.err.find("stopped by signal 15"), std::string::npos) << stopped.err;
@@ -337,6 +341,8 @@ TEST_F(RunProcessTest, HelpVersionAndOptionsRunNothing) {
         {{"--version"}, 0, "k500100-batch 0.1.0", ""},
         {{"-x"}, 2, "", "k500100-batch: unknown option -x"},
         {{"--operator=OP01"}, 2, "", "k500100-batch: unknown option --operator=OP01"},
+        {{"--carry-on", "7x"}, 2, "", "k500100-batch: --carry-on needs a job serial, not \"7x\""},
+        {{"--carry-on=0", "OP01"}, 2, "", "k500100-batch: --carry-on needs a job serial, not \"0\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());
