@@ -132,6 +132,22 @@ bool CiiStoredReader::ReadElementLength(std::int64_t& remaining, std::int32_t& l
     return true;
 }
 
+bool StoredCursor::LongLength(std::uint8_t b, std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {
+    length = 0;
+    if (b != 0xF2) {
+        WriteErrorLog(log, cii_read_code::kBadLengthByte, "", 1);
+        return true;
+    }
+    std::uint8_t high = 0;
+    std::uint8_t low = 0;
+    if (!Byte(high)) return false;
+    --remaining;
+    if (!Byte(low)) return false;
+    --remaining;
+    length = high * 256 + low;
+    return true;
+}
+
 std::int32_t FindLocalItemBySerial(const ItemList& local_items, std::int32_t serial) {
     for (std::int32_t i = 1; i <= local_items.Count(); ++i) {
         if (local_items[i].項目通番 == serial) return i;

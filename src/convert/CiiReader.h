@@ -181,6 +181,14 @@ public:
         out = ByteView(scratch, n);
         return ok;
     }
+    // An element's length as CiiStoredReader::ReadElementLength reads it; false when the input ended.
+    bool ElementLength(std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {
+        std::uint8_t b;
+        if (!Byte(b)) return false;
+        --remaining;
+        length = b;
+        return b < 240 || LongLength(b, remaining, length, log);
+    }
     // The usual element taken whole from the window: a tag byte below 240 (with the byte after
     // it while tags are two bytes long), a length byte of 1 to 239 and the value. false, with
     // nothing taken, when the window does not hold such an element.
@@ -201,6 +209,7 @@ public:
     }
 
 private:
+    bool LongLength(std::uint8_t b, std::int64_t& remaining, std::int32_t& length, ConversionLog& log);
     bool SlowByte(std::uint8_t& b) {
         Sync();
         const bool ok = reader_.ReadStoredByte(b);

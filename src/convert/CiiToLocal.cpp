@@ -414,25 +414,8 @@ Decoded CiiToLocalReader::DecodeCiiMessage(std::int64_t record_length, std::int6
 }
 
 Decoded CiiToLocalReader::DecodeElement(StoredCursor& cursor, std::int32_t tag, std::int64_t& remaining) {
-    // The length: a byte below 240, or 0xF2 and two bytes high first; any other byte gives 0.
-    std::uint8_t b;
-    if (!cursor.Byte(b)) return Decoded::kEnded;
-    --remaining;
-    std::int32_t length = b;
-    if (b >= 240) {
-        length = 0;
-        std::uint8_t high;
-        std::uint8_t low;
-        if (b != kCiiLongLength) {
-            WriteErrorLog(log_, code::kBadLengthByte, "", 1);
-        } else {
-            if (!cursor.Byte(high)) return Decoded::kEnded;
-            --remaining;
-            if (!cursor.Byte(low)) return Decoded::kEnded;
-            --remaining;
-            length = high * 256 + low;
-        }
-    }
+    std::int32_t length = 0;
+    if (!cursor.ElementLength(remaining, length, log_)) return Decoded::kEnded;
     if (length == 0) {
         Fail(code::kEmptyElement);
         return Decoded::kStop;

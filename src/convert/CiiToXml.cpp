@@ -644,33 +644,10 @@ bool CiiXmlWriter::CloseGroup(bool move_on) {
 }
 
 bool CiiXmlWriter::DataElement(StoredCursor& cursor, std::int32_t tag, std::int64_t& remaining, bool& ended) {
-    // The length: a byte below 240, or 0xF2 and two bytes high first; any other byte gives 0.
-    std::uint8_t b;
-    if (!cursor.Byte(b)) {
+    std::int32_t length = 0;
+    if (!cursor.ElementLength(remaining, length, log_)) {
         ended = false;
         return true;  // the file ended: the loop stops at the next read
-    }
-    --remaining;
-    std::int32_t length = b;
-    if (b >= 240) {
-        length = 0;
-        std::uint8_t high;
-        std::uint8_t low;
-        if (b != kCiiLongLength) {
-            WriteErrorLog(log_, cii_read_code::kBadLengthByte, "", 1);
-        } else {
-            if (!cursor.Byte(high)) {
-                ended = false;
-                return true;
-            }
-            --remaining;
-            if (!cursor.Byte(low)) {
-                ended = false;
-                return true;
-            }
-            --remaining;
-            length = high * 256 + low;
-        }
     }
     ByteView value;
     if (!cursor.Bytes(static_cast<std::size_t>(length), value_.data(), value)) return true;
