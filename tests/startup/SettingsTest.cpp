@@ -138,55 +138,24 @@ TEST_F(SettingsTest, StatusColoursAreLenient) {
 }
 
 TEST(NumberConversionTest, StrictNumbers) {
-    struct Row {
-        const char* text;
-        std::optional<double> value;
-    };
-    const Row rows[] = {
-        {"&HFF", 255},
-        {"&hff", 255},
-        {" 12.5 ", 12.5},
-        {"-3", -3},
-        {"+.5", 0.5},
-        {"7.", 7},
-        {"", std::nullopt},
-        {"  ", std::nullopt},
-        {"1x", std::nullopt},
-        {"&H", std::nullopt},
-        {"&HFG", std::nullopt},
-        {"1 2", std::nullopt},
-        {"-", std::nullopt},
-        {".", std::nullopt},
-        {"&HFFFFFFFF", 4294967295.0},
-        {"&H123456789", std::nullopt},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        EXPECT_EQ(StrictNumber(r.text), r.value);
+    const std::pair<const char*, double> numbers[] = {{"&HFF", 255},
+                                                      {"&hff", 255},
+                                                      {" 12.5 ", 12.5},
+                                                      {"-3", -3},
+                                                      {"+.5", 0.5},
+                                                      {"7.", 7},
+                                                      {"&HFFFFFFFF", 4294967295.0}};
+    for (const auto& [text, value] : numbers) EXPECT_EQ(StrictNumber(text), value) << text;
+    for (const char* text : {"", "  ", "1x", "&H", "&HFG", "1 2", "-", ".", "&H123456789"}) {
+        EXPECT_EQ(StrictNumber(text), std::nullopt) << text;
     }
 }
 
 TEST(NumberConversionTest, SixteenBitValuesRoundHalvesToEven) {
-    struct Row {
-        const char* text;
-        std::optional<std::int16_t> value;
-    };
-    const Row rows[] = {
-        {"32767.5", std::nullopt},
-        {"-32768.5", -32768},
-        {"32767.4", 32767},
-        {"-32769", std::nullopt},
-        {"2.5", 2},
-        {"3.5", 4},
-        {"-2.5", -2},
-        {"&H7FFF", 32767},
-        {"&H8000", std::nullopt},
-        {"abc", std::nullopt},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        EXPECT_EQ(StrictInt16(r.text), r.value);
-    }
+    const std::pair<const char*, std::int16_t> numbers[] = {
+        {"-32768.5", -32768}, {"32767.4", 32767}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"&H7FFF", 32767}};
+    for (const auto& [text, value] : numbers) EXPECT_EQ(StrictInt16(text), value) << text;
+    for (const char* text : {"32767.5", "-32769", "&H8000", "abc"}) EXPECT_EQ(StrictInt16(text), std::nullopt) << text;
 }
 
 TEST(NumberConversionTest, LenientNumbersTakeTheLongestPrefix) {
