@@ -25,29 +25,10 @@ Bytes ExpectedHeader(std::string_view flags) {
 }
 
 CiiHeaderFields Fields(std::string storage_mode) {
-    CiiHeaderFields f;
-    f.運用モード = "P";
-    f.発信VANコード = "VAN1";
-    f.発信センターコード = "CTR1";
-    f.発信者コード = "SENDER01";
-    f.受信VANコード = "VAN2";
-    f.受信センターコード = "CTR2";
-    f.受信者コード = "東京";
-    f.BPID = "ABCDEFGH";
-    f.情報区分 = "0110";
-    f.交換参照番号 = "REF0000001";
-    f.シンタックスIDバージョン = "30";
-    f.格納モード = std::move(storage_mode);
-    f.文字コード8ビット = "A";
-    f.文字コード16ビット = "S";
-    f.短縮表示 = "1";
-    f.発信VANコード管理機関コード = "001";
-    f.発信センターコード管理機関コード = "002";
-    f.発信者コード管理機関コード = "003";
-    f.受信VANコード管理機関コード = "004";
-    f.受信センターコード管理機関コード = "005";
-    f.受信者コード管理機関コード = "006";
-    return f;
+    // clang-format off
+    return {"P", "VAN1", "CTR1", "SENDER01", "VAN2", "CTR2", "東京", "ABCDEFGH", "0110", "REF0000001", "30",
+            std::move(storage_mode), "A", "S", "1", "001", "002", "003", "004", "005", "006"};
+    // clang-format on
 }
 
 TEST(CiiLayoutTest, BuildsTheGroupHeaderAtItsOffsets) {
@@ -170,10 +151,16 @@ TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
     }
 }
 
-TEST(CiiLayoutTest, WritesAMessageWithItsShortPrefix) {
+// A message writer logging into a temporary folder.
+class CiiWriterTest : public ::testing::Test {
+protected:
     test::TempDir dir;
     ConversionLog log{dir / "ERR.LOG", ""};
-    CiiMessageWriter writer(log);
+    CiiMessageWriter writer{log};
+    ByteView record;
+};
+
+TEST_F(CiiWriterTest, WritesAMessageWithItsShortPrefix) {
     writer.Begin(1);
     EXPECT_TRUE(writer.AppendGroupStart("7")) << "one-byte tags: a bare group start";
     EXPECT_EQ(writer.AppendElement(239, Raw("A")), ElementStatus::kWritten);
@@ -185,7 +172,6 @@ TEST(CiiLayoutTest, WritesAMessageWithItsShortPrefix) {
     writer.AppendMarker(kCiiOccurrenceEnd);
     writer.ReplaceLastByte(kCiiGroupEnd);
     EXPECT_FALSE(writer.AppendGroupStart("ab"));
-    ByteView record;
     ASSERT_TRUE(writer.Finish(record));
     EXPECT_EQ(Bytes(record.begin(), record.end()),
               Hex("39 44 30 30 30 30 31 00 1B"  // 9D 00001, 27 = prefix + area
@@ -206,16 +192,13 @@ TEST(CiiLayoutTest, WritesAMessageWithItsShortPrefix) {
     EXPECT_FALSE(std::filesystem::exists(log.file));
 }
 
-TEST(CiiLayoutTest, ReportsAndSkipsElementsWithoutAForm) {
-    test::TempDir dir;
-    ConversionLog log{dir / "ERR.LOG", "0004"};
-    CiiMessageWriter writer(log);
+TEST_F(CiiWriterTest, ReportsAndSkipsElementsWithoutAForm) {
+    log.ErrorCode = "0004";
     writer.Begin(3);
     EXPECT_EQ(writer.AppendElement(-1, Raw("A")), ElementStatus::kBadTag);
     EXPECT_EQ(writer.AppendElement(7, Bytes(65536, 'z')), ElementStatus::kTooLong);
     EXPECT_EQ(writer.AppendElement(61440, Raw("B")), ElementStatus::kBadTag);
     EXPECT_EQ(writer.AppendElement(8, Raw("C")), ElementStatus::kWritten);
-    ByteView record;
     ASSERT_TRUE(writer.Finish(record));
     EXPECT_EQ(Bytes(record.begin(), record.end()), Hex("39 44 30 30 30 30 33 00 0E F0 00 08 01 43 FE"))
         << "the 0xF0 of item 61440 stays, its element does not";
@@ -223,15 +206,11 @@ TEST(CiiLayoutTest, ReportsAndSkipsElementsWithoutAForm) {
     EXPECT_EQ(log.ErrorCode, "0004") << "warnings keep the failure code";
 }
 
-TEST(CiiLayoutTest, SwitchesToTheLongPrefixAbove32759Bytes) {
-    test::TempDir dir;
-    ConversionLog log{dir / "ERR.LOG", ""};
-    CiiMessageWriter writer(log);
+TEST_F(CiiWriterTest, SwitchesToTheLongPrefixAbove32759Bytes) {
     // One element of tag 1 and a 0xF2 length takes 4 bytes plus its value.
     writer.Begin(7);
     writer.AppendElement(1, Bytes(32755, 'a'));
     ASSERT_EQ(writer.ElementAreaSize(), 32759u);
-    ByteView record;
     ASSERT_TRUE(writer.Finish(record));
     ASSERT_EQ(record.size(), 9u + 32759 + 1);
     EXPECT_EQ(Bytes(record.begin(), record.begin() + 13), Hex("39 44 30 30 30 30 37 80 00 01 F2 7F F3"));
