@@ -245,12 +245,17 @@ public:
         body.resize(249, ' ');
         return Cat({Raw("0E"), body});
     }
-    // A data record with a short prefix; padded to 251 bytes in modes " " and "M".
+    // A data record, with the long prefix when its area is over 32759 bytes; padded to 251 bytes
+    // in modes " " and "M".
     static Bytes Data(std::string_view number, ByteView area, bool pad = true) {
-        const std::size_t total = area.size() + 9;
         Bytes r = Cat({Raw("9D"), Raw(number)});
-        r.push_back(static_cast<std::uint8_t>(total >> 8));
-        r.push_back(static_cast<std::uint8_t>(total & 0xFF));
+        if (area.size() > kCiiMaxShortElementArea) {
+            const std::string length = std::to_string(area.size() + 17);
+            r = Cat({r, Hex("80 80 F7"), Raw(std::string(7 - length.size(), '0') + length)});
+        } else {
+            r.push_back(static_cast<std::uint8_t>((area.size() + 9) >> 8));
+            r.push_back(static_cast<std::uint8_t>((area.size() + 9) & 0xFF));
+        }
         r.insert(r.end(), area.begin(), area.end());
         r.push_back(0xFE);
         if (pad && r.size() < 251) r.resize(251, ' ');
