@@ -38,9 +38,6 @@ TEST(CiiLayoutTest, BuildsTheGroupHeaderAtItsOffsets) {
     ASSERT_EQ(Bytes(header.body.begin(), header.body.end()), ExpectedHeader("11"));
     EXPECT_EQ(header.Bpid(), "ABCDEFGH");
     EXPECT_EQ(header.InfoKind(), "0110");
-    EXPECT_EQ(header.StorageMode(), 'M');
-    EXPECT_EQ(header.EightBitCode(), 'A');
-    EXPECT_EQ(header.SixteenBitCode(), 'S');
     EXPECT_TRUE(header.StorageFlagsAre("11"));
 
     header.Fill(Fields("S"), now);
@@ -108,6 +105,11 @@ TEST(CiiLayoutTest, ClassifiesRecordKinds) {
 }
 
 TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
+    // The bytes an encoder writes into its three-byte buffer.
+    auto encoded = [](auto encode) {
+        std::uint8_t out[3];
+        return Bytes(out, out + encode(out));
+    };
     struct Tag {
         std::int32_t number;
         bool two_byte;
@@ -123,18 +125,14 @@ TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
     // clang-format on
     for (const Tag& t : tags) {
         SCOPED_TRACE(std::to_string(t.number) + (t.two_byte ? " two-byte" : " one-byte"));
-        std::uint8_t out[3];
-        const std::size_t n = EncodeTag(t.number, t.two_byte, out);
-        EXPECT_EQ(Bytes(out, out + n), Hex(t.bytes));
+        EXPECT_EQ(encoded([&](auto& out) { return EncodeTag(t.number, t.two_byte, out); }), Hex(t.bytes));
     }
     const std::pair<std::size_t, const char*> lengths[] = {
         {0, "00"}, {239, "EF"}, {240, "F2 00 F0"}, {256, "F2 01 00"}, {65535, "F2 FF FF"}, {65536, ""},
     };
     for (const auto& [length, bytes] : lengths) {
         SCOPED_TRACE(length);
-        std::uint8_t out[3];
-        const std::size_t n = EncodeLength(length, out);
-        EXPECT_EQ(Bytes(out, out + n), Hex(bytes));
+        EXPECT_EQ(encoded([&](auto& out) { return EncodeLength(length, out); }), Hex(bytes));
     }
     // clang-format off
     const std::pair<const char*, const char*> groups[] = {
@@ -145,9 +143,7 @@ TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbers) {
     // clang-format on
     for (const auto& [number, bytes] : groups) {
         SCOPED_TRACE(number);
-        std::uint8_t out[3];
-        const std::size_t n = EncodeGroupNumber(number, out);
-        EXPECT_EQ(Bytes(out, out + n), Hex(bytes));
+        EXPECT_EQ(encoded([&](auto& out) { return EncodeGroupNumber(number, out); }), Hex(bytes));
     }
 }
 
