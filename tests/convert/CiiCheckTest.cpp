@@ -3,7 +3,6 @@
 // damage, is found with its code and the offset of its first byte.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 
 #include "ConvertFixtures.h"
@@ -15,27 +14,6 @@ namespace {
 using test::Cat;
 using test::Raw;
 
-// A data record of the given element-area size (its bytes do not matter to the check), cut
-// into the storage blocks of the mode by the writer.
-Bytes Message(int number, std::size_t area, std::uint8_t mode) {
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%05d", number);
-    Bytes record = Cat({Raw("9D"), Raw(digits)});
-    if (area <= kCiiMaxShortElementArea) {
-        record.push_back(static_cast<std::uint8_t>((area + 9) >> 8));
-        record.push_back(static_cast<std::uint8_t>((area + 9) & 0xFF));
-    } else {
-        char length[8];
-        std::snprintf(length, sizeof length, "%07zu", area + 17);
-        record = Cat({record, Bytes{0x80, 0x80, 0xF7}, Raw(length)});
-    }
-    record.resize(record.size() + area, 'a');
-    record.push_back(kCiiMessageEnd);
-    MemorySink sink;
-    EXPECT_EQ(WriteStorageBlocks(sink, record, mode), StoreResult::kWritten);
-    return sink.data;
-}
-
 // Group 1, mode " ": a one-block message at 251, a three-block one at 502 (blocks at 753 and
 // 1004, end byte at 1113, end record at 1255). Group 2, mode "M", test data (運用モード "1"):
 // header at 1506, a two-block message at 1757 (block at 2008), end record at 2259. Group 3,
@@ -43,12 +21,18 @@ Bytes Message(int number, std::size_t area, std::uint8_t mode) {
 // 34812 and 66813), end record at 72831. 73082 bytes.
 class CiiCheckTest : public test::ConverterTest {
 protected:
+    // A data record of the given element-area size, cut into the storage blocks of the mode.
+    static Bytes Message(const char* number, std::size_t area, std::uint8_t mode) {
+        MemorySink sink;
+        EXPECT_EQ(WriteStorageBlocks(sink, Data(number, Bytes(area, 'a'), false), mode), StoreResult::kWritten);
+        return sink.data;
+    }
     static Bytes SoundFile() {
         Bytes test_header = Header("M");
         test_header[2 + cii_header::k運用モード] = '1';
-        return Cat({Header(" "), Message(1, 20, ' '), Message(2, 600, ' '), End("00002"), test_header,
-                    Message(1, 300, 'M'), End("00001"), Header("S"), Message(1, 40, 'S'), Message(2, 70000, 'S'),
-                    End("00002")});
+        return Cat({Header(" "), Message("00001", 20, ' '), Message("00002", 600, ' '), End("00002"), test_header,
+                    Message("00001", 300, 'M'), End("00001"), Header("S"), Message("00001", 40, 'S'),
+                    Message("00002", 70000, 'S'), End("00002")});
     }
     const Bytes sound = SoundFile();
 };
@@ -101,7 +85,7 @@ TEST_F(CiiCheckTest, ASoundFileReportsItsGroups) {
     EXPECT_EQ(found.totals.test_messages, 1);
     EXPECT_EQ(found.totals.bytes, sound.size());
     // Ten blocks: the continuation digits run 1 to 8, then 1 again.
-    EXPECT_EQ(Check(dir, Cat({Header("M"), Message(1, 2400, 'M'), End("00001")})).code, "");
+    EXPECT_EQ(Check(dir, Cat({Header("M"), Message("00001", 2400, 'M'), End("00001")})).code, "");
 }
 
 TEST_F(CiiCheckTest, EveryCutAtABlockBoundaryOrInsideAnEndRecordIsFound) {

@@ -67,10 +67,9 @@ TEST(CiiReaderTest, ElementLengths) {
                 {"F5", true, 0, 1, true},          {"F2 01", false, 0, 2, false},
                 {"", false, 0, 0, false}};
     test::TempDir dir;
+    ConversionLog log{dir / "ERR.LOG", ""};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.bytes);
-        ConversionLog log;
-        log.file = dir / "ERR.LOG";
         std::filesystem::remove(log.file);
         const Bytes file = Hex(r.bytes);
         ChunkedInput in;

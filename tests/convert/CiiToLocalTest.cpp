@@ -19,11 +19,7 @@ protected:
         ReadCiiToLocal(dir / "in.CII", dir / "local.txt", masters, log);
         return std::filesystem::exists(dir / "local0110.txt") ? test::ReadText(dir / "local0110.txt") : "";
     }
-    static std::string Line(std::string_view record) { return kFlatKey + ToAnsiText(record) + "\r\n"; }
-    static std::string ToAnsiText(std::string_view utf8) {
-        const Bytes b = ToAnsiBytes(utf8);
-        return std::string(b.begin(), b.end());
-    }
+    static std::string Line(std::string_view record) { return kFlatKey + test::Text(ToAnsiBytes(record)) + "\r\n"; }
 };
 
 const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61");
@@ -48,42 +44,6 @@ TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingO
     EXPECT_TRUE(log.ErrorCode.empty());
 }
 
-TEST_F(CiiToLocalTest, ReadsAwayBlockPaddingOnlyInThePaddedModes) {
-    UseFlatMaster(" ");
-    masters.FormatRows.clear();
-    for (const std::string mode : {" ", "M", "S"}) {
-        SCOPED_TRACE("mode '" + mode + "'");
-        masters.FormatRows.clear();
-        test::AddFormat(masters, "0110", "BP000001", mode);
-        std::filesystem::remove(dir / "local0110.txt");
-        const bool pad = mode != "S";
-        const std::string local = Convert(
-            Cat({Header(mode), Data("00001", kFlatArea, pad), Data("00002", Hex("01 01 5A"), pad), End("00002")}));
-        EXPECT_EQ(local, Line("AB   000120240115ＡＢ") + Line("Z    000000000000　　"));
-        EXPECT_TRUE(LogLines().empty());
-    }
-}
-
-TEST_F(CiiToLocalTest, Reads239And240ByteValuesAndRecordsSpanningBlocks) {
-    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "X", 240}, {2, 0, 2, 241, "X", 2}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    const Bytes v239(239, 'a');
-    const Bytes v240(240, 'b');
-    // 239 bytes: one length byte; 240: 0xF2 and two bytes. The second record spans two blocks:
-    // the first block starts with "1", the second (the last) with "9".
-    const Bytes first = Data("00001", Cat({Hex("01 EF"), v239}), false);
-    ASSERT_EQ(first.size(), 251u);
-    Bytes second = Data("00002", Cat({Hex("01 F2 00 F0"), v240, Hex("02 01 59")}), false);
-    ASSERT_EQ(second.size(), 257u);
-    Bytes blocks = Cat({Raw("1"), ByteView(second).subspan(1, 250), Raw("9"), ByteView(second).subspan(251)});
-    blocks.resize(502, ' ');
-    const std::string local = Convert(Cat({Header(" "), first, blocks, End("00002")}));
-    const std::string a(239, 'a');
-    const std::string b(240, 'b');
-    EXPECT_EQ(local, kFlatKey + a + "   \r\n" + kFlatKey + b + "Y \r\n");
-    EXPECT_TRUE(LogLines().empty());
-}
-
 TEST_F(CiiToLocalTest, InsertsTheInformationKindBeforeTheFirstDot) {
     struct Row {
         std::string template_path;
@@ -96,11 +56,6 @@ TEST_F(CiiToLocalTest, InsertsTheInformationKindBeforeTheFirstDot) {
         SCOPED_TRACE(r.template_path);
         EXPECT_EQ(LocalPathFor(r.template_path, "0110").string(), r.expected);
     }
-    UseFlatMaster();
-    std::filesystem::create_directories(dir / "out0110.d");
-    test::WriteFile(dir / "in.CII", Cat({Header(" "), Data("00001", Hex("01 01 5A")), End("00001")}));
-    ReadCiiToLocal(dir / "in.CII", dir / "out.d" / "local.txt", masters, log);
-    EXPECT_EQ(test::ReadText(dir / "out0110.d" / "local.txt"), Line("Z    000000000000　　"));
 }
 
 // The line n times, then the lines after.
@@ -163,9 +118,8 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
     UseFlatMaster();
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        std::filesystem::remove(log.file);
+        ClearLog();
         std::filesystem::remove(dir / "local0110.txt");
-        log.ErrorCode.clear();
         EXPECT_EQ(Convert(Cat({Header(" "), r.after_header})), r.local);
         EXPECT_EQ(LogLines(), r.log);
         EXPECT_EQ(log.ErrorCode, r.error_code);
@@ -192,8 +146,7 @@ TEST_F(CiiToLocalTest, MissingMastersStopWithTheirCodes) {
             return (*row.at("フォーマット種別") == "E" && !r.message_rows) ||
                    (*row.at("フォーマット種別") == "L" && !r.local_rows);
         });
-        std::filesystem::remove(log.file);
-        log.ErrorCode.clear();
+        ClearLog();
         Convert(Cat({Header(" ", r.kind), Data("00001", Hex("01 01 5A")), End("00001")}));
         EXPECT_EQ(log.ErrorCode, r.code);
         EXPECT_EQ(LogLines(), std::vector<std::string>{r.code});

@@ -171,31 +171,17 @@ private:
 
 // The 25 header elements of an XML document; every text fills its field exactly unless changed.
 struct HeaderTexts {
-    std::vector<std::pair<std::string, std::string>> fields = {{"JPC03", "1"},
-                                                               {"JPC04", "VANSEND00001"},
-                                                               {"JPC05", "CENTERSEND01"},
-                                                               {"JPC06", "SENDER000001"},
-                                                               {"JPC07", "VANRECV00001"},
-                                                               {"JPC08", "CENTERRECV01"},
-                                                               {"JPC09", "RECEIVER0001"},
-                                                               {"JPC10", "BP00"},
-                                                               {"JPC11", "00"},
-                                                               {"JPC12", "01"},
-                                                               {"JPC14", "0101"},
-                                                               {"JPC17", "11"},
-                                                               {"JPC18", "REF0000001"},
-                                                               {"JPC19", "261205103000"},
-                                                               {"JPC21", "V10ABC"},
-                                                               {"JPC23", "M"},
-                                                               {"JPC24", "A"},
-                                                               {"JPC25", "M"},
-                                                               {"JPC29", "N"},
-                                                               {"JPC30", "AG1"},
-                                                               {"JPC31", "AG2"},
-                                                               {"JPC32", "AG3"},
-                                                               {"JPC33", "AG4"},
-                                                               {"JPC34", "AG5"},
-                                                               {"JPC35", "AG6"}};
+    std::vector<std::pair<std::string, std::string>> fields = [] {
+        // clang-format off
+        const char* texts[] = {"1", "VANSEND00001", "CENTERSEND01", "SENDER000001", "VANRECV00001", "CENTERRECV01",
+                               "RECEIVER0001", "BP00", "00", "01", "0101", "11", "REF0000001", "261205103000",
+                               "V10ABC", "M", "A", "M", "N", "AG1", "AG2", "AG3", "AG4", "AG5", "AG6"};
+        // clang-format on
+        std::vector<std::pair<std::string, std::string>> out;
+        for (std::size_t i = 0; i < std::size(texts); ++i)
+            out.emplace_back(std::string(kCiiHeaderElements[i].element), texts[i]);
+        return out;
+    }();
 
     HeaderTexts& Set(const std::string& name, const std::string& text) {
         for (auto& [n, t] : fields)
@@ -259,16 +245,33 @@ public:
         body.resize(249, ' ');
         return Cat({Raw("0E"), body});
     }
-    // A data record with a short prefix; padded to 251 bytes in modes " " and "M".
+    // A data record, with the long prefix when its area is over 32759 bytes; padded to 251 bytes
+    // in modes " " and "M".
     static Bytes Data(std::string_view number, ByteView area, bool pad = true) {
-        const std::size_t total = area.size() + 9;
         Bytes r = Cat({Raw("9D"), Raw(number)});
-        r.push_back(static_cast<std::uint8_t>(total >> 8));
-        r.push_back(static_cast<std::uint8_t>(total & 0xFF));
+        if (area.size() > kCiiMaxShortElementArea) {
+            const std::string length = std::to_string(area.size() + 17);
+            r = Cat({r, Hex("80 80 F7"), Raw(std::string(7 - length.size(), '0') + length)});
+        } else {
+            r.push_back(static_cast<std::uint8_t>((area.size() + 9) >> 8));
+            r.push_back(static_cast<std::uint8_t>((area.size() + 9) & 0xFF));
+        }
         r.insert(r.end(), area.begin(), area.end());
         r.push_back(0xFE);
         if (pad && r.size() < 251) r.resize(251, ' ');
         return r;
+    }
+
+    // The element areas of the data records of a file of 251-byte records, in order.
+    static std::vector<Bytes> Areas(const Bytes& cii) {
+        std::vector<Bytes> areas;
+        for (std::size_t at = 0; at + 251 <= cii.size(); at += 251) {
+            if (cii[at + 1] != 'D') continue;
+            const std::size_t total = cii[at + 7] * 256 + cii[at + 8];
+            areas.emplace_back(cii.begin() + static_cast<std::ptrdiff_t>(at + 9),
+                               cii.begin() + static_cast<std::ptrdiff_t>(at + total));
+        }
+        return areas;
     }
 
 protected:

@@ -78,26 +78,21 @@ TEST_F(EdiconvTest, ConvertsBothWaysWithTheMastersOfTheDatabase) {
     const std::string local = kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\r\n";
     test::WriteSjisFile(dir / "in.txt", local);
     const std::string common = " --ini " + Path("EDI.ini") + " --serial 42 --log-dir " + dir.path().string() + " ";
-    CommandRun r = Ediconv("local2cii" + common + Path("in.txt") + " " + Path("out.CII"));
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "0000\n");
-    EXPECT_EQ(r.err, "") << "no progress on a pipe";
+    auto converts = [&](const std::string& command, const char* in, const char* out) {
+        const CommandRun r = Ediconv(command + common + Path(in) + " " + Path(out));
+        EXPECT_EQ(r.status, 0) << command << r.err;
+        EXPECT_EQ(r.out, "0000\n") << command;
+        EXPECT_EQ(r.err, "") << "no progress on a pipe";
+    };
+    converts("local2cii", "in.txt", "out.CII");
     EXPECT_EQ(test::ReadFile(dir / "out.CII").size(), 4u * 251);
-
-    r = Ediconv("cii2local" + common + Path("out.CII") + " " + Path("back.txt"));
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "0000\n");
+    converts("cii2local", "out.CII", "back.txt");
     EXPECT_EQ(test::ReadFile(dir / "back0110.txt"), ToAnsiBytes(local));
-
     // Through the XML form and back to the same local records.
-    r = Ediconv("cii2xml" + common + Path("out.CII") + " " + Path("a.xml"));
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "0000\n");
+    converts("cii2xml", "out.CII", "a.xml");
     EXPECT_EQ(test::XmlLint(dir / "a.xml"), 0);
-    r = Ediconv("xml2cii" + common + Path("a.xml") + " " + Path("b.CII"));
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "0000\n");
-    ASSERT_EQ(Ediconv("cii2local" + common + Path("b.CII") + " " + Path("again.txt")).status, 0);
+    converts("xml2cii", "a.xml", "b.CII");
+    converts("cii2local", "b.CII", "again.txt");
     EXPECT_EQ(test::ReadFile(dir / "again0110.txt"), ToAnsiBytes(local));
     const std::vector<std::string> lines = LogLines();
     ASSERT_EQ(lines.size(), 5u);
@@ -105,7 +100,7 @@ TEST_F(EdiconvTest, ConvertsBothWaysWithTheMastersOfTheDatabase) {
     EXPECT_EQ(lines[2], "0000--K800300 start--00000042");
     EXPECT_EQ(lines[3], "0000--K800300 start--00000042");
 
-    r = Ediconv("dump --ini " + Path("EDI.ini") + " " + Path("out.CII"));
+    const CommandRun r = Ediconv("dump --ini " + Path("EDI.ini") + " " + Path("out.CII"));
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char* part :
          {"@0 message-group header \"0C\"", "JPC10 BPID 1-4 @73: \"BP00\"", "@251 message 1, length 34",

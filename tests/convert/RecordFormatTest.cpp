@@ -38,19 +38,13 @@ TEST(RecordFormatTest, LoadsAnItemAsTheMasterHoldsIt) {
     MemoryRows rows({row});
     RecordFormatItem item;
     ASSERT_TRUE(ItemFromRow(rows, 1, item).Ok());
-    EXPECT_EQ(item.項目通番, 7);
-    EXPECT_EQ(item.対応項目通番, 107);
-    EXPECT_EQ(item.レベル番号, 1);
-    EXPECT_EQ(item.項目No, 7);
-    EXPECT_EQ(item.長さ, 12);
-    EXPECT_EQ(item.小数部長さ, 2);
-    EXPECT_EQ(item.繰返し数, 3);
-    EXPECT_EQ(item.属性, "X ") << "the attribute is not trimmed";
-    EXPECT_EQ(item.項目名称, "品名　") << "only blanks are trimmed";
-    EXPECT_EQ(item.項目位置, "") << "a missing column reads as Null";
-    EXPECT_EQ(item.マルチ明細番号, "0");
-    EXPECT_EQ(item.固定項目値, "");
-    EXPECT_EQ(item.変換エラー対処, "");
+    EXPECT_EQ(std::vector<int>({item.項目通番, item.対応項目通番, item.レベル番号, item.項目No, item.長さ,
+                                item.小数部長さ, item.繰返し数}),
+              std::vector<int>({7, 107, 1, 7, 12, 2, 3}));
+    // The attribute is not trimmed, the name only of its blanks; a missing column reads as Null.
+    EXPECT_EQ(std::vector<std::string>(
+                  {item.属性, item.項目名称, item.項目位置, item.マルチ明細番号, item.固定項目値, item.変換エラー対処}),
+              std::vector<std::string>({"X ", "品名　", "", "0", "", ""}));
 }
 
 TEST(RecordFormatTest, ReportsABadRowWithItsNumberAndColumn) {
@@ -172,13 +166,11 @@ TEST(RecordFormatTest, ReadsTheFormatInfoColumnsAsStored) {
                            {"ローカル形式", "F"},
                            {"XML文字コード", "U"}}});
     const FormatInfo info = FormatInfoFromRow(rows);
-    EXPECT_EQ(info.様式識別, "JX");
-    EXPECT_EQ(info.シンタックスIDバージョン, "CII300");
-    EXPECT_EQ(info.格納モード, " ") << "a storage mode of one space is a mode";
-    EXPECT_EQ(info.文字集合1バイト, "A ");
-    EXPECT_EQ(info.文字集合2バイト, "");
-    EXPECT_EQ(info.ローカル形式, "F");
-    EXPECT_EQ(info.XML文字コード, "U");
+    // A storage mode of one space is a mode.
+    EXPECT_EQ(
+        std::vector<std::string>({info.様式識別, info.シンタックスIDバージョン, info.格納モード, info.文字集合1バイト,
+                                  info.文字集合2バイト, info.ローカル形式, info.XML文字コード}),
+        std::vector<std::string>({"JX", "CII300", " ", "A ", "", "F", "U"}));
 }
 
 }  // namespace

@@ -51,21 +51,19 @@ const std::vector<Field> kLong = {
     {4, 0, 3, 40011, "K", 6},
 };
 
+// The bytes of one occurrence of the items of the given level from item i on.
 std::size_t Width(const std::vector<Field>& fs, std::size_t i, int level) {
     std::size_t width = 0;
-    while (i < fs.size() && fs[i].level >= level) {
-        if (fs[i].level == level) {
-            if (fs[i].attribute == "M") {
-                width += static_cast<std::size_t>(std::max(fs[i].repeat, 1)) * Width(fs, i + 1, level + 1);
-            } else {
-                width += static_cast<std::size_t>(fs[i].length + (fs[i].decimals != 0 ? 1 : 0));
-            }
-        }
-        ++i;
+    for (; i < fs.size() && fs[i].level >= level; ++i) {
+        if (fs[i].level != level) continue;
+        width += fs[i].attribute == "M"
+                     ? static_cast<std::size_t>(std::max(fs[i].repeat, 1)) * Width(fs, i + 1, level + 1)
+                     : static_cast<std::size_t>(fs[i].length + (fs[i].decimals != 0 ? 1 : 0));
     }
     return width;
 }
 
+// Random local records of a master: every attribute, empty values, occurrences and whole groups.
 class LineMaker {
 public:
     explicit LineMaker(unsigned seed) : rng_(seed) {}
@@ -78,60 +76,50 @@ public:
     }
 
 private:
-    bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
-    char Digit() { return static_cast<char>('0' + std::uniform_int_distribution<int>(0, 9)(rng_)); }
+    int Uniform(int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng_); }
+    bool Chance(int percent) { return Uniform(0, 99) < percent; }
+    char Digit() { return static_cast<char>('0' + Uniform(0, 9)); }
 
     void Fill(Bytes& record, const std::vector<Field>& fs, std::size_t& i, int level, std::size_t offset, bool empty) {
         while (i < fs.size() && fs[i].level == level) {
             const Field& f = fs[i++];
             if (f.attribute == "M") {
                 const std::size_t stride = Width(fs, i, level + 1);
-                std::size_t after = i;
+                const std::size_t first = i;
                 const bool whole_group_empty = Chance(20);
                 for (int k = 0; k < std::max(f.repeat, 1); ++k) {
-                    after = i;
-                    Fill(record, fs, after, level + 1, offset + static_cast<std::size_t>(k) * stride,
+                    i = first;
+                    Fill(record, fs, i, level + 1, offset + static_cast<std::size_t>(k) * stride,
                          empty || whole_group_empty || Chance(35));
                 }
-                i = after;
                 continue;
             }
-            const Bytes value = Value(f, empty || Chance(25));
+            const std::string value = Value(f, empty || Chance(25));
             const std::size_t at = offset + static_cast<std::size_t>(f.position - 1);
             if (record.size() < at + value.size()) record.resize(at + value.size(), ' ');
             std::copy(value.begin(), value.end(), record.begin() + static_cast<std::ptrdiff_t>(at));
         }
     }
 
-    Bytes Value(const Field& f, bool empty) {
-        const auto n = static_cast<std::size_t>(f.length);
+    std::string Value(const Field& f, bool empty) {
+        const int n = f.length;
         std::string text;
-        if (f.attribute == "X") {
-            static const std::string kChars = "ABCxyz019-\xB1\xB2\xDF";  // with half-width katakana
-            const std::size_t used = empty ? 0 : std::uniform_int_distribution<std::size_t>(1, n)(rng_);
-            for (std::size_t k = 0; k < used; ++k) {
-                const char c = kChars[std::uniform_int_distribution<std::size_t>(0, kChars.size() - 1)(rng_)];
-                text += (k > 0 && Chance(10)) ? ' ' : c;
-            }
-            text.resize(n, ' ');
+        if (f.attribute == "X") {  // with half-width katakana and blanks inside
+            const int used = empty ? 0 : Uniform(1, n);
+            for (int k = 0; k < n; ++k)
+                text += k >= used ? ' ' : (k > 0 && Chance(10)) ? ' ' : "ABCxyz019-\xB1\xB2\xDF"[Uniform(0, 12)];
         } else if (f.attribute == "9" || f.attribute == "N") {
-            for (int k = 0; k < f.length - f.decimals; ++k) text += empty ? '0' : Digit();
-            if (f.decimals != 0) {
-                text += '.';
-                for (int k = 0; k < f.decimals; ++k) text += empty ? '0' : Digit();
-            }
+            for (int k = 0; k < n + (f.decimals != 0 ? 1 : 0); ++k)
+                text += f.decimals != 0 && k == n - f.decimals ? '.' : empty ? '0' : Digit();
         } else if (f.attribute == "Y") {
-            if (empty) return Bytes(n, '0');
-            const int year = std::uniform_int_distribution<int>(1951, 2049)(rng_);
-            text = std::to_string(year) + "0" + Digit() + "1" + Digit();
-            text = text.substr(text.size() - n);
-        } else if (f.attribute == "K") {
-            static const char* kWide[] = {"\x93\x8C", "\x8B\x9E", "\x82\x60", "\x8A\xBF", "\x81\x40"};  // 東京Ａ漢　
-            const std::size_t used = empty ? 0 : std::uniform_int_distribution<std::size_t>(1, n / 2)(rng_);
-            for (std::size_t k = 0; k < n / 2; ++k)
-                text += k < used ? kWide[std::uniform_int_distribution<int>(0, 4)(rng_)] : "\x81\x40";
+            text = empty ? std::string(8, '0') : std::to_string(Uniform(1951, 2049)) + "0" + Digit() + "1" + Digit();
+            text = text.substr(8 - static_cast<std::size_t>(n));
+        } else if (f.attribute == "K") {  // 東京Ａ漢, then full-width spaces
+            static const char* kWide[] = {"\x93\x8C", "\x8B\x9E", "\x82\x60", "\x8A\xBF", "\x81\x40"};
+            const int used = empty ? 0 : Uniform(1, n / 2);
+            for (int k = 0; k < n / 2; ++k) text += k < used ? kWide[Uniform(0, 4)] : "\x81\x40";
         }
-        return Bytes(text.begin(), text.end());
+        return text;
     }
 
     std::mt19937 rng_;
@@ -159,31 +147,25 @@ TEST_F(RoundTripTest, LocalToCiiToLocalGivesTheSameLines) {
     unsigned seed = 1;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        masters = MemoryMasters();
-        test::AddFields(masters, "0110", "BP000001", *r.fields);
-        test::AddFormat(masters, "0110", "BP000001", r.mode);
-        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", r.mode, r.code16);
-        test::AddGroupInfo(masters, "PTN2", "OWN1", "0110", "BP000001", r.mode, r.code16);
+        UseFields(*r.fields, r.mode);
+        masters.GroupRows.clear();
+        for (const char* partner : {"PTN1", "PTN2"})
+            test::AddGroupInfo(masters, partner, "OWN1", "0110", "BP000001", r.mode, r.code16);
         LineMaker maker(seed++);
-        Bytes local;
+        std::string local;
         for (int n = 0; n < r.lines; ++n) {
-            const std::string key = test::LineKey("0110", "OWN1", (n / 7) % 2 == 0 ? "PTN1" : "PTN2");
             const Bytes record = maker.Record(*r.fields);
-            local.insert(local.end(), key.begin(), key.end());
-            local.insert(local.end(), record.begin(), record.end());
-            local.insert(local.end(), {'\r', '\n'});
+            local += test::LineKey("0110", "OWN1", (n / 7) % 2 == 0 ? "PTN1" : "PTN2") + test::Text(record) + "\r\n";
         }
-        const auto run = [&](std::string_view kind, const std::filesystem::path& in, const std::filesystem::path& out) {
-            return RunLocalCiiConversion("C1", 1, kind, in, out, masters, log, clock);
+        const auto run = [&](std::string_view kind, const char* in, const char* out) {
+            return RunLocalCiiConversion("C1", 1, kind, dir / in, dir / out, masters, log, clock);
         };
-        for (const char* name : {"in.txt", "out.CII", "back0110.txt", "again.CII"}) std::filesystem::remove(dir / name);
+        for (const char* name : {"out.CII", "back0110.txt", "again.CII"}) std::filesystem::remove(dir / name);
         test::WriteFile(dir / "in.txt", local);
-        ASSERT_EQ(run("1", dir / "in.txt", dir / "out.CII"), "0000");
-        ASSERT_EQ(run("2", dir / "out.CII", dir / "back.txt"), "0000");
-        const Bytes back = test::ReadFile(dir / "back0110.txt");
-        ASSERT_EQ(back.size(), local.size());
-        EXPECT_TRUE(back == local);
-        ASSERT_EQ(run("1", dir / "back0110.txt", dir / "again.CII"), "0000");
+        ASSERT_EQ(run("1", "in.txt", "out.CII"), "0000");
+        ASSERT_EQ(run("2", "out.CII", "back.txt"), "0000");
+        EXPECT_TRUE(test::ReadText(dir / "back0110.txt") == local);
+        ASSERT_EQ(run("1", "back0110.txt", "again.CII"), "0000");
         EXPECT_TRUE(test::ReadFile(dir / "again.CII") == test::ReadFile(dir / "out.CII"));
         EXPECT_EQ(LogLines().size(), 3u * static_cast<std::size_t>(seed - 1)) << "start lines only";
     }
