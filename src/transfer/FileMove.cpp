@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -56,7 +57,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason) {
+bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason, bool flush) {
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         reason = ErrnoText("cannot open", source);
@@ -85,7 +86,7 @@ bool CopyFileWhole(const std::string& source, const std::string& destination, st
             ok = false;
         }
     }
-    if (ok && ::fsync(out.get()) != 0) {
+    if (ok && flush && ::fsync(out.get()) != 0) {
         reason = ErrnoText("cannot flush", part.string());
         ok = false;
     }
@@ -114,6 +115,15 @@ bool FlushFile(const std::string& path, std::string& reason) {
     return true;
 }
 
+bool FlushFileSystem(const std::string& folder, std::string& reason) {
+    Fd file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (file.get() < 0 || ::syncfs(file.get()) != 0) {
+        reason = ErrnoText("cannot flush the file system of", folder);
+        return false;
+    }
+    return true;
+}
+
 int MoveFile(const std::string& source, const std::string& destination) {
     std::error_code ec;
     const fs::file_status status = fs::status(source, ec);
@@ -121,6 +131,9 @@ int MoveFile(const std::string& source, const std::string& destination) {
     // A file already at its destination is moved: copying it onto itself and deleting the
     // source would delete the only copy.
     if (fs::equivalent(source, destination, ec) && !ec) return 0;
+    // Within one file system the file only changes its name, at once and whole.
+    if (::rename(source.c_str(), destination.c_str()) == 0) return 0;
+    if (errno != EXDEV) return 9;
     std::string reason;
     if (!CopyFileWhole(source, destination, reason)) return 9;
     if (!fs::remove(source, ec) || ec) return 9;

@@ -90,9 +90,10 @@ protected:
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Pause());
         } else if (fault == Fault::kGone) {
-            // SQLite has no server to lose: its file can no longer be read or written instead,
-            // behind a journal path it cannot open.
-            fs::create_directory(Journal());
+            // SQLite has no server to lose: the run's session can no longer write its file
+            // instead, as on a read-only or full disk (its write-ahead log is open already, so
+            // nothing done to the file's names would reach it).
+            SetQueryOnly(true);
         } else if (fault == Fault::kClosesRefused) {
             for (const char* sql : Postgres() ? kRefusePostgres : kRefuseSqlite) this->Exec(sql);
         } else {
@@ -107,11 +108,14 @@ protected:
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Resume());
         }
-        if (fault == Fault::kGone) fs::remove(Journal());
+        if (fault == Fault::kGone && !Postgres()) SetQueryOnly(false);
         if (fault == Fault::kClosesRefused) this->Exec(Postgres() ? kUnrefusePostgres : "DROP TRIGGER refuse_close");
         other_.Db.reset();  // the lock ends with its session
     }
-    fs::path Journal() const { return this->db_->sqlite_file().string() + "-journal"; }
+    void SetQueryOnly(bool on) {
+        this->work_.SqlText = on ? "PRAGMA query_only = 1" : "PRAGMA query_only = 0";
+        ASSERT_TRUE(ExecuteSql(this->work_)) << this->work_.Db->LastError();
+    }
 
     // A fresh terminal of three link-package centers, A1 to A3, each with a message waiting.
     void Reset() {
