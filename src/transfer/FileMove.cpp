@@ -86,8 +86,13 @@ bool CopyFileWhole(const std::string& source, const std::string& destination, st
             ok = false;
         }
     }
-    if (ok && flush && ::fsync(out.get()) != 0) {
-        reason = ErrnoText("cannot flush", part.string());
+    // Flushed on its own, or written out now for the one flush of its folder that follows.
+    const int written = flush ? ::fsync(out.get())
+                              : ::sync_file_range(out.get(), 0, 0,
+                                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                                      SYNC_FILE_RANGE_WAIT_AFTER);
+    if (ok && written != 0) {
+        reason = ErrnoText(flush ? "cannot flush" : "cannot write out", part.string());
         ok = false;
     }
     if (::close(out.Release()) != 0 && ok) {
@@ -115,10 +120,10 @@ bool FlushFile(const std::string& path, std::string& reason) {
     return true;
 }
 
-bool FlushFileSystem(const std::string& folder, std::string& reason) {
+bool FlushFolder(const std::string& folder, std::string& reason) {
     Fd file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (file.get() < 0 || ::syncfs(file.get()) != 0) {
-        reason = ErrnoText("cannot flush the file system of", folder);
+    if (file.get() < 0 || ::fsync(file.get()) != 0) {
+        reason = ErrnoText("cannot flush", folder);
         return false;
     }
     return true;

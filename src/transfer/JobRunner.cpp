@@ -226,9 +226,10 @@ bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {
         WriteErrorLog(work_.Log, 9999, "archive: cannot list " + folder + ": " + ec.message(), 1);
         ok = false;
     }
-    // The job's copies reach the disk together, before its row says it ended.
+    // The job's copies, written out one by one, reach the disk with one flush of the folder,
+    // before its row says it ended.
     std::string reason;
-    if (copied > 0 && !FlushFileSystem(work_.OLD_FILE, reason)) {
+    if (copied > 0 && !FlushFolder(work_.OLD_FILE, reason)) {
         WriteErrorLog(work_.Log, 9999, "archive: " + reason, 1);
         ok = false;
     }

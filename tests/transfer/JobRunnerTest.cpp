@@ -197,12 +197,15 @@ TEST_F(JobRunTest, MoveRenamesWithinAFileSystemAndCopiesWholeAcrossOnes) {
         struct stat st {};
         return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
     };
-    // Within one file system the file itself changes its name: no copy, however full the disk.
+    // Within one file system the file itself takes the name, replacing the file there: no
+    // copy, however full the disk.
     const std::string near = Folder("link") + "near.dat";
     test::WriteFile(near, std::string_view(content));
+    test::WriteFile(destination, std::string_view("the earlier file"));
     const auto moved = inode(near);
     EXPECT_EQ(MoveWithFileSizeLimit(near, destination), 0);
     EXPECT_EQ(inode(destination), moved);
+    EXPECT_EQ(test::ReadText(destination), content);
     EXPECT_FALSE(fs::exists(near));
     EXPECT_EQ(MoveFile(near, destination), 1);
     EXPECT_EQ(MoveFile(destination, destination), 0);
