@@ -1,8 +1,9 @@
-// Throughput of the two CII converters on a generated file, beside a plain copy of the same file.
+// Throughput of the two CII converters on a generated file, beside a plain copy of the same file,
+// and of the integrity check a received file passes before its conversion.
 //   cii_bench [--mb N] [--repeat R] [--dir DIR] [--keep]
-//                                             time local2cii and cii2local on an N MB CII file,
-//                                             best of R runs each (default 200 MB, 3 runs)
-//   cii_bench --dir DIR --phase 1|2           one conversion of a kept run's files (for profiling)
+//                                             time local2cii, the check and cii2local on an N MB
+//                                             CII file, best of R runs each (default 200 MB, 3 runs)
+//   cii_bench --dir DIR --phase 1|2|check     one conversion (or check) of a kept run's files
 //   cii_bench --seeds DIR                     write small CII files to start the fuzz target from
 // Each phase runs in a child process so that its peak resident memory is its own.
 #include <sys/resource.h>
@@ -22,6 +23,7 @@
 
 #include "BenchSupport.h"
 #include "CiiBenchMaster.h"
+#include "convert/CiiCheck.h"
 #include "convert/LocalCiiConversion.h"
 
 namespace fs = std::filesystem;
@@ -68,6 +70,14 @@ std::string Convert(std::string_view kind, const fs::path& in, const fs::path& o
     log.file = dir / "ERR.LOG";
     const StillClock clock;
     return RunLocalCiiConversion("BENCH", 1, kind, in, out, masters, log, clock);
+}
+
+// The check as a job runs it on its received file: every check fails the file.
+bool Check(const fs::path& cii, const fs::path& dir) {
+    ConversionLog log;
+    log.file = dir / "ERR.LOG";
+    const StillClock clock;
+    return CheckReceivedCii(cii, 1, CiiCheckPolicy{}, log, clock).Sound();
 }
 
 void WriteLines(const fs::path& path, std::size_t count, unsigned seed) {
@@ -119,10 +129,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--seeds" && i + 1 < argc) {
             return WriteSeeds(argv[++i]);
         } else {
-            std::cerr << "usage: cii_bench [--mb N] [--repeat R] [--dir DIR] [--keep] | --phase 1|2 | --seeds DIR\n";
+            std::cerr << "usage: cii_bench [--mb N] [--repeat R] [--dir DIR] [--keep] | --phase 1|2|check | --seeds DIR\n";
             return 2;
         }
     }
+    if (phase == "check") return Check(dir / "orders.CII", dir) ? 0 : 1;
     if (!phase.empty()) {
         fs::remove(dir / (phase == "1" ? "orders.CII" : "back0130.txt"));
         return Convert(phase, dir / (phase == "1" ? "orders.txt" : "orders.CII"),
@@ -161,6 +172,7 @@ int main(int argc, char** argv) {
     };
     const Phase to_cii = best([&] { fs::remove(cii); }, [&] { return Convert("1", local, cii, dir) == "0000"; });
     const Phase copy_phase = best([&] { fs::remove(copy); }, [&] { return CopyFile(cii, copy); });
+    const Phase check = best([] {}, [&] { return Check(cii, dir); });
     const Phase to_local =
         best([&] { fs::remove(back); }, [&] { return Convert("2", cii, back_template, dir) == "0000"; });
     const bool same = to_local.ok && SameFiles(local, back);
@@ -177,8 +189,10 @@ int main(int argc, char** argv) {
     };
     row("copy CII", copy_phase);
     row("local2cii", to_cii);
+    row("check", check);
     row("cii2local", to_local);
+    std::printf("the check adds %.1f %% to cii2local\n", 100 * check.seconds / to_local.seconds);
     std::printf("round trip: %s\n", same ? "local file read back identical" : "DIFFERENT");
     if (!keep) fs::remove_all(dir);
-    return to_cii.ok && to_local.ok && copy_phase.ok && same ? 0 : 1;
+    return to_cii.ok && check.ok && to_local.ok && copy_phase.ok && same ? 0 : 1;
 }

@@ -1,11 +1,13 @@
-// libFuzzer entry over the CII-to-local reader and the dump listing: any bytes, the benchmark's
-// masters for every group, lines and listing dropped. Built by the "fuzz" preset (clang).
+// libFuzzer entry over the CII-to-local reader, the dump listing and the integrity check: any
+// bytes, the benchmark's masters for every group, lines and listing dropped. Built by the "fuzz"
+// preset (clang).
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <streambuf>
 
 #include "CiiBenchMaster.h"
+#include "convert/CiiCheck.h"
 #include "convert/CiiDump.h"
 #include "convert/CiiToLocal.h"
 
@@ -46,5 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     edi::ChunkedInput again;
     again.Attach(edi::ByteView(data, size));
     edi::DumpCii(again, &masters, null_stream);
+
+    // Every fault lies within the file, or just past it for a file that ends too early.
+    edi::ChunkedInput checked;
+    checked.Attach(edi::ByteView(data, size));
+    edi::CiiCheckListener listener;
+    listener.fault = [size](const edi::CiiFault& fault) {
+        if (fault.offset > size) __builtin_trap();
+        return true;
+    };
+    edi::CheckCii(checked, listener);
     return 0;
 }

@@ -51,6 +51,8 @@ CREATE TABLE FL1102処理履歴ファイル (
     ファイル名              VARCHAR(1000),
     PRIMARY KEY (通番, 枝番)
 );
+-- A center's jobs, newest first, for the history view.
+CREATE INDEX FL1102処理履歴ファイル_センター ON FL1102処理履歴ファイル (センターコード, 通番);
 
 -- Partner companies served through a center; the first one is the maker code of a registration.
 CREATE TABLE FL1915センタ利用企業マスタ (

@@ -1,9 +1,10 @@
 // k500100-batch: the receive jobs of every center of this terminal, without the window.
-// Usage: k500100-batch [OPERATOR-CODE] | --help | -h | --version
+// Usage: k500100-batch [--carry-on SERIAL] [OPERATOR-CODE] | --help | -h | --version
 // Reads EDI.ini (two folder levels above the program, or K500100_INI), connects to the
 // database, takes the terminal's lock, carries on the jobs an earlier run left unfinished,
 // runs the job of every center once in grid order (a mail center's again while partner mails
-// wait) and prints one line per center with its three status cells.
+// wait) and prints one line per center with its three status cells. With --carry-on, runs no
+// center's job but converts and registers again the received file of that failed job.
 // Exit status: 0 every job ended well; 1 some job did not (one line per job on stderr);
 // 2 could not start; 3 another run of this terminal holds the lock; 4 stopped by SIGTERM or
 // SIGINT after the job in hand; 5 the history could not be read or written (busy, lost or
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -41,10 +43,14 @@ constexpr int kDatabaseFailed = 5;
 
 constexpr const char* kUsage =
     "Usage: k500100-batch [OPERATOR-CODE]\n"
+    "       k500100-batch --carry-on SERIAL [OPERATOR-CODE]\n"
     "       k500100-batch --help | -h | --version\n"
     "Runs the receive job of every EDI center of this terminal once: receive, convert, register.\n"
     "Jobs an earlier run left unfinished are carried on first. EDI.ini is read from two folder\n"
     "levels above the program, or from the file K500100_INI names.\n"
+    "--carry-on SERIAL: instead of the centers' jobs, a new job converts and registers again the\n"
+    "file that the failed job SERIAL received (once its cause is fixed); exit status 2 when that\n"
+    "job cannot be carried on (one line on stderr says why).\n"
     "Exit status: 0 every job ended well; 1 some job did not (one line per job on stderr);\n"
     "2 could not start; 3 another run of this terminal holds the lock; 4 stopped by SIGTERM or\n"
     "SIGINT once the job in hand had finished; 5 the database failed (busy, lost or refusing):\n"
@@ -83,10 +89,19 @@ int CannotStart(edi::WorkArea& work, const char* message) {
     return kCannotStart;
 }
 
+// The job serial of --carry-on: 1 to 2147483647 in decimal.
+std::optional<std::int32_t> SerialArgument(const std::string& text) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return {};
+    const long long serial = std::stoll(text);
+    if (serial < 1 || serial > 2147483647) return {};
+    return static_cast<std::int32_t>(serial);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string line;
+    std::optional<std::int32_t> carry_on;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -97,7 +112,16 @@ int main(int argc, char** argv) {
             std::cout << "k500100-batch " K500100_VERSION "\n";
             return kAllWell;
         }
-        line += (i > 1 ? " " : "") + argument;
+        if (argument == "--carry-on" || argument.starts_with("--carry-on=")) {
+            const std::string value = argument.size() > 10 ? argument.substr(11) : (i + 1 < argc ? argv[++i] : "");
+            carry_on = SerialArgument(value);
+            if (!carry_on) {
+                std::cerr << "k500100-batch: --carry-on needs a job serial, not \"" << value << "\"\n";
+                return kCannotStart;
+            }
+            continue;
+        }
+        line += (line.empty() ? "" : " ") + argument;
     }
     const std::string operator_code = edi::TrimBlanks(line);
     if (!operator_code.empty() && operator_code.front() == '-') {
@@ -148,19 +172,27 @@ int main(int argc, char** argv) {
     edi::SpawnProcessStarter starter;
     edi::JobRunner runner(work, clock, boxes, progress, display, converters, starter);
     edi::ReceiveRun run(work, runner, stop);
-    const edi::RunReport report = run.Run(edi::MarkedRows(work));
+    const edi::RunReport report = carry_on ? run.CarryOn(*carry_on) : run.Run(edi::MarkedRows(work));
 
     if (report.end == edi::RunEnd::kLocked) {
         std::cerr << "k500100-batch: " << report.reason << "; nothing was run\n";
         return kLockHeld;
     }
     if (report.end == edi::RunEnd::kLockFailed) return CannotStart(work, report.reason.c_str());
+    if (report.end == edi::RunEnd::kRefused) {
+        std::cerr << "k500100-batch: " << report.reason << "\n";
+        return kCannotStart;
+    }
 
     std::cout << "センターコード\tセンター名\t受信\t変換\tデータ登録\n";
     for (const edi::CenterEntry& entry : work.Centers) std::cout << edi::CenterStatusLine(entry) << "\n";
     for (const edi::JobReport& job : report.jobs) {
         const std::string name = job.center_code + " (job " + std::to_string(job.serial) + ")";
         if (job.carried_on) std::cout << "carried on " << name << ": " << edi::OutcomeText(job.outcome) << "\n";
+        if (job.takes_over != 0) {
+            std::cout << "job " << job.takes_over << " carried on as " << name << ": " << edi::OutcomeText(job.outcome)
+                      << "\n";
+        }
         if (!job.outcome.ok()) std::cerr << "k500100-batch: " << name << ": " << edi::OutcomeText(job.outcome) << "\n";
     }
     std::cout << std::flush;

@@ -139,6 +139,7 @@ private:
     std::unique_ptr<std::uint8_t[]> value_{new std::uint8_t[65536]};  // a value that spans chunks or blocks
     Bytes edited_;
     std::int64_t skipped_ = 0;  // bytes of unknown record kinds in a row
+    bool test_group_ = false;   // the group's 運用モード is "1"
 };
 
 void CiiToLocalReader::Run() {
@@ -249,7 +250,16 @@ bool CiiToLocalReader::LoadGroup() {
     stored_.SetStorageMode(header_.StorageMode());
 
     std::string error;
-    const std::filesystem::path path = options_.sink == nullptr ? LocalPathFor(local_template_, info_kind) : "";
+    test_group_ = header_.body[cii_header::k運用モード] == '1';
+    std::filesystem::path path = options_.sink == nullptr ? LocalPathFor(local_template_, info_kind) : "";
+    if (test_group_ && options_.sink == nullptr && !options_.test_template.empty()) {
+        // The kind's local file is made even when only test data comes, so registration finds it.
+        if (!output_.Open(path, error)) {
+            Fail(code::kGeneralFailure, error);
+            return false;
+        }
+        path = LocalPathFor(options_.test_template, info_kind);
+    }
     if (!output_.Open(path, error)) {
         Fail(code::kGeneralFailure, error);
         return false;
@@ -359,6 +369,10 @@ Decoded CiiToLocalReader::DecodeCiiMessage(std::int64_t record_length, std::int6
         Fail(code::kGeneralFailure, "cannot write the local file");
         output_.Abandon();
         return Decoded::kStop;
+    }
+    if (output_.IsOpen() && options_.summary != nullptr) {
+        ++options_.summary->Lines;
+        if (test_group_) ++options_.summary->TestLines;
     }
     // The rest of a padded storage block is read away; in mode "S" the next record follows at once.
     if (StorageBlocksPadded(mode) && stored_.BlockCounter() > 0) {

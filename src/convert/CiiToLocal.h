@@ -19,17 +19,22 @@ namespace edi {
 inline constexpr std::size_t kLocalKeySize = 39;
 
 // What the conversion leaves behind for the conversion stage's history row: the last group's
-// BPID, information kind and format information.
+// BPID, information kind and format information, and the lines written.
 struct CiiGroupSummary {
     std::string Bpid;
     std::string InfoKind;
     FormatInfo Format;
+    std::int64_t Lines = 0;      // every line written
+    std::int64_t TestLines = 0;  // of them from groups whose 運用モード is "1" (test data)
 };
 
 struct CiiToLocalOptions {
     std::function<void(std::uint64_t)> progress;  // bytes of the CII file read so far
     ByteSink* sink = nullptr;                     // every line here instead of the local files (tests, fuzzing)
     CiiGroupSummary* summary = nullptr;
+    // When set, a test group (運用モード "1") writes its lines to the file this template names
+    // for its kind, not to the local file; the local file of the kind is made all the same.
+    std::filesystem::path test_template;
 };
 
 // The last end position over the level-0 local items; a level-0 group spans 繰返し数 × 長さ.

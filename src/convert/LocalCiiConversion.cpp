@@ -23,6 +23,7 @@ std::string RunLocalCiiConversion(std::string_view center_code, std::int64_t ser
         CiiToLocalOptions o;
         o.progress = options.progress;
         o.summary = options.summary;
+        o.test_template = options.test_template;
         ReadCiiToLocal(input, output, masters, log, o);
     }
     return log.ErrorCode.empty() ? std::string("0000") : log.ErrorCode;

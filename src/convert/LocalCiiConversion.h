@@ -21,6 +21,7 @@ inline constexpr std::string_view kCiiToLocal = "2";
 struct LocalCiiOptions {
     std::function<void(std::uint64_t)> progress;  // bytes of the input read so far
     CiiGroupSummary* summary = nullptr;           // the last group's BPID, information kind, format
+    std::filesystem::path test_template;          // kind "2": where test groups' lines go (CiiToLocalOptions)
 };
 
 // Clears log.ErrorCode, logs the start line "--K800400 start--" with the serial as eight digits,

@@ -1,5 +1,8 @@
 #include "monitor/MonitorStartup.h"
 
+#include <map>
+#include <vector>
+
 #include "convert/codec/Codec.h"
 #include "monitor/Appearance.h"
 #include "startup/CenterList.h"
@@ -14,7 +17,19 @@ bool Fail(MessageBoxes& boxes, const char* message) {
     return false;
 }
 
+// Keeps the messages a step on the session thread asks for, to be shown afterwards.
+class KeptMessages final : public MessageBoxes {
+public:
+    MessageAnswer Show(const MessageRequest& request) override {
+        kept.push_back(request);
+        return MessageAnswer::kOk;
+    }
+    std::vector<MessageRequest> kept;
+};
+
 }  // namespace
+
+void RunHere(const std::function<void()>& task) { task(); }
 
 std::string CommandLineText(int argc, char** argv) {
     std::string line;
@@ -25,22 +40,39 @@ std::string CommandLineText(int argc, char** argv) {
     return line;
 }
 
-bool InitEnvironment(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const cProfile& profile) {
+bool InitEnvironment(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const cProfile& profile,
+                     const DbCall& db) {
     if (!ReadRunEnvironment(work)) return Fail(boxes, kIniReadError);
     work.TerminalName = profile.machine();
     // The connection comes before the other settings: a failing database is reported
     // even when later settings are wrong too.
-    if (!ConnectDatabase(work)) return Fail(boxes, kConnectError);
+    bool connected = false;
+    db([&] { connected = ConnectDatabase(work); });
+    if (!connected) return Fail(boxes, kConnectError);
     if (!ReadSettings(work)) return Fail(boxes, kIniReadError);
     if (!ApplyAppearance(window, work.Appearance)) return Fail(boxes, kAppearanceError);
+    window.LayoutControls();
     return true;
 }
 
 bool InitMainScreen(WorkArea& work, MessageBoxes& boxes, MonitorWindow& window, const Clock& clock,
-                    const std::string& command_line) {
+                    const std::string& command_line, const DbCall& db) {
     ReadStatusColors(work);
-    if (LoadCenters(work, boxes) != "0000") return false;
-    window.FillCenterGrid([&work](const std::string& method) { return LookupKubunName(work, "送受信方式", method); });
+    KeptMessages said;
+    std::string loaded;
+    std::map<std::string, std::string> method_names;
+    db([&] {
+        loaded = LoadCenters(work, said);
+        if (loaded != "0000") return;
+        for (const CenterEntry& center : work.Centers) {
+            if (!method_names.contains(center.Method)) {
+                method_names[center.Method] = LookupKubunName(work, "送受信方式", center.Method);
+            }
+        }
+    });
+    for (const MessageRequest& message : said.kept) boxes.Show(message);
+    if (loaded != "0000") return false;
+    window.FillCenterGrid([&method_names](const std::string& method) { return method_names[method]; });
     window.ClearScreenFields();
     window.PrepareLabels(FormatDate(clock.Now()));
     work.RunState = 0;

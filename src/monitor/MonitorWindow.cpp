@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -17,6 +18,9 @@
 #include "monitor/CenterMarks.h"
 #include "monitor/EntryRules.h"
 #include "monitor/FocusRules.h"
+#include "monitor/HistoryView.h"
+#include "monitor/StateColourDelegate.h"
+#include "monitor/UiThread.h"
 
 namespace edi {
 namespace {
@@ -24,31 +28,45 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 QString Q(const char* text) { return QString::fromUtf8(text); }
 
-// Grid columns: twips widths and the status fields they show.
+// Grid columns: twips widths at least; a title that needs more widens its column.
 constexpr std::array<int, 7> kColumnTwips = {550, 1680, 5000, 1160, 1440, 1440, 1440};
 constexpr int kRowTwips = 380;
-constexpr int kGridLeft = 12;
-constexpr int kGridTop = 140;
+constexpr int kMargin = 12;
+constexpr int kScrollBar = 18;
 
-int ColumnLeft(int column) {
-    int x = kGridLeft + 1;
-    for (int c = 0; c < column; ++c) x += Twips(kColumnTwips[static_cast<std::size_t>(c)]);
-    return x;
-}
+struct TitleSpec {
+    const char* name;
+    const char* text;
+    int first;  // grid columns under the title
+    int last;
+    bool upper;  // the upper half above the status columns ("状態"), or their lower half
+};
+constexpr TitleSpec kTitles[] = {
+    {"tit_chk", "ｽｹｼﾞｭｰﾙ", 0, 0, false},   {"tit_cnt", "ｾﾝﾀｰｺｰﾄﾞ", 1, 1, false},
+    {"tit_cntnm", "ｾﾝﾀｰ名", 2, 2, false},   {"tit_jushinh", "受信方式", 3, 3, false},
+    {"tit_jotai", "状態", 4, 6, true},       {"tit_jushin", "受 信", 4, 4, false},
+    {"tit_henkan", "変 換", 5, 5, false},    {"tit_data", "データ登録", 6, 6, false},
+};
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, QRect geometry,
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* text,
                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* label = new QLabel(Q(text), parent);
     label->setObjectName(Q(name));
-    label->setGeometry(geometry);
     label->setAlignment(alignment);
     return label;
 }
 
-QLabel* MakeTitle(QWidget* parent, const char* name, const char* text, QRect geometry) {
-    QLabel* title = MakeLabel(parent, name, text, geometry, Qt::AlignCenter);
+QLabel* MakeTitle(QWidget* parent, const char* name, const char* text) {
+    QLabel* title = MakeLabel(parent, name, text, Qt::AlignCenter);
     title->setFrameShape(QFrame::Box);
     return title;
+}
+
+// The room a title's text needs in its font, frame included.
+QSize TitleRoom(const QLabel& title) {
+    const QFontMetrics metrics(title.font());
+    return {metrics.horizontalAdvance(title.text()) + 2 * title.frameWidth() + 10,
+            metrics.height() + 2 * title.frameWidth() + 6};
 }
 
 bool IsIgnoredKey(int key) {
@@ -58,6 +76,15 @@ bool IsIgnoredKey(int key) {
 
 bool IsEnter(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
+// A key that would put a character into a field: printable text, no Ctrl, Alt or Meta. Delete,
+// Tab, Backspace and the shortcuts (Ctrl+A) are editing keys the field handles as usual.
+bool TypesCharacter(const QKeyEvent& event) {
+    if (event.text().isEmpty()) return false;
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    const char16_t c = event.text().at(0).unicode();
+    return c >= 0x20 && c != 0x7F;
+}
+
 }  // namespace
 
 MonitorWindow::MonitorWindow(WorkArea& work, MessageBoxes& boxes, const Clock& clock)
@@ -65,6 +92,8 @@ MonitorWindow::MonitorWindow(WorkArea& work, MessageBoxes& boxes, const Clock& c
     setObjectName(QStringLiteral("G5001001"));
     setWindowTitle(Q(kProgramTitle));
     BuildControls();
+    BuildProgressWindow();
+    LayoutControls();
     tmr_ = new QTimer(this);
     tmr_->setObjectName(QStringLiteral("TMR"));
     tmr_->setInterval(kTimerIntervalMs);
@@ -78,49 +107,28 @@ MonitorWindow::~MonitorWindow() {
 }
 
 void MonitorWindow::BuildControls() {
-    const int grid_width = ColumnLeft(7) - kGridLeft + 1 + 18;  // room for the vertical scroll bar
-    setFixedSize(grid_width + 2 * kGridLeft, 560);
+    pgid_ = MakeLabel(this, "lbl_PGID", "");
+    koumoku_ = MakeLabel(this, "lbl__Koumoku", "", Qt::AlignRight | Qt::AlignVCenter);
+    opcd_ = MakeLabel(this, "lbl_OPCD", "");
+    opnm_ = MakeLabel(this, "lbl_OPNM", "");
+    date_ = MakeLabel(this, "lbl_DATE", "", Qt::AlignRight | Qt::AlignVCenter);
 
-    pgid_ = MakeLabel(this, "lbl_PGID", "", QRect(12, 10, 90, 22));
-    koumoku_ = MakeLabel(this, "lbl__Koumoku", "", QRect(420, 10, 96, 22), Qt::AlignRight | Qt::AlignVCenter);
-    opcd_ = MakeLabel(this, "lbl_OPCD", "", QRect(522, 10, 90, 22));
-    opnm_ = MakeLabel(this, "lbl_OPNM", "", QRect(616, 10, 130, 22));
-    date_ = MakeLabel(this, "lbl_DATE", "", QRect(width() - 112, 10, 100, 22), Qt::AlignRight | Qt::AlignVCenter);
-
-    MakeTitle(this, "tit_SDATE", "処理日", QRect(12, 52, 84, 26));
+    MakeTitle(this, "tit_SDATE", "処理日");
     sdate_ = new QLineEdit(this);
     sdate_->setObjectName(QStringLiteral("SDATE"));
-    sdate_->setGeometry(100, 52, 110, 26);
     sdate_->setMaxLength(10);
-    MakeTitle(this, "tit_ktime", "開始時刻", QRect(230, 52, 84, 26));
+    MakeTitle(this, "tit_ktime", "開始時刻");
     ktime_ = new QLineEdit(this);
     ktime_->setObjectName(QStringLiteral("KTIME"));
-    ktime_->setGeometry(318, 52, 70, 26);
     ktime_->setMaxLength(5);
+    // Typed characters pass the entry filter; a pasted text must consist of them too.
+    sdate_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9/]*")), sdate_));
+    ktime_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9:]*")), ktime_));
 
-    // Column titles: "状態" spans the three status columns above their own titles.
-    const int top = kGridTop - 48;
-    const struct {
-        const char* name;
-        const char* text;
-        int first;
-        int last;
-        int y;
-        int h;
-    } titles[] = {
-        {"tit_chk", "ｽｹｼﾞｭｰﾙ", 0, 0, top, 47},     {"tit_cnt", "ｾﾝﾀｰｺｰﾄﾞ", 1, 1, top, 47},
-        {"tit_cntnm", "ｾﾝﾀｰ名", 2, 2, top, 47},     {"tit_jushinh", "受信方式", 3, 3, top, 47},
-        {"tit_jotai", "状態", 4, 6, top, 23},       {"tit_jushin", "受 信", 4, 4, top + 24, 23},
-        {"tit_henkan", "変 換", 5, 5, top + 24, 23}, {"tit_data", "データ登録", 6, 6, top + 24, 23},
-    };
-    for (const auto& t : titles) {
-        const int x = ColumnLeft(t.first);
-        MakeTitle(this, t.name, t.text, QRect(x, t.y, ColumnLeft(t.last + 1) - x - 1, t.h));
-    }
+    for (const TitleSpec& t : kTitles) MakeTitle(this, t.name, t.text);
 
     grid_ = new QTableWidget(this);
     grid_->setObjectName(QStringLiteral("GRID"));
-    grid_->setGeometry(kGridLeft, kGridTop, grid_width, Twips(kRowTwips) * 14 + 2);
     grid_->setColumnCount(7);
     grid_->horizontalHeader()->hide();
     grid_->verticalHeader()->hide();
@@ -130,14 +138,14 @@ void MonitorWindow::BuildControls() {
     grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     grid_->setTabKeyNavigation(false);
-    for (int c = 0; c < 7; ++c) grid_->setColumnWidth(c, Twips(kColumnTwips[static_cast<std::size_t>(c)]));
+    grid_->setItemDelegate(new StateColourDelegate(grid_));
     grid_->verticalHeader()->setDefaultSectionSize(Twips(kRowTwips));
     grid_->installEventFilter(this);
     connect(grid_, &QTableWidget::cellPressed, this, [this](int row, int) { anchor_row_ = row; });
     connect(grid_, &QTableWidget::cellClicked, this, [this](int row, int column) {
-        // The mark column is fixed: a click there makes column 1 current.
+        // The mark column is fixed: a click there makes column 1 current. No mark changes while a run is on.
         const int current_column = column == 0 ? 1 : column;
-        if (ToggleMarkByClick(work_, row, current_column)) WriteMark(row);
+        if (!running_ && ToggleMarkByClick(work_, row, current_column)) WriteMark(row);
         SelectWholeRow(row);
     });
     connect(grid_, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
@@ -151,22 +159,27 @@ void MonitorWindow::BuildControls() {
         cmd_[static_cast<std::size_t>(i)] = new QPushButton(Q(captions[i]), this);
         QPushButton* button = cmd_[static_cast<std::size_t>(i)];
         button->setObjectName(QStringLiteral("CMD_%1").arg(i));
-        button->setGeometry(width() - 12 - (2 - i) * 150 + 8, height() - 52, 142, 38);
         button->installEventFilter(this);
         connect(button, &QPushButton::clicked, this, [this, i] { OnCommand(i); });
     }
+    history_button_ = new QPushButton(Q("履歴表示(&R)"), this);
+    history_button_->setObjectName(QStringLiteral("CMD_RIREKI"));
+    connect(history_button_, &QPushButton::clicked, this, [this] { OpenHistory(grid_->currentRow()); });
 
     for (QLineEdit* field : {sdate_, ktime_}) field->installEventFilter(this);
     setTabOrder(sdate_, ktime_);
     setTabOrder(ktime_, grid_);
     setTabOrder(grid_, cmd_[0]);
     setTabOrder(cmd_[0], cmd_[1]);
+    setTabOrder(cmd_[1], history_button_);
+}
 
-    // The small progress window shown while a job runs.
+// The small progress window shown while a run is on: "処理中" and the center being worked on.
+void MonitorWindow::BuildProgressWindow() {
     sub_frm_ = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
     sub_frm_->setObjectName(QStringLiteral("SUB_FRM"));
     sub_frm_->setWindowTitle(Q(kProgramTitle));
-    sub_frm_->setFixedSize(260, 90);
+    sub_frm_->setMinimumWidth(260);
     auto* layout = new QVBoxLayout(sub_frm_);
     auto* busy_label = new QLabel(Q("処理中"), sub_frm_);
     busy_label->setObjectName(QStringLiteral("Label1"));
@@ -175,6 +188,90 @@ void MonitorWindow::BuildControls() {
     busy_label->setFont(big);
     busy_label->setAlignment(Qt::AlignCenter);
     layout->addWidget(busy_label);
+    sub_center_ = new QLabel(sub_frm_);
+    sub_center_->setObjectName(QStringLiteral("Label2"));
+    sub_center_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(sub_center_);
+}
+
+void MonitorWindow::LayoutControls() {
+    QLabel* titles[std::size(kTitles)];
+    for (std::size_t i = 0; i < std::size(kTitles); ++i) titles[i] = findChild<QLabel*>(Q(kTitles[i].name));
+    std::array<int, 7> widths{};
+    for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = Twips(kColumnTwips[c]);
+    int half = 23;  // the height of each half of the two-row titles
+    for (std::size_t i = 0; i < std::size(kTitles); ++i) {
+        const QSize room = TitleRoom(*titles[i]);
+        half = std::max(half, room.height());
+        if (kTitles[i].first == kTitles[i].last) {
+            auto& width = widths[static_cast<std::size_t>(kTitles[i].first)];
+            width = std::max(width, room.width());
+        }
+    }
+    // "状態" spans the status columns: the last of them takes what they lack.
+    const int span = widths[4] + widths[5] + widths[6];
+    widths[6] += std::max(0, TitleRoom(*titles[4]).width() - span);
+
+    // Header line, then the entry fields, then the titles, the grid and the buttons.
+    const int label_height = std::max(22, QFontMetrics(pgid_->font()).height() + 4);
+    QLabel* sdate_title = findChild<QLabel*>(QStringLiteral("tit_SDATE"));
+    QLabel* ktime_title = findChild<QLabel*>(QStringLiteral("tit_ktime"));
+    const int field_height = std::max({26, sdate_->sizeHint().height(), TitleRoom(*sdate_title).height()});
+    const int field_top = 10 + label_height + 20;
+    const int title_top = field_top + field_height + 14;
+    const int grid_top = title_top + 2 * half + 1;
+
+    int x = kMargin + 1;
+    std::array<int, 8> left{};
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        left[c] = x;
+        x += widths[c];
+    }
+    left[7] = x;
+    const int grid_width = x - kMargin + 1 + kScrollBar;
+    const int width = grid_width + 2 * kMargin;
+    const int grid_height = Twips(kRowTwips) * 14 + 2;
+    const int button_height = 38;
+    const int height = grid_top + grid_height + 16 + button_height + 14;
+    setFixedSize(width, height);
+
+    pgid_->setGeometry(kMargin, 10, 110, label_height);
+    const int code_width = std::max(96, QFontMetrics(koumoku_->font()).horizontalAdvance(Q("ｵﾍﾟﾚｰﾀｺｰﾄﾞ")) + 6);
+    koumoku_->setGeometry(420, 10, code_width, label_height);
+    opcd_->setGeometry(420 + code_width + 6, 10, 90, label_height);
+    opnm_->setGeometry(420 + code_width + 100, 10, 130, label_height);
+    const int date_width = std::max(100, QFontMetrics(date_->font()).horizontalAdvance(QStringLiteral("0000/00/00")) + 6);
+    date_->setGeometry(width - kMargin - date_width, 10, date_width, label_height);
+
+    const int sdate_title_width = std::max(84, TitleRoom(*sdate_title).width());
+    sdate_title->setGeometry(kMargin, field_top, sdate_title_width, field_height);
+    const int sdate_width =
+        std::max(110, QFontMetrics(sdate_->font()).horizontalAdvance(QStringLiteral("0000/00/00")) + 16);
+    sdate_->setGeometry(kMargin + sdate_title_width + 4, field_top, sdate_width, field_height);
+    const int ktime_left = sdate_->geometry().right() + 20;
+    const int ktime_title_width = std::max(84, TitleRoom(*ktime_title).width());
+    ktime_title->setGeometry(ktime_left, field_top, ktime_title_width, field_height);
+    const int ktime_width = std::max(70, QFontMetrics(ktime_->font()).horizontalAdvance(QStringLiteral("00:00")) + 16);
+    ktime_->setGeometry(ktime_left + ktime_title_width + 4, field_top, ktime_width, field_height);
+
+    for (std::size_t i = 0; i < std::size(kTitles); ++i) {
+        const TitleSpec& t = kTitles[i];
+        const int y = t.upper || t.first < 4 ? title_top : title_top + half + 1;
+        const int h = t.first < 4 ? 2 * half : half;
+        titles[i]->setGeometry(left[static_cast<std::size_t>(t.first)], y,
+                               left[static_cast<std::size_t>(t.last) + 1] - left[static_cast<std::size_t>(t.first)] - 1,
+                               h);
+    }
+
+    grid_->setGeometry(kMargin, grid_top, grid_width, grid_height);
+    for (int c = 0; c < 7; ++c) grid_->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+
+    const int button_top = height - button_height - 14;
+    for (int i = 0; i < 2; ++i) {
+        cmd_[static_cast<std::size_t>(i)]->setGeometry(width - kMargin - (2 - i) * 150 + 8, button_top, 142,
+                                                       button_height);
+    }
+    history_button_->setGeometry(kMargin, button_top, 142, button_height);
 }
 
 void MonitorWindow::PrepareLabels(const std::string& today) {
@@ -249,26 +346,30 @@ void MonitorWindow::MakeRowCurrent(int row) {
     if (row >= 0 && row < grid_->rowCount()) grid_->setCurrentCell(row, grid_->currentColumn() < 0 ? 0 : grid_->currentColumn());
 }
 
+// The job runner has written the row's field already; the screen only draws the text.
 void MonitorWindow::ShowStatus(int row, int column, const std::string& text) {
-    if (row < 0 || row >= static_cast<int>(work_.Centers.size())) return;
-    CenterEntry& entry = work_.Centers[static_cast<std::size_t>(row)];
-    if (column == 4) entry.ReceiveStatus = text;
-    if (column == 5) entry.ConversionStatus = text;
-    if (column == 6) entry.RegistrationStatus = text;
     if (QTableWidgetItem* item = grid_->item(row, column)) item->setText(Q(text));
-    // The job runs inside this event: draw now so the operator sees each stage.
-    grid_->viewport()->repaint();
 }
 
 void MonitorWindow::SetRowState(int row, std::int16_t state) {
-    if (row < 0 || row >= static_cast<int>(work_.Centers.size())) return;
+    if (row < 0 || row >= grid_->rowCount()) return;
     MakeRowCurrent(row);
-    work_.Centers[static_cast<std::size_t>(row)].RowState = state;
     const QColor colour = ColorFromNumber(ColourOfState(state));
     for (int col = 0; col < grid_->columnCount(); ++col) {
         if (QTableWidgetItem* item = grid_->item(row, col)) item->setForeground(colour);
     }
-    grid_->viewport()->repaint();
+    if (state == kRowRunning) ShowProgressFor(row);
+}
+
+// A job starts: the progress window names its center and is drawn before the job goes on.
+void MonitorWindow::ShowProgressFor(int row) {
+    const QTableWidgetItem* code = grid_->item(row, 1);
+    const QTableWidgetItem* name = grid_->item(row, 2);
+    sub_center_->setText((code ? code->text() : QString()) + QStringLiteral("  ") + (name ? name->text() : QString()));
+    sub_frm_->adjustSize();
+    sub_frm_->show();
+    sub_frm_->raise();
+    sub_frm_->repaint();
 }
 
 void MonitorWindow::SetBusy(bool busy) {
@@ -285,37 +386,54 @@ void MonitorWindow::EnableButtons(bool enabled) {
     for (QPushButton* button : cmd_) button->setEnabled(enabled);
 }
 
-void MonitorWindow::RunRows(const std::vector<int>& rows) {
-    sub_frm_->show();
-    sub_frm_->repaint();
-    SetBusy(true);
+void MonitorWindow::StartRun(std::function<RunReport()> run) {
     running_ = true;
-    const RunReport report = run_ ? run_(rows) : RunReport{};
+    EnableButtons(false);
+    sub_center_->clear();
+    sub_frm_->adjustSize();
+    sub_frm_->show();
+    SetBusy(true);
+    emit RunningChanged(true);
+    if (!worker_) {
+        FinishRun(run());
+        return;
+    }
+    worker_([this, run = std::move(run)] {
+        const RunReport report = run();
+        OnThreadOf(this, [this, report] { FinishRun(report); }, false);
+    });
+}
+
+void MonitorWindow::FinishRun(const RunReport& report) {
     running_ = false;
     sub_frm_->hide();
     SetBusy(false);
-    const char* why = report.end == RunEnd::kLocked         ? kRunLocked
-                      : report.end == RunEnd::kLockFailed     ? kRunLockError
-                      : report.end == RunEnd::kHistoryFailed ? HistoryFailedMessage(report.failure)
-                                                              : nullptr;
-    if (why != nullptr) boxes_.Show(MessageRequest{why, kProgramTitle, MessageIcon::kExclamation, MessageButtons::kOk});
+    work_.RunState = 0;
+    EnableButtons(true);
+    emit RunningChanged(false);
+    if (end_pending_) {
+        EndProgram();
+        return;
+    }
+    const std::string why = report.end == RunEnd::kLocked         ? kRunLocked
+                            : report.end == RunEnd::kLockFailed     ? kRunLockError
+                            : report.end == RunEnd::kHistoryFailed ? std::string(HistoryFailedMessage(report.failure))
+                            : report.end == RunEnd::kRefused       ? report.reason_ja
+                                                                    : std::string();
+    if (!why.empty()) boxes_.Show(MessageRequest{why, kProgramTitle, MessageIcon::kExclamation, MessageButtons::kOk});
 }
 
 void MonitorWindow::OnTimer(const LocalDateTime& now) {
     if (work_.RunState != 2) return;
     if (!ScheduleDue(sdate_->text().toStdString(), ktime_->text().toStdString(), now)) return;
     work_.RunState = 1;
-    RunRows(MarkedRows(work_));
-    work_.RunState = 0;
-    EnableButtons(true);
+    StartRun([this, rows = MarkedRows(work_)] { return run_ ? run_(rows) : RunReport{}; });
 }
 
 void MonitorWindow::OnCommand(int index) {
+    if (running_) return;
     if (index == 1) {
-        EnableButtons(false);
-        RunRows(WaitingMarkedRows(work_));
-        work_.RunState = 0;
-        EnableButtons(true);
+        StartRun([this, rows = WaitingMarkedRows(work_)] { return run_ ? run_(rows) : RunReport{}; });
     } else if (index == 0) {
         for (int i = 0; i < work_.InputFieldCount && i < static_cast<int>(input_fields_.size()); ++i) {
             QLineEdit* field = input_fields_[static_cast<std::size_t>(i)];
@@ -329,7 +447,44 @@ void MonitorWindow::OnCommand(int index) {
         SetBusy(true);
         EnableButtons(false);
         work_.RunState = 2;
+        // Armed: no carry-on may start until the scheduled run has ended.
+        if (history_ != nullptr) history_->SetRunning(true);
     }
+}
+
+void MonitorWindow::StartCarryOn(std::int32_t serial) {
+    if (running_ || work_.RunState != 0) return;
+    StartRun([this, serial] { return carry_on_ ? carry_on_(serial) : RunReport{}; });
+}
+
+void MonitorWindow::ReadHistory(const std::string& center, std::int32_t before,
+                                std::function<void(const HistoryPage&)> done) {
+    if (!worker_) {
+        done(history_reader_ ? history_reader_(center, before) : HistoryPage{});
+        return;
+    }
+    worker_([this, center, before, done = std::move(done)] {
+        HistoryPage page = history_reader_ ? history_reader_(center, before) : HistoryPage{};
+        OnThreadOf(this, [done, page = std::move(page)] { done(page); }, false);
+    });
+}
+
+void MonitorWindow::OpenHistory(int row) {
+    if (row < 0 || row >= grid_->rowCount()) return;
+    if (history_ == nullptr) {
+        history_ = new HistoryView(work_, boxes_, this);
+        history_->SetRunning(running_ || work_.RunState != 0);
+        connect(this, &MonitorWindow::RunningChanged, history_, [this](bool running) {
+            history_->SetRunning(running || work_.RunState != 0);
+            if (!running) history_->Reload();
+        });
+        history_->SetReader([this](const std::string& center, std::int32_t before,
+                                   std::function<void(const HistoryPage&)> done) {
+            ReadHistory(center, before, std::move(done));
+        });
+        history_->SetCarryOn([this](std::int32_t serial) { StartCarryOn(serial); });
+    }
+    history_->ShowCenter(grid_->item(row, 1)->text().toStdString(), grid_->item(row, 2)->text().toStdString());
 }
 
 int MonitorWindow::CheckField(int index) {
@@ -417,13 +572,24 @@ void MonitorWindow::CheckFullField(QLineEdit& field, int key, Qt::KeyboardModifi
 bool MonitorWindow::AskExit() {
     const MessageAnswer answer = boxes_.Show(
         MessageRequest{kConfirmExit, kProgramTitle, MessageIcon::kExclamation, MessageButtons::kYesNo});
-    if (answer == MessageAnswer::kYes) EndProgram();
+    if (answer == MessageAnswer::kYes) RequestEnd();
     return answer == MessageAnswer::kYes;
+}
+
+void MonitorWindow::RequestEnd() {
+    if (!running_) {
+        EndProgram();
+        return;
+    }
+    // The job in hand finishes its stages, archive copies and history first.
+    end_pending_ = true;
+    if (stop_) stop_();
 }
 
 void MonitorWindow::EndProgram() {
     end_requested_ = true;
     tmr_->stop();
+    if (history_ != nullptr) history_->hide();
     hide();
     QCoreApplication::exit(0);
 }
@@ -456,7 +622,9 @@ bool MonitorWindow::OnScreenKey(int key) {
         }
         return active >= 0 || work_.RunState == 0 || !grid_->hasFocus();
     }
-    return IsIgnoredKey(key);
+    // F1 to F12, Pause, Home, End, Page Up, Page Down and Caps Lock: nothing here; the
+    // focused control handles them as it always does.
+    return false;
 }
 
 bool MonitorWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -466,26 +634,29 @@ bool MonitorWindow::eventFilter(QObject* watched, QEvent* event) {
         if (watched == grid_) {
             if (key == Qt::Key_Up || key == Qt::Key_Down) work_.SelectedRow = static_cast<std::int16_t>(grid_->currentRow());
             const bool consumed = OnScreenKey(key);
-            if (end_requested_) return true;
+            if (end_requested_ || end_pending_) return true;
             if (key == Qt::Key_Escape) {
                 // The grid asks in every state, unless the screen just asked about this key.
                 if (!esc_asked_) AskExit();
                 return true;
             }
             if (key == Qt::Key_Space) {
-                for (const int r : ToggleMarksBySpace(work_, anchor_row_, grid_->currentRow())) WriteMark(r);
+                if (!running_) {
+                    for (const int r : ToggleMarksBySpace(work_, anchor_row_, grid_->currentRow())) WriteMark(r);
+                }
                 return true;
             }
-            return consumed || IsEnter(key);
+            if (key == Qt::Key_R && !(key_event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+                OpenHistory(grid_->currentRow());
+                return true;
+            }
+            return consumed || IsEnter(key) || IsIgnoredKey(key);
         }
         auto* field = qobject_cast<QLineEdit*>(watched);
         if (OnScreenKey(key)) return true;
-        if (field != nullptr) {
-            const QString text = key_event->text();
-            if (!text.isEmpty()) {
-                const char kind = field == sdate_ ? kDateKind : kTimeKind;
-                if (!FilterKey(kind, text.at(0).unicode())) return true;
-            }
+        if (field != nullptr && TypesCharacter(*key_event)) {
+            const char kind = field == sdate_ ? kDateKind : kTimeKind;
+            if (!FilterKey(kind, key_event->text().at(0).unicode())) return true;
         }
         return false;
     }
@@ -514,11 +685,13 @@ void MonitorWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (work_.RunState != 0) {
+    // Armed, or a scheduled run: the close is refused without a word. Asked once already: wait.
+    if (work_.RunState != 0 || end_pending_) {
         event->ignore();
         return;
     }
-    if (AskExit()) {
+    // During a run the window stays until the job in hand has ended (then EndProgram).
+    if (AskExit() && end_requested_) {
         event->accept();
     } else {
         event->ignore();

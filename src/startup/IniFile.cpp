@@ -1,5 +1,6 @@
 #include "startup/IniFile.h"
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 
@@ -133,6 +134,12 @@ std::string IniValueOf(const IniFile& ini, std::string_view section, std::string
 std::string ReadIniValue(std::string_view section, std::string_view key, const std::filesystem::path& file,
                          std::size_t buffer_size) {
     return IniValueOf(IniFile::Load(file), section, key, buffer_size);
+}
+
+bool IniSwitchOn(std::string_view value) {
+    std::string lower;
+    for (const char c : value) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "1" || lower == "yes" || lower == "true" || lower == "on";
 }
 
 }  // namespace edi

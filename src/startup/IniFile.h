@@ -49,5 +49,7 @@ std::string TextBeforeNul(std::string_view buffer);
 std::string ReadIniValue(std::string_view section, std::string_view key, const std::filesystem::path& file,
                          std::size_t buffer_size);
 std::string IniValueOf(const IniFile& ini, std::string_view section, std::string_view key, std::size_t buffer_size);
+// A switch's value: "1", "yes", "true" or "on" in any letter case turn it on.
+bool IniSwitchOn(std::string_view value);
 
 }  // namespace edi

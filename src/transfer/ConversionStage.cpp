@@ -1,10 +1,14 @@
 // The conversion stage: the job's XML files into its CII file, then the CII file into local
 // files, one history row per conversion.
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <regex>
 #include <system_error>
 
+#include "convert/CiiCheck.h"
 #include "convert/codec/Codec.h"
+#include "convert/codec/ErrorLog.h"
 #include "startup/DbSession.h"
 #include "transfer/FileNaming.h"
 #include "transfer/JobRunner.h"
@@ -133,13 +137,32 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
         result = "9999";
         return;
     }
+    // A file received as CII is checked whole before any of it is converted; one that fails
+    // is not converted, so none of its records reach registration, and it stays for a carry-on.
+    CiiCheckOutcome checked;
+    if (data_form != "X") converters_.CheckReceivedCii(work_, cii_path, serial, checked);
     std::string converted;
-    converters_.RunLocalCiiConversion(work_, center_code, serial, "2", cii_path, local_path, converted, values_);
+    auto count = [](std::int64_t n) { return static_cast<std::int32_t>(std::min<std::int64_t>(n, INT32_MAX)); };
+    if (checked.failure) {
+        converted = result = std::string(kCiiCheckFailed);
+        end.終了コード = result;
+        end.詳細コード = FormatCode(CiiCheckCode(checked.failure->check));
+        end.入力レコード数 = count(checked.totals.messages);
+    } else {
+        converters_.RunLocalCiiConversion(work_, center_code, serial, "2", cii_path, local_path, converted, values_);
+        if (converted == "0000" && values_.test_lines > 0) {
+            // The row counts the messages converted and those handed on to registration.
+            end.詳細コード = std::string(values_.test_held_back ? kTestDataHeldBack : kTestDataRegistered);
+            end.入力レコード数 = count(values_.lines);
+            end.出力レコード数 = count(values_.lines - (values_.test_held_back ? values_.test_lines : 0));
+        }
+    }
+    values_.detail = end.詳細コード;
     if (start.Result == "0000") {
         end.枝番 = start.枝番;
         CloseConversionRow(work_, clock_, cii_path, end);
     }
-    if (converted != "0000") result = "9999";
+    if (converted != "0000" && result == "0000") result = "9999";
 }
 
 }  // namespace edi

@@ -10,6 +10,7 @@
 #include "startup/DbSession.h"
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
+#include "transfer/JobCarryOn.h"
 #include "transfer/JobRunner.h"
 #include "transfer/ProcessHistory.h"
 
@@ -53,7 +54,7 @@ bool EndsWith(const std::string& text, std::string_view tail) {
 }  // namespace
 
 std::optional<std::vector<JobRow>> ReadJobRows(WorkArea& work, std::int32_t serial) {
-    work.SqlText = "SELECT 枝番, 処理種別, 処理終了日付, 終了コード, 詳細コード FROM FL1102処理履歴ファイル WHERE 通番 = " +
+    work.SqlText = "SELECT 枝番, 処理種別, 処理終了日付, 終了コード, 詳細コード, ファイル名 FROM FL1102処理履歴ファイル WHERE 通番 = " +
                    std::to_string(serial) + " ORDER BY 枝番";
     ResultSet set;
     if (!OpenQuery(work, set)) return std::nullopt;
@@ -68,6 +69,7 @@ std::optional<std::vector<JobRow>> ReadJobRows(WorkArea& work, std::int32_t seri
         row.open = !set.Value("処理終了日付").has_value();
         row.終了コード = ValueOrDefault(set.Value("終了コード"), "");
         row.詳細コード = ValueOrDefault(set.Value("詳細コード"), "");
+        row.ファイル名 = ValueOrDefault(set.Value("ファイル名"), "");
         rows.push_back(std::move(row));
     }
     return rows;
@@ -129,7 +131,7 @@ void RemoveConvertedFiles(const std::string& folder, std::int32_t serial, const 
     RemoveNames(folder, [&](const std::string& name) {
         if (!name.starts_with(serial_part)) return false;
         if (EndsWith(name, ".tmp")) return true;
-        if (name.starts_with(local_stem) && EndsWith(name, ".LOC")) return true;
+        if (name.starts_with(local_stem) && (EndsWith(name, ".LOC") || EndsWith(name, kTestDataExtension))) return true;
         return xml_received && name == derived_cii;
     });
 }
@@ -159,7 +161,8 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     SetRowState(kRowRunning);
 
     const std::optional<std::vector<JobRow>> rows = ReadJobRows(work_, serial);
-    if (!rows) {
+    const std::optional<std::int32_t> takes_over = TakenOverSerial(work_, serial);
+    if (!rows || !takes_over) {
         ShowCell(kReceiveColumn, "通番ｴﾗｰ");
         SetRowState(kRowFailed);
         NoteFailure("job", "9999", "");
@@ -170,7 +173,9 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     next_branch_ = last < std::numeric_limits<std::int16_t>::max() ? static_cast<std::int16_t>(last + 1) : 0;
     RemoveJobTemporaries(work_.EDIINFIL, serial);
     RemoveJobTemporaries(work_.OLD_FILE, serial);
-    FinishJob(serial, RunStages(center_code, serial, ProgressOf(*rows)), true);
+    JobProgress progress = ProgressOf(*rows);
+    progress.takes_over = *takes_over;
+    FinishJob(serial, RunStages(center_code, serial, progress), true, progress.takes_over);
     return true;
 }
 

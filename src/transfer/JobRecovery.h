@@ -28,6 +28,7 @@ struct JobRow {
     bool open = false;  // no end date yet
     std::string 終了コード;
     std::string 詳細コード;
+    std::string ファイル名;
 };
 
 // The row of a stage that runs once per job (receive, registration).
@@ -45,6 +46,7 @@ struct JobProgress {
     StageRow registration;
     bool converted = false;               // the job reached its registration stage
     std::vector<std::int16_t> cut_short;  // open rows of stages that run again
+    std::int32_t takes_over = 0;          // the earlier job whose received file this job takes over
 };
 
 // The stage rows of a job (枝番 above 0) in branch order; nothing on a database failure.
@@ -61,8 +63,9 @@ std::optional<std::vector<UnfinishedJob>> FindUnfinishedJobs(WorkArea& work);
 
 // Hidden files a cut-short write of the job left in the folder (".<serial>...", receipts kept).
 void RemoveJobTemporaries(const std::string& folder, std::int32_t serial);
-// What the conversion derives from the received file: the local files, the CII file made from
-// a received XML file and the converters' temporary files. The received file itself stays.
+// What the conversion derives from the received file: the local and test-data files, the CII
+// file made from a received XML file and the converters' temporary files. The received file
+// itself stays.
 void RemoveConvertedFiles(const std::string& folder, std::int32_t serial, const std::string& center_code);
 
 // Finishes the take-over of a link-package file that was under way: with the received file

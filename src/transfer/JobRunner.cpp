@@ -6,6 +6,7 @@
 
 #include "convert/codec/ErrorLog.h"
 #include "startup/DbSession.h"
+#include "transfer/CodeMeaning.h"
 #include "transfer/FileMove.h"
 #include "transfer/FileNaming.h"
 #include "transfer/ProcessHistory.h"
@@ -74,7 +75,7 @@ const std::vector<CenterRow>& JobRunner::CenterRowsOfJob(const std::string& cent
     return *center_rows_;
 }
 
-void JobRunner::RunJob() {
+void JobRunner::RunJob(std::int32_t takes_over) {
     outcome_ = JobOutcome{};
     serial_ = 0;
     more_mail_waiting_ = false;
@@ -103,9 +104,11 @@ void JobRunner::RunJob() {
     } else {
         serial_ = job.通番;
         next_branch_ = 1;
-        final_code = RunStages(center_code, job.通番, JobProgress{});
+        JobProgress progress;
+        progress.takes_over = takes_over;
+        final_code = RunStages(center_code, job.通番, progress);
     }
-    FinishJob(job.通番, final_code, false);
+    FinishJob(job.通番, final_code, false, takes_over);
 }
 
 std::string JobRunner::RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress) {
@@ -122,7 +125,9 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         }
     } else {
         ShowCell(kReceiveColumn, "受信中");
-        if (progress.receive.open != 0) {
+        if (progress.takes_over != 0) {
+            TakeOverReceived(center_code, serial, progress.takes_over, progress.receive.open, r);
+        } else if (progress.receive.open != 0) {
             CarryOnReceive(center_code, serial, progress.receive.open, r);
         } else {
             RunReceiveStage(center_code, serial, r);
@@ -153,7 +158,7 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
         if (failed()) {
             ShowCell(kConversionColumn, "変換ｴﾗｰ");
             SetRowState(kRowFailed);
-            NoteFailure("conversion", r, "");
+            NoteFailure("conversion", r, r == kCiiCheckFailed ? values_.detail : "");
             return r;
         }
     }
@@ -181,9 +186,12 @@ std::string JobRunner::RunStages(const std::string& center_code, std::int32_t se
     return "0000";
 }
 
-void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on) {
+void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on,
+                          std::int32_t takes_over) {
     HistoryEnd end;
     end.終了コード = final_code;
+    end.最終シーケンス番号 = takes_over;
+    if (takes_over != 0) end.詳細コード = std::string(kTakesOverCode);
     if (carried_on) end.詳細コード = std::string(kCarriedOnCode);
     if (!ArchiveJobFiles(serial, 0)) NoteFailure("archive", "9999", "");
     if (Row().RowState != kRowFailed) SetRowState(kRowDone);

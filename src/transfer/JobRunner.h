@@ -123,8 +123,9 @@ public:
     JobRunner(WorkArea& work, const Clock& clock, MessageBoxes& messages, ProgressView& progress, JobDisplay& display,
               Converters& converters, ProcessStarter& starter);
 
-    // Runs the job of work.CurrentRow.
-    void RunJob();
+    // Runs the job of work.CurrentRow. With takes_over, the job takes over the received file of
+    // that earlier job instead of receiving, and converts and registers it again (JobCarryOn.h).
+    void RunJob(std::int32_t takes_over = 0);
     // Finishes a job that the end of an earlier run left unfinished, from where its history rows
     // and files say it stands: the stages it had not finished run (or are finished) under its
     // own serial, its rows are closed and its job row gets 詳細コード "8100". The center's row of
@@ -182,13 +183,16 @@ private:
     // The stages of an open job from where it stands; the job's final code.
     std::string RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress);
     // Archive copies, the row's end state and the job row's close.
-    void FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on);
+    void FinishJob(std::int32_t serial, const std::string& final_code, bool carried_on, std::int32_t takes_over);
 
     // The transfer of the receive stage into its row's closing record.
     void Receive(const std::string& center_code, std::int32_t serial, bool carrying_on, HistoryEnd& end);
     void CloseReceiveRow(HistoryEnd& end, std::string& result);
     void CarryOnReceive(const std::string& center_code, std::int32_t serial, std::int16_t branch,
                         std::string& result);
+    // The receive stage of a job that takes over an earlier job's received file (branch: its open row).
+    void TakeOverReceived(const std::string& center_code, std::int32_t serial, std::int32_t taken_from,
+                          std::int16_t branch, std::string& result);
 
     // Parameter file, program and status file of the registration into its row's closing record.
     void Register(const RegistrationSettings& settings, const std::string& center_code, std::int32_t serial,

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "convert/CiiCheck.h"
 #include "startup/WorkArea.h"
 
 namespace edi {
@@ -26,12 +28,29 @@ struct ConversionValues {
     std::string 格納モード;    // storage mode of the last XML-to-CII conversion's format
     std::string BPID;          // business process of the last CII-to-local conversion
     std::string 取引情報区分;  // information kind of the last CII-to-local conversion
+    // Of the last CII-to-local conversion: the local records written, those of test groups
+    // (運用モード "1"), and whether those went to the test-data files instead of registration.
+    std::int64_t lines = 0;
+    std::int64_t test_lines = 0;
+    bool test_held_back = false;
+    std::string detail;  // 詳細コード of the job's CII conversion row (a failed check's fault code)
 };
+
+// The test-data file of a kind: the local file's name with this extension in place of ".LOC".
+inline constexpr std::string_view kTestDataExtension = ".TST";
+// 詳細コード of a CII conversion row (終了コード "0000") whose test groups were held back, or
+// registered because EDI.ini says so ([CIICHECK] RegisterTestData=1).
+inline constexpr std::string_view kTestDataHeldBack = "5210";
+inline constexpr std::string_view kTestDataRegistered = "5211";
 
 // The two converters the conversion stage calls.
 class Converters {
 public:
     virtual ~Converters() = default;
+    // The integrity check of a received CII file, before any of it is converted; ERR.LOG says
+    // what it found.
+    virtual void CheckReceivedCii(WorkArea& work, const std::string& cii_path, std::int32_t serial,
+                                  CiiCheckOutcome& outcome) = 0;
     // Turns one XML file into the CII file (appending when the CII file of this job already
     // holds an earlier XML file's groups); reports through ERR.LOG only. Sets 格納モード.
     virtual void XmlCiiConvert(WorkArea& work, const std::string& xml_path, const std::string& cii_path,

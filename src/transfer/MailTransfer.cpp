@@ -60,12 +60,6 @@ std::string SenderAddress(const std::string& profile) {
     return (profile.empty() ? std::string("k500100") : profile) + "@" + host;
 }
 
-bool IsYes(std::string_view value) {
-    std::string lower;
-    for (const char c : value) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower == "1" || lower == "yes" || lower == "true" || lower == "on";
-}
-
 std::string EscapeForPattern(std::string_view text) {
     static constexpr std::string_view kSpecial = "\\^$.|?*+()[]{}";
     std::string out;
@@ -169,7 +163,7 @@ void MailTransport::ReadMailSettings() {
         (timeout && *timeout >= 1 && *timeout <= 3600) ? static_cast<int>(*timeout) : kDefaultMailTimeoutSeconds;
     settings_.Tls.ca_file = IniValueOf(ini, "MAPI", "CAFile", kMailServiceBuffer);
     settings_.Tls.fingerprint = IniValueOf(ini, "MAPI", "CertFingerprint", kMailServiceBuffer);
-    settings_.Tls.allow_plain = IsYes(IniValueOf(ini, "MAPI", "AllowPlain", kMailSettingBuffer));
+    settings_.Tls.allow_plain = IniSwitchOn(IniValueOf(ini, "MAPI", "AllowPlain", kMailSettingBuffer));
     settings_.AuthServId = IniValueOf(ini, "MAPI", "AuthServId", kMailSettingBuffer);
 }
 

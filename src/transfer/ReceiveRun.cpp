@@ -1,9 +1,10 @@
 #include "transfer/ReceiveRun.h"
 
+#include <algorithm>
+
 #include "convert/codec/ErrorLog.h"
 #include "startup/DbSession.h"
 #include "transfer/JobRecovery.h"
-#include "transfer/RunLock.h"
 
 namespace edi {
 namespace {
@@ -94,24 +95,28 @@ void ReceiveRun::CarryOnUnfinished(RunReport& report) {
     }
 }
 
-RunReport ReceiveRun::Run(const std::vector<int>& rows) {
-    RunReport report;
-    RunLock lock;
+bool ReceiveRun::Begin(RunLock& lock, RunReport& report) {
     switch (lock.Take(RunLockPath(work_))) {
         case RunLock::State::kTaken:
             break;
         case RunLock::State::kHeld:
             report.end = RunEnd::kLocked;
             report.reason = lock.message();
-            return report;
+            return false;
         default:
             report.end = RunEnd::kLockFailed;
             report.reason = lock.message();
-            return report;
+            return false;
     }
     runner_.ForgetPassedOverMails();
     CarryOnUnfinished(report);
-    if (report.end != RunEnd::kFinished) return report;
+    return report.end == RunEnd::kFinished;
+}
+
+RunReport ReceiveRun::Run(const std::vector<int>& rows) {
+    RunReport report;
+    RunLock lock;
+    if (!Begin(lock, report)) return report;
     for (const int row : rows) {
         if (row < 0 || static_cast<std::size_t>(row) >= work_.Centers.size()) continue;
         for (int take = 0; take < kMailJobsPerRun; ++take) {
@@ -129,6 +134,30 @@ RunReport ReceiveRun::Run(const std::vector<int>& rows) {
             if (!runner_.more_mail_waiting()) break;
         }
     }
+    return report;
+}
+
+RunReport ReceiveRun::CarryOn(std::int32_t serial) {
+    RunReport report;
+    RunLock lock;
+    if (!Begin(lock, report)) return report;
+    if (!DatabaseReady(work_, report, "carrying on job " + std::to_string(serial))) return report;
+    std::string center_code;
+    const CarryOnCheck check = CheckCarryOn(work_, serial, center_code);
+    if (check.bar != CarryOnBar::kNone) {
+        report.end = RunEnd::kRefused;
+        report.refusal = check.bar;
+        report.reason = "job " + std::to_string(serial) + " cannot be carried on: " +
+                        CarryOnBarText(check.bar, check.taken_by, false);
+        report.reason_ja = CarryOnBarText(check.bar, check.taken_by, true);
+        return report;
+    }
+    const auto row = std::find_if(work_.Centers.begin(), work_.Centers.end(),
+                                  [&](const CenterEntry& entry) { return entry.CenterCode == center_code; });
+    work_.CurrentRow = static_cast<std::int16_t>(row - work_.Centers.begin());
+    runner_.RunJob(serial);
+    report.jobs.push_back(JobReport{runner_.serial(), center_code, false, runner_.outcome(), serial});
+    JobRecorded(work_, report);
     return report;
 }
 

@@ -14,8 +14,10 @@
 
 #include "startup/DbFailure.h"
 #include "startup/WorkArea.h"
+#include "transfer/JobCarryOn.h"
 #include "transfer/JobOutcome.h"
 #include "transfer/JobRunner.h"
+#include "transfer/RunLock.h"
 
 namespace edi {
 
@@ -30,6 +32,7 @@ enum class RunEnd {
     kLockFailed,  // the lock file cannot be opened: nothing ran
     kHistoryFailed,  // the history could not be read or written: no further file was taken; a job left
                      // open by the failure waits for the next run
+    kRefused,        // the job asked to be carried on cannot be (RunReport::refusal says why)
 };
 
 struct JobReport {
@@ -37,12 +40,15 @@ struct JobReport {
     std::string center_code;
     bool carried_on = false;
     JobOutcome outcome;
+    std::int32_t takes_over = 0;  // the earlier job whose received file this job converted again
 };
 
 struct RunReport {
     RunEnd end = RunEnd::kFinished;
-    std::string reason;            // for kLocked, kLockFailed and kHistoryFailed: what and why
-    DbFailure failure = DbFailure::kNone;  // for kHistoryFailed: what the database met
+    std::string reason;                      // for kLocked, kLockFailed, kHistoryFailed and kRefused: what and why
+    DbFailure failure = DbFailure::kNone;    // for kHistoryFailed: what the database met
+    CarryOnBar refusal = CarryOnBar::kNone;  // for kRefused
+    std::string reason_ja;                   // for kRefused: the reason as the window says it
     std::vector<JobReport> jobs;   // in the order they ran
     bool all_well() const;
 };
@@ -57,6 +63,9 @@ public:
 
     // The whole run for the given grid rows.
     RunReport Run(const std::vector<int>& rows);
+    // A run that carries on one failed job of this terminal (JobCarryOn.h), after the unfinished
+    // jobs; kRefused when it cannot be carried on.
+    RunReport CarryOn(std::int32_t serial);
 
     // Carries on every unfinished job of this terminal's centers, oldest first; the lock must
     // be held. Sets report.end when the pass did not end: a stop request, or a history that
@@ -65,6 +74,8 @@ public:
 
 private:
     bool Stopped() const { return stop_.load(); }
+    // Takes the terminal's lock and carries on the unfinished jobs; false when the run may go no further.
+    bool Begin(RunLock& lock, RunReport& report);
 
     WorkArea& work_;
     JobRunner& runner_;

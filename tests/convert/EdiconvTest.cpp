@@ -162,5 +162,54 @@ TEST_F(EdiconvTest, ResultCodesAndCommandErrors) {
     EXPECT_NE(run.err.find("Data source name not found"), std::string::npos) << run.err;
 }
 
+TEST_F(EdiconvTest, ChecksCiiFilesAndAnswersHelpAndVersion) {
+    const Bytes sound = test::Cat({Header(" "), Data("00001", test::Hex("01 01 5A")), End("00001")});
+    test::WriteFile(dir / "sound.CII", sound);
+    test::WriteFile(dir / "cut.CII", ByteView(sound).first(400));
+    struct Row {
+        const char* name;
+        std::string arguments;
+        int status;
+        std::vector<std::string> out;  // lines, in order
+    };
+    const Row rows[] = {
+        {"sound",
+         "check " + Path("sound.CII"),
+         0,
+         {Path("sound.CII"),
+          "  group 1 at byte 0: kind 0110, BPID BP000001, 運用モード \" \", storage mode \" \", 1 messages read, the "
+          "end record counts 1",
+          "  sound: 1 groups, 1 messages (0 test)"}},
+        {"one file cut",
+         "check " + Path("sound.CII") + " " + Path("cut.CII"),
+         1,
+         {"  group 1 at byte 0: kind 0110, BPID BP000001, 運用モード \" \", storage mode \" \", 0 messages read, no "
+          "count",
+          "    5202 byte 400: the file ends inside the padding of the last block",
+          "  damaged: first fault 5202 at byte 400"}},
+        {"quiet and sound", "check -q " + Path("sound.CII"), 0, {}},
+        {"quiet and cut", "check -q " + Path("cut.CII"), 1, {}},
+        {"a missing file", "check " + Path("sound.CII") + " " + Path("none.CII"), 2, {}},
+        {"no file", "check -q", 2, {}},
+        {"help", "cii2local --help", 0, {"Usage: ediconv local2cii --ini EDI_INI [--serial N] [--log-dir DIR] LOCAL_FILE CII_FILE"}},
+        {"version", "--version", 0, {"ediconv " K500100_VERSION}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const CommandRun run = Ediconv(r.arguments);
+        EXPECT_EQ(run.status, r.status) << run.err;
+        std::size_t at = 0;
+        for (const std::string& line : r.out) {
+            at = run.out.find(line + "\n", at);
+            EXPECT_NE(at, std::string::npos) << line << "\nin:\n" << run.out;
+        }
+        if (r.out.empty()) {
+            EXPECT_EQ(run.out, "");
+        }
+        EXPECT_EQ(run.err.empty(), r.status != 2) << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "ERR.LOG")) << "check, --help and --version write no log";
+}
+
 }  // namespace
 }  // namespace edi

@@ -7,6 +7,7 @@
 
 #include "CiiBenchMaster.h"
 #include "ConverterMasters.h"
+#include "convert/CiiCheck.h"
 #include "convert/CiiDump.h"
 #include "convert/CiiToLocal.h"
 #include "convert/LocalToCii.h"
@@ -140,7 +141,7 @@ TEST_F(MalformedCiiTest, RandomBytesAfterAHeaderEndAndStayBounded) {
     std::filesystem::remove(log.file);
 }
 
-TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeedsThroughReaderAndDump) {
+TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeedsThroughReaderDumpAndCheck) {
     bench::AnyKindMasters any_kind;
     const auto seeds = test::DataFiles("convert/fuzz");
     EXPECT_GE(seeds.size(), 3u);
@@ -161,6 +162,20 @@ TEST_F(MalformedCiiTest, ReplaysTheFuzzTargetsSeedsThroughReaderAndDump) {
         again.Attach(bytes);
         const bool whole = DumpCii(again, &any_kind, listing);
         EXPECT_EQ(whole, listing.str().find("the file ends inside this record") == std::string::npos);
+        // A record the listing finds cut short is a fault of the check too.
+        ChunkedInput checked;
+        checked.Attach(bytes);
+        CiiCheckListener listener;
+        bool cut = false;
+        listener.fault = [&](const CiiFault& fault) {
+            EXPECT_LE(fault.offset, bytes.size());
+            cut = cut || (fault.check == CiiCheck::kRecords && fault.offset == bytes.size());
+            return true;
+        };
+        CheckCii(checked, listener);
+        if (!whole) {
+            EXPECT_TRUE(cut);
+        }
     }
 }
 

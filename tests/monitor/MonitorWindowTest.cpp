@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,9 +52,9 @@ protected:
         window_->FillCenterGrid([](const std::string& m) { return m == "Z" ? std::string("リンク") : std::string(); });
         window_->SetRunStarter(EachRow([this](int row) {
             ran_.push_back(row);
-            window_->SetRowState(row, 1);
-            window_->ShowStatus(row, 4, "OK");
-            window_->SetRowState(row, row == 1 ? 9 : 2);
+            State(row, 1);
+            Stage(row, 4, "OK");
+            State(row, row == 1 ? 9 : 2);
         }));
         window_->show();
         QApplication::setActiveWindow(window_.get());
@@ -67,6 +69,27 @@ protected:
             for (const int row : rows) job(row);
             return RunReport{};
         };
+    }
+
+    // What the job runner does: the row's field first, then the screen.
+    void State(int row, std::int16_t state) {
+        work_.Centers[static_cast<std::size_t>(row)].RowState = state;
+        window_->SetRowState(row, state);
+    }
+    void Stage(int row, int column, const char* text) {
+        if (column == 4) work_.Centers[static_cast<std::size_t>(row)].ReceiveStatus = text;
+        window_->ShowStatus(row, column, text);
+    }
+
+    // The look of the screenshots, with the titles' font size given.
+    static AppearanceSettings Look(const char* title_size) {
+        AppearanceSettings look;
+        look.FormBackColor = "&HE8E4DC";
+        look.Label = LookGroup{0xE8E4DC, 0x303030, "Noto Sans CJK JP", "10", "False", "False", "False", "False"};
+        look.Title = LookGroup{0x7A4A1F, 0xFFFFFF, "Noto Sans CJK JP", title_size, "True", "False", "False", "False"};
+        look.Text = LookGroup{0xFFFFFF, 0x000000, "Noto Sans Mono CJK JP", "11", "False", "False", "False", "False"};
+        look.TextFocusColor = 0xCCFFFF;
+        return look;
     }
 
     QString Cell(int row, int column) const { return grid_->item(row, column)->text(); }
@@ -145,6 +168,62 @@ TEST_F(MonitorWindowTest, EntryFieldsRefuseForeignCharactersAndNormaliseOnEnter)
     QTest::keyClick(ktime_, Qt::Key_Return);
     EXPECT_EQ(ktime_->text(), QStringLiteral("12:45"));
     EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(MonitorWindowTest, EditingKeysWorkInTheEntryFieldsWhileOtherCharactersStayOut) {
+    sdate_->setFocus();
+    QTest::keyClicks(sdate_, QStringLiteral("2026/12/07"));
+    QTest::keyClick(sdate_, Qt::Key_Home);
+    EXPECT_EQ(sdate_->cursorPosition(), 0);
+    QTest::keyClick(sdate_, Qt::Key_Delete);
+    EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07"));
+    QTest::keyClick(sdate_, Qt::Key_End);
+    EXPECT_EQ(sdate_->cursorPosition(), 9);
+    QTest::keyClick(sdate_, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(sdate_->selectedText(), sdate_->text());
+    QTest::keyClicks(sdate_, QStringLiteral("x:"));
+    EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07")) << "foreign characters still stay out";
+    QApplication::clipboard()->setText(QStringLiteral("12:30"));
+    QTest::keyClick(sdate_, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07")) << "nor are they pasted";
+    QTest::keyClick(sdate_, Qt::Key_Tab);
+    EXPECT_EQ(window_->focusWidget(), ktime_);
+    QTest::keyClick(ktime_, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ktime_->text(), QStringLiteral("12:30"));
+}
+
+TEST_F(MonitorWindowTest, TitlesAreAsLargeAsTheirTextInTheirFont) {
+    for (const char* size : {"9", "18"}) {
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(ApplyAppearance(*window_, Look(size)));
+        window_->LayoutControls();
+        for (const QLabel* title : window_->findChildren<QLabel*>()) {
+            if (!title->objectName().startsWith(QStringLiteral("tit_"))) continue;
+            SCOPED_TRACE(title->objectName().toStdString());
+            const QFontMetrics metrics(title->font());
+            EXPECT_GE(title->contentsRect().width(), metrics.horizontalAdvance(title->text()));
+            EXPECT_GE(title->contentsRect().height(), metrics.height());
+        }
+        const auto* mark_title = window_->findChild<QLabel*>(QStringLiteral("tit_chk"));
+        EXPECT_GE(grid_->columnWidth(0), mark_title->width()) << "the column is as wide as its title";
+        EXPECT_GE(window_->width(), grid_->geometry().right()) << "nothing falls off the window";
+    }
+}
+
+TEST_F(MonitorWindowTest, ASelectedRowStillShowsTheColourOfItsState) {
+    State(1, 9);
+    ClickCell(1, 2);
+    ASSERT_TRUE(grid_->item(1, 1)->isSelected());
+    const QImage image = grid_->viewport()->grab().toImage();
+    const QRect row = grid_->visualRect(grid_->model()->index(1, 1)).united(grid_->visualRect(grid_->model()->index(1, 2)));
+    int red = 0;
+    for (int y = row.top(); y <= row.bottom(); ++y) {
+        for (int x = row.left(); x <= row.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 120 && c.red() > 2 * c.green() && c.red() > 2 * c.blue()) ++red;
+        }
+    }
+    EXPECT_GT(red, 10) << "the failed row's red shows while it is selected";
 }
 
 TEST_F(MonitorWindowTest, AFullDateFieldMovesOnOnlyOnTheFirstKey) {
@@ -263,13 +342,9 @@ TEST_F(MonitorWindowTest, IdleEscAsksOnceAndYesEnds) {
 TEST_F(MonitorWindowTest, WritesScreenshots) {
     const std::filesystem::path dir = K500100_SCREENSHOT_DIR;
     std::filesystem::create_directories(dir);
-    AppearanceSettings look;
-    look.FormBackColor = "&HE8E4DC";
-    look.Label = LookGroup{0xE8E4DC, 0x303030, "Noto Sans CJK JP", "10", "False", "False", "False", "False"};
-    look.Title = LookGroup{0x7A4A1F, 0xFFFFFF, "Noto Sans CJK JP", "10", "True", "False", "False", "False"};
-    look.Text = LookGroup{0xFFFFFF, 0x000000, "Noto Sans Mono CJK JP", "11", "False", "False", "False", "False"};
-    look.TextFocusColor = 0xCCFFFF;
+    const AppearanceSettings look = Look("10");
     ASSERT_TRUE(ApplyAppearance(*window_, look));
+    window_->LayoutControls();
     work_.Appearance = look;
     const auto shot = [&](const char* name) {
         const auto path = dir / name;
@@ -279,24 +354,23 @@ TEST_F(MonitorWindowTest, WritesScreenshots) {
     shot("startup.png");
     bool grabbed = false;
     window_->SetRunStarter(EachRow([&](int row) {
-        window_->SetRowState(row, 1);
-        window_->ShowStatus(row, 4, "OK");
-        window_->ShowStatus(row, 5, row == 1 ? "変換ｴﾗｰ" : "OK");
+        State(row, 1);
+        Stage(row, 4, "OK");
+        Stage(row, 5, row == 1 ? "変換ｴﾗｰ" : "OK");
         if (row == 1) {
-            window_->SetRowState(row, 9);
+            State(row, 9);
             return;
         }
-        window_->ShowStatus(row, 6, "登録中");
+        Stage(row, 6, "登録中");
         if (row == 2 && !grabbed) {
             shot("during-job.png");
             grabbed = true;
         }
-        window_->ShowStatus(row, 6, "OK");
-        window_->SetRowState(row, 2);
+        Stage(row, 6, "OK");
+        State(row, 2);
     }));
     window_->OnCommand(1);
     EXPECT_TRUE(grabbed);
-    grid_->clearSelection();
     shot("after-run.png");
     sdate_->setText(QStringLiteral("2026/12/06"));
     ktime_->setText(QStringLiteral("06:30"));

@@ -338,6 +338,8 @@ TEST_F(RunProcessTest, HelpVersionAndOptionsRunNothing) {
         {{"--version"}, 0, "k500100-batch 0.1.0", ""},
         {{"-x"}, 2, "", "k500100-batch: unknown option -x"},
         {{"--operator=OP01"}, 2, "", "k500100-batch: unknown option --operator=OP01"},
+        {{"--carry-on", "7x"}, 2, "", "k500100-batch: --carry-on needs a job serial, not \"7x\""},
+        {{"--carry-on=0", "OP01"}, 2, "", "k500100-batch: --carry-on needs a job serial, not \"0\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());

@@ -111,18 +111,34 @@ check "ERR.LOG names the missing archive" yes "$(grep -q 'no-archive' "$demo/k50
 "$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
 check "every center well exits 0" 0 "$(run_batch OP01)"
 
+# Job 7 failed for the missing registration program, which is back: --carry-on converts and
+# registers the file job 7 received, in a new job that names it; a second time is refused.
+check "carry on a failed job" 0 "$(run_batch --carry-on 7 OP01)"
+carried=$(sqlite3 "$demo/db/k500100.sqlite" "SELECT MAX(通番) FROM FL1102処理履歴ファイル")
+check "the carrying-on job's rows" "$carried 0 03 CIILINK 0000 8102
+$carried 1 10 CIILINK 0000 8102
+$carried 2 31 CIILINK 0000 0000
+$carried 3 41 CIILINK 00 0000" "$(history "$carried" "$carried")"
+check "it names job 7" 7 "$(value "$carried" 0 最終シーケンス番号)"
+check "its line" "job 7 carried on as CIILINK (job $carried): 0000 ended well" "$(grep '^job 7' "$work/out.txt")"
+check "job 7's file taken over" "no yes" \
+    "$([ -f "$demo/in/00000007_RCV_CIILINK_____.CII" ] && echo yes || echo no) $([ -f "$demo/in/$(printf %08d "$carried")_RCV_CIILINK_____.CII" ] && echo yes || echo no)"
+check "no second carry-on" 2 "$(run_batch --carry-on 7 OP01)"
+check "why not" "k500100-batch: job 7 cannot be carried on: job $carried took its received file over" "$(cat "$work/err.txt")"
+
 # History rows that cannot be closed: the first job stays open, the run takes no further file,
 # exits 5 and says why; once they can, the next run carries the job on.
 "$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
+first=$(( $(sqlite3 "$demo/db/k500100.sqlite" "SELECT MAX(通番) FROM FL1102処理履歴ファイル") + 1 ))
 sqlite3 "$demo/db/k500100.sqlite" "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, 'closing rows refused'); END;"
 check "refused closes stop the run, exit 5" 5 "$(run_batch OP01)"
-check "the run says why" "k500100-batch: the run stopped after job 16 of center CIILINK, which stays open for the next run to carry on: database error: updating FL1102処理履歴ファイル: [SQLite]closing rows refused (19); no further file was taken" \
+check "the run says why" "k500100-batch: the run stopped after job $first of center CIILINK, which stays open for the next run to carry on: database error: updating FL1102処理履歴ファイル: [SQLite]closing rows refused (19); no further file was taken" \
     "$(tail -1 "$work/err.txt" | sed 's/ \[SQL: .*\]//')"
 check "no further file taken" yes "$([ -f "$demo/link/XMLLINK.XML" ] && echo yes)"
 sqlite3 "$demo/db/k500100.sqlite" "DROP TRIGGER refuse_close"
 "$repo/scripts/demo-env" "$demo" "$bin" >/dev/null
 check "the next run ends well" 0 "$(run_batch OP01)"
-check "and carries the job on" "16 0 03 CIILINK 0000 8100" "$(history 16 16 | head -1)"
+check "and carries the job on" "$first 0 03 CIILINK 0000 8100" "$(history "$first" "$first" | head -1)"
 
 # No center for this terminal: the no-data message and exit 1.
 sqlite3 "$demo/db/k500100.sqlite" "UPDATE FL1903EDI制御マスタ SET 実行端末名 = 'elsewhere'"

@@ -1,0 +1,167 @@
+#include "transfer/JobCarryOn.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "JobFixture.h"
+#include "transfer/ReceiveRun.h"
+
+namespace edi {
+namespace {
+
+namespace fs = std::filesystem;
+using test::JobTest;
+
+const char* const kFile1 = "in/00000001_RCV_ABC_________.CII";
+const char* const kFile2 = "in/00000002_RCV_ABC_________.CII";
+
+class JobCarryOnTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        Center("ABC", "Z", Folder("link") + "ABC.dat", "C");
+        Partner("ABC", "123456789012");
+        AddRow("ABC");
+    }
+    RunReport CarryOn(std::int32_t serial) { return ReceiveRun(work_, *runner_, stop_).CarryOn(serial); }
+    std::string Content(const std::string& relative) {
+        return fs::exists(dir_ / relative) ? test::ReadText(dir_ / relative) : "<none>";
+    }
+    std::atomic<bool> stop_{false};
+};
+
+TEST_F(JobCarryOnTest, AFailedRegistrationRunsAgainOnceItsProgramIsBack) {
+    test::WriteFile(dir_ / "link/ABC.dat", std::string_view("partner message"));
+    starter_.action = [](const std::string&) { return false; };  // the program is missing
+    work_.CurrentRow = 0;
+    runner_->RunJob();
+    ASSERT_EQ(History(1), (std::vector<std::string>{"0 03 0000 0000  ", "1 10 0000 0000 " + Folder("in") +
+                                                                                  "00000001_RCV_ABC_________.CII",
+                                                     "2 31 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
+                                                     "3 41 4100 0002  "}));
+
+    // Put back: the carried-on job takes the file over and registers it, once.
+    StatusAnswer("1KIND123456789012000010000009" + std::string("00"));
+    const RunReport report = CarryOn(1);
+    ASSERT_EQ(report.end, RunEnd::kFinished);
+    ASSERT_EQ(report.jobs.size(), 1u);
+    EXPECT_EQ(report.jobs[0].serial, 2);
+    EXPECT_EQ(report.jobs[0].takes_over, 1);
+    EXPECT_TRUE(report.jobs[0].outcome.ok()) << OutcomeText(report.jobs[0].outcome);
+    EXPECT_EQ(History(2),
+              (std::vector<std::string>{"0 03 0000 8102  ", "1 10 0000 8102 " + Folder("in") + "00000002_RCV_ABC_________.CII",
+                                        "2 31 0000 0000 " + Folder("in") + "00000002_RCV_ABC_________.CII",
+                                        "3 41 00 0000 F:/HIST/00000002_RCV_ABC_________KIND.TXT"}));
+    EXPECT_EQ(HistoryValue(2, 0, "最終シーケンス番号"), "1") << "the new job names the one it carries on";
+    EXPECT_EQ(HistoryValue(1, 3, "終了コード"), "4100") << "the earlier job's rows stay";
+    EXPECT_EQ(Content(kFile1), "<none>");
+    EXPECT_EQ(Content(kFile2), "partner message");
+    EXPECT_EQ(Content("in/00000002_RCV_ABC_________01.LOC"), "partner message");
+    EXPECT_EQ(Content("old/00000002_RCV_ABC_________.CII"), "partner message");
+    ASSERT_EQ(starter_.commands.size(), 2u);
+    EXPECT_NE(starter_.commands[1].find("EDI00000002.INI"), std::string::npos);
+
+    // Neither job can go a second time; nothing else ran.
+    const struct {
+        std::int32_t serial;
+        CarryOnBar bar;
+        const char* reason;
+    } again[] = {{1, CarryOnBar::kTakenOver, "job 1 cannot be carried on: job 2 took its received file over"},
+                 {2, CarryOnBar::kEndedWell, "job 2 cannot be carried on: it was registered"},
+                 {99, CarryOnBar::kUnknownJob, "job 99 cannot be carried on: no receive job has this serial"}};
+    for (const auto& a : again) {
+        SCOPED_TRACE(a.serial);
+        const RunReport refused = CarryOn(a.serial);
+        EXPECT_EQ(refused.end, RunEnd::kRefused);
+        EXPECT_EQ(refused.refusal, a.bar);
+        EXPECT_EQ(refused.reason, a.reason);
+        EXPECT_TRUE(refused.jobs.empty());
+    }
+    EXPECT_EQ(History(3).size(), 0u);
+    EXPECT_EQ(starter_.commands.size(), 2u);
+}
+
+TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
+    test::WriteFile(dir_ / kFile1, std::string_view("message"));
+    const auto row = [](std::int16_t branch, const char* kind, const char* end, const char* detail,
+                        const char* file = "") {
+        return JobRow{branch, kind, std::string(end) == "open", end, detail, file};
+    };
+    const JobRow received = row(1, "10", "0000", "0000", "/x/00000001_RCV_ABC_________.CII");
+    const JobRow converted = row(2, "31", "0000", "0000");
+    const struct {
+        const char* name;
+        bool open;
+        std::int32_t taken_by;
+        std::vector<JobRow> rows;
+        CarryOnBar bar;
+        bool caution;
+    } cases[] = {
+        {"job row open", true, 0, {received}, CarryOnBar::kUnfinished, false},
+        {"receive failed", false, 0, {row(1, "10", "5001", "9999")}, CarryOnBar::kNotReceived, false},
+        {"conversion failed", false, 0, {received, converted}, CarryOnBar::kNone, false},
+        {"registered", false, 0, {received, converted, row(3, "41", "00", "0000")}, CarryOnBar::kEndedWell, false},
+        {"program never started", false, 0, {received, converted, row(3, "41", "9999", "9999")}, CarryOnBar::kNone,
+         false},
+        {"no status file", false, 0, {received, converted, row(3, "41", "4100", "0002")}, CarryOnBar::kNone, true},
+        {"status not zero", false, 0, {received, converted, row(3, "41", "9999", "0000")}, CarryOnBar::kNone, true},
+        {"run ended inside the program", false, 0, {received, converted, row(3, "41", "4100", "0003")},
+         CarryOnBar::kMayBeRegistered, false},
+        {"file of another job", false, 0, {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII"), converted},
+         CarryOnBar::kNoReceivedFile, false},
+        {"file taken over", false, 5, {row(1, "10", "0000", "0000", "00000001_RCV_ABC_________.XML")},
+         CarryOnBar::kTakenOver, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CarryOnCheck check = JudgeCarryOn(FinishedJob{1, "ABC", c.open, c.taken_by, c.rows}, Folder("in"));
+        EXPECT_EQ(check.bar, c.bar);
+        EXPECT_EQ(check.caution, c.caution);
+    }
+}
+
+// A carrying-on job that ended at any instant of its take-over is finished by the next run from
+// the earlier job's file, never from a new link file, and registers that file once.
+TEST_F(JobCarryOnTest, ATakeOverCutShortIsFinishedByTheNextRun) {
+    const struct {
+        const char* name;
+        const char* receive_row;  // "" none, "open"
+        const char* file;         // where job 1's message is
+    } instants[] = {{"after the job row named job 1", "", kFile1},
+                    {"before the file was renamed", "open", kFile1},
+                    {"after the file was renamed", "open", kFile2}};
+    for (const auto& instant : instants) {
+        SCOPED_TRACE(instant.name);
+        Exec("DELETE FROM FL1102処理履歴ファイル");
+        fs::remove_all(dir_ / "in");
+        fs::create_directories(dir_ / "in");
+        starter_.commands.clear();
+        Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
+             "処理終了日付, 終了コード, 詳細コード, ファイル名, 最終シーケンス番号) VALUES "
+             "(1, 0, 'R', '2', '03', 'ABC', {d '2026-12-05'}, '9999', '0000', ' ', 0), "
+             "(1, 1, 'R', '2', '10', 'ABC', {d '2026-12-05'}, '0000', '0000', " +
+             SqlQuote(Folder("in") + "00000001_RCV_ABC_________.CII") +
+             ", 0), "
+             "(2, 0, 'R', '2', '03', 'ABC', NULL, NULL, NULL, NULL, 1)");
+        if (std::string(instant.receive_row) == "open") {
+            Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード) "
+                 "VALUES (2, 1, 'R', '2', '10', 'ABC')");
+        }
+        test::WriteFile(dir_ / instant.file, std::string_view("message of job 1"));
+        test::WriteFile(dir_ / "link/ABC.dat", std::string_view("next message"));
+
+        const RunReport report = ReceiveRun(work_, *runner_, stop_).Run({0});
+        ASSERT_EQ(report.jobs.size(), 2u);
+        EXPECT_TRUE(report.jobs[0].carried_on);
+        EXPECT_EQ(History(2)[0], "0 03 0000 8100  ");
+        EXPECT_EQ(History(2)[1], "1 10 0000 8102 " + Folder("in") + "00000002_RCV_ABC_________.CII");
+        EXPECT_EQ(Content("in/00000002_RCV_ABC_________01.LOC"), "message of job 1");
+        EXPECT_EQ(Content(kFile1), "<none>");
+        EXPECT_EQ(Content("in/00000003_RCV_ABC_________01.LOC"), "next message") << "the new job took the link file";
+        EXPECT_EQ(starter_.commands.size(), 2u) << "each message registered once";
+    }
+}
+
+}  // namespace
+}  // namespace edi
