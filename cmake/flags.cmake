@@ -11,6 +11,13 @@ if(K500100_SANITIZE)
     target_link_options(edi_flags INTERFACE -fsanitize=address,undefined)
 endif()
 
+# The coverage build: gcov counters in every library, tool and test, read by scripts/coverage.
+option(K500100_COVERAGE "Build with gcov line counters" OFF)
+if(K500100_COVERAGE)
+    target_compile_options(edi_flags INTERFACE --coverage -O0)
+    target_link_options(edi_flags INTERFACE --coverage)
+endif()
+
 # The fuzz build (clang): every library instrumented for libFuzzer, with both sanitizers.
 option(K500100_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 if(K500100_FUZZ)

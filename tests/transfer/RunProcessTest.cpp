@@ -111,13 +111,13 @@ protected:
         const std::string script((std::istreambuf_iterator<char>(masters)), std::istreambuf_iterator<char>());
         ASSERT_TRUE(RunSqlScript(work_, script, error)) << error;
         for (const char* folder : {"in", "old", "link", "pr", "st", "out"}) fs::create_directories(dir_ / folder);
-        // Registers a message by noting the order number of its local file, then (taking its
-        // time when SLOW names a file) reports success.
+        // Registers a message by noting the order number of its local file, then reports success.
         test::WriteFile(dir_ / "reg.sh",
                         "#!/bin/sh\n"
+                        "[ -e \"$SLOW\" ] && sleep 0.2\n"
                         "value() { tr -d '\\r' < \"${1#@}\" | sed -n \"s/^\\/\\[EDI\\]$2='\\(.*\\)'$/\\1/p\"; }\n"
                         "head -n 1 \"$EDI_IN$(value \"$1\" 0130TXT | sed 's/^%EDI_IN%//')\" | cut -c64-76 >> \"$LOG\"\n"
-                        "[ -e \"$SLOW\" ] && sleep 0.2\n"
+                        "while [ -e \"$LOG.hold\" ]; do sleep 0.02; done\n"
                         "printf '1%-4s%-12s%06d%06d00\\r\\n' 0130 PARTNER01 1 1 > \"$(value \"$1\" STATUS_FILE)\"\n");
         WriteIni();
         setenv("K500100_INI", (dir_ / "EDI.ini").c_str(), 1);
@@ -298,11 +298,14 @@ TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
 
 TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
     SlowTerminal();
+    // The first registration holds until the signal has been sent: the job is in its last stage.
+    const fs::path hold = dir_ / "registered.txt.hold";
+    test::WriteFile(hold, std::string_view(""));
     Batch batch(dir_.path(), {"OP01"});
-    // The first registration has begun: the job is in its last stage.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (Registered().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
     ::kill(batch.pid(), SIGTERM);
+    fs::remove(hold);
     const Exit stopped = batch.Wait();
     EXPECT_EQ(stopped.status, 4) << stopped.err;
     EXPECT_NE(stopped.err.find("stopped by signal 15"), std::string::npos) << stopped.err;
