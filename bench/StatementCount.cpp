@@ -1,6 +1,6 @@
 // statement_count: a preloaded library that counts the SQL statements SQLite prepares in the
 // process and its children, by their first word, and prints the counts when the process ends.
-//   LD_PRELOAD=build-release/bin/libstatement_count.so build-release/bin/job_bench --runs 1
+//   LD_PRELOAD=build-release/bin/statement_count.so build-release/bin/job_bench --runs 1
 // Statements that sqlite3_exec runs (the driver's own settings and transaction ends) are counted
 // once per call, under the call's first word. The counts go to standard error, or are appended
 // to the file STATEMENT_COUNT names.
