@@ -29,6 +29,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "convert/codec/Codec.h"
@@ -304,6 +305,7 @@ struct SessionState {
     DbFailure first_failure = DbFailure::kNone;  // since the last ForgetFailures
     std::string first_report;
     std::function<void(const std::string&)> echo;
+    bool durability_pending = false;  // SQLite's journal and flush settings wait for the first write
     bool hold_writes = false;     // a write opens a transaction that waits for CommitWrites
     bool in_transaction = false;  // autocommit is off: statements run in the held transaction
     int held_writes = 0;          // writes that succeeded in it
@@ -408,6 +410,7 @@ struct SessionState {
 
     bool Connect(std::string& error);
     bool Run(const QString& sql, std::string& error);
+    bool SetDurability(QSqlQuery* failed = nullptr);
 };
 
 struct DbSession::Impl {
@@ -641,6 +644,18 @@ DbSession::~DbSession() {
     impl_->state->Disconnect();
 }
 
+// A file that cannot switch to the write-ahead log (another session reading it in the old
+// mode, a folder where the log cannot be made) stays as it is; its commits are flushed all the
+// same. failed, when given, keeps the statement that failed for its diagnostics.
+bool SessionState::SetDurability(QSqlQuery* failed) {
+    std::string ignored;
+    Run(QStringLiteral("PRAGMA journal_mode = WAL"), ignored);
+    QSqlQuery statement(db);
+    if (statement.exec(QStringLiteral("PRAGMA synchronous = FULL"))) return true;
+    if (failed != nullptr) *failed = std::move(statement);
+    return false;
+}
+
 // Runs a statement of the session's own (a setting), without a report of its failure.
 bool SessionState::Run(const QString& sql, std::string& error) {
     QSqlQuery statement(db);
@@ -692,11 +707,9 @@ bool SessionState::Connect(std::string& error) {
         ready = Run(QStringLiteral("PRAGMA busy_timeout = %1").arg((busy_wait / 2).count()), error);
         // The file keeps a write-ahead log (a setting stored in the file: a database made
         // before, or by another tool, takes it at its next connection), and every commit is
-        // on disk before it returns. A file that cannot switch now (another session reading
-        // it in the old mode, a folder where the log cannot be made) stays as it is.
-        std::string ignored;
-        Run(QStringLiteral("PRAGMA journal_mode = WAL"), ignored);
-        ready = ready && Run(QStringLiteral("PRAGMA synchronous = FULL"), error);
+        // on disk before it returns. Both need the file: one held by another session now is
+        // set before this session's first write, which fails as busy if it is still held.
+        durability_pending = ready && !SetDurability();
     } else if (dbms == "PostgreSQL") {
         // With standard_conforming_strings off a backslash would end a quoted text early;
         // the setting is made for the session whatever the server, role or database says.
@@ -836,6 +849,15 @@ bool ExecuteSql(WorkArea& work, std::int64_t& rows_affected) {
             return false;
         }
         const bool write = IsWrite(work.SqlText);
+        if (write && state.durability_pending && !state.in_transaction) {
+            // Reported as a failure of the write it comes before.
+            QSqlQuery failed;
+            if (!state.SetDurability(&failed)) {
+                state.Failed(work.SqlText, ErrorText(failed.lastError()), &failed, work.Log.file);
+                return false;
+            }
+            state.durability_pending = false;
+        }
         if (write && state.hold_writes && !state.in_transaction) state.BeginTransaction();
         QSqlQuery statement(state.db);
         if (!statement.exec(ToQString(work.SqlText))) {

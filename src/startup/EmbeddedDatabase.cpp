@@ -34,10 +34,6 @@ std::string EmbeddedOdbcIni(std::string_view dsn, const std::filesystem::path& d
     // Milliseconds a lock request waits for another process's lock before it fails: the
     // program's own busy wait, which its sessions set whatever this says, for other tools.
     text += "Timeout = " + std::to_string((kBusyWait / 2).count()) + "\n";
-    // The file keeps a write-ahead log and each commit is on disk before it returns, for other
-    // tools on the data source as for the program's own sessions.
-    text += "JournalMode = WAL\n";
-    text += "SyncPragma = FULL\n";
     return text;
 }
 
