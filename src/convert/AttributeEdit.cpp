@@ -1,7 +1,10 @@
 #include "convert/AttributeEdit.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "convert/ByteCopy.h"
+#include "convert/CiiReader.h"
 #include "convert/codec/Utf16.h"
 
 namespace edi {
@@ -66,11 +69,41 @@ void ReadNumber(ByteView text, bool with_fraction, Bytes& digits, NumberParts& n
     n.fraction = ByteView(digits).subspan(whole);
 }
 
+// Where an edit writes its value: Reserve(n) gives the n bytes to fill, once per value.
+struct BytesOut {
+    Bytes& out;
+    std::uint8_t* Reserve(std::size_t n) {
+        out.resize(n);
+        return out.data();
+    }
+    void Finish() {}
+};
+
+// Into the record as PutIntoRecord places a text: straight into it when the value lies inside it.
+struct RecordOut {
+    Bytes& record;
+    std::int64_t position;
+    std::size_t limit;
+    Bytes& scratch;
+    bool direct = false;
+
+    std::uint8_t* Reserve(std::size_t n) {
+        direct = position >= 1 && static_cast<std::uint64_t>(position - 1) + n <= record.size();
+        if (direct) return record.data() + (position - 1);
+        scratch.resize(n);
+        return scratch.data();
+    }
+    void Finish() {
+        if (!direct) PutIntoRecord(record, position, scratch, limit);
+    }
+};
+
 // The number laid into a local field: `width` characters before the point (zeros in front, a
 // minus sign in the first place) and, when `decimals` is not 0, the point and the fraction cut or
 // padded with zeros to `decimals` digits. A whole part the field cannot hold keeps its rightmost
 // digits and false is returned: the value never runs into the next field.
-bool FormatForField(const NumberParts& n, std::int32_t width, std::int32_t decimals, Bytes& out) {
+template <class Out>
+bool FormatForField(const NumberParts& n, std::int32_t width, std::int32_t decimals, Out& o) {
     const auto kept = static_cast<std::size_t>(std::max(0, decimals));
     const std::size_t zeros = std::min(kept, n.fraction_zeros);
     const std::size_t from_fraction = std::min(kept - zeros, n.fraction.size());
@@ -78,8 +111,7 @@ bool FormatForField(const NumberParts& n, std::int32_t width, std::int32_t decim
     const bool negative = n.negative && (!n.whole.empty() || !WithoutLeadingZeros(used).empty());
     const std::size_t room = static_cast<std::size_t>(std::max(0, width - (negative ? 1 : 0)));
     const std::size_t digits = std::min(room, n.whole.size());
-    out.resize((negative ? 1 : 0) + room + (kept > 0 ? 1 + kept : 0));
-    std::uint8_t* p = out.data();
+    std::uint8_t* p = o.Reserve((negative ? 1 : 0) + room + (kept > 0 ? 1 + kept : 0));
     if (negative) *p++ = '-';
     p = std::fill_n(p, room - digits, std::uint8_t{'0'});
     p = std::copy(n.whole.end() - static_cast<std::ptrdiff_t>(digits), n.whole.end(), p);
@@ -104,69 +136,230 @@ void AddCentury(Bytes& text) {
     }
 }
 
-// Scratch for the intermediate text of the numeric edits; grows once per thread.
+// Scratch for the intermediate text of the conversions; grows once per thread.
 Bytes& Scratch() {
     thread_local Bytes scratch;
     scratch.clear();
     return scratch;
 }
 
+// The edits' own buffers, apart from the conversions' scratch.
+struct EditBuffers {
+    Bytes digits;  // the digits a number's parts point into
+    Bytes text;    // a number's padded text, a date, converted double-byte data
+};
+EditBuffers& Buffers() {
+    thread_local EditBuffers buffers;
+    return buffers;
+}
+
 // The number in the local item's field: 長さ digits, or 長さ - 小数部長さ digits, the point and
 // 小数部長さ digits when the item has decimals.
-bool FormatLocalNumber(const NumberParts& n, const RecordFormatItem& local_item, Bytes& out) {
-    if (!local_item.HasDecimals()) return FormatForField(n, local_item.長さ, 0, out);
-    return FormatForField(n, local_item.長さ - local_item.小数部長さ, local_item.小数部長さ, out);
+template <class Out>
+bool FormatLocalNumber(const NumberParts& n, const LocalEdit& edit, Out& o) {
+    if (edit.local_decimals == 0) return FormatForField(n, edit.local_length, 0, o);
+    return FormatForField(n, edit.local_length - edit.local_decimals, edit.local_decimals, o);
 }
 
-// "9N" and "99": the element zero-padded to the message length; a message item with decimals has
-// its point before the last 小数部長さ characters. The value then fills the local field, with
-// its point where the local item has decimals: 47 for a local "00000.00" is "00047.00".
-bool EditDecimalNumber(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
-                       Bytes& out) {
-    NumberParts n;
-    Bytes& digits = Scratch();
-    if (!AllDigits(element)) {
-        // Anything but digits is read from the padded text, as the platform reads it.
-        Bytes& text = out;
-        text.assign(element.begin(), element.end());
-        PadFront(text, message_item.長さ, '0');
-        if (message_item.HasDecimals()) {
-            const std::size_t tail =
-                std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(0, message_item.小数部長さ)));
-            ReadNumber(ByteView(text).first(text.size() - tail), false, digits, n);
-            const std::size_t whole = digits.size();
-            std::size_t i = text.size() - tail;
-            AppendDigits(text, i, digits);
-            n.whole = WithoutLeadingZeros(ByteView(digits).first(whole));
-            n.fraction = ByteView(digits).subspan(whole);
-        } else {
-            ReadNumber(text, true, digits, n);
-        }
-        return FormatLocalNumber(n, local_item, out);
-    }
-    // Digits only, the usual case: the zeros in front change nothing but where the point stands.
-    if (message_item.HasDecimals()) {
-        const std::size_t padded = std::max(element.size(), static_cast<std::size_t>(std::max(0, message_item.長さ)));
-        const std::size_t tail = std::min(padded, static_cast<std::size_t>(message_item.小数部長さ));
-        if (element.size() >= tail) {
-            n.whole = element.first(element.size() - tail);
-            n.fraction = element.last(tail);
-        } else {
-            n.fraction_zeros = tail - element.size();
-            n.fraction = element;
-        }
+// "9N" and "99" for an element that is not digits only: the element zero-padded to the message
+// length and read as the platform reads a number; a message item with decimals has its point
+// before the last 小数部長さ characters. The parts then fill the local field, with its point
+// where the local item has decimals.
+void DecimalNumberParts(ByteView element, const LocalEdit& edit, NumberParts& n) {
+    EditBuffers& buffers = Buffers();
+    Bytes& digits = buffers.digits;
+    Bytes& text = buffers.text;
+    text.assign(element.begin(), element.end());
+    PadFront(text, edit.message_length, '0');
+    if (edit.message_decimals != 0) {
+        const std::size_t tail =
+            std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(0, edit.message_decimals)));
+        ReadNumber(ByteView(text).first(text.size() - tail), false, digits, n);
+        const std::size_t whole = digits.size();
+        std::size_t i = text.size() - tail;
+        AppendDigits(text, i, digits);
+        n.whole = WithoutLeadingZeros(ByteView(digits).first(whole));
+        n.fraction = ByteView(digits).subspan(whole);
     } else {
-        n.whole = element;
+        ReadNumber(text, true, digits, n);
     }
-    n.whole = WithoutLeadingZeros(n.whole);
-    return FormatLocalNumber(n, local_item, out);
 }
 
-void EditDate(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item, Bytes& out) {
-    Append(out, element);
-    PadFront(out, message_item.長さ, '0');
-    AddCentury(out);
-    KeepRight(out, local_item.長さ);
+// Whether any of eight bytes is a lead byte (0x81-0x9F, 0xE0-0xFC): with the top bit flipped
+// these are the bytes from 0x01 to 0x1F and from 0x60 to 0x7C, found by the carries of a
+// byte-wise subtraction without a carry from one byte into the next.
+bool HasLeadByte(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t y = word ^ (kOnes * 0x80);
+    const std::uint64_t low = y & kLow7;
+    // Bytes m < b < n of the low seven bits, b below 0x80: (127 + n - b) has its top bit set
+    // where b < n, (b + 127 - m) where b > m.
+    auto between = [&](std::uint64_t m, std::uint64_t n) {
+        return ((kOnes * (127 + n) - low) & ~y & (low + kOnes * (127 - m))) & (kOnes * 0x80);
+    };
+    return (between(0x00, 0x20) | between(0x5F, 0x7D)) != 0;
+}
+
+// Bytes of an element as characters: a lead byte with a byte after it counts once.
+std::size_t CharCountOf(ByteView sjis) {
+    // Without a lead byte (ASCII and half-width katakana) every byte is a character.
+    bool lead = false;
+    if (sjis.size() >= 8) {
+        std::uint64_t word;
+        for (std::size_t i = 0; i + 8 <= sjis.size() && !lead; i += 8) {
+            std::memcpy(&word, sjis.data() + i, 8);
+            lead = HasLeadByte(word);
+        }
+        std::memcpy(&word, sjis.data() + sjis.size() - 8, 8);
+        lead = lead || HasLeadByte(word);
+    } else {
+        std::uint64_t word = 0;
+        CopyBytes(reinterpret_cast<std::uint8_t*>(&word), sjis.data(), sjis.size());
+        lead = HasLeadByte(word);
+    }
+    if (!lead) return sjis.size();
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < sjis.size(); i += CharLengthAt(sjis, i)) ++count;
+    return count;
+}
+
+// FormatForField for a number of digits only, the usual element: no sign, and its digits taken
+// as they stand (zeros in front of the whole part change nothing in a zero-filled field).
+template <class Out>
+bool FormatDigits(ByteView whole, std::size_t fraction_zeros, ByteView fraction, std::int32_t width,
+                  std::int32_t decimals, Out& o) {
+    const auto kept = static_cast<std::size_t>(std::max(0, decimals));
+    const std::size_t zeros = std::min(kept, fraction_zeros);
+    const std::size_t from_fraction = std::min(kept - zeros, fraction.size());
+    const std::size_t room = static_cast<std::size_t>(std::max(0, width));
+    const std::size_t digits = std::min(room, whole.size());
+    std::uint8_t* p = o.Reserve(room + (kept > 0 ? 1 + kept : 0));
+    FillBytes(p, '0', room - digits);
+    p += room - digits;
+    CopyBytes(p, whole.data() + whole.size() - digits, digits);
+    p += digits;
+    if (kept > 0) {
+        *p++ = '.';
+        FillBytes(p, '0', zeros);
+        p += zeros;
+        CopyBytes(p, fraction.data(), from_fraction);
+        FillBytes(p + from_fraction, '0', kept - zeros - from_fraction);
+    }
+    // The whole part fits when the digits the field leaves out are all zeros.
+    return whole.size() <= room || WithoutLeadingZeros(whole.first(whole.size() - room)).empty();
+}
+
+// A number of digits only in the local item's field; for "9N" and "99" the element's last
+// 小数部長さ digits of the message item are its fraction.
+template <class Out>
+bool PlaceDigitNumber(ByteView element, const LocalEdit& edit, Out& o) {
+    ByteView whole = element;
+    ByteView fraction;
+    std::size_t fraction_zeros = 0;
+    if (edit.kind == LocalEdit::Kind::kDecimalNumber && edit.message_decimals != 0) {
+        const std::size_t padded = std::max(element.size(), static_cast<std::size_t>(std::max(0, edit.message_length)));
+        const std::size_t tail = std::min(padded, static_cast<std::size_t>(edit.message_decimals));
+        if (element.size() >= tail) {
+            whole = element.first(element.size() - tail);
+            fraction = element.last(tail);
+        } else {
+            whole = {};
+            fraction_zeros = tail - element.size();
+            fraction = element;
+        }
+    }
+    if (edit.local_decimals == 0) return FormatDigits(whole, fraction_zeros, fraction, edit.local_length, 0, o);
+    return FormatDigits(whole, fraction_zeros, fraction, edit.local_length - edit.local_decimals, edit.local_decimals,
+                        o);
+}
+
+template <class Out>
+void CopyThenPad(ByteView value, std::size_t pad_count, ByteView pad, Out& o) {
+    std::uint8_t* p = o.Reserve(value.size() + pad_count * pad.size());
+    CopyBytes(p, value.data(), value.size());
+    p += value.size();
+    if (pad.size() == 1) {
+        FillBytes(p, pad[0], pad_count);
+        return;
+    }
+    for (std::size_t k = 0; k < pad_count; ++k, p += pad.size()) std::memcpy(p, pad.data(), pad.size());
+}
+
+constexpr std::uint8_t kSpace[] = {' '};
+constexpr std::uint8_t kFullWidthSpace[] = {0x81, 0x40};
+
+[[gnu::noinline]] void LogNumberTooLong(const LocalEdit& edit, ByteView element, ConversionLog& log) {
+    WriteErrorLog(log, kNumberTooLong, "項目№=" + std::to_string(edit.item_number) + " " + BytesToText(element), 1);
+}
+
+// The edits that take more than a copy: kept apart from the usual ones.
+template <class Out>
+[[gnu::noinline]] bool EditByWay(const LocalEdit& edit, ByteView element, ConversionLog& log, Out& o) {
+    switch (edit.kind) {
+        case LocalEdit::Kind::kWide: {
+            Bytes& converted = Buffers().text;
+            DoubleBytesToText(element, edit.direction, converted);
+            const std::int32_t missing = edit.local_length - static_cast<std::int32_t>(converted.size());
+            CopyThenPad(converted, static_cast<std::size_t>(std::max(0, missing / 2)), kFullWidthSpace, o);
+            return true;
+        }
+        case LocalEdit::Kind::kDate: {
+            Bytes& text = Buffers().text;
+            text.assign(element.begin(), element.end());
+            PadFront(text, edit.message_length, '0');
+            AddCentury(text);
+            KeepRight(text, edit.local_length);
+            CopyThenPad(text, 0, kSpace, o);
+            return true;
+        }
+        case LocalEdit::Kind::kDecimalNumber:
+        case LocalEdit::Kind::kNumber: {
+            NumberParts n;
+            if (edit.kind == LocalEdit::Kind::kDecimalNumber) {
+                DecimalNumberParts(element, edit, n);
+            } else {
+                ReadNumber(element, true, Buffers().digits, n);
+            }
+            if (!FormatLocalNumber(n, edit, o)) LogNumberTooLong(edit, element, log);
+            return true;
+        }
+        case LocalEdit::Kind::kText:
+        case LocalEdit::Kind::kUnknown:
+            break;
+    }
+    WriteErrorLog(log, kUnknownAttributePair, "", 1);
+    return false;
+}
+
+template <class Out>
+bool Edit(const LocalEdit& edit, ByteView element, ConversionLog& log, Out& o) {
+    switch (edit.kind) {
+        case LocalEdit::Kind::kText: {
+            const std::size_t chars = CharCountOf(element);
+            const std::size_t pad = edit.local_length > 0 && chars < static_cast<std::size_t>(edit.local_length)
+                                        ? static_cast<std::size_t>(edit.local_length) - chars
+                                        : 0;
+            CopyThenPad(element, pad, kSpace, o);
+            return true;
+        }
+        case LocalEdit::Kind::kWide:
+            if (!edit.plain_double_bytes) break;
+            CopyThenPad(element,
+                        static_cast<std::size_t>(
+                            std::max(0, (edit.local_length - static_cast<std::int32_t>(element.size())) / 2)),
+                        kFullWidthSpace, o);
+            return true;
+        case LocalEdit::Kind::kDecimalNumber:
+        case LocalEdit::Kind::kNumber:
+            if (!AllDigits(element)) break;
+            if (!PlaceDigitNumber(element, edit, o)) LogNumberTooLong(edit, element, log);
+            return true;
+        case LocalEdit::Kind::kDate:
+        case LocalEdit::Kind::kUnknown:
+            break;
+    }
+    return EditByWay(edit, element, log, o);
 }
 
 }  // namespace
@@ -265,9 +458,9 @@ void DoubleBytesToText(ByteView bytes, std::string_view direction, Bytes& out) {
     Append(out, bytes);
 }
 
-bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
-                  std::string_view double_byte_direction, ConversionLog& log, Bytes& out) {
-    out.clear();
+LocalEdit PlanLocalEdit(const RecordFormatItem& local_item, const RecordFormatItem& message_item,
+                        std::string_view double_byte_direction) {
+    LocalEdit edit;
     // The pair is the two attributes as stored, joined: "X " and "X" make no known pair.
     const std::string& m = message_item.属性;
     const std::string& l = local_item.属性;
@@ -278,46 +471,46 @@ bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const Re
         pair[1] = m.size() == 1 ? l[0] : first[1];
     }
     const std::string_view p(pair, 2);
-
     if (p == "XX") {
-        Append(out, element);
-        const std::size_t chars = CharCount(element);
-        if (local_item.長さ > 0 && chars < static_cast<std::size_t>(local_item.長さ)) {
-            out.insert(out.end(), static_cast<std::size_t>(local_item.長さ) - chars, ' ');
-        }
-        return true;
+        edit.kind = LocalEdit::Kind::kText;
+    } else if (p == "KK") {
+        edit.kind = LocalEdit::Kind::kWide;
+    } else if (p == "Y9" || p == "YY" || p == "9Y") {
+        edit.kind = LocalEdit::Kind::kDate;
+    } else if (p == "9N" || p == "99") {
+        edit.kind = LocalEdit::Kind::kDecimalNumber;
+    } else if (p == "N9" || p == "NN") {
+        edit.kind = LocalEdit::Kind::kNumber;
     }
-    if (p == "KK") {
-        DoubleBytesToText(element, double_byte_direction, out);
-        const std::int32_t missing = local_item.長さ - static_cast<std::int32_t>(out.size());
-        for (std::int32_t k = 0; k < missing / 2; ++k) {
-            out.push_back(0x81);  // full-width space
-            out.push_back(0x40);
-        }
-        return true;
-    }
-    if (p == "Y9" || p == "YY" || p == "9Y") {
-        EditDate(element, local_item, message_item, out);
-        return true;
-    }
-    const bool decimal_number = p == "9N" || p == "99";
-    if (decimal_number || p == "N9" || p == "NN") {
-        bool fits = false;
-        if (decimal_number) {
-            fits = EditDecimalNumber(element, local_item, message_item, out);
-        } else {
-            NumberParts n;
-            ReadNumber(element, true, Scratch(), n);
-            fits = FormatLocalNumber(n, local_item, out);
-        }
-        if (!fits) {
-            WriteErrorLog(log, kNumberTooLong,
-                          "項目№=" + std::to_string(message_item.項目No) + " " + BytesToText(element), 1);
-        }
-        return true;
-    }
-    WriteErrorLog(log, kUnknownAttributePair, "", 1);
-    return false;
+    edit.local_length = local_item.長さ;
+    edit.local_decimals = local_item.小数部長さ;
+    edit.message_length = message_item.長さ;
+    edit.message_decimals = message_item.小数部長さ;
+    edit.item_number = message_item.項目No;
+    edit.direction.assign(double_byte_direction);
+    // Only conversions from or to JIS pairs and UTF-16 change double-byte data.
+    const char source = double_byte_direction.size() > 0 ? double_byte_direction[0] : '\0';
+    const char target = double_byte_direction.size() > 1 ? double_byte_direction[1] : '\0';
+    edit.plain_double_bytes = source != 'S' && source != 'U' && target != 'S' && target != 'U';
+    return edit;
+}
+
+bool ApplyLocalEdit(const LocalEdit& edit, ByteView element, ConversionLog& log, Bytes& out) {
+    out.clear();
+    BytesOut o{out};
+    return Edit(edit, element, log, o);
+}
+
+bool PlaceLocalEdit(const LocalEdit& edit, ByteView element, std::int64_t position, LocalRecordTarget& target) {
+    RecordOut o{target.record, position, target.limit, target.scratch};
+    if (!Edit(edit, element, target.log, o)) return false;
+    o.Finish();
+    return true;
+}
+
+bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
+                  std::string_view double_byte_direction, ConversionLog& log, Bytes& out) {
+    return ApplyLocalEdit(PlanLocalEdit(local_item, message_item, double_byte_direction), element, log, out);
 }
 
 }  // namespace edi

@@ -44,4 +44,41 @@ void DoubleBytesToText(ByteView bytes, std::string_view direction, Bytes& out);
 bool EditForLocal(ByteView element, const RecordFormatItem& local_item, const RecordFormatItem& message_item,
                   std::string_view double_byte_direction, ConversionLog& log, Bytes& out);
 
+// EditForLocal worked out once for an item pair: which edit the pair takes and the lengths it
+// needs, so that a converter applies it to every element of the item without looking at the
+// attributes again.
+struct LocalEdit {
+    enum class Kind : std::uint8_t {
+        kText,           // "XX"
+        kWide,           // "KK"
+        kDate,           // "Y9", "YY", "9Y"
+        kDecimalNumber,  // "9N", "99"
+        kNumber,         // "N9", "NN"
+        kUnknown,        // any other pair: code 21
+    };
+    Kind kind = Kind::kUnknown;
+    bool plain_double_bytes = false;  // "KK" whose direction copies the bytes as they are
+    std::int32_t local_length = 0;
+    std::int32_t local_decimals = 0;
+    std::int32_t message_length = 0;
+    std::int32_t message_decimals = 0;
+    std::int32_t item_number = 0;  // the message item's 項目№, for code 22
+    std::string direction;
+};
+LocalEdit PlanLocalEdit(const RecordFormatItem& local_item, const RecordFormatItem& message_item,
+                        std::string_view double_byte_direction);
+// EditForLocal by the plan.
+bool ApplyLocalEdit(const LocalEdit& edit, ByteView element, ConversionLog& log, Bytes& out);
+
+// A local record being built: values go in as PutIntoRecord places them (the record growing up
+// to limit bytes), straight into it when they lie inside it, else by way of scratch.
+struct LocalRecordTarget {
+    Bytes& record;
+    std::size_t limit;
+    Bytes& scratch;
+    ConversionLog& log;
+};
+// ApplyLocalEdit with the value placed into the record from the 1-based position.
+bool PlaceLocalEdit(const LocalEdit& edit, ByteView element, std::int64_t position, LocalRecordTarget& target);
+
 }  // namespace edi

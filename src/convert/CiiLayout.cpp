@@ -242,41 +242,42 @@ PrefixStatus DecodeDataPrefix(ByteView after_kind, CiiDataPrefix& prefix) {
 }
 
 CiiMessageWriter::CiiMessageWriter(ConversionLog& log) : log_(log) {
-    buffer_.reserve(64 * 1024);
+    buffer_.resize(64 * 1024);
     Begin(0);
 }
 
 void CiiMessageWriter::Begin(std::int32_t message_number) {
-    buffer_.assign(kCiiLongPrefixSize, 0);
+    std::fill_n(buffer_.begin(), kCiiLongPrefixSize, std::uint8_t{0});
+    used_ = kCiiLongPrefixSize;
     message_number_ = message_number;
     two_byte_tags_ = false;
 }
 
 void CiiMessageWriter::SwitchToTwoByteTags() {
     if (two_byte_tags_) return;
-    buffer_.push_back(kCiiTwoByteTags);
+    *Extend(1) = kCiiTwoByteTags;
     two_byte_tags_ = true;
 }
 
 bool CiiMessageWriter::AppendGroupStart(std::string_view multi_number) {
     if (!two_byte_tags_) {
-        buffer_.push_back(kCiiGroupStart);
+        *Extend(1) = kCiiGroupStart;
         return true;
     }
     std::uint8_t bytes[3];
     const std::size_t n = EncodeGroupNumber(multi_number, bytes);
-    buffer_.insert(buffer_.end(), bytes, bytes + n);
+    std::copy(bytes, bytes + n, Extend(n));
     return n != 0;
 }
 
-void CiiMessageWriter::AppendMarker(std::uint8_t marker) { buffer_.push_back(marker); }
+void CiiMessageWriter::AppendMarker(std::uint8_t marker) { *Extend(1) = marker; }
 
 std::uint8_t CiiMessageWriter::LastByte() const {
-    return buffer_.size() > kCiiLongPrefixSize ? buffer_.back() : std::uint8_t{0};
+    return used_ > kCiiLongPrefixSize ? buffer_[used_ - 1] : std::uint8_t{0};
 }
 
 void CiiMessageWriter::ReplaceLastByte(std::uint8_t b) {
-    if (buffer_.size() > kCiiLongPrefixSize) buffer_.back() = b;
+    if (used_ > kCiiLongPrefixSize) buffer_[used_ - 1] = b;
 }
 
 void CiiMessageWriter::ReplaceAreaByte(std::size_t offset, std::uint8_t b) {
@@ -298,9 +299,7 @@ ElementStatus CiiMessageWriter::AppendElement(std::int32_t item_number, ByteView
                       "項目№=" + std::to_string(item_number) + " 長さ=" + std::to_string(value.size()), 1);
         return ElementStatus::kTooLong;
     }
-    const std::size_t at = buffer_.size();
-    buffer_.resize(at + tag_size + length_size + value.size());
-    std::uint8_t* out = buffer_.data() + at;
+    std::uint8_t* out = Extend(tag_size + length_size + value.size());
     std::memcpy(out, tag, tag_size);
     std::memcpy(out + tag_size, length, length_size);
     if (!value.empty()) std::memcpy(out + tag_size + length_size, value.data(), value.size());
@@ -310,7 +309,7 @@ ElementStatus CiiMessageWriter::AppendElement(std::int32_t item_number, ByteView
 bool CiiMessageWriter::Finish(ByteView& record) {
     const std::size_t area = ElementAreaSize();
     if (area + kCiiLongPrefixSize > 9999999) return false;
-    buffer_.push_back(kCiiMessageEnd);
+    *Extend(1) = kCiiMessageEnd;
     // The message number keeps its last five digits.
     const auto number = static_cast<std::uint32_t>(message_number_ < 0 ? 0 : message_number_ % 100000);
     std::size_t start = 0;
@@ -333,7 +332,7 @@ bool CiiMessageWriter::Finish(ByteView& record) {
         p[9] = 0xF7;
         PutDigits(static_cast<std::uint32_t>(area + kCiiLongPrefixSize), p + 10, 7);
     }
-    record = ByteView(buffer_).subspan(start);
+    record = ByteView(buffer_.data() + start, used_ - start);
     return true;
 }
 

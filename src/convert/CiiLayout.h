@@ -2,11 +2,13 @@
 // group header and group end, data records (prefix, element area, 0xFE) and storage blocks.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "convert/ByteCopy.h"
 #include "convert/ByteSink.h"
 #include "convert/codec/Codec.h"
 #include "convert/codec/ErrorLog.h"
@@ -187,19 +189,29 @@ public:
         if (two_byte_tags_ || item_number < 0 || item_number >= 240 || value.empty() || value.size() >= 240) {
             return false;
         }
-        buffer_.push_back(static_cast<std::uint8_t>(item_number));
-        buffer_.push_back(static_cast<std::uint8_t>(value.size()));
-        buffer_.insert(buffer_.end(), value.begin(), value.end());
+        std::uint8_t* out = Extend(2 + value.size());
+        out[0] = static_cast<std::uint8_t>(item_number);
+        out[1] = static_cast<std::uint8_t>(value.size());
+        CopyBytes(out + 2, value.data(), value.size());
         return true;
     }
-    std::size_t ElementAreaSize() const { return buffer_.size() - kCiiLongPrefixSize; }
+    std::size_t ElementAreaSize() const { return used_ - kCiiLongPrefixSize; }
     // Appends 0xFE and puts the prefix in front. The record stays valid until the next Begin.
     // False when the area is too long even for the 7-digit length.
     bool Finish(ByteView& record);
 
 private:
+    // n more bytes at the end of the record, to be filled by the caller.
+    std::uint8_t* Extend(std::size_t n) {
+        if (used_ + n > buffer_.size()) buffer_.resize(std::max(2 * buffer_.size(), used_ + n));
+        std::uint8_t* out = buffer_.data() + used_;
+        used_ += n;
+        return out;
+    }
+
     ConversionLog& log_;
-    Bytes buffer_;  // room for the long prefix, then the element area
+    Bytes buffer_;  // room for the long prefix, then the element area; used_ bytes of it hold the record
+    std::size_t used_ = 0;
     std::int32_t message_number_ = 0;
     bool two_byte_tags_ = false;
 };

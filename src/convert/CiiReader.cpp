@@ -132,6 +132,22 @@ bool CiiStoredReader::ReadElementLength(std::int64_t& remaining, std::int32_t& l
     return true;
 }
 
+bool StoredCursor::LongLength(std::uint8_t b, std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {
+    length = 0;
+    if (b != 0xF2) {
+        WriteErrorLog(log, cii_read_code::kBadLengthByte, "", 1);
+        return true;
+    }
+    std::uint8_t high = 0;
+    std::uint8_t low = 0;
+    if (!Byte(high)) return false;
+    --remaining;
+    if (!Byte(low)) return false;
+    --remaining;
+    length = high * 256 + low;
+    return true;
+}
+
 std::int32_t FindLocalItemBySerial(const ItemList& local_items, std::int32_t serial) {
     for (std::int32_t i = 1; i <= local_items.Count(); ++i) {
         if (local_items[i].項目通番 == serial) return i;
@@ -167,8 +183,6 @@ std::int64_t LeadingNumber(std::string_view text) {
     return negative ? -value : value;
 }
 
-namespace {
-
 bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t group_number) {
     const std::string& number = item.マルチ明細番号;
     switch (match) {
@@ -185,8 +199,6 @@ bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t gro
     }
     return false;
 }
-
-}  // namespace
 
 bool FindGroupItem(const ItemList& message_items, std::int32_t& start, std::int32_t level, GroupMatch match,
                    std::int32_t group_number) {

@@ -3,6 +3,7 @@
 // markers to the message-side items. The CII-to-local and CII-to-XML converters share them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -129,11 +130,102 @@ public:
     // false when the input ended.
     bool ReadElementLength(std::int64_t& remaining, std::int32_t& length, ConversionLog& log);
 
+    // The bytes that can be taken in place: up to the end of the current block and of the
+    // buffered chunk; and the taking of them.
+    ByteView Window() const {
+        const ByteView buffered = in_.Buffered();
+        return block_counter_ <= 0
+                   ? ByteView()
+                   : buffered.first(std::min(buffered.size(), static_cast<std::size_t>(block_counter_)));
+    }
+    void Take(std::size_t n) {
+        in_.Consume(n);
+        block_counter_ -= static_cast<std::int32_t>(n);
+    }
+
 private:
     bool ReadAfterBoundary(std::uint8_t& b);
     ChunkedInput& in_;
     std::int32_t block_counter_ = 0;
     std::int32_t block_data_ = 0;
+};
+
+// A record's bytes through the storage-block rule, taken in place from the chunk in memory up to
+// the end of the current block or chunk; there the stored reader reads the next byte. Sync()
+// hands the position back to the stored reader before it is used directly.
+class StoredCursor {
+public:
+    explicit StoredCursor(CiiStoredReader& reader) : reader_(reader) { Reset(); }
+    StoredCursor(const StoredCursor&) = delete;
+    StoredCursor& operator=(const StoredCursor&) = delete;
+    ~StoredCursor() { Sync(); }
+
+    // false when the input ended.
+    bool Byte(std::uint8_t& b) {
+        if (p_ != end_) {
+            b = *p_++;
+            return true;
+        }
+        return SlowByte(b);
+    }
+    // n bytes, in place when the window holds them, else copied into scratch (room for n).
+    bool Bytes(std::size_t n, std::uint8_t* scratch, ByteView& out) {
+        if (static_cast<std::size_t>(end_ - p_) >= n) {
+            out = ByteView(p_, n);
+            p_ += n;
+            return true;
+        }
+        Sync();
+        const bool ok = reader_.ReadStoredBytes(scratch, n);
+        Reset();
+        out = ByteView(scratch, n);
+        return ok;
+    }
+    // An element's length as CiiStoredReader::ReadElementLength reads it; false when the input ended.
+    bool ElementLength(std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {
+        std::uint8_t b;
+        if (!Byte(b)) return false;
+        --remaining;
+        length = b;
+        return b < 240 || LongLength(b, remaining, length, log);
+    }
+    // The usual element taken whole from the window: a tag byte below 240 (with the byte after
+    // it while tags are two bytes long), a length byte of 1 to 239 and the value. false, with
+    // nothing taken, when the window does not hold such an element.
+    bool ShortElement(bool two_byte_tags, std::int32_t& tag, ByteView& value) {
+        const std::size_t head = two_byte_tags ? 3 : 2;
+        const auto left = static_cast<std::size_t>(end_ - p_);
+        if (left < head || p_[0] >= 240) return false;
+        const std::uint8_t length = p_[head - 1];
+        if (length == 0 || length >= 240 || left < head + length) return false;
+        tag = two_byte_tags ? p_[0] * 256 + p_[1] : p_[0];
+        value = ByteView(p_ + head, length);
+        p_ += head + length;
+        return true;
+    }
+    void Sync() {
+        reader_.Take(static_cast<std::size_t>(p_ - begin_));
+        begin_ = p_;
+    }
+
+private:
+    bool LongLength(std::uint8_t b, std::int64_t& remaining, std::int32_t& length, ConversionLog& log);
+    bool SlowByte(std::uint8_t& b) {
+        Sync();
+        const bool ok = reader_.ReadStoredByte(b);
+        Reset();
+        return ok;
+    }
+    void Reset() {
+        const ByteView window = reader_.Window();
+        begin_ = p_ = window.data();
+        end_ = window.empty() ? p_ : window.data() + window.size();
+    }
+
+    CiiStoredReader& reader_;
+    const std::uint8_t* begin_ = nullptr;
+    const std::uint8_t* p_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
 };
 
 // FindLocalItemBySerial: index of the first item whose 項目通番 is serial, 0 when none.
@@ -149,6 +241,8 @@ enum class GroupMatch {
     kCharacter,  // 0xFA c: the group whose マルチ明細番号 is the character c (or its digit value)
     kNumber,     // 0xFD hi lo: the group whose マルチ明細番号 read as a number is the value
 };
+// Whether a group item's マルチ明細番号 is the one the marker names.
+bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t group_number);
 // FindGroupItem: the same scan for an item of the level with 属性 "M" that the marker names.
 bool FindGroupItem(const ItemList& message_items, std::int32_t& start, std::int32_t level, GroupMatch match,
                    std::int32_t group_number);

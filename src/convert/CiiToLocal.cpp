@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/AttributeEdit.h"
+#include "convert/MessageItemIndex.h"
 
 namespace edi {
 namespace {
@@ -95,7 +96,7 @@ public:
           log_(log),
           options_(options),
           output_(options.sink) {
-        edited_.reserve(1024);
+        scratch_.reserve(1024);
     }
 
     void Run();
@@ -109,12 +110,20 @@ private:
         std::int32_t start = 0;       // where the next tag search starts
         std::int64_t occurrence = 1;  // 1-based
         std::int64_t stride = 0;      // 長さ of the local group item
+        std::int64_t offset = 0;      // (occurrence - 1) × stride here and in every enclosing depth
+    };
+    // What a message item's elements need, worked out once per group.
+    struct ItemPlan {
+        std::int32_t local = 0;     // the local item paired by 対応項目通番; 0: the value goes nowhere
+        std::int64_t position = 0;  // its 項目位置
+        LocalEdit edit;
     };
 
     bool ReadGroupHeader();
     bool LoadGroup();
     Decoded DecodeCiiMessage(std::int64_t record_length, std::int64_t prefix_length);
-    Decoded DecodeElement(std::int32_t tag, std::int64_t& remaining);
+    Decoded DecodeElement(StoredCursor& cursor, std::int32_t tag, std::int64_t& remaining);
+    void PlaceElement(std::int32_t tag, ByteView value);
     void OpenGroup(GroupMatch match, std::int32_t number);
     void Fail(std::int32_t failure, std::string_view text = "") { WriteErrorLog(log_, failure, text, 0); }
 
@@ -128,8 +137,8 @@ private:
 
     CiiGroupHeader header_;
     FormatMasters group_;
-    std::vector<std::int32_t> local_of_message_;     // message index -> local index (0: none)
-    std::vector<std::int64_t> position_of_message_;  // its local item's 項目位置
+    std::vector<ItemPlan> plans_;  // by message index
+    MessageItemIndex index_;
     Bytes template_;
     Bytes record_;
     Bytes key_;
@@ -137,7 +146,8 @@ private:
     std::vector<Depth> depths_;
     std::int64_t phantom_depth_ = 0;  // groups opened by markers that name no group item
     std::unique_ptr<std::uint8_t[]> value_{new std::uint8_t[65536]};  // a value that spans chunks or blocks
-    Bytes edited_;
+    Bytes scratch_;
+    LocalRecordTarget target_{record_, 0, scratch_, log_};
     std::int64_t skipped_ = 0;  // bytes of unknown record kinds in a row
     bool test_group_ = false;   // the group's 運用モード is "1"
 };
@@ -237,16 +247,20 @@ bool CiiToLocalReader::LoadGroup() {
     if (!r.Ok()) return failed(r, code::kNoLocalItems);
 
     const ItemList& messages = group_.MessageItems;
-    local_of_message_.assign(static_cast<std::size_t>(messages.Count()) + 1, 0);
-    position_of_message_.assign(local_of_message_.size(), 0);
-    for (std::int32_t i = 1; i <= messages.Count(); ++i) {
-        const std::int32_t local = FindLocalItemBySerial(group_.LocalItems, messages[i].対応項目通番);
-        local_of_message_[static_cast<std::size_t>(i)] = local;
-        if (local != 0) position_of_message_[static_cast<std::size_t>(i)] = PositionOf(group_.LocalItems[local]);
-    }
-    template_ = BuildRecordTemplate(group_.LocalItems);
-    key_ = BuildLocalKey(header_);
     direction_.assign({static_cast<char>(header_.SixteenBitCode()), 'M'});
+    plans_.assign(static_cast<std::size_t>(messages.Count()) + 1, ItemPlan{});
+    for (std::int32_t i = 1; i <= messages.Count(); ++i) {
+        ItemPlan& plan = plans_[static_cast<std::size_t>(i)];
+        plan.local = FindLocalItemBySerial(group_.LocalItems, messages[i].対応項目通番);
+        if (plan.local == 0) continue;
+        const RecordFormatItem& local = group_.LocalItems[plan.local];
+        plan.position = PositionOf(local);
+        plan.edit = PlanLocalEdit(local, messages[i], direction_);
+    }
+    index_.Build(messages);
+    template_ = BuildRecordTemplate(group_.LocalItems);
+    target_.limit = template_.size() + kRecordSlack;
+    key_ = BuildLocalKey(header_);
     stored_.SetStorageMode(header_.StorageMode());
 
     std::string error;
@@ -279,17 +293,21 @@ Decoded CiiToLocalReader::DecodeCiiMessage(std::int64_t record_length, std::int6
     depths_.assign(1, Depth{});
     phantom_depth_ = 0;
     bool two_byte = false;
+    StoredCursor cursor(stored_);
 
     // Reads one more byte of the message, counting it.
-    auto next = [this, &remaining](std::uint8_t& b) {
-        if (!stored_.ReadStoredByte(b)) return false;
+    auto next = [&cursor, &remaining](std::uint8_t& b) {
+        if (!cursor.Byte(b)) return false;
         --remaining;
         return true;
     };
     auto next_occurrence = [this] {
         if (phantom_depth_ > 0 || depths_.size() < 2) return;
         Depth& d = depths_.back();
-        if (d.occurrence < std::numeric_limits<std::int32_t>::max()) ++d.occurrence;
+        if (d.occurrence < std::numeric_limits<std::int32_t>::max()) {
+            ++d.occurrence;
+            d.offset += d.stride;
+        }
         d.start = d.group + 1;
     };
     auto close_group = [this](bool move_on) {
@@ -305,7 +323,15 @@ Decoded CiiToLocalReader::DecodeCiiMessage(std::int64_t record_length, std::int6
 
     std::uint8_t b = 0;
     bool ended = false;
-    while (!ended && next(b)) {
+    while (!ended) {
+        std::int32_t short_tag = 0;
+        ByteView short_value;
+        if (cursor.ShortElement(two_byte, short_tag, short_value)) {
+            remaining -= static_cast<std::int64_t>((two_byte ? 3 : 2) + short_value.size());
+            PlaceElement(short_tag, short_value);
+            continue;
+        }
+        if (!next(b)) break;
         Decoded element = Decoded::kWritten;
         bool is_element = false;
         std::int32_t tag = 0;
@@ -359,9 +385,10 @@ Decoded CiiToLocalReader::DecodeCiiMessage(std::int64_t record_length, std::int6
                 WriteErrorLog(log_, code::kMeaninglessByte, "", 1);
             }
         }
-        if (is_element) element = DecodeElement(tag, remaining);
+        if (is_element) element = DecodeElement(cursor, tag, remaining);
         if (element != Decoded::kWritten) return element;
     }
+    cursor.Sync();
     if (!ended || in_.ReadFailed()) return Decoded::kEnded;
 
     if (remaining != 0) WriteErrorLog(log_, code::kLengthMismatch, "長さ違い", 1);
@@ -386,38 +413,31 @@ Decoded CiiToLocalReader::DecodeCiiMessage(std::int64_t record_length, std::int6
     return Decoded::kWritten;
 }
 
-Decoded CiiToLocalReader::DecodeElement(std::int32_t tag, std::int64_t& remaining) {
+Decoded CiiToLocalReader::DecodeElement(StoredCursor& cursor, std::int32_t tag, std::int64_t& remaining) {
     std::int32_t length = 0;
-    if (!stored_.ReadElementLength(remaining, length, log_)) return Decoded::kEnded;
+    if (!cursor.ElementLength(remaining, length, log_)) return Decoded::kEnded;
     if (length == 0) {
         Fail(code::kEmptyElement);
         return Decoded::kStop;
     }
     // The value is used in place when the chunk and the storage block hold all of it.
-    ByteView value = stored_.PeekStoredBytes(static_cast<std::size_t>(length));
-    if (value.empty()) {
-        if (!stored_.ReadStoredBytes(value_.get(), static_cast<std::size_t>(length))) return Decoded::kEnded;
-        value = ByteView(value_.get(), static_cast<std::size_t>(length));
-    }
+    ByteView value;
+    if (!cursor.Bytes(static_cast<std::size_t>(length), value_.get(), value)) return Decoded::kEnded;
     remaining -= length;
+    PlaceElement(tag, value);
+    return Decoded::kWritten;
+}
 
-    const ItemList& messages = group_.MessageItems;
+void CiiToLocalReader::PlaceElement(std::int32_t tag, ByteView value) {
     Depth& depth = depths_.back();
     std::int32_t found = depth.start;
-    if (phantom_depth_ > 0 ||
-        !FindMessageItemByTag(messages, found, tag, static_cast<std::int32_t>(depths_.size()) - 1)) {
+    if (phantom_depth_ > 0 || !index_.FindByTag(depth.group, found, tag)) {
         WriteErrorLog(log_, code::kUnknownTag, "", 1);
-        return Decoded::kWritten;
+        return;
     }
     depth.start = found;
-    const std::int32_t local_index = local_of_message_[static_cast<std::size_t>(found)];
-    if (local_index == 0) return Decoded::kWritten;
-    const RecordFormatItem& local = group_.LocalItems[local_index];
-    if (!EditForLocal(value, local, messages[found], direction_, log_, edited_)) return Decoded::kWritten;
-    std::int64_t position = position_of_message_[static_cast<std::size_t>(found)];
-    for (std::size_t d = 1; d < depths_.size(); ++d) position += (depths_[d].occurrence - 1) * depths_[d].stride;
-    PutIntoRecord(record_, position, edited_, template_.size() + kRecordSlack);
-    return Decoded::kWritten;
+    const ItemPlan& plan = plans_[static_cast<std::size_t>(found)];
+    if (plan.local != 0) PlaceLocalEdit(plan.edit, value, plan.position + depth.offset, target_);
 }
 
 void CiiToLocalReader::OpenGroup(GroupMatch match, std::int32_t number) {
@@ -427,7 +447,7 @@ void CiiToLocalReader::OpenGroup(GroupMatch match, std::int32_t number) {
     }
     Depth& outer = depths_.back();
     std::int32_t found = outer.start;
-    if (!FindGroupItem(group_.MessageItems, found, static_cast<std::int32_t>(depths_.size()) - 1, match, number)) {
+    if (!index_.FindGroup(outer.group, found, match, number)) {
         // A marker that names no group: its elements and markers are counted but placed nowhere.
         phantom_depth_ = 1;
         return;
@@ -436,8 +456,9 @@ void CiiToLocalReader::OpenGroup(GroupMatch match, std::int32_t number) {
     Depth inner;
     inner.group = found;
     inner.start = found + 1;
-    const std::int32_t local_group = local_of_message_[static_cast<std::size_t>(found)];
+    const std::int32_t local_group = plans_[static_cast<std::size_t>(found)].local;
     inner.stride = local_group == 0 ? 0 : group_.LocalItems[local_group].長さ;
+    inner.offset = outer.offset;
     depths_.push_back(inner);
 }
 

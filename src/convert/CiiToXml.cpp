@@ -1,5 +1,6 @@
 // CII to XML. The records are read as a stream through the shared CII readers and the document is
-// written as it goes with libxml2's text writer into a temporary file beside the target. The
+// written as it goes, byte for byte as libxml2's text writer writes it, into a temporary file
+// beside the target. The
 // document counts as saved at every group end record: when the input ends, whatever came after
 // the last end record is cut off, the root element is closed and the file takes the target's
 // name. A file without any end record leaves the target as it was.
@@ -19,7 +20,9 @@
 
 #include "convert/AttributeEdit.h"
 #include "convert/CiiReader.h"
+#include "convert/MessageItemIndex.h"
 #include "convert/XmlCii.h"
+#include "convert/XmlShiftJisText.h"
 #include "convert/XmlSupport.h"
 #include "convert/codec/FieldBytes.h"
 
@@ -28,9 +31,6 @@ namespace {
 
 namespace code = xml_cii_code;
 inline constexpr std::int32_t kGeneralFailure = 9999;
-
-// The iconv name of plain Shift_JIS, which the reading side's code page 932 alias leaves alone.
-inline constexpr const char* kPlainShiftJis = "SHIFT-JIS";
 
 const char* EncodingName(std::string_view xml_code) {
     if (xml_code == "U") return "UTF-16";
@@ -63,8 +63,9 @@ bool MakeXmlText(std::string& text) {
 }
 
 const char kHex[] = "0123456789ABCDEF";
+const std::string kUnnumberedGroup = "JPM0";
 
-// The temporary output: written through the text writer, cut back to the last saved point.
+// The temporary output: written as the document goes, cut back to the last saved point.
 class DocumentFile {
 public:
     ~DocumentFile() { Abandon(); }
@@ -134,6 +135,147 @@ private:
     bool failed_ = false;
 };
 
+// The document's bytes as libxml2's text writer writes them: a start tag stays open until what
+// follows shows whether the element is empty ("/>") or not (">"); text is escaped as the writer
+// escapes it. Shift_JIS documents are written straight in Shift_JIS; UTF-16 and ISO-2022-JP
+// documents are written as UTF-8 into libxml2's output buffer, whose encoder converts them.
+class XmlDocumentOut {
+public:
+    ~XmlDocumentOut() {
+        if (buffer_ != nullptr) xmlOutputBufferClose(buffer_);
+    }
+
+    // false, with the reason, when the encoding has no encoder.
+    bool Open(DocumentFile& file, const std::string& encoding, std::string& error) {
+        file_ = &file;
+        if (encoding == "Shift_JIS") {
+            shift_jis_ = XmlShiftJisText::ForThisThread();
+            if (shift_jis_ == nullptr) error = "no converter for " + encoding;
+            return shift_jis_ != nullptr;
+        }
+        xmlCharEncodingHandlerPtr encoder = xmlFindCharEncodingHandler(encoding.c_str());
+        if (encoder == nullptr) {
+            error = "no converter for " + encoding;
+            return false;
+        }
+        buffer_ = xmlOutputBufferCreateIO(&DocumentFile::OnWrite, &DocumentFile::OnClose, &file, encoder);
+        if (buffer_ != nullptr) return true;
+        xmlCharEncCloseFunc(encoder);
+        error = "XML writer";
+        return false;
+    }
+
+    void Raw(std::string_view text) {
+        CloseStartTag();
+        pending_ += text;
+    }
+    void StartElement(std::string_view name) {
+        CloseStartTag();
+        pending_ += '<';
+        pending_ += name;
+        open_.emplace_back(name);
+        start_tag_open_ = true;
+    }
+    // Only while the start tag is open; the value needs no escaping (digits).
+    void Attribute(std::string_view name, std::string_view value) {
+        pending_ += ' ';
+        pending_ += name;
+        pending_ += "=\"";
+        pending_ += value;
+        pending_ += '"';
+    }
+    void EndElement() {
+        if (start_tag_open_) {
+            pending_ += "/>";
+        } else {
+            pending_ += "</";
+            pending_ += open_.back();
+            pending_ += '>';
+        }
+        open_.pop_back();
+        start_tag_open_ = false;
+    }
+    // An element with its text, the tags given whole ("<JP00001>", "</JP00001>"); the text is code
+    // page 932 bytes, or UTF-8 when cp932 is false. true when a control character became "?".
+    bool TextElement(std::string_view start_tag, std::string_view end_tag, ByteView text, bool cp932) {
+        CloseStartTag();
+        pending_ += start_tag;
+        bool replaced = false;
+        if (shift_jis_ != nullptr) {
+            replaced = cp932 ? shift_jis_->AppendCp932(text, pending_)
+                             : shift_jis_->AppendUtf8(std::string_view(reinterpret_cast<const char*>(text.data()),
+                                                                       text.size()),
+                                                      pending_);
+        } else {
+            std::string utf8 = cp932 ? ToUnicodeText(text)
+                                     : std::string(reinterpret_cast<const char*>(text.data()), text.size());
+            replaced = MakeXmlText(utf8);
+            AppendEscaped(utf8);
+        }
+        pending_ += end_tag;
+        if (pending_.size() >= kPendingLimit && !Pass()) failed_ = true;
+        return replaced;
+    }
+    // Everything written so far handed to the file.
+    bool Flush() {
+        if (failed_ || !Pass()) return false;
+        return buffer_ == nullptr || xmlOutputBufferFlush(buffer_) >= 0;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    static constexpr std::size_t kPendingLimit = 64 * 1024;
+
+    void CloseStartTag() {
+        if (!start_tag_open_) return;
+        pending_ += '>';
+        start_tag_open_ = false;
+    }
+    // As xmlEncodeSpecialChars escapes element text.
+    void AppendEscaped(std::string_view utf8) {
+        for (const char c : utf8) {
+            switch (c) {
+                case '<':
+                    pending_ += "&lt;";
+                    break;
+                case '>':
+                    pending_ += "&gt;";
+                    break;
+                case '&':
+                    pending_ += "&amp;";
+                    break;
+                case '"':
+                    pending_ += "&quot;";
+                    break;
+                case '\r':
+                    pending_ += "&#13;";
+                    break;
+                default:
+                    pending_ += c;
+            }
+        }
+    }
+    // The pending bytes to the file, or to the encoder.
+    bool Pass() {
+        bool ok = true;
+        if (!pending_.empty()) {
+            const int length = static_cast<int>(pending_.size());
+            ok = buffer_ != nullptr ? xmlOutputBufferWrite(buffer_, length, pending_.data()) >= 0
+                                    : DocumentFile::OnWrite(file_, pending_.data(), length) == length;
+        }
+        pending_.clear();
+        return ok;
+    }
+
+    DocumentFile* file_ = nullptr;
+    XmlShiftJisText* shift_jis_ = nullptr;  // Shift_JIS written straight
+    xmlOutputBufferPtr buffer_ = nullptr;   // any other encoding
+    std::string pending_;
+    std::vector<std::string> open_;
+    bool start_tag_open_ = false;
+    bool failed_ = false;
+};
+
 class CiiXmlWriter {
 public:
     CiiXmlWriter(ChunkedInput& in, DocumentFile& out, XmlCiiState& state, FormatMasterSource& masters,
@@ -150,32 +292,41 @@ public:
 
 private:
     struct Level {
+        std::int32_t group = 0;  // the group item whose members are read; 0 at the message's top
         std::int32_t start = 0;  // where the next item search starts
         std::string occurrence;  // the occurrence element's name; empty at the message's top
+    };
+    // What an item's elements need, worked out when the group's items are loaded.
+    struct ItemPlan {
+        enum class Text : std::uint8_t { kBytes, kDate, kHex, kDoubleBytes, kNone };
+        Text text = Text::kNone;
+        std::string start_tag;  // "<JP00001>"
+        std::string end_tag;    // "</JP00001>"
+        std::string group;      // "JPM" + マルチ明細番号 of a group item
     };
     bool Fail(std::int32_t failure, const std::string& text = "") {
         WriteErrorLog(log_, failure, text, 0);
         failed_ = true;
         return false;
     }
-    bool Writer(int result) {
-        if (result < 0 && !failed_) {
+    bool Writer(bool written) {
+        if (!written && !failed_) {
             Fail(code::kCannotWrite, out_.Failed() ? "" : errors_.HasError() ? errors_.First() : "XML writer");
         }
-        return result >= 0;
+        return written;
     }
     bool Step();
     bool PassOver();  // two bytes of no known record kind; false when the run is too long
     bool ReadGroupHeader();
+    void PlanItems();
     bool StartDocument();
     bool ReadMessage(std::int64_t budget, std::int64_t prefix_size, std::int32_t sequence);
     bool OpenGroup(GroupMatch match, std::int32_t number, bool two_byte);
     bool NextOccurrence();
     bool CloseGroup(bool move_on);
-    bool DataElement(std::int32_t tag, std::int64_t& budget, bool& ended);
-    bool Layout(std::size_t spaces);
-    void CiiValueToText(ByteView bytes, const RecordFormatItem& item, std::string& text);
-    bool Text(const char* s) { return Writer(xmlTextWriterWriteRaw(writer_.get(), BAD_CAST s)); }
+    bool DataElement(StoredCursor& cursor, std::int32_t tag, std::int64_t& budget, bool& ended);
+    void Layout(std::size_t spaces);
+    bool WriteValue(ByteView bytes, std::int32_t item);
 
     ChunkedInput& in_;
     CiiStoredReader stored_;
@@ -184,19 +335,20 @@ private:
     FormatMasterSource& masters_;
     ConversionLog& log_;
     const XmlErrorCollector& errors_;
-    XmlWriterPtr writer_;
+    XmlDocumentOut xml_;
     std::string encoding_;
     std::string root_;
     bool have_header_ = false;
     bool writing_ = false;  // false for a message before any header: read and dropped
     bool failed_ = false;
     std::vector<Level> levels_;
+    std::vector<ItemPlan> plans_;  // by message index
+    MessageItemIndex index_;
     std::int64_t skipped_groups_ = 0;  // a group without master item and the groups inside it
     std::int64_t skipped_bytes_ = 0;   // bytes of unknown record kinds in a row
     Bytes value_;
     Bytes converted_;
     std::string text_;
-    std::string name_;
 };
 
 bool CiiXmlWriter::Run() {
@@ -230,12 +382,12 @@ bool CiiXmlWriter::Step() {
         case CiiRecordKind::kGroupHeader:
             return ReadGroupHeader();
         case CiiRecordKind::kGroupEnd: {
-            if (have_header_ && !Text("\r\n")) return false;
+            if (have_header_) xml_.Raw("\r\n");
             std::int32_t body = static_cast<std::int32_t>(kCiiControlBodySize);
             if (ReadBytesCounted(in_, nullptr, body)) return Fail(code::kTruncated);
             // The document as it stands is saved: flushed, and the point remembered.
             if (have_header_) {
-                if (!Writer(xmlTextWriterFlush(writer_.get()))) return false;
+                if (!Writer(xml_.Flush())) return false;
                 out_.MarkSaved();
             }
             return true;
@@ -287,6 +439,7 @@ bool CiiXmlWriter::ReadGroupHeader() {
     if (!r.Ok()) return failed(r, code::kNoFormatInfo);
     r = masters_.LoadMessageItems(info_kind, bpid, state_.message_items);
     if (!r.Ok()) return failed(r, code::kNoMessageItems);
+    PlanItems();
     stored_.SetStorageMode(header.StorageMode());
     state_.encoding_letter = "M";
     if (!have_header_) {
@@ -294,43 +447,58 @@ bool CiiXmlWriter::ReadGroupHeader() {
         if (!StartDocument()) return false;
         have_header_ = true;
     }
-    if (!Text("\r\n") || !Writer(xmlTextWriterStartElement(writer_.get(), BAD_CAST "JPMGH"))) return false;
+    xml_.Raw("\r\n");
+    xml_.StartElement("JPMGH");
     for (const CiiHeaderElement& element : kCiiHeaderElements) {
-        text_ = header.ElementText(element);
-        MakeXmlText(text_);
-        name_.assign(element.element);
-        if (!Text("\r\n") ||
-            !Writer(xmlTextWriterWriteElement(writer_.get(), BAD_CAST name_.c_str(), BAD_CAST text_.c_str()))) {
-            return false;
+        ByteView field = header.Field(element.offset, element.length);
+        if (!element.character_code) {
+            while (!field.empty() && field.back() == ' ') field = field.first(field.size() - 1);
         }
+        xml_.Raw("\r\n");
+        text_ = "<" + std::string(element.element) + ">";
+        const std::string end_tag = "</" + std::string(element.element) + ">";
+        xml_.TextElement(text_, end_tag, field, true);
     }
-    return Writer(xmlTextWriterEndElement(writer_.get()));
+    xml_.EndElement();
+    return Writer(!xml_.Failed());
+}
+
+void CiiXmlWriter::PlanItems() {
+    const ItemList& items = state_.message_items;
+    plans_.assign(static_cast<std::size_t>(items.Count()) + 1, ItemPlan{});
+    for (std::int32_t i = 1; i <= items.Count(); ++i) {
+        const RecordFormatItem& item = items[i];
+        ItemPlan& plan = plans_[static_cast<std::size_t>(i)];
+        const std::string& a = item.属性;
+        plan.text = a == "9" || a == "X" || a == "N" ? ItemPlan::Text::kBytes
+                    : a == "Y"                       ? ItemPlan::Text::kDate
+                    : a == "B"                       ? ItemPlan::Text::kHex
+                    : a == "K"                       ? ItemPlan::Text::kDoubleBytes
+                                                     : ItemPlan::Text::kNone;
+        char number[16];
+        std::snprintf(number, sizeof number, "JP%05d", item.項目No);
+        plan.start_tag = std::string("<") + number + ">";
+        plan.end_tag = std::string("</") + number + ">";
+        plan.group = "JPM" + NameFrom(item.マルチ明細番号);
+    }
+    index_.Build(items);
 }
 
 bool CiiXmlWriter::StartDocument() {
     encoding_ = EncodingName(state_.format.XML文字コード);
     // Documents are written in plain Shift_JIS, so that any reader takes them: characters that only
     // code page 932 holds (①, the wave dash as 0x8160) go out as character references.
-    xmlCharEncodingHandlerPtr encoder =
-        xmlFindCharEncodingHandler(encoding_ == "Shift_JIS" ? kPlainShiftJis : encoding_.c_str());
-    if (encoder == nullptr) return Fail(code::kCannotWrite, "no converter for " + encoding_);
-    xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(&DocumentFile::OnWrite, &DocumentFile::OnClose, &out_, encoder);
-    if (buffer == nullptr) return Fail(code::kCannotWrite, "XML writer");
-    writer_.reset(xmlNewTextWriter(buffer));  // owns the buffer from here on
-    if (!writer_) {
-        xmlOutputBufferClose(buffer);
-        return Fail(code::kCannotWrite, "XML writer");
-    }
-    // The declaration is written as text: the writer's own would name the converter ("CP932")
-    // that serves Shift_JIS instead of the encoding.
-    const std::string declaration = "<?xml version=\"1.0\" encoding=\"" + encoding_ + "\"?>\r\n";
-    return Text(declaration.c_str()) && Writer(xmlTextWriterStartElement(writer_.get(), BAD_CAST root_.c_str()));
+    std::string error;
+    if (!xml_.Open(out_, encoding_, error)) return Fail(code::kCannotWrite, error);
+    // The declaration as text, naming the encoding (not the converter that serves it).
+    xml_.Raw("<?xml version=\"1.0\" encoding=\"" + encoding_ + "\"?>\r\n");
+    xml_.StartElement(root_);
+    return true;
 }
 
-bool CiiXmlWriter::Layout(std::size_t spaces) {
+void CiiXmlWriter::Layout(std::size_t spaces) {
     static const std::string kLayout = "\r\n" + std::string(64, ' ');
-    const std::size_t n = std::min<std::size_t>(spaces, 64);
-    return Writer(xmlTextWriterWriteRawLen(writer_.get(), BAD_CAST kLayout.data(), static_cast<int>(2 + n)));
+    xml_.Raw(std::string_view(kLayout).substr(0, 2 + std::min<std::size_t>(spaces, 64)));
 }
 
 bool CiiXmlWriter::ReadMessage(std::int64_t budget, std::int64_t prefix_size, std::int32_t sequence) {
@@ -343,19 +511,20 @@ bool CiiXmlWriter::ReadMessage(std::int64_t budget, std::int64_t prefix_size, st
     // Messages before any header have no masters and no document: they are read and dropped.
     writing_ = have_header_;
     if (writing_) {
-        if (!Text("\r\n") || !Writer(xmlTextWriterStartElement(writer_.get(), BAD_CAST "JPTRM")) ||
-            !Writer(xmlTextWriterWriteAttribute(writer_.get(), BAD_CAST "SEQ",
-                                                BAD_CAST std::to_string(sequence).c_str()))) {
-            return false;
-        }
+        char number[16];
+        const auto digits = static_cast<std::size_t>(std::snprintf(number, sizeof number, "%d", sequence));
+        xml_.Raw("\r\n");
+        xml_.StartElement("JPTRM");
+        xml_.Attribute("SEQ", std::string_view(number, digits));
     }
     levels_.assign(1, Level{});
     skipped_groups_ = 0;
     std::int64_t remaining = budget - prefix_size;
     bool two_byte = false;
     bool ended = false;
-    auto next = [this, &remaining](std::uint8_t& b) {
-        if (!stored_.ReadStoredByte(b)) return false;
+    StoredCursor cursor(stored_);
+    auto next = [&cursor, &remaining](std::uint8_t& b) {
+        if (!cursor.Byte(b)) return false;
         --remaining;
         return true;
     };
@@ -372,7 +541,7 @@ bool CiiXmlWriter::ReadMessage(std::int64_t budget, std::int64_t prefix_size, st
             ok = CloseGroup(!two_byte);
         } else if (!two_byte) {
             if (b <= 239) {
-                ok = DataElement(b, remaining, ended);
+                ok = DataElement(cursor, b, remaining, ended);
             } else if (b == kCiiTwoByteTags) {
                 two_byte = true;
             } else if (b == kCiiGroupStart) {
@@ -380,10 +549,10 @@ bool CiiXmlWriter::ReadMessage(std::int64_t budget, std::int64_t prefix_size, st
             }  // 0xFD and 0xF1-0xF9, 0xFF mean nothing here
         } else if (b <= 239) {
             if (!next(b1)) break;
-            ok = DataElement(b * 256 + b1, remaining, ended);
+            ok = DataElement(cursor, b * 256 + b1, remaining, ended);
         } else if (b >= 0xF1 && b <= 0xF7) {
             if (!next(b1) || !next(b2)) break;
-            ok = DataElement((b - 0xF0) * 65536 + b1 * 256 + b2, remaining, ended);
+            ok = DataElement(cursor, (b - 0xF0) * 65536 + b1 * 256 + b2, remaining, ended);
         } else if (b == kCiiGroupStart) {
             if (!next(b1)) break;
             ok = OpenGroup(GroupMatch::kCharacter, b1, true);
@@ -395,6 +564,7 @@ bool CiiXmlWriter::ReadMessage(std::int64_t budget, std::int64_t prefix_size, st
         }  // 0xF0, 0xF8 and 0xFF mean nothing here
         if (!ok) return false;
     }
+    cursor.Sync();
     // A message cut off by the end of the file is left open; nothing after the last end record
     // is kept, so it never reaches the saved document.
     if (!ended) return !failed_;
@@ -403,7 +573,9 @@ bool CiiXmlWriter::ReadMessage(std::int64_t budget, std::int64_t prefix_size, st
         while (levels_.size() > 1) {
             if (!CloseGroup(false)) return false;
         }
-        if (!Text("\r\n") || !Writer(xmlTextWriterEndElement(writer_.get()))) return false;
+        xml_.Raw("\r\n");
+        xml_.EndElement();
+        if (!Writer(!xml_.Failed())) return false;
     }
     // The padding of a 251-byte storage block is read away; in mode "S" the next record follows.
     if (StorageBlocksPadded(mode) && stored_.BlockCounter() > 0) {
@@ -421,26 +593,24 @@ bool CiiXmlWriter::OpenGroup(GroupMatch match, std::int32_t number, bool two_byt
         return true;
     }
     Level& outer = levels_.back();
-    const auto level = static_cast<std::int32_t>(levels_.size()) - 1;
     std::int32_t found = outer.start;
-    if (!FindGroupItem(state_.message_items, found, level, match, number)) {
+    if (!index_.FindGroup(outer.group, found, match, number)) {
         // Without its master item the group is read through and left out, members and all.
         WriteErrorLog(log_, code::kUnknownGroup, "JPM" + std::to_string(number), 1);
         skipped_groups_ = 1;
         return true;
     }
     outer.start = found;
-    const std::string& multi = state_.message_items[found].マルチ明細番号;
-    const std::string group = two_byte ? "JPM" + NameFrom(multi) : std::string("JPM0");
+    const std::string& group = two_byte ? plans_[static_cast<std::size_t>(found)].group : kUnnumberedGroup;
     const std::size_t depth = levels_.size();  // of the group element inside the message
     Level inner;
+    inner.group = found;
     inner.start = found + 1;
     inner.occurrence = group + "R";
-    if (!Layout(4 * depth - 2) || !Writer(xmlTextWriterStartElement(writer_.get(), BAD_CAST group.c_str())) ||
-        !Layout(4 * (depth + 1) - 2) ||
-        !Writer(xmlTextWriterStartElement(writer_.get(), BAD_CAST inner.occurrence.c_str()))) {
-        return false;
-    }
+    Layout(4 * depth - 2);
+    xml_.StartElement(group);
+    Layout(4 * (depth + 1) - 2);
+    xml_.StartElement(inner.occurrence);
     levels_.push_back(std::move(inner));
     return true;
 }
@@ -449,13 +619,11 @@ bool CiiXmlWriter::NextOccurrence() {
     if (!writing_ || skipped_groups_ > 0 || levels_.size() < 2) return true;
     Level& current = levels_.back();
     const std::size_t depth = levels_.size();
-    if (!Writer(xmlTextWriterEndElement(writer_.get())) || !Layout(4 * depth - 2) ||
-        !Writer(xmlTextWriterStartElement(writer_.get(), BAD_CAST current.occurrence.c_str()))) {
-        return false;
-    }
+    xml_.EndElement();
+    Layout(4 * depth - 2);
+    xml_.StartElement(current.occurrence);
     // Every occurrence holds the same members: the search starts again after the group item.
-    std::int32_t group = levels_[levels_.size() - 2].start;
-    current.start = group + 1;
+    current.start = current.group + 1;
     return true;
 }
 
@@ -470,50 +638,67 @@ bool CiiXmlWriter::CloseGroup(bool move_on) {
     // While tags are one byte long the next group marker names no group: the search for the
     // first group of the level goes on after this one.
     if (move_on) ++levels_.back().start;
-    return Writer(xmlTextWriterEndElement(writer_.get())) && Writer(xmlTextWriterEndElement(writer_.get()));
+    xml_.EndElement();
+    xml_.EndElement();
+    return true;
 }
 
-bool CiiXmlWriter::DataElement(std::int32_t tag, std::int64_t& remaining, bool& ended) {
+bool CiiXmlWriter::DataElement(StoredCursor& cursor, std::int32_t tag, std::int64_t& remaining, bool& ended) {
     std::int32_t length = 0;
-    if (!stored_.ReadElementLength(remaining, length, log_)) {
+    if (!cursor.ElementLength(remaining, length, log_)) {
         ended = false;
         return true;  // the file ended: the loop stops at the next read
     }
-    if (!stored_.ReadStoredBytes(value_.data(), static_cast<std::size_t>(length))) return true;
+    ByteView value;
+    if (!cursor.Bytes(static_cast<std::size_t>(length), value_.data(), value)) return true;
     remaining -= length;
     if (!writing_ || skipped_groups_ > 0) return true;
     Level& level = levels_.back();
     std::int32_t found = level.start;
-    if (!FindMessageItemByTag(state_.message_items, found, tag, static_cast<std::int32_t>(levels_.size()) - 1)) {
+    if (!index_.FindByTag(level.group, found, tag)) {
         WriteErrorLog(log_, code::kUnknownElement, "JP" + std::to_string(tag), 1);
         return true;
     }
     level.start = found;
-    CiiValueToText(ByteView(value_.data(), static_cast<std::size_t>(length)), state_.message_items[found], text_);
-    char number[16];
-    std::snprintf(number, sizeof number, "JP%05d", tag);
-    return Layout(4 * levels_.size()) &&
-           Writer(xmlTextWriterWriteElement(writer_.get(), BAD_CAST number, BAD_CAST text_.c_str()));
+    Layout(4 * levels_.size());
+    return WriteValue(value, found);
 }
 
-void CiiXmlWriter::CiiValueToText(ByteView bytes, const RecordFormatItem& item, std::string& text) {
-    const std::string& a = item.属性;
-    text.clear();
-    if (a == "9" || a == "X" || a == "N") {
-        text = BytesToText(bytes);
-    } else if (a == "Y") {
-        text = DateWithCentury(BytesToText(bytes));
-    } else if (a == "B") {
-        for (const std::uint8_t b : bytes) {
-            text += kHex[b >> 4];
-            text += kHex[b & 0x0F];
+// The element of a value, its text by the item's 属性 (CiiValueToText).
+bool CiiXmlWriter::WriteValue(ByteView bytes, std::int32_t item) {
+    const ItemPlan& plan = plans_[static_cast<std::size_t>(item)];
+    ByteView text = bytes;
+    bool cp932 = true;
+    switch (plan.text) {
+        case ItemPlan::Text::kBytes:
+            break;
+        case ItemPlan::Text::kDate:
+            text_ = DateWithCentury(BytesToText(bytes));
+            text = ByteView(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size());
+            cp932 = false;
+            break;
+        case ItemPlan::Text::kHex:
+            text_.clear();
+            for (const std::uint8_t b : bytes) {
+                text_ += kHex[b >> 4];
+                text_ += kHex[b & 0x0F];
+            }
+            text = ByteView(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size());
+            break;
+        case ItemPlan::Text::kDoubleBytes: {
+            const char direction[2] = {static_cast<char>(state_.header.SixteenBitCode()), 'M'};
+            DoubleBytesToText(bytes, std::string_view(direction, 2), converted_);
+            text = converted_;
+            break;
         }
-    } else if (a == "K") {
-        const char direction[2] = {static_cast<char>(state_.header.SixteenBitCode()), 'M'};
-        DoubleBytesToText(bytes, std::string_view(direction, 2), converted_);
-        text = ToUnicodeText(converted_);
+        case ItemPlan::Text::kNone:
+            text = {};
+            break;
     }
-    if (MakeXmlText(text)) WriteErrorLog(log_, code::kNotXmlText, "JP" + std::to_string(item.項目No), 1);
+    if (xml_.TextElement(plan.start_tag, plan.end_tag, text, cp932)) {
+        WriteErrorLog(log_, code::kNotXmlText, "JP" + std::to_string(state_.message_items[item].項目No), 1);
+    }
+    return Writer(!xml_.Failed());
 }
 
 }  // namespace
@@ -541,7 +726,7 @@ bool CiiToXml(const std::filesystem::path& cii, const std::filesystem::path& xml
             CiiXmlWriter writer(in, out, state, masters, log, errors);
             ok = writer.Run();
             closing = writer.Closing();
-        }  // the text writer is freed here; what it still held lies after the saved point
+        }  // the document writer is freed here; what it still held lies after the saved point
         // An error libxml2 reported along the way fails the conversion even when writing went on.
         if (ok && errors.HasError()) {
             WriteErrorLog(log, code::kCannotWrite, xml.string() + ": " + errors.First(), 0);

@@ -55,27 +55,62 @@ public:
     Result EncodeCiiMessage(ByteView record, std::int32_t message_number, ByteSink& sink);
 
 private:
+    // What the message being written has in an open group.
     struct OpenGroup {
-        std::int32_t item = 0;
-        std::int64_t occurrence = 1;
-        std::int64_t stride = 0;
         bool occurrence_written = false;  // an element or an inner group's marker is in it
         bool has_data = false;
         std::int64_t pending = 0;  // empty occurrences since the last written one
         std::size_t last_fb = 0;   // element-area offset of the group's latest 0xFB
     };
+    // One move of the walk over the items: the same for every message of a group, so it is
+    // worked out once. A slot is a data item at the position its field has in the occurrences
+    // the walk is in.
+    struct Step {
+        enum class Op : std::uint8_t { kSlot, kGroupStart, kNextOccurrence, kGroupClose };
+        Op op = Op::kSlot;
+        std::int32_t item = 0;
+        std::int64_t position = 0;
+    };
+    static constexpr std::size_t kMaxSteps = 1 << 16;
     enum class Kind : std::uint8_t { kNumber, kDate, kText, kBinary, kWide, kGroup, kNone };
     // What the walk needs of a message item, worked out once per group.
     struct Plan {
         Kind kind = Kind::kNone;
+        std::int32_t level = 0;   // レベル番号
+        std::int32_t repeat = 0;  // 繰返し数 of a group
+        std::int32_t item_number = 0;
         std::int32_t local = 0;     // local item paired by 対応項目通番, 0 when none
         std::int64_t position = 0;  // its 項目位置
         std::int64_t stride = 0;    // for a group: the 長さ of its local group item
+        std::int64_t length = 0;    // bytes of the local field read (a number's point included)
+        std::int32_t message_length = 0;
+        std::int32_t message_decimals = 0;
         bool tag_ok = false;        // 項目№ has a tag form
+        // Field bytes that give no element (spaces, or the zeros of an empty number or date):
+        // a field holding exactly these is passed over without reading its value. Up to 16
+        // bytes they are compared as two words.
+        struct EmptyForm {
+            std::size_t size = 0;  // 0: none
+            std::uint64_t mask = 0;
+            std::uint64_t head = 0;  // the first 8 bytes (those there are, under the mask)
+            std::uint64_t tail = 0;  // the last 8 bytes of a form of 9 to 16 bytes
+            Bytes bytes;
+        } empty;
     };
-    bool Value(const Plan& plan, const RecordFormatItem& message, const RecordFormatItem& local, ByteView record,
-               std::int64_t position);
-    bool WriteElement(std::int32_t index);
+    // Whether the field inside the record holds the empty form.
+    static bool HoldsEmptyForm(const Plan::EmptyForm& form, ByteView field, const std::uint8_t* record_end);
+    // The walk: every item in order, the members of a group once per occurrence; the visitor's
+    // moves return false to stop it.
+    template <class Visitor>
+    bool Walk(Visitor& visit);
+    // The moves on the message being written; false when it cannot be written (logged).
+    bool Slot(std::int32_t item, std::int64_t position, ByteView record);
+    bool GroupStart(std::int32_t item);
+    void NextOccurrence();
+    void GroupClose();
+    bool Value(const Plan& plan, ByteView field);
+    bool WriteElement(const Plan& plan);
+    bool WriteLongElement(const Plan& plan);
     bool WriteMarker(const RecordFormatItem& group_item);
     // Something is written into the open groups' current occurrences: the empty occurrences
     // pending before them are ended first (a bare 0xFB each), outermost group first.
@@ -89,7 +124,15 @@ private:
     std::string direction_;           // "M" then the header's 16-bit code
     bool plain_double_bytes_ = true;  // direction "MM": double-byte values go as they are
     std::vector<Plan> plans_;         // by message index
+    std::vector<Step> steps_;         // the whole walk, or empty when it is too long to keep
+    struct WalkLevel {
+        std::int32_t item = 0;
+        std::int64_t occurrence = 1;
+        std::int64_t stride = 0;
+    };
+    std::vector<WalkLevel> walk_levels_;
     std::vector<OpenGroup> groups_;
+    bool all_written_ = true;  // every open group's current occurrence is marked written
     Bytes value_;
     ByteView value_view_;  // the value: into the record, value_ or scratch_
     Bytes scratch_;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "convert/AttributeEdit.h"
+#include "convert/MessageItemIndex.h"
 #include "convert/XmlCii.h"
 #include "convert/XmlSupport.h"
 
@@ -115,7 +116,7 @@ private:
     bool ConvertValue(const RecordFormatItem& item, const std::string& text);
     // Text in the local code into out; characters it cannot hold are written as "?" and logged.
     void AppendLocal(std::string_view text, const RecordFormatItem& item, Bytes& out);
-    std::int32_t FindElementItem(std::int32_t tag, Scope scope) const;
+    std::int32_t FindElementItem(std::int32_t tag, Scope scope);
     std::int32_t FindGroupItem(std::string_view number, Scope scope, bool& unnumbered) const;
 
     ByteSink& sink_;
@@ -126,6 +127,8 @@ private:
     std::int32_t message_count_ = 0;
     bool group_open_ = false;
     bool sink_failed_ = false;
+    MessageItemIndex index_;  // of state_.message_items once indexed_
+    bool indexed_ = false;
     std::string text_;  // reused for every element's text
     std::string refused_;  // why the document cannot be read without losing text
     Bytes value_;       // reused for every element's value
@@ -190,6 +193,7 @@ bool XmlCiiWriter::ReadGroupHeader(const xmlNode* element) {
     loaded = masters_.LoadMessageItems(info_kind, bpid, items);
     if (loaded.Ok()) {
         state_.message_items.Swap(items);
+        indexed_ = false;
     } else if (loaded.status != LoadStatus::kNoRows) {
         return Fail(kGeneralFailure, loaded.Describe());
     }
@@ -257,7 +261,9 @@ void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view nam
     const std::string_view number = name.substr(2);
     std::int32_t index = 0;
     if (AllDigits(number) && WithoutLeadingZeros(number).size() <= 7) {
-        index = FindElementItem(std::stoi(std::string(number)), scope);
+        std::int32_t tag = 0;
+        for (const char c : number) tag = tag * 10 + (c - '0');
+        index = FindElementItem(tag, scope);
     }
     if (index == 0) {
         WriteErrorLog(log_, code::kUnknownElement, std::string(name), 1);
@@ -267,7 +273,7 @@ void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view nam
     // The first item numbered 240 or more switches to 2-byte tags, whether or not it is written.
     if (item.項目No >= 240) message_.SwitchToTwoByteTags();
     if (!NodeText(element) || !ConvertValue(item, text_)) return;
-    message_.AppendElement(item.項目No, value_);
+    if (!message_.AppendShortElement(item.項目No, value_)) message_.AppendElement(item.項目No, value_);
 }
 
 bool XmlCiiWriter::NodeText(const xmlNode* element) {
@@ -277,7 +283,11 @@ bool XmlCiiWriter::NodeText(const xmlNode* element) {
         return false;
     }
     const std::string_view t = Trimmed(text_);
-    if (t.size() != text_.size()) text_ = std::string(t);
+    if (t.size() != text_.size()) {
+        const std::size_t front = static_cast<std::size_t>(t.data() - text_.data());
+        text_.resize(front + t.size());
+        text_.erase(0, front);
+    }
     return true;
 }
 
@@ -304,6 +314,13 @@ bool XmlCiiWriter::ConvertValue(const RecordFormatItem& item, const std::string&
         return true;
     }
     if (attribute == "9" || attribute == "N") {
+        if (AllDigits(text)) {
+            // Digits only, the usual value: its general form is the digits without leading zeros.
+            const std::string_view digits = WithoutLeadingZeros(text);
+            if (digits == "0") return false;
+            value_.assign(digits.begin(), digits.end());
+            return true;
+        }
         const std::string number = GeneralNumberText(text);
         if (number == "0") return false;
         AppendAnsiBytes(number, value_);
@@ -325,17 +342,15 @@ bool XmlCiiWriter::ConvertValue(const RecordFormatItem& item, const std::string&
     return !value_.empty();
 }
 
-std::int32_t XmlCiiWriter::FindElementItem(std::int32_t tag, Scope scope) const {
+std::int32_t XmlCiiWriter::FindElementItem(std::int32_t tag, Scope scope) {
     const ItemList& items = state_.message_items;
-    // Among the members of the current group first, then anywhere in the list.
-    for (std::int32_t i = scope.group_index + 1; i <= items.Count(); ++i) {
-        const RecordFormatItem& item = items[i];
-        if (item.レベル番号 < scope.level) break;
-        if (item.レベル番号 == scope.level && !item.IsGroup() && item.項目No == tag) return i;
+    if (!indexed_) {
+        index_.Build(items);
+        indexed_ = true;
     }
-    for (std::int32_t i = 1; i <= items.Count(); ++i)
-        if (!items[i].IsGroup() && items[i].項目No == tag) return i;
-    return 0;
+    // Among the members of the current group first, then anywhere in the list.
+    const std::int32_t member = index_.FirstDataItem(scope.group_index, tag);
+    return member != 0 ? member : index_.FirstDataItemAnywhere(tag);
 }
 
 std::int32_t XmlCiiWriter::FindGroupItem(std::string_view number, Scope scope, bool& unnumbered) const {

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TestSupport.h"
+#include "ConvertFixtures.h"
 
 namespace edi {
 namespace {
 
 using test::Hex;
-
-Bytes Raw(std::string_view text) { return Bytes(text.begin(), text.end()); }
+using test::Raw;
 
 TEST(AttributeEditTest, ConvertsBetweenJisAndShiftJisPairs) {
     struct Pair {

@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/CiiCheck.h"
 
 namespace edi {
@@ -207,9 +206,7 @@ TEST_F(CiiCheckTest, AJobFailsOnItsFirstFaultUnlessTheSiteTurnsTheCheckIntoAWarn
         for (const CiiCheck c : r.warnings) policy.warn[static_cast<std::size_t>(c)] = true;
         const CiiCheckOutcome outcome = CheckReceivedCii(dir / "in.CII", 12, policy, log, clock);
         EXPECT_EQ(outcome.Sound(), r.warnings.size() == 2);
-        std::vector<std::string> lines;
-        std::ifstream in(log.file);
-        for (std::string line; std::getline(in, line);) lines.push_back(ToUnicodeText(line));
+        const std::vector<std::string> lines = LogLines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "0000--K800410 start--00000012  2026/12/05 16:00:00");
         EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), r.lines);

@@ -1,27 +1,22 @@
-#include "convert/CiiLayout.h"
-
 #include <gtest/gtest.h>
 
-#include "support/TestSupport.h"
+#include "ConvertFixtures.h"
+#include "convert/CiiLayout.h"
 
 namespace edi {
 namespace {
 
+using test::FailingSink;
 using test::Hex;
+using test::Raw;
+using test::Text;
 
-Bytes Raw(std::string_view text) { return Bytes(text.begin(), text.end()); }
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 Bytes Spaces(std::size_t n) { return Bytes(n, ' '); }
-std::string Text(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // The header of the tests, position by position.
 Bytes ExpectedHeader(std::string_view flags) {
     // clang-format off
-    return Concat({Raw("P"), Raw("VAN1        "), Raw("CTR1        "), Raw("SENDER01    "), Raw("VAN2        "),
+    return test::Cat({Raw("P"), Raw("VAN1        "), Raw("CTR1        "), Raw("SENDER01    "), Raw("VAN2        "),
                    Raw("CTR2        "), Hex("93 8C 8B 9E 20 20 20 20 20 20 20 20"), Raw("ABCD"), Raw("EF"), Raw("GH"),
                    Spaces(12), Raw("0110"), Spaces(6), Raw(flags), Raw("REF0000001"), Raw("261205153709"),
                    Spaces(12), Raw("30    "), Raw("E"), Raw("M"), Raw("A"), Raw("S"), Spaces(11), Raw("1"),
@@ -78,7 +73,7 @@ TEST(CiiLayoutTest, BuildsTheGroupHeaderAtItsOffsets) {
 
     MemorySink sink;
     ASSERT_TRUE(WriteGroupHeader(sink, header));
-    EXPECT_EQ(sink.data, Concat({Raw("0C"), expected}));
+    EXPECT_EQ(sink.data, test::Cat({Raw("0C"), expected}));
 }
 
 TEST(CiiLayoutTest, XmlHeaderElementsMapToTheSamePositions) {
@@ -113,7 +108,7 @@ TEST(CiiLayoutTest, BuildsTheGroupEnd) {
     end.Fill(12);
     MemorySink sink;
     ASSERT_TRUE(WriteGroupEnd(sink, end));
-    EXPECT_EQ(sink.data, Concat({Raw("0E00012"), Spaces(244)}));
+    EXPECT_EQ(sink.data, test::Cat({Raw("0E00012"), Spaces(244)}));
     end.Fill(123456);
     EXPECT_EQ(Text(ByteView(end.body).first(6)), "12345 ") << "the count field holds five digits";
 }
@@ -196,25 +191,19 @@ TEST(CiiLayoutTest, WritesAMessageWithItsShortPrefix) {
               Hex("39 44 30 30 30 30 31 00 1B"  // 9D 00001, 27 = prefix + area
                   " FA EF 01 41 FC F0 01 2C 02 42 43 00 05 00 FD 00 78 FC FE"));
 
+    writer.Begin(2);  // 239 bytes take one length byte, 240 take 0xF2 and two
+    writer.AppendElement(1, Bytes(239, 'x'));
+    writer.AppendElement(2, Bytes(240, 'y'));
+    ASSERT_TRUE(writer.Finish(record));
+    ASSERT_EQ(record.size(), 9u + 2 + 239 + 4 + 240 + 1);
+    EXPECT_EQ(Bytes(record.begin() + 7, record.begin() + 11), Hex("01 EE 01 EF")) << "494 bytes, tag 1, length 239";
+    EXPECT_EQ(Bytes(record.begin() + 249, record.begin() + 254), Hex("78 02 F2 00 F0"));
+
     writer.Begin(123456);
     ASSERT_TRUE(writer.Finish(record));
     EXPECT_EQ(Bytes(record.begin(), record.end()), Hex("39 44 32 33 34 35 36 00 09 FE"))
         << "an empty message; the number keeps its last five digits";
     EXPECT_FALSE(std::filesystem::exists(log.file));
-}
-
-TEST(CiiLayoutTest, ChoosesTheElementLengthForm) {
-    test::TempDir dir;
-    ConversionLog log{dir / "ERR.LOG", ""};
-    CiiMessageWriter writer(log);
-    writer.Begin(2);
-    writer.AppendElement(1, Bytes(239, 'x'));
-    writer.AppendElement(2, Bytes(240, 'y'));
-    ByteView record;
-    ASSERT_TRUE(writer.Finish(record));
-    ASSERT_EQ(record.size(), 9u + 2 + 239 + 4 + 240 + 1);
-    EXPECT_EQ(Bytes(record.begin() + 7, record.begin() + 11), Hex("01 EE 01 EF")) << "494 bytes, tag 1, length 239";
-    EXPECT_EQ(Bytes(record.begin() + 249, record.begin() + 254), Hex("78 02 F2 00 F0"));
 }
 
 TEST(CiiLayoutTest, ReportsAndSkipsElementsWithoutAForm) {
@@ -253,7 +242,7 @@ TEST(CiiLayoutTest, SwitchesToTheLongPrefixAbove32759Bytes) {
     ASSERT_TRUE(writer.Finish(record));
     ASSERT_EQ(record.size(), 17u + 32760 + 1);
     EXPECT_EQ(Bytes(record.begin(), record.begin() + 21),
-              Concat({Raw("9D00007"), Hex("80 80 F7"), Raw("0032777"), Hex("01 F2 7F F4")}));
+              test::Cat({Raw("9D00007"), Hex("80 80 F7"), Raw("0032777"), Hex("01 F2 7F F4")}));
     EXPECT_EQ(record.back(), 0xFE);
 }
 
@@ -267,10 +256,10 @@ TEST(CiiLayoutTest, DecodesShortAndLongPrefixes) {
         std::size_t size;
     };
     const Case cases[] = {
-        {"short", Concat({Raw("00012"), Hex("01 2C")}), PrefixStatus::kDecoded, 12, 300, 9},
-        {"short with the high bit set", Concat({Raw("00001"), Hex("80 00")}), PrefixStatus::kDecoded, 1, 32768, 9},
-        {"long", Concat({Raw("00003"), Hex("80 80 F7"), Raw("0032777")}), PrefixStatus::kDecoded, 3, 32777, 17},
-        {"long cut short", Concat({Raw("00003"), Hex("80 80 F7"), Raw("003")}), PrefixStatus::kNeedMore, 0, 0, 0},
+        {"short", test::Cat({Raw("00012"), Hex("01 2C")}), PrefixStatus::kDecoded, 12, 300, 9},
+        {"short with the high bit set", test::Cat({Raw("00001"), Hex("80 00")}), PrefixStatus::kDecoded, 1, 32768, 9},
+        {"long", test::Cat({Raw("00003"), Hex("80 80 F7"), Raw("0032777")}), PrefixStatus::kDecoded, 3, 32777, 17},
+        {"long cut short", test::Cat({Raw("00003"), Hex("80 80 F7"), Raw("003")}), PrefixStatus::kNeedMore, 0, 0, 0},
         {"too short", Raw("0001"), PrefixStatus::kNeedMore, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -309,15 +298,15 @@ TEST(CiiLayoutTest, CutsRecordsIntoStorageBlocks) {
     const Case cases[] = {
         {"251 bytes: one block", ' ', r251, r251},
         {"252 bytes: two blocks, the last padded", ' ', r252,
-         Concat({Raw("1"), Part(r252, 1, 250), Raw("9"), Part(r252, 251, 1), Spaces(249)})},
+         test::Cat({Raw("1"), Part(r252, 1, 250), Raw("9"), Part(r252, 251, 1), Spaces(249)})},
         {"mode M as mode space", 'M', r252,
-         Concat({Raw("1"), Part(r252, 1, 250), Raw("9"), Part(r252, 251, 1), Spaces(249)})},
+         test::Cat({Raw("1"), Part(r252, 1, 250), Raw("9"), Part(r252, 251, 1), Spaces(249)})},
         {"502 bytes: a last block of one byte", ' ', r502,
-         Concat({Raw("1"), Part(r502, 1, 250), Raw("2"), Part(r502, 251, 250), Raw("9"), Part(r502, 501, 1),
-                 Spaces(249)})},
+         test::Cat({Raw("1"), Part(r502, 1, 250), Raw("2"), Part(r502, 251, 250), Raw("9"), Part(r502, 501, 1),
+                    Spaces(249)})},
         {"mode S: short record as it is", 'S', r251, r251},
         {"mode S: 32002 bytes, no padding", 'S', r32002,
-         Concat({Raw("1"), Part(r32002, 1, 32000), Raw("9"), Part(r32002, 32001, 1)})},
+         test::Cat({Raw("1"), Part(r32002, 1, 32000), Raw("9"), Part(r32002, 32001, 1)})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -338,20 +327,6 @@ TEST(CiiLayoutTest, CutsRecordsIntoStorageBlocks) {
     EXPECT_EQ(WriteStorageBlocks(none, r252, 'X'), StoreResult::kUnknownMode);
     EXPECT_TRUE(none.data.empty());
 }
-
-class FailingSink final : public ByteSink {
-public:
-    explicit FailingSink(std::size_t capacity) : capacity_(capacity) {}
-    bool Write(ByteView bytes) override {
-        if (written_ + bytes.size() > capacity_) return false;
-        written_ += bytes.size();
-        return true;
-    }
-
-private:
-    std::size_t capacity_;
-    std::size_t written_ = 0;
-};
 
 TEST(CiiLayoutTest, ReportsASinkThatFails) {
     for (const std::size_t capacity : {0u, 1u, 251u, 300u}) {

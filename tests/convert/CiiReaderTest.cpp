@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/CiiReader.h"
 
 namespace edi {

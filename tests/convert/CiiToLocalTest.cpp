@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/CiiToLocal.h"
 
 namespace edi {
@@ -28,15 +28,6 @@ protected:
 
 const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61");
 
-TEST_F(CiiToLocalTest, WritesOneLinePerMessageWithKeyAndEditedValues) {
-    UseFlatMaster();
-    const std::string local =
-        Convert(Cat({Header(" "), Data("00001", kFlatArea), Data("00002", Hex("01 01 5A")), End("00002")}));
-    EXPECT_EQ(local, Line("AB   000120240115ＡＢ") + Line("Z    000000000000　　"));
-    EXPECT_TRUE(log.ErrorCode.empty());
-    EXPECT_TRUE(LogLines().empty());
-}
-
 TEST_F(CiiToLocalTest, ANumberLandsOverItsTemplateWithThePointInPlace) {
     // Message "9" of 5 digits without decimals, local "9" of 7 with 2: the field is "00000.00".
     test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "9", 7, 2, "0", 0, 5, 0}, {2, 0, 2, 9, "X", 1}});
@@ -54,23 +45,6 @@ TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingO
     test::WriteFile(dir / "local0110.txt", std::string_view("old\r\n"));
     EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 01 5A")), End("00001")})),
               "old\r\n" + Line("Z    000000000000　　"));
-    EXPECT_TRUE(log.ErrorCode.empty());
-}
-
-TEST_F(CiiToLocalTest, AFileEndingInsideAMessageDropsItWithoutACode) {
-    UseFlatMaster();
-    const Bytes whole = Data("00002", kFlatArea, false);
-    const Bytes cut(whole.begin(), whole.begin() + 20);
-    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 01 5A")), cut})), Line("Z    000000000000　　"));
-    EXPECT_TRUE(log.ErrorCode.empty());
-    EXPECT_TRUE(LogLines().empty());
-}
-
-TEST_F(CiiToLocalTest, UnknownTagsLeaveTheTemplateWithOneWarningEach) {
-    UseFlatMaster();
-    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("07 01 41 08 02 41 42 63 01 41")), End("00001")})),
-              Line("     000000000000　　"));
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"0010", "0010", "0010"}));
     EXPECT_TRUE(log.ErrorCode.empty());
 }
 
@@ -147,7 +121,26 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
     const std::string z = Line("Z    000000000000　　");
     Bytes sixty_unknown_tags;
     for (int i = 0; i < 60; ++i) sixty_unknown_tags.insert(sixty_unknown_tags.end(), {0x07, 0x01, 0x41});
+    const Bytes whole = Data("00002", kFlatArea, false);
+    Bytes long_count = Data("00001", Hex("01 01 5A"));
+    long_count[8] += 1;  // one byte more than the element area holds
     const Row rows[] = {
+        {"one line per message with key and edited values",
+         Cat({Data("00001", kFlatArea), Data("00002", Hex("01 01 5A")), End("00002")}),
+         {},
+         "",
+         Line("AB   000120240115ＡＢ") + z},
+        {"a file ending inside a message drops it without a code",
+         Cat({Data("00001", Hex("01 01 5A")), ByteView(whole).first(20)}),
+         {},
+         "",
+         z},
+        {"unknown tags leave the template with one warning each",
+         Cat({Data("00001", Hex("07 01 41 08 02 41 42 63 01 41")), End("00001")}),
+         {"0010", "0010", "0010"},
+         "",
+         Line("     000000000000　　")},
+        {"a length counter that does not end at zero", Cat({long_count, End("00001")}), {"0012長さ違い"}, "", z},
         {"digit without D", Cat({Raw("1X"), Data("00001", Hex("01 01 5A")), End("00001")}), {"0008-01"}, "", z},
         {"unknown kind", Cat({Raw("AB"), Data("00001", Hex("01 01 5A")), End("00001")}), {"0008-02"}, "", z},
         {"bad length byte", Cat({Data("00001", Hex("01 01 5A 02 F5")), End("00001")}), {"0009", "0015"}, "0015", ""},
@@ -177,15 +170,6 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
         EXPECT_EQ(LogLines(), r.log);
         EXPECT_EQ(log.ErrorCode, r.error_code);
     }
-}
-
-TEST_F(CiiToLocalTest, ReportsALengthCounterThatDoesNotEndAtZero) {
-    UseFlatMaster();
-    Bytes record = Data("00001", Hex("01 01 5A"));
-    record[8] += 1;  // one byte more than the element area holds
-    EXPECT_EQ(Convert(Cat({Header(" "), record, End("00001")})), Line("Z    000000000000　　"));
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"0012長さ違い"});
-    EXPECT_TRUE(log.ErrorCode.empty());
 }
 
 TEST_F(CiiToLocalTest, MissingMastersStopWithTheirCodes) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/LocalCiiConversion.h"
 #include "convert/LocalToCii.h"
 
@@ -64,121 +64,81 @@ TEST_F(LocalToCiiTest, AnEmptyLocalFileWritesNothing) {
     EXPECT_TRUE(log.ErrorCode.empty());
 }
 
-TEST_F(LocalToCiiTest, SixDigitDatesGetTheirCentury) {
-    UseFlatMaster();
-    const struct {
-        const char* date;
-        const char* element;
-    } rows[] = {{"510101", "03 08 31 39 35 31 30 31 30 31"},
-                {"500101", "03 08 32 30 35 30 30 31 30 31"},
-                {"000101", "03 08 32 30 30 30 30 31 30 31"},
-                {"000000", ""}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.date);
-        const std::vector<Bytes> areas = Areas(Convert(kFlatKey + "     000000" + r.date + "    \r\n"));
-        ASSERT_EQ(areas.size(), 1u);
-        EXPECT_EQ(areas[0], Hex(r.element));
-    }
-}
-
-TEST_F(LocalToCiiTest, NumbersMoveTheirDecimalsIntoTheElement) {
-    test::AddFields(masters, "0110", "BP000001",
-                    {{1, 0, 1, 1, "9", 7, 2}, {2, 0, 2, 9, "N", 4, 0, "0", 0, 3}, {3, 0, 3, 13, "9", 4, 1}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-    // 00123.45 -> 12345; 1234 keeps its right three digits (logged); -01.5 -> -15.
-    EXPECT_EQ(Areas(Convert(kFlatKey + "00123.451234-01.5\r\n")),
-              std::vector<Bytes>{Hex("01 05 31 32 33 34 35  02 03 32 33 34  03 03 2D 31 35")});
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"0022項目№=2 1234"});
-    EXPECT_EQ(Areas(Convert(kFlatKey + "00000.000000000.0\r\n")), std::vector<Bytes>{Bytes()});
-    EXPECT_TRUE(log.ErrorCode.empty());
-}
-
-TEST_F(LocalToCiiTest, TwoByteTagsFromTheFirstItemNumberedFrom240) {
-    test::AddFields(masters, "0110", "BP000001",
-                    {{1, 0, 239, 1, "X", 1}, {2, 0, 300, 2, "X", 1}, {3, 0, 5, 3, "X", 1}, {4, 0, 70000, 4, "X", 1}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-    EXPECT_EQ(Areas(Convert(kFlatKey + "abcd\r\n")),
-              std::vector<Bytes>{Hex("EF 01 61  F0 01 2C 01 62  00 05 01 63  F1 11 70 01 64")});
-    // The switch is written even when the item numbered 300 has no value.
-    EXPECT_EQ(Areas(Convert(kFlatKey + "a c \r\n")), std::vector<Bytes>{Hex("EF 01 61  F0 00 05 01 63")});
-}
-
-TEST_F(LocalToCiiTest, GroupOccurrencesWithEmptyOnesPendingAndTrailingOnesDropped) {
-    test::AddFields(masters, "0110", "BP000001",
-                    {{1, 0, 1, 1, "X", 2},
-                     {2, 0, 10, 3, "M", 0, 0, "1", 3},
-                     {3, 1, 11, 3, "X", 2},
-                     {4, 1, 12, 5, "X", 1},
-                     {5, 0, 2, 12, "X", 1}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-    const struct {
-        const char* record;
-        const char* area;
-    } rows[] = {
-        {"AAB1x   B3yZ", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FB FB 0B 02 42 33 0C 01 79 FC  02 01 5A"},
-        {"AAB1x      Z", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FC  02 01 5A"},
-        {"AA   B2x   Z", "01 02 41 41  FA FB 0B 02 42 32 0C 01 78 FC  02 01 5A"},
-        {"AA         Z", "01 02 41 41  FA FC  02 01 5A"},  // a group without data: its marker and 0xFC
+// One table per master shape: the element area each local record gives.
+TEST_F(LocalToCiiTest, EncodesValuesTagsAndGroupsIntoTheElementArea) {
+    using test::Field;
+    const std::vector<Field> flat = test::FlatFields();
+    const std::vector<Field> numbers = {
+        {1, 0, 1, 1, "9", 7, 2}, {2, 0, 2, 9, "N", 4, 0, "0", 0, 3}, {3, 0, 3, 13, "9", 4, 1}};
+    const std::vector<Field> tags = {
+        {1, 0, 239, 1, "X", 1}, {2, 0, 300, 2, "X", 1}, {3, 0, 5, 3, "X", 1}, {4, 0, 70000, 4, "X", 1}};
+    const std::vector<Field> groups = {{1, 0, 1, 1, "X", 2},
+                                       {2, 0, 10, 3, "M", 0, 0, "1", 3},
+                                       {3, 1, 11, 3, "X", 2},
+                                       {4, 1, 12, 5, "X", 1},
+                                       {5, 0, 2, 12, "X", 1}};
+    const std::vector<Field> nested = {{1, 0, 1, 1, "X", 1},
+                                       {2, 0, 20, 2, "M", 0, 0, "1", 2},
+                                       {3, 1, 21, 2, "M", 0, 0, "2", 2},
+                                       {4, 2, 22, 2, "X", 2},
+                                       {5, 1, 23, 6, "X", 1},
+                                       {6, 0, 2, 12, "X", 1},
+                                       {7, 0, 30, 13, "M", 0, 0, "3", 2},
+                                       {8, 1, 31, 13, "X", 1}};
+    auto empty_group = [](int first_tag, const char* multi) {
+        return std::vector<Field>{
+            {1, 0, first_tag, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, multi, 2}, {3, 1, 11, 2, "X", 1}};
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.record);
-        EXPECT_EQ(Areas(Convert(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
-    }
-}
-
-TEST_F(LocalToCiiTest, NestedGroupsAfterAnEmptyOuterOccurrence) {
-    test::AddFields(masters, "0110", "BP000001",
-                    {{1, 0, 1, 1, "X", 1},
-                     {2, 0, 20, 2, "M", 0, 0, "1", 2},
-                     {3, 1, 21, 2, "M", 0, 0, "2", 2},
-                     {4, 2, 22, 2, "X", 2},
-                     {5, 1, 23, 6, "X", 1},
-                     {6, 0, 2, 12, "X", 1},
-                     {7, 0, 30, 13, "M", 0, 0, "3", 2},
-                     {8, 1, 31, 13, "X", 1}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-    // Every marker stands where the walk reaches its group: the inner group's marker is written in
-    // every outer occurrence, so the outer occurrences are ended by 0xFB before the next marker.
-    const struct {
-        const char* record;
-        const char* area;
-    } rows[] = {
-        {"A     c1  eZ q", "01 01 41  FA FA FC FB FA 16 02 63 31 FC 17 01 65 FC  02 01 5A  FA FB 1F 01 71 FC"},
-        {"A          Zq ", "01 01 41  FA FA FC FB FA FC FC  02 01 5A  FA 1F 01 71 FC"},
-        {"A           q ", "01 01 41  FA FA FC FB FA FC FC  FA 1F 01 71 FC"},
-        {"A          Z  ", "01 01 41  FA FA FC FB FA FC FC  02 01 5A  FA FC"},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.record);
-        EXPECT_EQ(Areas(Convert(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
-    }
-}
-
-TEST_F(LocalToCiiTest, AnEmptyGroupIsItsMarkerAndEndInEveryTagMode) {
     struct Row {
-        const char* multi;
-        int first_tag;  // 300 puts the message in two-byte mode before the group
+        const char* name;
+        std::vector<Field> fields;
+        std::string record;
         const char* area;
+        std::vector<std::string> log = {};
     };
     const Row rows[] = {
-        {"1", 1, "01 01 61  FA FC"},
-        {"1", 300, "F0 01 2C 01 61  F0 FA 31 FC"},
-        {"A", 300, "F0 01 2C 01 61  FA 41 FC"},
-        {"0", 300, "F0 01 2C 01 61  FA 30 FC"},
-        {"12", 300, "F0 01 2C 01 61  F0 FD 00 0C FC"},
+        // Six-digit dates get their century; "000000" writes no element.
+        {"date 51", flat, "     000000510101    ", "03 08 31 39 35 31 30 31 30 31"},
+        {"date 50", flat, "     000000500101    ", "03 08 32 30 35 30 30 31 30 31"},
+        {"date 00", flat, "     000000000101    ", "03 08 32 30 30 30 30 31 30 31"},
+        {"date 000000", flat, "     000000000000    ", ""},
+        // 00123.45 -> 12345; 1234 keeps its right three digits (logged); -01.5 -> -15.
+        {"numbers move their decimals",
+         numbers,
+         "00123.451234-01.5",
+         "01 05 31 32 33 34 35  02 03 32 33 34  03 03 2D 31 35",
+         {"0022項目№=2 1234"}},
+        {"zero numbers write nothing", numbers, "00000.000000000.0", ""},
+        {"two-byte tags from the first item numbered from 240", tags, "abcd",
+         "EF 01 61  F0 01 2C 01 62  00 05 01 63  F1 11 70 01 64"},
+        {"the switch is written when item 300 has no value", tags, "a c ", "EF 01 61  F0 00 05 01 63"},
+        // Empty occurrences wait for a later one with data; trailing ones are dropped.
+        {"occurrences 1 and 3", groups, "AAB1x   B3yZ",
+         "01 02 41 41  FA 0B 02 42 31 0C 01 78 FB FB 0B 02 42 33 0C 01 79 FC  02 01 5A"},
+        {"occurrence 1", groups, "AAB1x      Z", "01 02 41 41  FA 0B 02 42 31 0C 01 78 FC  02 01 5A"},
+        {"occurrence 2", groups, "AA   B2x   Z", "01 02 41 41  FA FB 0B 02 42 32 0C 01 78 FC  02 01 5A"},
+        {"a group without data: its marker and 0xFC", groups, "AA         Z", "01 02 41 41  FA FC  02 01 5A"},
+        // Every marker stands where the walk reaches its group: the inner group's marker is written
+        // in every outer occurrence, so the outer occurrences are ended by 0xFB before the next marker.
+        {"nested, inner data", nested, "A     c1  eZ q",
+         "01 01 41  FA FA FC FB FA 16 02 63 31 FC 17 01 65 FC  02 01 5A  FA FB 1F 01 71 FC"},
+        {"nested, empty outer", nested, "A          Zq ", "01 01 41  FA FA FC FB FA FC FC  02 01 5A  FA 1F 01 71 FC"},
+        {"nested, no Z", nested, "A           q ", "01 01 41  FA FA FC FB FA FC FC  FA 1F 01 71 FC"},
+        {"nested, last group empty", nested, "A          Z  ", "01 01 41  FA FA FC FB FA FC FC  02 01 5A  FA FC"},
+        // An empty group is its marker and end in every tag mode.
+        {"empty group 1, one-byte tags", empty_group(1, "1"), "a  ", "01 01 61  FA FC"},
+        {"empty group 1, two-byte tags", empty_group(300, "1"), "a  ", "F0 01 2C 01 61  F0 FA 31 FC"},
+        {"empty group A", empty_group(300, "A"), "a  ", "F0 01 2C 01 61  FA 41 FC"},
+        {"empty group 0", empty_group(300, "0"), "a  ", "F0 01 2C 01 61  FA 30 FC"},
+        {"empty group 12", empty_group(300, "12"), "a  ", "F0 01 2C 01 61  F0 FD 00 0C FC"},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(std::string(r.multi) + " after tag " + std::to_string(r.first_tag));
-        masters = MemoryMasters();
-        test::AddFields(masters, "0110", "BP000001",
-                        {{1, 0, r.first_tag, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, r.multi, 2}, {3, 1, 11, 2, "X", 1}});
-        test::AddFormat(masters, "0110", "BP000001", " ");
-        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
-        EXPECT_EQ(Areas(Convert(kFlatKey + "a  \r\n")), std::vector<Bytes>{Hex(r.area)});
+        SCOPED_TRACE(r.name);
+        UseFields(r.fields);
+        ClearLog();
+        EXPECT_EQ(Areas(Convert(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
+        EXPECT_EQ(LogLines(), r.log);
+        EXPECT_TRUE(log.ErrorCode.empty());
     }
 }
 
@@ -216,10 +176,7 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), r.code);
     }
-    masters = MemoryMasters();
-    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "X", 1}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+    UseFields({{1, 0, 1, 1, "X", 1}});
     std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
     EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), "0004");
 }
@@ -235,27 +192,13 @@ TEST_F(LocalToCiiTest, TheEntryLogsItsStartLineAndRunsOnlyKnownKinds) {
     EXPECT_EQ(test::ReadFile(dir / "out.CII").size(), 3u * 251);
 }
 
-// A sink that accepts a number of bytes and then fails.
-class FailingSink final : public ByteSink {
-public:
-    explicit FailingSink(std::size_t budget) : budget_(budget) {}
-    bool Write(ByteView bytes) override {
-        if (bytes.size() > budget_) return false;
-        budget_ -= bytes.size();
-        return true;
-    }
-
-private:
-    std::size_t budget_;
-};
-
 TEST_F(LocalToCiiTest, AFailedWriteStopsWithTheGeneralCode) {
     UseFlatMaster();
     test::WriteSjisFile(dir / "in.txt", kFlatKey + "Z\r\n" + kFlatKey + "Y\r\n");
     for (const std::size_t budget : {0u, 251u, 300u, 502u, 753u}) {
         SCOPED_TRACE(budget);
         log.ErrorCode.clear();
-        FailingSink sink(budget);
+        test::FailingSink sink(budget);
         LocalToCiiOptions options;
         options.sink = &sink;
         WriteCiiFromLocal(dir / "in.txt", dir / "out.CII", masters, log, clock, options);

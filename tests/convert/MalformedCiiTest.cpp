@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "CiiBenchMaster.h"
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/CiiCheck.h"
 #include "convert/CiiDump.h"
 #include "convert/CiiToLocal.h"

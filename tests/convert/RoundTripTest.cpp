@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "ConverterMasters.h"
+#include "ConvertFixtures.h"
 #include "convert/LocalCiiConversion.h"
 
 namespace edi {

@@ -46,13 +46,6 @@ TEST(CenterMarksTest, ASecondClickOnTheMarkOrCodeFlips) {
     EXPECT_EQ(Marks(work), "ooxo");
 }
 
-TEST(CenterMarksTest, TheFirstClickOnRowZeroAfterStartUpFlips) {
-    WorkArea work = FourRows();
-    ASSERT_EQ(work.SelectedRow, 0);
-    EXPECT_TRUE(ToggleMarkByClick(work, 0, 1));
-    EXPECT_EQ(Marks(work), "xooo");
-}
-
 TEST(CenterMarksTest, ClicksChangeNothingWhileBusyOrOnRowsThatRan) {
     WorkArea work = FourRows();
     work.Centers[0].RowState = 2;

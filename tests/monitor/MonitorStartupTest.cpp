@@ -1,15 +1,15 @@
-#include "monitor/MonitorStartup.h"
-
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <functional>
 #include <QTableWidget>
+#include <functional>
 
+#include "WindowFixture.h"
 #include "monitor/Appearance.h"
+#include "monitor/MonitorStartup.h"
 #include "startup/CenterList.h"
-#include "startup/Settings.h"
 #include "startup/DbSession.h"
+#include "startup/Settings.h"
 #include "support/DbTestSupport.h"
 
 namespace edi {
@@ -24,43 +24,31 @@ const char* const kSettings =
     "TitleFontUnderline=False\nTitleForeColor=16777215\n[K700100]\nMINIMAIZE=0\nDEMOMODE=0\n"
     "[COLOR]\n通常=0\nエラー=255\n処理済=32768\n処理中=16711680\n";
 
-class MonitorStartupTest : public ::testing::Test {
+class MonitorStartupTest : public test::DbFixture<test::SqliteBackend> {
 public:
     void SetUp() override {
-        std::string error;
-        db_ = test::TestDatabase::Create(test::Backend::kSqlite, error);
-        ASSERT_NE(db_, nullptr) << error;
-        ASSERT_TRUE(db_->Connect(setup_));
+        DbFixture::SetUp();
         std::filesystem::create_directories(dir_ / "edi" / "bin");
-        work_.ProgramFolder = dir_ / "edi" / "bin";
-        window_ = std::make_unique<MonitorWindow>(work_, boxes_, clock_);
+        start_.ProgramFolder = dir_ / "edi" / "bin";
+        window_ = std::make_unique<MonitorWindow>(start_, boxes_, clock_);
     }
     void TearDown() override {
         window_.reset();
-        work_.Db.reset();
-        setup_.Db.reset();
-        db_.reset();
+        start_.Db.reset();
+        DbFixture::TearDown();
     }
-    void WriteIni(const std::string& extra = "") {
-        test::WriteSjisFile(dir_ / "EDI.ini", "[動作環境]\nDBSTRING=" + db_->dsn() + "\nUSERID=" + db_->user() +
-                                                  "\nPASSWD=\n" + kSettings + extra);
-    }
-    void AddCenter(const std::string& code, const std::string& kind, const std::string& terminal,
-                   const std::string& method) {
-        setup_.SqlText = "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES (" +
-                         SqlQuote(code) + ", " + SqlQuote(kind) + ", " + SqlQuote("名前" + code) + ", " +
-                         SqlQuote(method) + ", " + SqlQuote(terminal) + ")";
-        ASSERT_TRUE(ExecuteSql(setup_)) << setup_.Db->LastError();
+    void WriteIni(const std::string& from = "", const std::string& to = "") {
+        std::string text = "[動作環境]\nDBSTRING=" + db_->dsn() + "\nUSERID=" + db_->user() + "\nPASSWD=\n" + kSettings;
+        if (!from.empty()) text.replace(text.find(from), from.size(), to);
+        test::WriteSjisFile(dir_ / "EDI.ini", text);
     }
     bool Start() {
-        return InitEnvironment(work_, boxes_, *window_, profile_) &&
-               InitMainScreen(work_, boxes_, *window_, clock_, "  OP01  ");
+        return InitEnvironment(start_, boxes_, *window_, profile_) &&
+               InitMainScreen(start_, boxes_, *window_, clock_, "  OP01  ");
     }
 
     test::TempDir dir_;
-    std::unique_ptr<test::TestDatabase> db_;
-    WorkArea setup_;
-    WorkArea work_;
+    WorkArea start_;  // the program's own, filled by the start-up
     test::RecordedMessageBoxes boxes_;
     test::FixedClock clock_{LocalDateTime{2026, 12, 5, 9, 0, 0}};
     const cProfile profile_;
@@ -69,27 +57,27 @@ public:
 
 TEST_F(MonitorStartupTest, ListsThisTerminalsPartnerCentersWithTheirMethodNames) {
     WriteIni();
-    const std::string me = profile_.machine();
-    AddCenter("C300", "2", me, "Z");
-    AddCenter("C100", "2", me, "M");
-    AddCenter("C200", "1", me, "Z");
-    AddCenter("C400", "2", "another-terminal", "Z");
-    setup_.SqlText = "INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'Z', 'リンク')";
-    ASSERT_TRUE(ExecuteSql(setup_));
+    const std::string me = SqlQuote(profile_.machine());
+    // 相手先種別 1 and the other terminal's center are not listed; method M has no 区分マスタ row.
+    Exec(
+        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES "
+        "('C300', '2', '名前C300', 'Z', " +
+        me + "), ('C100', '2', '名前C100', 'M', " + me +
+        "), "
+        "('C200', '1', '名前C200', 'Z', " +
+        me + "), ('C400', '2', '名前C400', 'Z', 'another-terminal')");
+    Exec("INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'Z', 'リンク')");
 
     ASSERT_TRUE(Start()) << (boxes_.shown().empty() ? "" : boxes_.shown()[0].text);
     EXPECT_TRUE(boxes_.shown().empty());
-    auto* grid = window_->findChild<QTableWidget*>(QStringLiteral("GRID"));
-    ASSERT_EQ(grid->rowCount(), 2) << "相手先種別 1 and the other terminal's center are not listed";
-    EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("C100"));
-    EXPECT_EQ(grid->item(0, 3)->text(), QString()) << "method M has no 区分マスタ row";
-    EXPECT_EQ(grid->item(1, 1)->text(), QStringLiteral("C300"));
-    EXPECT_EQ(grid->item(1, 3)->text(), QString::fromUtf8("リンク"));
-    EXPECT_EQ(grid->item(1, 0)->text(), QStringLiteral("○"));
-    EXPECT_EQ(work_.OperatorCode, "OP01");
+    ASSERT_EQ(window_->findChild<QTableWidget*>(QStringLiteral("GRID"))->rowCount(), 2);
+    EXPECT_EQ(test::Cell(*window_, 0, 1) + test::Cell(*window_, 0, 3), QStringLiteral("C100"));
+    EXPECT_EQ(test::Cell(*window_, 1, 0) + test::Cell(*window_, 1, 1) + test::Cell(*window_, 1, 3),
+              QString::fromUtf8("○C300リンク"));
+    EXPECT_EQ(start_.OperatorCode, "OP01");
     EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("lbl_OPCD"))->text(), QStringLiteral("OP01"));
     EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("lbl_DATE"))->text(), QStringLiteral("2026/12/05"));
-    EXPECT_EQ(work_.Colors.Error, 255);
+    EXPECT_EQ(start_.Colors.Error, 255);
 }
 
 TEST_F(MonitorStartupTest, EndsWithTheMessageOfTheFirstFailingStep) {
@@ -101,20 +89,16 @@ TEST_F(MonitorStartupTest, EndsWithTheMessageOfTheFirstFailingStep) {
     const Row rows[] = {
         {"missing EDI.ini: empty data source", [](MonitorStartupTest&) {}, kConnectError},
         {"no center for this terminal", [](MonitorStartupTest& t) { t.WriteIni(); }, kNoCenterData},
-        {"bad font flag", [](MonitorStartupTest& t) {
-             t.WriteIni();
-             std::string text = test::ReadText(t.dir_ / "EDI.ini");
-             const std::string from = "TextFontBold=False";
-             text.replace(text.find(from), from.size(), "TextFontBold=abc");
-             test::WriteFile(t.dir_ / "EDI.ini", text);
-         }, kAppearanceError},
-        {"program folder under the root", [](MonitorStartupTest& t) { t.work_.ProgramFolder = "/bin"; }, kIniReadError},
+        {"bad font flag", [](MonitorStartupTest& t) { t.WriteIni("TextFontBold=False", "TextFontBold=abc"); },
+         kAppearanceError},
+        {"program folder under the root", [](MonitorStartupTest& t) { t.start_.ProgramFolder = "/bin"; },
+         kIniReadError},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         boxes_ = test::RecordedMessageBoxes();
-        work_ = WorkArea();
-        work_.ProgramFolder = dir_ / "edi" / "bin";
+        start_ = WorkArea();
+        start_.ProgramFolder = dir_ / "edi" / "bin";
         std::filesystem::remove(dir_ / "EDI.ini");
         r.prepare(*this);
         EXPECT_FALSE(Start());

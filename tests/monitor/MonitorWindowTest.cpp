@@ -1,5 +1,3 @@
-#include "monitor/MonitorWindow.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,12 +6,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
-#include <QTest>
-#include <filesystem>
 
+#include "WindowFixture.h"
 #include "monitor/Appearance.h"
 #include "monitor/EntryRules.h"
+#include "monitor/MonitorWindow.h"
 #include "support/TestSupport.h"
 
 namespace edi {
@@ -37,40 +34,27 @@ private:
 
 class MonitorWindowTest : public ::testing::Test {
 protected:
-    MonitorWindowTest() : clock_(LocalDateTime{2026, 12, 5, 14, 30, 10}) {
-        for (const char* code : {"C001", "C002", "C003"}) {
-            CenterEntry entry;
-            entry.CenterCode = code;
-            entry.CenterName = std::string("センター") + code;
-            entry.Method = "Z";
-            work_.Centers.push_back(entry);
-        }
-        work_.Colors = {0x000000, 0x0000FF, 0x008000, 0xFF0000};
-        window_ = std::make_unique<MonitorWindow>(work_, boxes_, clock_);
-        window_->ClearScreenFields();
-        window_->PrepareLabels("2026/12/05");
-        window_->FillCenterGrid([](const std::string& m) { return m == "Z" ? std::string("リンク") : std::string(); });
-        window_->SetRunStarter(EachRow([this](int row) {
+    MonitorWindowTest() {
+        test::AddCenters(work_, {"C001", "C002", "C003"});
+        window_ = test::OpenWindow(work_, boxes_, clock_);
+        RunEachRow([this](int row) {
             ran_.push_back(row);
             State(row, 1);
             Stage(row, 4, "OK");
             State(row, row == 1 ? 9 : 2);
-        }));
-        window_->show();
-        QApplication::setActiveWindow(window_.get());
+        });
         grid_ = window_->findChild<QTableWidget*>(QStringLiteral("GRID"));
         sdate_ = window_->findChild<QLineEdit*>(QStringLiteral("SDATE"));
         ktime_ = window_->findChild<QLineEdit*>(QStringLiteral("KTIME"));
     }
 
     // A run that does the job of each row in turn.
-    static MonitorWindow::RunStarter EachRow(std::function<void(int row)> job) {
-        return [job](const std::vector<int>& rows) {
+    void RunEachRow(std::function<void(int row)> job) {
+        window_->SetRunStarter([job](const std::vector<int>& rows) {
             for (const int row : rows) job(row);
             return RunReport{};
-        };
+        });
     }
-
     // What the job runner does: the row's field first, then the screen.
     void State(int row, std::int16_t state) {
         work_.Centers[static_cast<std::size_t>(row)].RowState = state;
@@ -80,19 +64,14 @@ protected:
         if (column == 4) work_.Centers[static_cast<std::size_t>(row)].ReceiveStatus = text;
         window_->ShowStatus(row, column, text);
     }
-
-    // The look of the screenshots, with the titles' font size given.
-    static AppearanceSettings Look(const char* title_size) {
-        AppearanceSettings look;
-        look.FormBackColor = "&HE8E4DC";
-        look.Label = LookGroup{0xE8E4DC, 0x303030, "Noto Sans CJK JP", "10", "False", "False", "False", "False"};
-        look.Title = LookGroup{0x7A4A1F, 0xFFFFFF, "Noto Sans CJK JP", title_size, "True", "False", "False", "False"};
-        look.Text = LookGroup{0xFFFFFF, 0x000000, "Noto Sans Mono CJK JP", "11", "False", "False", "False", "False"};
-        look.TextFocusColor = 0xCCFFFF;
-        return look;
+    void Arm(const char* date, const char* time) {
+        sdate_->setText(QString::fromUtf8(date));
+        ktime_->setText(QString::fromUtf8(time));
+        window_->OnCommand(0);
     }
 
-    QString Cell(int row, int column) const { return grid_->item(row, column)->text(); }
+    QString Cell(int row, int column) const { return test::Cell(*window_, row, column); }
+    QString Marks() const { return Cell(0, 0) + Cell(1, 0) + Cell(2, 0); }
     void ClickCell(int row, int column) {
         const QRect rect = grid_->visualRect(grid_->model()->index(row, column));
         QTest::mouseClick(grid_->viewport(), Qt::LeftButton, {}, rect.center());
@@ -109,7 +88,7 @@ protected:
 
     WorkArea work_;
     test::RecordedMessageBoxes boxes_;
-    test::FixedClock clock_;
+    test::FixedClock clock_{LocalDateTime{2026, 12, 5, 14, 30, 10}};
     std::unique_ptr<MonitorWindow> window_;
     std::vector<int> ran_;
     QTableWidget* grid_ = nullptr;
@@ -119,10 +98,8 @@ protected:
 
 TEST_F(MonitorWindowTest, ShowsEveryCenterMarkedWithItsMethodName) {
     ASSERT_EQ(grid_->rowCount(), 3);
-    EXPECT_EQ(Cell(0, 0), QStringLiteral("○"));
-    EXPECT_EQ(Cell(1, 1), QStringLiteral("C002"));
-    EXPECT_EQ(Cell(1, 3), QString::fromUtf8("リンク"));
-    EXPECT_EQ(Cell(2, 4), QString());
+    EXPECT_EQ(Cell(1, 0) + Cell(1, 1) + Cell(1, 2) + Cell(1, 3) + Cell(1, 4),
+              QString::fromUtf8("○C002センター C002リンク"));
     EXPECT_EQ(grid_->currentRow(), 0);
     EXPECT_EQ(grid_->columnWidth(2), 333) << "5000 twips at 96 dots per inch";
     EXPECT_EQ(grid_->rowHeight(0), 25) << "380 twips";
@@ -131,28 +108,28 @@ TEST_F(MonitorWindowTest, ShowsEveryCenterMarkedWithItsMethodName) {
     EXPECT_EQ(work_.InputFieldCount, 2);
 }
 
-TEST_F(MonitorWindowTest, ClicksSelectFirstAndFlipOnTheSecond) {
-    ClickCell(0, 0);
-    EXPECT_EQ(Cell(0, 0), QStringLiteral("×")) << "row 0 is selected after start-up: the first click flips";
-    ClickCell(2, 1);
-    EXPECT_EQ(Cell(2, 0), QStringLiteral("○")) << "a first click only selects";
-    ClickCell(2, 0);
-    EXPECT_EQ(Cell(2, 0), QStringLiteral("×"));
-    ClickCell(2, 2);
-    EXPECT_EQ(Cell(2, 0), QStringLiteral("×")) << "the name cell never flips";
-}
-
-TEST_F(MonitorWindowTest, SpaceFlipsTheRowsOfADownwardSelection) {
+TEST_F(MonitorWindowTest, ClicksSelectFirstAndFlipOnTheSecondAndSpaceFlipsADownwardSelection) {
+    // Each click, then the marks it leaves: row 0 is selected after start-up, so its first click flips.
+    const struct {
+        int row;
+        int column;
+        const char* marks;
+    } clicks[] = {{0, 0, "×○○"}, {2, 1, "×○○"}, {2, 0, "×○×"}, {2, 2, "×○×"}};
+    for (const auto& click : clicks) {
+        SCOPED_TRACE(std::to_string(click.row) + "," + std::to_string(click.column));
+        ClickCell(click.row, click.column);
+        EXPECT_EQ(Marks(), QString::fromUtf8(click.marks));
+    }
     grid_->setFocus();
     ClickCell(0, 2);
     QTest::keyClick(grid_, Qt::Key_Down, Qt::ShiftModifier);
     QTest::keyClick(grid_, Qt::Key_Down, Qt::ShiftModifier);
     QTest::keyClick(grid_, Qt::Key_Space);
-    EXPECT_EQ(Cell(0, 0) + Cell(1, 0) + Cell(2, 0), QStringLiteral("×××"));
+    EXPECT_EQ(Marks(), QStringLiteral("○×○"));
     ClickCell(2, 2);
     QTest::keyClick(grid_, Qt::Key_Up, Qt::ShiftModifier);
     QTest::keyClick(grid_, Qt::Key_Space);
-    EXPECT_EQ(Cell(1, 0) + Cell(2, 0), QStringLiteral("××")) << "an upward selection flips nothing";
+    EXPECT_EQ(Marks(), QStringLiteral("○×○")) << "an upward selection flips nothing";
 }
 
 TEST_F(MonitorWindowTest, EntryFieldsRefuseForeignCharactersAndNormaliseOnEnter) {
@@ -174,7 +151,6 @@ TEST_F(MonitorWindowTest, EditingKeysWorkInTheEntryFieldsWhileOtherCharactersSta
     sdate_->setFocus();
     QTest::keyClicks(sdate_, QStringLiteral("2026/12/07"));
     QTest::keyClick(sdate_, Qt::Key_Home);
-    EXPECT_EQ(sdate_->cursorPosition(), 0);
     QTest::keyClick(sdate_, Qt::Key_Delete);
     EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07"));
     QTest::keyClick(sdate_, Qt::Key_End);
@@ -182,20 +158,32 @@ TEST_F(MonitorWindowTest, EditingKeysWorkInTheEntryFieldsWhileOtherCharactersSta
     QTest::keyClick(sdate_, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(sdate_->selectedText(), sdate_->text());
     QTest::keyClicks(sdate_, QStringLiteral("x:"));
-    EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07")) << "foreign characters still stay out";
     QApplication::clipboard()->setText(QStringLiteral("12:30"));
     QTest::keyClick(sdate_, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07")) << "nor are they pasted";
+    EXPECT_EQ(sdate_->text(), QStringLiteral("026/12/07")) << "foreign characters are neither typed nor pasted";
     QTest::keyClick(sdate_, Qt::Key_Tab);
     EXPECT_EQ(window_->focusWidget(), ktime_);
     QTest::keyClick(ktime_, Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(ktime_->text(), QStringLiteral("12:30"));
 }
 
+TEST_F(MonitorWindowTest, AFullDateFieldMovesOnOnlyOnTheFirstKey) {
+    sdate_->setFocus();
+    sdate_->setText(QStringLiteral("2026/12/0"));
+    QTest::keyClick(sdate_, Qt::Key_9);
+    EXPECT_EQ(sdate_->text(), QStringLiteral("2026/12/09"));
+    EXPECT_EQ(window_->focusWidget(), ktime_);
+    sdate_->setFocus();
+    sdate_->setText(QStringLiteral("2026/12/1"));
+    sdate_->end(false);
+    QTest::keyClick(sdate_, Qt::Key_0);
+    EXPECT_EQ(window_->focusWidget(), sdate_) << "later keys in the date field never move on";
+}
+
 TEST_F(MonitorWindowTest, TitlesAreAsLargeAsTheirTextInTheirFont) {
     for (const char* size : {"9", "18"}) {
         SCOPED_TRACE(size);
-        ASSERT_TRUE(ApplyAppearance(*window_, Look(size)));
+        ASSERT_TRUE(ApplyAppearance(*window_, test::ScreenLook(size)));
         window_->LayoutControls();
         for (const QLabel* title : window_->findChildren<QLabel*>()) {
             if (!title->objectName().startsWith(QStringLiteral("tit_"))) continue;
@@ -215,47 +203,28 @@ TEST_F(MonitorWindowTest, ASelectedRowStillShowsTheColourOfItsState) {
     ClickCell(1, 2);
     ASSERT_TRUE(grid_->item(1, 1)->isSelected());
     const QImage image = grid_->viewport()->grab().toImage();
-    const QRect row = grid_->visualRect(grid_->model()->index(1, 1)).united(grid_->visualRect(grid_->model()->index(1, 2)));
+    const QRect row =
+        grid_->visualRect(grid_->model()->index(1, 1)).united(grid_->visualRect(grid_->model()->index(1, 2)));
     int red = 0;
     for (int y = row.top(); y <= row.bottom(); ++y) {
         for (int x = row.left(); x <= row.right(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (c.red() > 120 && c.red() > 2 * c.green() && c.red() > 2 * c.blue()) ++red;
+            red += c.red() > 120 && c.red() > 2 * c.green() && c.red() > 2 * c.blue();
         }
     }
     EXPECT_GT(red, 10) << "the failed row's red shows while it is selected";
 }
 
-TEST_F(MonitorWindowTest, AFullDateFieldMovesOnOnlyOnTheFirstKey) {
-    sdate_->setFocus();
-    sdate_->setText(QStringLiteral("2026/12/0"));
-    QTest::keyClick(sdate_, Qt::Key_9);
-    EXPECT_EQ(sdate_->text(), QStringLiteral("2026/12/09"));
-    EXPECT_EQ(window_->focusWidget(), ktime_);
-    sdate_->setFocus();
-    sdate_->setText(QStringLiteral("2026/12/1"));
-    sdate_->end(false);
-    QTest::keyClick(sdate_, Qt::Key_0);
-    EXPECT_EQ(window_->focusWidget(), sdate_) << "later keys in the date field never move on";
-}
-
-TEST_F(MonitorWindowTest, ArmingChecksTheFieldsFirst) {
+TEST_F(MonitorWindowTest, TheArmedScheduleRunsEveryMarkedRowOnceAtItsMinuteAfterTheFieldsPassTheirChecks) {
     window_->OnCommand(0);
     EXPECT_EQ(Messages(), std::vector<std::string>{kBadDate});
-    EXPECT_EQ(work_.RunState, 0);
     EXPECT_EQ(window_->focusWidget(), sdate_);
-    sdate_->setText(QStringLiteral("2026/12/05"));
-    ktime_->setText(QStringLiteral("14:30"));
-    window_->OnCommand(0);
-    EXPECT_EQ(boxes_.shown().back().text, kPastTime) << "the current minute is refused";
+    Arm("2026/12/05", "14:30");
+    EXPECT_EQ(Messages(), (std::vector<std::string>{kBadDate, kPastTime})) << "the current minute is refused";
     EXPECT_EQ(work_.RunState, 0);
-}
 
-TEST_F(MonitorWindowTest, TheArmedScheduleRunsEveryMarkedRowOnceAtItsMinute) {
     work_.Centers[1].RunFlag = false;
-    sdate_->setText(QStringLiteral("2026/12/05"));
-    ktime_->setText(QStringLiteral("1431"));
-    window_->OnCommand(0);
+    Arm("2026/12/05", "1431");
     ASSERT_EQ(work_.RunState, 2);
     EXPECT_FALSE(ButtonsEnabled());
     EXPECT_EQ(ktime_->text(), QStringLiteral("14:31"));
@@ -310,73 +279,53 @@ TEST_F(MonitorWindowTest, ARunThatCouldNotStartSaysWhy) {
 }
 
 TEST_F(MonitorWindowTest, EscAsksOnlyWhereItShould) {
-    sdate_->setText(QStringLiteral("2026/12/06"));
-    ktime_->setText(QStringLiteral("08:00"));
-    window_->OnCommand(0);
+    grid_->setFocus();
+    boxes_.SetNextAnswer(MessageAnswer::kNo);
+    QTest::keyClick(grid_, Qt::Key_Escape);
+    EXPECT_EQ(Messages(), std::vector<std::string>{kConfirmExit}) << "idle: the grid asks once";
+    Arm("2026/12/06", "08:00");
     ASSERT_EQ(work_.RunState, 2);
     ktime_->setFocus();
     QTest::keyClick(ktime_, Qt::Key_Escape);
-    EXPECT_TRUE(boxes_.shown().empty()) << "armed: Esc in a field is ignored";
+    EXPECT_EQ(boxes_.shown().size(), 1u) << "armed: Esc in a field is ignored";
     boxes_.SetNextAnswer(MessageAnswer::kNo);
     grid_->setFocus();
     QTest::keyClick(grid_, Qt::Key_Escape);
-    EXPECT_EQ(Messages(), std::vector<std::string>{kConfirmExit}) << "the grid asks in every state";
-    EXPECT_FALSE(window_->EndRequested());
+    EXPECT_EQ(Messages(), (std::vector<std::string>{kConfirmExit, kConfirmExit})) << "the grid asks in every state";
     EXPECT_FALSE(window_->close()) << "the close box is refused while armed";
-    EXPECT_EQ(boxes_.shown().size(), 1u) << "without a message";
+    EXPECT_EQ(boxes_.shown().size(), 2u) << "without a message";
+    EXPECT_FALSE(window_->EndRequested());
 }
 
-TEST_F(MonitorWindowTest, IdleEscAsksOnceAndYesEnds) {
-    grid_->setFocus();
-    boxes_.SetNextAnswer(MessageAnswer::kNo);
-    QTest::keyClick(grid_, Qt::Key_Escape);
-    EXPECT_EQ(boxes_.shown().size(), 1u);
-    EXPECT_FALSE(window_->EndRequested());
+TEST_F(MonitorWindowTest, AnIdleCloseAsksAndYesEnds) {
     boxes_.SetNextAnswer(MessageAnswer::kYes);
     EXPECT_TRUE(window_->close());
+    EXPECT_EQ(Messages(), std::vector<std::string>{kConfirmExit});
     EXPECT_TRUE(window_->EndRequested());
 }
 
 // The window as an operator sees it, for the README and for review: after start-up,
 // during a job, after a run with one good and one failed row, and while armed.
 TEST_F(MonitorWindowTest, WritesScreenshots) {
-    const std::filesystem::path dir = K500100_SCREENSHOT_DIR;
-    std::filesystem::create_directories(dir);
-    const AppearanceSettings look = Look("10");
-    ASSERT_TRUE(ApplyAppearance(*window_, look));
+    ASSERT_TRUE(ApplyAppearance(*window_, work_.Appearance = test::ScreenLook()));
     window_->LayoutControls();
-    work_.Appearance = look;
-    const auto shot = [&](const char* name) {
-        const auto path = dir / name;
-        EXPECT_TRUE(window_->grab().save(QString::fromStdString(path.string())));
-        EXPECT_GT(std::filesystem::file_size(path), 1000u);
-    };
-    shot("startup.png");
-    bool grabbed = false;
-    window_->SetRunStarter(EachRow([&](int row) {
+    test::Shot(*window_, "startup.png");
+    RunEachRow([&](int row) {
         State(row, 1);
         Stage(row, 4, "OK");
         Stage(row, 5, row == 1 ? "変換ｴﾗｰ" : "OK");
-        if (row == 1) {
-            State(row, 9);
-            return;
-        }
+        if (row == 1) return State(row, 9);
         Stage(row, 6, "登録中");
-        if (row == 2 && !grabbed) {
-            shot("during-job.png");
-            grabbed = true;
-        }
+        if (row == 2) test::Shot(*window_, "during-job.png");
         Stage(row, 6, "OK");
         State(row, 2);
-    }));
+    });
     window_->OnCommand(1);
-    EXPECT_TRUE(grabbed);
-    shot("after-run.png");
-    sdate_->setText(QStringLiteral("2026/12/06"));
-    ktime_->setText(QStringLiteral("06:30"));
-    window_->OnCommand(0);
+    EXPECT_EQ(Cell(2, 6), QStringLiteral("OK"));
+    test::Shot(*window_, "after-run.png");
+    Arm("2026/12/06", "06:30");
     ASSERT_EQ(work_.RunState, 2);
-    shot("armed.png");
+    test::Shot(*window_, "armed.png");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "startup/DbSession.h"
 #include "support/DbTestSupport.h"
@@ -13,71 +13,30 @@
 namespace edi {
 namespace {
 
-struct TableColumns {
-    const char* table;
-    std::vector<const char*> columns;
-};
-
-const std::vector<TableColumns> kUsedColumns = {
+// Each table with the columns the program reads or writes, as a select list.
+const std::pair<const char*, const char*> kUsedColumns[] = {
     {"FL1903EDI制御マスタ",
-     {"センターコード", "センター名", "送受信方式", "実行端末名", "相手先種別", "TCX受信ファイルパス",
-      "送受信データ形式", "相手先メールアドレス"}},
-    {"区分マスタ", {"区分", "区分ｺｰﾄﾞ", "区分名称"}},
+     "センターコード, センター名, 送受信方式, 実行端末名, 相手先種別, TCX受信ファイルパス, 送受信データ形式, "
+     "相手先メールアドレス"},
+    {"区分マスタ", "区分, 区分ｺｰﾄﾞ, 区分名称"},
     {"FL1102処理履歴ファイル",
-     {"通番",
-      "枝番",
-      "送受信種別",
-      "相手先種別",
-      "処理種別",
-      "処理開始日付",
-      "処理開始時刻",
-      "センターコード",
-      "処理終了日付",
-      "処理終了時刻",
-      "相手先企業コード",
-      "BPID",
-      "取引情報区分",
-      "最終シーケンス番号",
-      "入力レコード数",
-      "入力ファイルサイズ",
-      "出力レコード数",
-      "出力ファイルサイズ",
-      "格納モード",
-      "終了コード",
-      "詳細コード",
-      "ファイル名"}},
-    {"FL1915センタ利用企業マスタ", {"センターコード", "相手先企業コード"}},
+     "通番, 枝番, 送受信種別, 相手先種別, 処理種別, 処理開始日付, 処理開始時刻, センターコード, 処理終了日付, "
+     "処理終了時刻, 相手先企業コード, BPID, 取引情報区分, 最終シーケンス番号, 入力レコード数, 入力ファイルサイズ, "
+     "出力レコード数, 出力ファイルサイズ, 格納モード, 終了コード, 詳細コード, ファイル名"},
+    {"FL1915センタ利用企業マスタ", "センターコード, 相手先企業コード"},
     {"FL1902フォーマット情報マスタ",
-     {"情報区分コード", "BPID", "様式識別", "シンタックスIDバージョン", "格納モード", "\"1バイト文字集合\"",
-      "\"2バイト文字集合\"", "ローカル形式", "XML文字コード"}},
+     "情報区分コード, BPID, 様式識別, シンタックスIDバージョン, 格納モード, \"1バイト文字集合\", "
+     "\"2バイト文字集合\", ローカル形式, XML文字コード"},
     {"FL1903レコードフォーマット情報マスタ",
-     {"フォーマット種別", "情報区分コード", "BPID", "項目通番", "対応項目通番", "レベル番号", "項目№", "項目位置",
-      "項目名称", "属性", "長さ", "小数部長さ", "マルチ明細番号", "繰返し数", "固定項目値", "変換エラー対処"}},
+     "フォーマット種別, 情報区分コード, BPID, 項目通番, 対応項目通番, レベル番号, 項目№, 項目位置, 項目名称, 属性, "
+     "長さ, 小数部長さ, マルチ明細番号, 繰返し数, 固定項目値, 変換エラー対処"},
     {"FL1916メッセージグループ情報マスタ",
-     {"相手先コード",
-      "自社コード",
-      "情報区分",
-      "BPID",
-      "運用モード",
-      "発信VANコード",
-      "発信センターコード",
-      "発信者コード",
-      "受信VANコード",
-      "受信センターコード",
-      "受信者コード",
-      "交換参照番号",
-      "シンタックスIDバージョン",
-      "格納モード",
-      "\"8ビット文字コード\"",
-      "\"16ビット文字コード\"",
-      "短縮表示",
-      "発信VANコード管理機関コード",
-      "発信センターコード管理機関コード",
-      "発信者コード管理機関コード",
-      "受信VANコード管理機関コード",
-      "受信センターコード管理機関コード",
-      "受信者コード管理機関コード"}},
-    {"FL0003担当者マスタ", {"担当者コード", "担当者名", "パスワード"}},
+     "相手先コード, 自社コード, 情報区分, BPID, 運用モード, 発信VANコード, 発信センターコード, 発信者コード, "
+     "受信VANコード, 受信センターコード, 受信者コード, 交換参照番号, シンタックスIDバージョン, 格納モード, "
+     "\"8ビット文字コード\", \"16ビット文字コード\", 短縮表示, 発信VANコード管理機関コード, "
+     "発信センターコード管理機関コード, 発信者コード管理機関コード, 受信VANコード管理機関コード, "
+     "受信センターコード管理機関コード, 受信者コード管理機関コード"},
+    {"FL0003担当者マスタ", "担当者コード, 担当者名, パスワード"},
 };
 
 template <typename B>
@@ -85,11 +44,9 @@ class SchemaTest : public test::DbFixture<B> {};
 TYPED_TEST_SUITE(SchemaTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(SchemaTest, HoldsEveryColumnTheProgramUses) {
-    for (const TableColumns& t : kUsedColumns) {
-        SCOPED_TRACE(t.table);
-        std::string sql = "SELECT ";
-        for (std::size_t i = 0; i < t.columns.size(); ++i) sql += (i ? ", " : "") + std::string(t.columns[i]);
-        this->work_.SqlText = sql + " FROM " + t.table;
+    for (const auto& [table, columns] : kUsedColumns) {
+        SCOPED_TRACE(table);
+        this->work_.SqlText = std::string("SELECT ") + columns + " FROM " + table;
         ResultSet set;
         EXPECT_TRUE(OpenQuery(this->work_, set)) << this->work_.Db->LastError();
         EXPECT_EQ(this->work_.LastOpenEmpty, "9");

@@ -1,7 +1,6 @@
-#include "startup/Settings.h"
-
 #include <gtest/gtest.h>
 
+#include "startup/Settings.h"
 #include "support/TestSupport.h"
 
 namespace edi {
@@ -16,7 +15,8 @@ const char* const kGoodSettings =
     "TextForeColor=0\nTitleBackColor=-1\nTitleFontBold=True\nTitleFontItalic=False\nTitleFontName=Noto Sans CJK JP\n"
     "TitleFontSize=14\nTitleFontStrikethru=False\nTitleFontUnderline=False\nTitleForeColor=+255\n"
     "[K700100]\nMINIMAIZE=1\nDEMOMODE=0\n"
-    "[PATH]\nTCX100_PATH=/opt/tcx/\nEDIINFIL=/data/in/\nEDIOUTFIL=/data/out/\nMGSTPATH=/data/mg/\nOLD_FILE=/data/old/\n";
+    "[PATH]\nTCX100_PATH=/opt/tcx/\nEDIINFIL=/data/in/\nEDIOUTFIL=/data/out/\nMGSTPATH=/data/mg/\nOLD_FILE=/data/old/"
+    "\n";
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -31,11 +31,13 @@ protected:
 };
 
 TEST(ConfigFolderTest, GoesTwoFolderLevelsUp) {
-    EXPECT_EQ(ConfigFolderOf("/app/edi/bin").value(), "/app");
-    EXPECT_EQ(ConfigFolderOf("/edi/bin").value(), "") << "the file is then /EDI.ini";
-    EXPECT_FALSE(ConfigFolderOf("/bin").has_value()) << "no second-last separator";
-    EXPECT_FALSE(ConfigFolderOf("bin").has_value());
-    EXPECT_EQ(ConfigFolderOf("/a/b/c/d").value(), "/a/b");
+    // "" for "/edi/bin": the file is then /EDI.ini; none without a second-last separator.
+    const std::pair<const char*, std::optional<std::string>> rows[] = {{"/app/edi/bin", "/app"},
+                                                                       {"/edi/bin", ""},
+                                                                       {"/bin", std::nullopt},
+                                                                       {"bin", std::nullopt},
+                                                                       {"/a/b/c/d", "/a/b"}};
+    for (const auto& [folder, config] : rows) EXPECT_EQ(ConfigFolderOf(folder), config) << folder;
 }
 
 TEST_F(SettingsTest, ReadsTheRunEnvironmentIntoFiftyCharacterFields) {
@@ -47,17 +49,13 @@ TEST_F(SettingsTest, ReadsTheRunEnvironmentIntoFiftyCharacterFields) {
     EXPECT_EQ(work_.MachineName, "端末1" + std::string(47, ' ')) << "padding counts characters";
 }
 
-TEST_F(SettingsTest, AMissingFileReadsAsEmptyButAnUnderivableFolderFails) {
+TEST_F(SettingsTest, AMissingFileReadsAsEmptyAnUnderivableFolderFailsAndTheOverrideNamesTheFile) {
     ASSERT_TRUE(ReadRunEnvironment(work_));
     EXPECT_EQ(work_.DbSource, std::string(50, ' '));
     work_.ProgramFolder = "/bin";
     EXPECT_FALSE(ReadRunEnvironment(work_));
     EXPECT_FALSE(ReadSettings(work_));
-}
-
-TEST_F(SettingsTest, TheOverrideNamesTheFileToRead) {
     test::WriteSjisFile(dir_ / "other.ini", "[動作環境]\nUSERID=override\n");
-    work_.ProgramFolder = "/bin";  // would fail without the override
     work_.IniOverride = dir_ / "other.ini";
     ASSERT_TRUE(ReadRunEnvironment(work_));
     EXPECT_EQ(TrimBlanks(work_.DbUser), "override");
@@ -65,7 +63,9 @@ TEST_F(SettingsTest, TheOverrideNamesTheFileToRead) {
 }
 
 TEST_F(SettingsTest, ReadsEverySettingWithItsConversion) {
-    WriteIni(std::string(kGoodSettings) + "[デバッグ]\nMODE=1\n");
+    std::string text = std::string(kGoodSettings) + "[デバッグ]\nMODE=1\n";
+    text.replace(text.find("EDIINFIL=/data/in/"), 18, "EDIINFIL=" + std::string(300, 'p'));
+    WriteIni(text);
     ASSERT_TRUE(ReadSettings(work_));
     EXPECT_EQ(work_.Appearance.FormBackColor, "&H8000000F");
     EXPECT_EQ(work_.Appearance.Label.BackColor, 255) << "&HFF";
@@ -75,7 +75,7 @@ TEST_F(SettingsTest, ReadsEverySettingWithItsConversion) {
     EXPECT_EQ(work_.Appearance.Label.FontSize, "9.75");
     EXPECT_EQ(work_.Appearance.Text.FontName, "Noto Sans Mono CJK JP");
     EXPECT_EQ(work_.MINIMAIZE, 1);
-    EXPECT_EQ(work_.EDIINFIL, "/data/in/");
+    EXPECT_EQ(work_.EDIINFIL, std::string(255, 'p')) << "a long folder value is cut to 255 bytes";
     EXPECT_EQ(work_.OLD_FILE, "/data/old/");
     EXPECT_TRUE(work_.DebugMode);
 }
@@ -94,17 +94,14 @@ TEST_F(SettingsTest, ErrLogPathMovesTheLogOutOfTheProgramFolder) {
 }
 
 TEST_F(SettingsTest, DebugModeOnlyForExactlyOne) {
-    for (const char* mode : {"01", "1x", "0", "", "true"}) {
+    for (const char* mode : {"[デバッグ]\nMODE=01\n", "[デバッグ]\nMODE=1x\n", "[デバッグ]\nMODE=0\n",
+                             "[デバッグ]\nMODE=\n", "[デバッグ]\nMODE=true\n", "[デバッグ]\n"}) {
         SCOPED_TRACE(mode);
-        WriteIni(std::string(kGoodSettings) + "[デバッグ]\nMODE=" + mode + "\n");
+        WriteIni(std::string(kGoodSettings) + mode);
         work_.DebugMode = true;
         ASSERT_TRUE(ReadSettings(work_));
         EXPECT_FALSE(work_.DebugMode);
     }
-    WriteIni(kGoodSettings);
-    work_.DebugMode = true;
-    ASSERT_TRUE(ReadSettings(work_));
-    EXPECT_FALSE(work_.DebugMode) << "missing key";
 }
 
 TEST_F(SettingsTest, FailsAsAWholeOnTheFirstBadValue) {
@@ -131,15 +128,6 @@ TEST_F(SettingsTest, FailsAsAWholeOnTheFirstBadValue) {
     }
 }
 
-TEST_F(SettingsTest, CutsALongFolderValueTo255Bytes) {
-    std::string text = kGoodSettings;
-    const std::string from = "EDIINFIL=/data/in/";
-    text.replace(text.find(from), from.size(), "EDIINFIL=" + std::string(300, 'p'));
-    WriteIni(text);
-    ASSERT_TRUE(ReadSettings(work_));
-    EXPECT_EQ(work_.EDIINFIL, std::string(255, 'p'));
-}
-
 TEST_F(SettingsTest, StatusColoursAreLenient) {
     WriteIni("[COLOR]\n通常=255abc\nエラー=abc\n処理済=  65280\n");
     ReadStatusColors(work_);
@@ -150,44 +138,31 @@ TEST_F(SettingsTest, StatusColoursAreLenient) {
 }
 
 TEST(NumberConversionTest, StrictNumbers) {
-    struct Row {
-        const char* text;
-        std::optional<double> value;
-    };
-    const Row rows[] = {
-        {"&HFF", 255},  {"&hff", 255},     {" 12.5 ", 12.5}, {"-3", -3},          {"+.5", 0.5},
-        {"7.", 7},      {"", std::nullopt}, {"  ", std::nullopt}, {"1x", std::nullopt}, {"&H", std::nullopt},
-        {"&HFG", std::nullopt}, {"1 2", std::nullopt}, {"-", std::nullopt}, {".", std::nullopt},
-        {"&HFFFFFFFF", 4294967295.0}, {"&H123456789", std::nullopt},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        EXPECT_EQ(StrictNumber(r.text), r.value);
+    const std::pair<const char*, double> numbers[] = {{"&HFF", 255},
+                                                      {"&hff", 255},
+                                                      {" 12.5 ", 12.5},
+                                                      {"-3", -3},
+                                                      {"+.5", 0.5},
+                                                      {"7.", 7},
+                                                      {"&HFFFFFFFF", 4294967295.0}};
+    for (const auto& [text, value] : numbers) EXPECT_EQ(StrictNumber(text), value) << text;
+    for (const char* text : {"", "  ", "1x", "&H", "&HFG", "1 2", "-", ".", "&H123456789"}) {
+        EXPECT_EQ(StrictNumber(text), std::nullopt) << text;
     }
 }
 
 TEST(NumberConversionTest, SixteenBitValuesRoundHalvesToEven) {
-    struct Row {
-        const char* text;
-        std::optional<std::int16_t> value;
-    };
-    const Row rows[] = {
-        {"32767.5", std::nullopt}, {"-32768.5", -32768}, {"32767.4", 32767}, {"-32769", std::nullopt},
-        {"2.5", 2},                {"3.5", 4},           {"-2.5", -2},       {"&H7FFF", 32767},
-        {"&H8000", std::nullopt},  {"abc", std::nullopt},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        EXPECT_EQ(StrictInt16(r.text), r.value);
-    }
+    const std::pair<const char*, std::int16_t> numbers[] = {
+        {"-32768.5", -32768}, {"32767.4", 32767}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {"&H7FFF", 32767}};
+    for (const auto& [text, value] : numbers) EXPECT_EQ(StrictInt16(text), value) << text;
+    for (const char* text : {"32767.5", "-32769", "&H8000", "abc"}) EXPECT_EQ(StrictInt16(text), std::nullopt) << text;
 }
 
 TEST(NumberConversionTest, LenientNumbersTakeTheLongestPrefix) {
-    EXPECT_EQ(LenientNumber("255abc"), 255);
-    EXPECT_EQ(LenientNumber("abc"), 0);
-    EXPECT_EQ(LenientNumber("  -12.5x"), -12.5);
-    EXPECT_EQ(LenientNumber(""), 0);
-    EXPECT_EQ(LenientNumber("&HFF"), 0) << "no hexadecimal in the lenient conversion";
+    // No hexadecimal in the lenient conversion.
+    const std::pair<const char*, double> rows[] = {
+        {"255abc", 255}, {"abc", 0}, {"  -12.5x", -12.5}, {"", 0}, {"&HFF", 0}};
+    for (const auto& [text, value] : rows) EXPECT_EQ(LenientNumber(text), value) << text;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "convert/codec/Codec.h"
 
+#include <array>
+#include <memory>
+
 #include "convert/codec/Iconv.h"
 
 namespace edi {
@@ -134,12 +137,11 @@ std::string CutBytes(std::string_view text, std::size_t start0, std::optional<st
 
 }  // namespace
 
-std::size_t AppendAnsiBytes(std::string_view text, Bytes& out) {
-    if (IsAscii(text)) {
-        out.insert(out.end(), text.begin(), text.end());
-        return 0;
-    }
-    // Unmappable or broken: one "?" for the whole UTF-8 sequence.
+namespace {
+
+// Converts UTF-8 to code page 932 with iconv: one "?" for each unmappable character or broken
+// sequence (the whole sequence as DecodeUtf8 reads it). Returns how many "?" it wrote.
+std::size_t IconvToAnsi(std::string_view text, Bytes& out) {
     static constexpr std::uint8_t kQuestionMark[] = {'?'};
     std::size_t replaced = 0;
     const auto skip = [&replaced](const std::uint8_t* p, std::size_t left) {
@@ -151,6 +153,89 @@ std::size_t AppendAnsiBytes(std::string_view text, Bytes& out) {
     IconvConverter& conv = ToCp932();
     if (conv.Valid()) {
         conv.Run(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), kQuestionMark, skip, out);
+    }
+    return replaced;
+}
+
+// The code page 932 form of each character of the basic plane, found once by iconv and kept
+// per thread. The conversion takes one character at a time, so a string converts as its
+// characters do.
+class AnsiForms {
+public:
+    // The bytes of the character cp, written as its canonical UTF-8 sequence `utf8`: one or two
+    // bytes, or none when iconv has no form for it (then "?" is written).
+    std::uint32_t Of(char32_t cp, std::string_view utf8) {
+        std::unique_ptr<Row>& row = rows_[cp >> 8];
+        if (!row) row = std::make_unique<Row>();
+        std::uint32_t& form = (*row)[cp & 0xFF];
+        if (form == 0) {
+            Bytes bytes;
+            const bool lost = IconvToAnsi(utf8, bytes) != 0;
+            form = kKnown;
+            if (!lost && (bytes.size() == 1 || bytes.size() == 2)) {
+                form |= static_cast<std::uint32_t>(bytes.size()) << 16;
+                for (const std::uint8_t b : bytes) form = (form & ~0xFFFFU) | ((form & 0xFFU) << 8) | b;
+            }
+        }
+        return form;
+    }
+    static constexpr std::uint32_t kKnown = 1U << 31;
+
+private:
+    using Row = std::array<std::uint32_t, 256>;
+    std::array<std::unique_ptr<Row>, 256> rows_;
+};
+
+}  // namespace
+
+std::size_t AppendAnsiBytes(std::string_view text, Bytes& out) {
+    if (IsAscii(text)) {
+        out.insert(out.end(), text.begin(), text.end());
+        return 0;
+    }
+    thread_local AnsiForms forms;
+    std::size_t replaced = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[pos]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++pos;
+            continue;
+        }
+        const std::size_t start = pos;
+        char32_t cp = 0;
+        const auto second = pos + 1 < text.size() ? static_cast<unsigned char>(text[pos + 1]) : 0;
+        const auto third = pos + 2 < text.size() ? static_cast<unsigned char>(text[pos + 2]) : 0;
+        if (lead >= 0xC2 && lead <= 0xDF && (second & 0xC0) == 0x80) {
+            cp = static_cast<char32_t>((lead & 0x1F) << 6 | (second & 0x3F));
+            pos += 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF && (second & 0xC0) == 0x80 && (third & 0xC0) == 0x80) {
+            cp = static_cast<char32_t>((lead & 0x0F) << 12 | (second & 0x3F) << 6 | (third & 0x3F));
+            pos += 3;
+        } else {
+            pos = start + 4;  // not one of the two
+        }
+        // A sequence that is not one character of the basic plane written canonically goes to
+        // iconv as DecodeUtf8 reads it.
+        if (pos == start + 4 || cp < 0x80 || (cp >= 0x800 && pos - start == 2) || (cp < 0x800 && pos - start == 3) ||
+            (cp >= 0xD800 && cp <= 0xDFFF)) {
+            pos = start;
+            DecodeUtf8(text, pos);
+            replaced += IconvToAnsi(text.substr(start, pos - start), out);
+            continue;
+        }
+        const std::string_view sequence = text.substr(start, pos - start);
+        const std::uint32_t form = forms.Of(cp, sequence);
+        const std::uint32_t size = (form >> 16) & 0x3;
+        if (size == 0) {
+            out.push_back('?');
+            ++replaced;
+        } else if (size == 1) {
+            out.push_back(static_cast<std::uint8_t>(form & 0xFF));
+        } else {
+            out.push_back(static_cast<std::uint8_t>((form >> 8) & 0xFF));
+            out.push_back(static_cast<std::uint8_t>(form & 0xFF));
+        }
     }
     return replaced;
 }

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <vmime/platforms/posix/posixHandler.hpp>
+#include <vmime/utility/encoder/b64Encoder.hpp>
 #include <vmime/vmime.hpp>
 
 namespace edi::test {
@@ -27,31 +28,11 @@ std::string Slurp(const std::filesystem::path& path) {
 }
 
 std::string Base64(const std::string& bytes) {
-    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-    }
-    if (i + 1 == bytes.size()) {
-        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == bytes.size()) {
-        const unsigned v =
-            (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += '=';
-    }
-    return out;
+    vmime::utility::inputStreamStringAdapter in(bytes);
+    std::string text;
+    vmime::utility::outputStreamStringAdapter out(text);
+    vmime::utility::encoder::b64Encoder().encode(in, out);
+    return text;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -23,24 +24,16 @@ class MailTransferTest : public test::MailTransferFixture {};
 TEST_F(MailTransferTest, BadRequestFailsTheCheckAndFetchesNothing) {
     WriteIni("ProfileName=edi\r\n");
     test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "m1", "a.CII", kCiiBytes));
-    struct Row {
-        const char* name;
-        void (*spoil)(MailRequest&);
-    };
-    const Row rows[] = {
-        {"letter x", [](MailRequest& r) { r.DataKind = "x"; }},
-        {"letter c", [](MailRequest& r) { r.DataKind = "c"; }},
-        {"letter full-width C", [](MailRequest& r) { r.DataKind = "Ｃ"; }},
-        {"letter E", [](MailRequest& r) { r.DataKind = "E"; }},
-        {"direction r", [](MailRequest& r) { r.Direction = "r"; }},
-        {"direction full-width R", [](MailRequest& r) { r.Direction = "Ｒ"; }},
-        {"no center code", [](MailRequest& r) { r.CenterCode.clear(); }},
-        {"no address", [](MailRequest& r) { r.MailAddress.clear(); }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        MailRequest request = Request("R", "C");
-        row.spoil(request);
+    // Direction, data kind, center and address: letters only as given, nothing empty.
+    const std::array<const char*, 4> rows[] = {{"R", "x", "ABC", kPartner},  {"R", "c", "ABC", kPartner},
+                                               {"R", "Ｃ", "ABC", kPartner}, {"R", "E", "ABC", kPartner},
+                                               {"r", "C", "ABC", kPartner},  {"Ｒ", "C", "ABC", kPartner},
+                                               {"R", "C", "", kPartner},     {"R", "C", "ABC", ""}};
+    for (const auto& [direction, kind, center, address] : rows) {
+        SCOPED_TRACE(std::string(direction) + " " + kind + " " + center + " " + address);
+        MailRequest request = Request(direction, kind);
+        request.CenterCode = center;
+        request.MailAddress = address;
         EXPECT_EQ(MailTransport::CheckMailRequest(request), 99);
         EXPECT_EQ(Run(request), 9);
         EXPECT_EQ(request.Result, "9999");
@@ -130,7 +123,9 @@ TEST_F(MailTransferTest, AttachmentThatCannotBeStoredLeavesTheMailUnread) {
 TEST_F(MailTransferTest, ImapReceiveTakesOnePartnerMailPerRunOldestFirst) {
     ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
     const std::string user = "edi-receive";
-    const auto dated = [](const char* date, const std::string& mail) { return "Date: " + std::string(date) + "\r\n" + mail; };
+    const auto dated = [](const char* date, const std::string& mail) {
+        return "Date: " + std::string(date) + "\r\n" + mail;
+    };
     test::ResetImapUser(servers_, user);
     test::DeliverToImap(servers_, user,
                         dated("Tue, 1 Dec 2026 10:00:00 +0000",
@@ -157,9 +152,9 @@ TEST_F(MailTransferTest, ImapReceiveTakesOnePartnerMailPerRunOldestFirst) {
         EXPECT_TRUE(boxes_.shown().empty()) << Shown();
         EXPECT_EQ(fs::exists(Received("XML")) ? test::ReadText(Received("XML")) : "", run.stored);
         EXPECT_EQ(transport.more_mail_waiting(), run.more);
-        EXPECT_EQ(progress_.lines(), (std::vector<std::string>{"パラメータチェック", "INIファイル読込み", "受信処理開始",
-                                                               "ログオン", "受信トレイ検索", "添付ファイル格納",
-                                                               "ログオフ"}));
+        EXPECT_EQ(progress_.lines(),
+                  (std::vector<std::string>{"パラメータチェック", "INIファイル読込み", "受信処理開始", "ログオン",
+                                            "受信トレイ検索", "添付ファイル格納", "ログオフ"}));
     }
     EXPECT_EQ(test::SeenMail(inbox, "first"), true);
     EXPECT_EQ(test::SeenMail(inbox, "second"), true);
