@@ -22,12 +22,14 @@
 #include <QTime>
 #include <QVariant>
 #include <atomic>
+#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "convert/codec/Codec.h"
@@ -140,6 +142,19 @@ Diagnostic FirstDiagnostic(SQLSMALLINT type, SQLHANDLE handle) {
     return diagnostic;
 }
 
+// The driver's message of a handle's first diagnostic record.
+std::string DiagnosticText(SQLSMALLINT type, SQLHANDLE handle) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[1024] = {};
+    SQLSMALLINT length = 0;
+    if (handle == nullptr ||
+        !SQL_SUCCEEDED(SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length))) {
+        return "the transaction could not be committed";
+    }
+    return reinterpret_cast<const char*>(message);
+}
+
 bool ConnectionDead(SQLHDBC connection) {
     if (connection == nullptr) return false;
     SQLUINTEGER dead = SQL_CD_FALSE;
@@ -243,6 +258,17 @@ std::optional<std::string> Literal(const DbValue& value, ColumnKind kind) {
     return SqlQuote(*value);
 }
 
+// INSERT, UPDATE and DELETE: the statements that held writes keep for one commit.
+bool IsWrite(std::string_view sql) {
+    std::size_t i = 0;
+    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n')) ++i;
+    std::string word;
+    while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]))) {
+        word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
+    }
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE";
+}
+
 std::string QuoteIdentifier(const QString& name) {
     QString quoted = name;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -279,6 +305,10 @@ struct SessionState {
     DbFailure first_failure = DbFailure::kNone;  // since the last ForgetFailures
     std::string first_report;
     std::function<void(const std::string&)> echo;
+    bool durability_pending = false;  // SQLite's journal and flush settings wait for the first write
+    bool hold_writes = false;     // a write opens a transaction that waits for CommitWrites
+    bool in_transaction = false;  // autocommit is off: statements run in the held transaction
+    int held_writes = 0;          // writes that succeeded in it
 
     SQLHDBC Connection() const { return db.isOpen() ? OdbcHandle(db.driver()->handle()) : nullptr; }
 
@@ -300,8 +330,18 @@ struct SessionState {
                log_file);
     }
 
-    void Record(DbFailure kind, const std::string& sql, const std::string& message,
-                const std::filesystem::path& log_file) {
+    void Record(DbFailure kind, const std::string& sql, std::string message, const std::filesystem::path& log_file) {
+        // A failure inside held writes undoes them all at once (PostgreSQL would refuse every
+        // later statement of the transaction anyway). A key taken by another session is then
+        // a failure too: the writes before it are gone.
+        if (in_transaction) {
+            const bool undone = held_writes > 0;
+            EndTransaction(false);
+            if (kind == DbFailure::kTaken && undone) {
+                kind = DbFailure::kOther;
+                message += " (the writes held before it were undone)";
+            }
+        }
         last_error = message;
         last_failure = kind;
         last_report = DbFailureReport(kind, sql, message);
@@ -321,12 +361,46 @@ struct SessionState {
         if (echo) echo(line);
     }
 
+    // Turns autocommit off before the first held write; false when the driver refuses (the
+    // write then commits on its own).
+    bool BeginTransaction() {
+        SQLHDBC connection = Connection();
+        if (connection == nullptr ||
+            !SQL_SUCCEEDED(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
+                                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_OFF)), 0))) {
+            return false;
+        }
+        in_transaction = true;
+        held_writes = 0;
+        return true;
+    }
+
+    // Commits or rolls back the held transaction and turns autocommit on again. A failed
+    // commit leaves its diagnostic in diagnostic and message, and the transaction rolled back.
+    bool EndTransaction(bool commit, Diagnostic* diagnostic = nullptr, std::string* message = nullptr) {
+        SQLHDBC connection = Connection();
+        in_transaction = false;
+        held_writes = 0;
+        if (connection == nullptr) return !commit;
+        bool ended = SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection, commit ? SQL_COMMIT : SQL_ROLLBACK));
+        if (!ended && commit) {
+            if (diagnostic != nullptr) *diagnostic = FirstDiagnostic(SQL_HANDLE_DBC, connection);
+            if (message != nullptr) *message = DiagnosticText(SQL_HANDLE_DBC, connection);
+            SQLEndTran(SQL_HANDLE_DBC, connection, SQL_ROLLBACK);
+        }
+        SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)), 0);
+        return ended;
+    }
+
     // Ends every statement and the connection itself.
     void Disconnect() {
         open = false;
-        // A driver does not let a connection go while one of its statements is unfinished.
+        // A driver does not let a connection go while one of its statements is unfinished, nor
+        // inside a transaction: what was held is undone.
         for (QSqlQuery* query : live_queries) *query = QSqlQuery();
         live_queries.clear();
+        if (in_transaction) EndTransaction(false);
         keys.clear();
         if (db.isValid()) db.close();
         db = QSqlDatabase();
@@ -336,6 +410,7 @@ struct SessionState {
 
     bool Connect(std::string& error);
     bool Run(const QString& sql, std::string& error);
+    bool SetDurability(QSqlQuery* failed = nullptr);
 };
 
 struct DbSession::Impl {
@@ -569,6 +644,18 @@ DbSession::~DbSession() {
     impl_->state->Disconnect();
 }
 
+// A file that cannot switch to the write-ahead log (another session reading it in the old
+// mode, a folder where the log cannot be made) stays as it is; its commits are flushed all the
+// same. failed, when given, keeps the statement that failed for its diagnostics.
+bool SessionState::SetDurability(QSqlQuery* failed) {
+    std::string ignored;
+    Run(QStringLiteral("PRAGMA journal_mode = WAL"), ignored);
+    QSqlQuery statement(db);
+    if (statement.exec(QStringLiteral("PRAGMA synchronous = FULL"))) return true;
+    if (failed != nullptr) *failed = std::move(statement);
+    return false;
+}
+
 // Runs a statement of the session's own (a setting), without a report of its failure.
 bool SessionState::Run(const QString& sql, std::string& error) {
     QSqlQuery statement(db);
@@ -618,6 +705,11 @@ bool SessionState::Connect(std::string& error) {
     if (sqlite) {
         // Per lock request; the driver's own busy time-out (the connect text's) is the same.
         ready = Run(QStringLiteral("PRAGMA busy_timeout = %1").arg((busy_wait / 2).count()), error);
+        // The file keeps a write-ahead log (a setting stored in the file: a database made
+        // before, or by another tool, takes it at its next connection), and every commit is
+        // on disk before it returns. Both need the file: one held by another session now is
+        // set before this session's first write, which fails as busy if it is still held.
+        durability_pending = ready && !SetDurability();
     } else if (dbms == "PostgreSQL") {
         // With standard_conforming_strings off a backslash would end a quoted text early;
         // the setting is made for the session whatever the server, role or database says.
@@ -743,6 +835,12 @@ bool OpenQueryForUpdate(WorkArea& work, ResultSet& result) {
 }
 
 bool ExecuteSql(WorkArea& work) {
+    std::int64_t rows = 0;
+    return ExecuteSql(work, rows);
+}
+
+bool ExecuteSql(WorkArea& work, std::int64_t& rows_affected) {
+    rows_affected = 0;
     if (!work.Db) return false;
     SessionState& state = *work.Db->impl_->state;
     try {
@@ -750,17 +848,64 @@ bool ExecuteSql(WorkArea& work) {
             state.Record(DbFailure::kLost, work.SqlText, "the database session is closed", work.Log.file);
             return false;
         }
+        const bool write = IsWrite(work.SqlText);
+        if (write && state.durability_pending && !state.in_transaction) {
+            // Reported as a failure of the write it comes before.
+            QSqlQuery failed;
+            if (!state.SetDurability(&failed)) {
+                state.Failed(work.SqlText, ErrorText(failed.lastError()), &failed, work.Log.file);
+                return false;
+            }
+            state.durability_pending = false;
+        }
+        if (write && state.hold_writes && !state.in_transaction) state.BeginTransaction();
         QSqlQuery statement(state.db);
         if (!statement.exec(ToQString(work.SqlText))) {
             state.Failed(work.SqlText, ErrorText(statement.lastError()), &statement, work.Log.file);
             return false;
         }
+        rows_affected = statement.numRowsAffected();
+        if (write && state.in_transaction) ++state.held_writes;
         state.Succeeded();
         return true;
     } catch (const std::exception& e) {
         state.Record(DbFailure::kOther, work.SqlText, e.what(), work.Log.file);
         return false;
     }
+}
+
+void DbSession::HoldWrites(bool hold) {
+    SessionState& state = *impl_->state;
+    if (!hold && state.in_transaction) state.EndTransaction(false);
+    state.hold_writes = hold;
+}
+
+bool CommitWrites(WorkArea& work) {
+    if (!work.Db) return false;
+    SessionState& state = *work.Db->impl_->state;
+    if (!state.in_transaction) return true;
+    try {
+        Diagnostic diagnostic;
+        std::string message;
+        if (state.EndTransaction(true, &diagnostic, &message)) {
+            state.Succeeded();
+            return true;
+        }
+        const bool dead = ConnectionDead(state.Connection());
+        state.Record(ClassifyDbFailure(diagnostic.state, diagnostic.native, message, dead, state.sqlite), "COMMIT",
+                     message, work.Log.file);
+    } catch (const std::exception& e) {
+        state.Record(DbFailure::kOther, "COMMIT", e.what(), work.Log.file);
+    }
+    return false;
+}
+
+HeldWrites::HeldWrites(WorkArea& work) : work_(work) {
+    if (work_.Db) work_.Db->HoldWrites(true);
+}
+
+HeldWrites::~HeldWrites() {
+    if (work_.Db) work_.Db->HoldWrites(false);
 }
 
 bool ConnectDatabase(WorkArea& work) {

@@ -92,10 +92,19 @@ public:
     // Every report written to ERR.LOG is also handed to echo (the headless runner prints it).
     void SetReportEcho(std::function<void(const std::string&)> echo);
 
+    // While held, a write (INSERT, UPDATE, DELETE) opens a transaction when none is open, and
+    // the statements after it run inside it until CommitWrites: the writes between two commits
+    // reach the disk together, with one flush. A statement that fails inside it rolls the whole
+    // transaction back at once (the writes before it are undone too; a key another session
+    // took then counts as a failure) and is recorded as any other failure. Releasing rolls
+    // back what was not committed. Reads outside a transaction run on their own.
+    void HoldWrites(bool hold);
+
 private:
     friend bool OpenQuery(WorkArea&, ResultSet&);
     friend bool OpenQueryForUpdate(WorkArea&, ResultSet&);
-    friend bool ExecuteSql(WorkArea&);
+    friend bool ExecuteSql(WorkArea&, std::int64_t&);
+    friend bool CommitWrites(WorkArea&);
     friend bool EnsureDatabase(WorkArea&);
     DbSession();
     // Runs sql and leaves result open on its first row; empty tells whether it had none.
@@ -116,6 +125,26 @@ private:
 bool OpenQuery(WorkArea& work, ResultSet& result);
 bool OpenQueryForUpdate(WorkArea& work, ResultSet& result);
 bool ExecuteSql(WorkArea& work);
+// The same, telling how many rows the statement inserted, changed or deleted.
+bool ExecuteSql(WorkArea& work, std::int64_t& rows_affected);
+
+// Commits the writes held since the last commit. True when there were none or they are now on
+// disk; a failed commit is recorded like a failed statement (ERR.LOG, LastFailure,
+// FirstFailure) and the writes are rolled back.
+bool CommitWrites(WorkArea& work);
+
+// Holds the writes of work.Db for its lifetime (one job): what is not committed when it ends
+// is rolled back.
+class HeldWrites {
+public:
+    explicit HeldWrites(WorkArea& work);
+    ~HeldWrites();
+    HeldWrites(const HeldWrites&) = delete;
+    HeldWrites& operator=(const HeldWrites&) = delete;
+
+private:
+    WorkArea& work_;
+};
 
 // Builds ConnectString from the trimmed DbSource, DbUser, DbPassword (a value holding ";",
 // "{" or "}" goes between braces, "}" doubled) and opens work.Db. On failure the driver's

@@ -29,11 +29,12 @@ bool EndsInCii(const std::string& path) {
 }  // namespace
 
 // The XML conversion rows take 33/34, the local conversion rows 31/32, by the file's ending.
-void OpenConversionRow(WorkArea& work, const Clock& clock, const std::string& path, bool xml, HistoryStart& start) {
+void OpenConversionRow(WorkArea& work, const Clock& clock, const std::string& path, bool xml, HistoryStart& start,
+                       std::int16_t branch) {
     const bool cii = EndsInCii(path);
     start.処理種別 =
         std::string(xml ? (cii ? kKindCiiNamedXml : kKindXmlToCii) : (cii ? kKindCiiToLocal : kKindOtherToLocal));
-    OpenStageHistory(work, start, clock);
+    OpenStageHistory(work, start, clock, branch);
 }
 
 void CloseConversionRow(WorkArea& work, const Clock& clock, const std::string& path, HistoryEnd& end) {
@@ -66,18 +67,16 @@ std::string LocalCenterCode(std::string_view center_code) {
 
 void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t serial, std::string& result) {
     result = "0000";
-    work_.SqlText = "SELECT *  FROM FL1903EDI制御マスタ WHERE センターコード = " + SqlQuote(center_code) +
-                    " ORDER BY センターコード ";
-    ResultSet set;
-    if (!OpenQuery(work_, set) || set.EndOfSet()) {
+    std::string read;
+    const std::vector<CenterRow>& rows = CenterRowsOfJob(center_code, read);
+    if (read != "0000" || rows.empty()) {
         result = "9999";
         return;
     }
-    const DbValue link_path = set.Value("TCX受信ファイルパス");
-    const std::string data_form = ValueOrDefault(set.Value("送受信データ形式"), "");
-    const std::string partner_kind = ValueOrDefault(set.Value("相手先種別"), "");
-    const std::string method = TrimBlanks(ValueOrDefault(set.Value("送受信方式"), ""));
-    set.Close();
+    const DbValue link_path = rows.front().TCX受信ファイルパス;
+    const std::string data_form = rows.front().送受信データ形式;
+    const std::string partner_kind = rows.front().相手先種別;
+    const std::string method = TrimBlanks(rows.front().送受信方式);
 
     const std::string cii_path = PathInFolder(work_.EDIINFIL, ReceivedFileName(serial, center_code, "CII"));
     const std::string local_path =
@@ -112,7 +111,14 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
         }
         for (const std::string& xml_path : found) {
             HistoryStart xml_start = start;
-            OpenConversionRow(work_, clock_, xml_path, true, xml_start);
+            OpenConversionRow(work_, clock_, xml_path, true, xml_start, next_branch_);
+            NoteStageOpened(xml_start);
+            // The rows written so far reach the disk before a converter runs, so that no
+            // transaction waits through a conversion.
+            if (!CommitWrites(work_)) {
+                result = "9999";
+                return;
+            }
             converters_.XmlCiiConvert(work_, xml_path, cii_path, serial, values_);
             if (xml_start.Result != "0000") continue;
             end.枝番 = xml_start.枝番;
@@ -125,12 +131,16 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
         }
     }
 
+    OpenConversionRow(work_, clock_, cii_path, false, start, next_branch_);
+    NoteStageOpened(start);
+    if (!CommitWrites(work_)) {
+        result = "9999";
+        return;
+    }
     // A file received as CII is checked whole before any of it is converted; one that fails
     // is not converted, so none of its records reach registration, and it stays for a carry-on.
     CiiCheckOutcome checked;
     if (data_form != "X") converters_.CheckReceivedCii(work_, cii_path, serial, checked);
-
-    OpenConversionRow(work_, clock_, cii_path, false, start);
     std::string converted;
     auto count = [](std::int64_t n) { return static_cast<std::int32_t>(std::min<std::int64_t>(n, INT32_MAX)); };
     if (checked.failure) {

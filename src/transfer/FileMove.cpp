@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -56,7 +57,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason) {
+bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason, bool flush) {
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         reason = ErrnoText("cannot open", source);
@@ -85,8 +86,13 @@ bool CopyFileWhole(const std::string& source, const std::string& destination, st
             ok = false;
         }
     }
-    if (ok && ::fsync(out.get()) != 0) {
-        reason = ErrnoText("cannot flush", part.string());
+    // Flushed on its own, or written out now for the one flush of its folder that follows.
+    const int written = flush ? ::fsync(out.get())
+                              : ::sync_file_range(out.get(), 0, 0,
+                                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                                      SYNC_FILE_RANGE_WAIT_AFTER);
+    if (ok && written != 0) {
+        reason = ErrnoText(flush ? "cannot flush" : "cannot write out", part.string());
         ok = false;
     }
     if (::close(out.Release()) != 0 && ok) {
@@ -114,6 +120,15 @@ bool FlushFile(const std::string& path, std::string& reason) {
     return true;
 }
 
+bool FlushFolder(const std::string& folder, std::string& reason) {
+    Fd file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (file.get() < 0 || ::fsync(file.get()) != 0) {
+        reason = ErrnoText("cannot flush", folder);
+        return false;
+    }
+    return true;
+}
+
 int MoveFile(const std::string& source, const std::string& destination) {
     std::error_code ec;
     const fs::file_status status = fs::status(source, ec);
@@ -121,6 +136,9 @@ int MoveFile(const std::string& source, const std::string& destination) {
     // A file already at its destination is moved: copying it onto itself and deleting the
     // source would delete the only copy.
     if (fs::equivalent(source, destination, ec) && !ec) return 0;
+    // Within one file system the file only changes its name, at once and whole.
+    if (::rename(source.c_str(), destination.c_str()) == 0) return 0;
+    if (errno != EXDEV) return 9;
     std::string reason;
     if (!CopyFileWhole(source, destination, reason)) return 9;
     if (!fs::remove(source, ec) || ec) return 9;

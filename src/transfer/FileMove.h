@@ -19,15 +19,22 @@ struct FileMoveRequest {
 };
 
 // Copies source to destination, replacing it: the bytes go to a hidden file beside the
-// destination, which is renamed over it only once the copy is complete and flushed. On any
-// failure the hidden file is removed and the destination is as it was. False with a reason.
-bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason);
+// destination, which is renamed over it only once the copy is complete and flushed. With flush
+// false the bytes are only written out to the disk (no flush of its cache): the caller then
+// flushes the destination's folder once for several copies (FlushFolder). On any failure the
+// hidden file is removed and the destination is as it was. False with a reason.
+bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason,
+                   bool flush = true);
 
 // Makes the file's bytes durable (fsync). False with a reason.
 bool FlushFile(const std::string& path, std::string& reason);
+// Makes the folder's names durable (fsync of the folder). On a journaling file system (ext4,
+// XFS) this commits the journal, and with it the sizes of the files written out before it.
+bool FlushFolder(const std::string& folder, std::string& reason);
 
-// 0 moved, 1 no such file, 9 the copy or the delete failed. The source is deleted only after
-// the destination is complete; a failed copy deletes nothing.
+// 0 moved, 1 no such file, 9 the move failed. Within one file system the file is renamed;
+// across file systems it is copied and flushed, and the source deleted only after the
+// destination is complete (a failed copy deletes nothing).
 int MoveFile(const std::string& source, const std::string& destination);
 
 // Receive: MoveFile from the link path to the receive folder's file of the serial, center and

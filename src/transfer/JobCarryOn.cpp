@@ -197,7 +197,8 @@ void JobRunner::TakeOverReceived(const std::string& center_code, std::int32_t se
             return;
         }
         HistoryStart start = ReceiveHistoryStart(serial, kKindTransfer, center_code);
-        OpenStageHistory(work_, start, clock_);
+        OpenStageHistory(work_, start, clock_, next_branch_);
+        NoteStageOpened(start);
         if (start.Result != "0000") {
             result = start.Result.empty() ? "9999" : start.Result;
             return;
@@ -209,8 +210,10 @@ void JobRunner::TakeOverReceived(const std::string& center_code, std::int32_t se
     end.枝番 = branch;
     end.最終シーケンス番号 = taken_from;
     end.詳細コード = std::string(kTakesOverCode);
-    bool failed = false;
-    const std::optional<FinishedJob> earlier = ReadFinishedJob(work_, taken_from, failed);
+    // The rows that say the file is being taken over are on disk before it is renamed.
+    bool failed = !CommitWrites(work_);
+    std::optional<FinishedJob> earlier;
+    if (!failed) earlier = ReadFinishedJob(work_, taken_from, failed);
     const std::string from = earlier ? fs::path(ReceivedFileOf(*earlier, work_.EDIINFIL)).filename().string() : "";
     std::string taken;
     end.終了コード = failed ? "9999" : TakeOverFile(work_.EDIINFIL, from, serial, taken) == 0 ? "0000" : "5001";

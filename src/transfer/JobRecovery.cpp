@@ -152,6 +152,7 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
     serial_ = serial;
     more_mail_waiting_ = false;
     if (work_.Db) work_.Db->ForgetFailures();
+    const JobInHand job_in_hand(*this);
     const auto row = std::find_if(work_.Centers.begin(), work_.Centers.end(),
                                   [&](const CenterEntry& entry) { return entry.CenterCode == center_code; });
     if (row == work_.Centers.end()) return false;
@@ -167,6 +168,9 @@ bool JobRunner::CarryOnJob(std::int32_t serial, const std::string& center_code) 
         NoteFailure("job", "9999", "");
         return false;
     }
+    // Its rows come in branch order: the job's next stage row takes the branch after the last.
+    const std::int16_t last = rows->empty() ? 0 : rows->back().枝番;
+    next_branch_ = last < std::numeric_limits<std::int16_t>::max() ? static_cast<std::int16_t>(last + 1) : 0;
     RemoveJobTemporaries(work_.EDIINFIL, serial);
     RemoveJobTemporaries(work_.OLD_FILE, serial);
     JobProgress progress = ProgressOf(*rows);

@@ -1,6 +1,7 @@
 #include "transfer/JobRunner.h"
 
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "convert/codec/ErrorLog.h"
@@ -47,18 +48,52 @@ void JobRunner::NoteFailure(std::string_view stage, const std::string& code, con
 
 bool JobRunner::DatabaseFailed() const { return !work_.Db || work_.Db->FirstFailure() != DbFailure::kNone; }
 
+JobRunner::JobInHand::JobInHand(JobRunner& runner) : runner_(runner), held_(runner.work_) {
+    runner_.in_job_ = true;
+    runner_.next_branch_ = 0;
+    runner_.center_rows_.reset();
+}
+
+JobRunner::JobInHand::~JobInHand() {
+    runner_.in_job_ = false;
+    runner_.next_branch_ = 0;
+    runner_.center_rows_.reset();
+}
+
+void JobRunner::NoteStageOpened(const HistoryStart& start) {
+    if (!in_job_) return;
+    const bool numbered = start.Result == "0000" && start.枝番 > 0 && start.枝番 < std::numeric_limits<std::int16_t>::max();
+    next_branch_ = numbered ? static_cast<std::int16_t>(start.枝番 + 1) : 0;
+}
+
+const std::vector<CenterRow>& JobRunner::CenterRowsOfJob(const std::string& center_code, std::string& result) {
+    if (!center_rows_ || !in_job_) {
+        center_rows_.emplace();
+        center_rows_result_ = ReadCenterRows(work_, center_code, *center_rows_);
+    }
+    result = center_rows_result_;
+    return *center_rows_;
+}
+
 void JobRunner::RunJob(std::int32_t takes_over) {
     outcome_ = JobOutcome{};
     serial_ = 0;
     more_mail_waiting_ = false;
     if (work_.CurrentRow < 0 || static_cast<std::size_t>(work_.CurrentRow) >= work_.Centers.size()) return;
     if (work_.Db) work_.Db->ForgetFailures();
+    const JobInHand job_in_hand(*this);
     const std::string center_code = Row().CenterCode;
     display_.MakeRowCurrent(work_.CurrentRow);
     SetRowState(kRowRunning);
 
     HistoryStart job = ReceiveHistoryStart(0, kKindJob, center_code);
     OpenJobHistory(work_, job, clock_);
+    // The job row is on disk before anything of the job happens; a commit that fails leaves
+    // no row, and the job is not numbered.
+    if (job.Result == "0000" && !CommitWrites(work_)) {
+        job.Result = "9999";
+        job.通番 = 0;
+    }
 
     std::string final_code;
     if (job.Result != "0000") {
@@ -68,6 +103,7 @@ void JobRunner::RunJob(std::int32_t takes_over) {
         NoteFailure("job", final_code, "");
     } else {
         serial_ = job.通番;
+        next_branch_ = 1;
         JobProgress progress;
         progress.takes_over = takes_over;
         final_code = RunStages(center_code, job.通番, progress);
@@ -162,8 +198,10 @@ void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bo
     end.通番 = serial;
     end.枝番 = 0;
     // A job whose database work failed may be recorded only in part: its row stays open and the
-    // next run carries it on from where its rows and files say it stands.
+    // next run carries it on from where its rows and files say it stands. The registration
+    // row's close and the job row's reach the disk together.
     if (!DatabaseFailed()) CloseHistory(work_, end, clock_);
+    CommitWrites(work_);
     if (DatabaseFailed() && serial != 0) {
         outcome_ = JobOutcome{"database", "9999", ""};
         if (Row().RowState != kRowFailed) SetRowState(kRowFailed);
@@ -180,18 +218,27 @@ bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {
         return false;
     }
     bool ok = true;
+    int copied = 0;
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::error_code type_error;
         if (name.compare(0, prefix.size(), prefix) != 0 || !it->is_regular_file(type_error)) continue;
         std::string reason;
-        if (!CopyFileWhole(PathInFolder(folder, name), PathInFolder(work_.OLD_FILE, name), reason)) {
+        if (!CopyFileWhole(PathInFolder(folder, name), PathInFolder(work_.OLD_FILE, name), reason, false)) {
             WriteErrorLog(work_.Log, 9999, "archive: " + reason, 1);
             ok = false;
         }
+        ++copied;
     }
     if (ec) {
         WriteErrorLog(work_.Log, 9999, "archive: cannot list " + folder + ": " + ec.message(), 1);
+        ok = false;
+    }
+    // The job's copies, written out one by one, reach the disk with one flush of the folder,
+    // before its row says it ended.
+    std::string reason;
+    if (copied > 0 && !FlushFolder(work_.OLD_FILE, reason)) {
+        WriteErrorLog(work_.Log, 9999, "archive: " + reason, 1);
         ok = false;
     }
     return ok;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "startup/Clock.h"
+#include "startup/DbSession.h"
 #include "startup/MessageBox.h"
 #include "startup/WorkArea.h"
 #include "transfer/JobOutcome.h"
@@ -47,16 +48,24 @@ struct CenterRow {
     std::string 相手先メールアドレス;
 };
 
-// The center's row with 相手先種別 "2". "0000"; "7002" when there is none, "9999" when the
-// database fails; "6101" for method "Z" without a link-package path (the row is filled all the same).
+// The center's rows (one per 相手先種別), in the order the database gives them: "0000", or
+// "9999" when the database fails. A job reads them once; its receive stage takes the row with
+// 相手先種別 "2", its conversion stage the first.
+std::string ReadCenterRows(WorkArea& work, const std::string& center_code, std::vector<CenterRow>& rows);
+// The receive stage's row among them. "0000"; "7002" when there is none; "6101" for method "Z"
+// without a link-package path (the row is filled all the same).
+std::string ReceiveCenterRow(const std::vector<CenterRow>& rows, CenterRow& row);
+// Both at once: the center's row with 相手先種別 "2", or "9999" when the database fails.
 std::string ReadCenterRow(WorkArea& work, const std::string& center_code, CenterRow& row);
 
 // Case-insensitive ECMAScript search anywhere in text; a pattern that does not compile matches nothing.
 bool MatchesPattern(const std::string& pattern, const std::string& text);
 
 // A conversion's history row: 処理種別 "33"/"34" for an XML file (xml true), "31"/"32" for the
-// CII file, the first of each pair when the path ends in "CII" in any letter case.
-void OpenConversionRow(WorkArea& work, const Clock& clock, const std::string& path, bool xml, HistoryStart& start);
+// CII file, the first of each pair when the path ends in "CII" in any letter case. branch as
+// OpenStageHistory takes it.
+void OpenConversionRow(WorkArea& work, const Clock& clock, const std::string& path, bool xml, HistoryStart& start,
+                       std::int16_t branch = 0);
 // Closes it with the path as ファイル名.
 void CloseConversionRow(WorkArea& work, const Clock& clock, const std::string& path, HistoryEnd& end);
 
@@ -166,6 +175,10 @@ private:
     void NoteFailure(std::string_view stage, const std::string& code, const std::string& detail);
     // A statement of the job failed (or there is no session): the job's record may be incomplete.
     bool DatabaseFailed() const;
+    // The branch of the job's next stage row, once a stage row was opened as start says.
+    void NoteStageOpened(const HistoryStart& start);
+    // The center's rows, read once per job.
+    const std::vector<CenterRow>& CenterRowsOfJob(const std::string& center_code, std::string& result);
 
     // The stages of an open job from where it stands; the job's final code.
     std::string RunStages(const std::string& center_code, std::int32_t serial, const JobProgress& progress);
@@ -204,6 +217,25 @@ private:
     std::int32_t serial_ = 0;
     bool more_mail_waiting_ = false;
     std::vector<std::string> mails_passed_over_;  // store ids, for the rest of the run
+    // What one job keeps while it runs (RunJob, CarryOnJob): its writes held for the commits
+    // it makes, the branch its next stage row takes (0 when it does not know it: the table is
+    // asked then; the job writes all its rows itself, so it need not read them back) and the
+    // center's rows it read. A stage run on its own keeps none of it.
+    class JobInHand {
+    public:
+        explicit JobInHand(JobRunner& runner);
+        ~JobInHand();
+        JobInHand(const JobInHand&) = delete;
+        JobInHand& operator=(const JobInHand&) = delete;
+
+    private:
+        JobRunner& runner_;
+        HeldWrites held_;
+    };
+    bool in_job_ = false;
+    std::int16_t next_branch_ = 0;
+    std::optional<std::vector<CenterRow>> center_rows_;
+    std::string center_rows_result_;
 };
 
 }  // namespace edi

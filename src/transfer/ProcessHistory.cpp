@@ -78,8 +78,9 @@ void OpenJob(WorkArea& work, HistoryStart& record, const Clock& clock) {
     ReportTakenNumbers(work, "job");
 }
 
-void OpenStage(WorkArea& work, HistoryStart& record, const Clock& clock) {
-    std::optional<std::int16_t> branch = NextBranchNumber(work, record.通番);
+void OpenStage(WorkArea& work, HistoryStart& record, const Clock& clock, std::int16_t known_branch) {
+    std::optional<std::int16_t> branch = known_branch;
+    if (known_branch <= 0) branch = NextBranchNumber(work, record.通番);
     if (!branch) return;
     SpaceIfEmpty(record.送受信種別);
     SpaceIfEmpty(record.相手先種別);
@@ -98,47 +99,41 @@ void OpenStage(WorkArea& work, HistoryStart& record, const Clock& clock) {
     ReportTakenNumbers(work, "stage");
 }
 
+// The row found by its key and completed by one statement; no row changed means there is none.
 void Close(WorkArea& work, HistoryEnd& record, const Clock& clock) {
-    work.SqlText = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(record.通番) +
-                   " AND 枝番 = " + std::to_string(record.枝番);
-    ResultSet row;
-    if (!OpenQueryForUpdate(work, row)) {
+    HistoryEnd values = record;
+    SpaceIfEmpty(values.相手先企業コード);
+    SpaceIfEmpty(values.BPID);
+    SpaceIfEmpty(values.取引情報区分);
+    SpaceIfEmpty(values.格納モード);
+    SpaceIfEmpty(values.ファイル名);
+    CodeIfEmpty(values.終了コード);
+    CodeIfEmpty(values.詳細コード);
+
+    const LocalDateTime now = clock.Now();
+    work.SqlText = "UPDATE FL1102処理履歴ファイル SET 処理終了日付 = " + SqlDate(now) + ", 処理終了時刻 = " +
+                   SqlTime(now) + ", 相手先企業コード = " + SqlQuote(values.相手先企業コード) +
+                   ", BPID = " + SqlQuote(values.BPID) + ", 取引情報区分 = " + SqlQuote(values.取引情報区分) +
+                   ", 最終シーケンス番号 = " + std::to_string(values.最終シーケンス番号) +
+                   ", 入力レコード数 = " + std::to_string(values.入力レコード数) +
+                   ", 入力ファイルサイズ = " + std::to_string(values.入力ファイルサイズ) +
+                   ", 出力レコード数 = " + std::to_string(values.出力レコード数) +
+                   ", 出力ファイルサイズ = " + std::to_string(values.出力ファイルサイズ) +
+                   ", 格納モード = " + SqlQuote(values.格納モード) + ", 終了コード = " + SqlQuote(values.終了コード) +
+                   ", 詳細コード = " + SqlQuote(values.詳細コード) + ", ファイル名 = " + SqlQuote(values.ファイル名) +
+                   " WHERE 通番 = " + std::to_string(record.通番) + " AND 枝番 = " + std::to_string(record.枝番);
+    std::int64_t changed = 0;
+    if (!ExecuteSql(work, changed)) {
+        record = values;
         record.Result = kFailure;
         return;
     }
-    if (row.EndOfSet()) {
-        row.Close();
+    if (changed < 1) {
         record.終了コード = kFailure;
         return;
     }
-    SpaceIfEmpty(record.相手先企業コード);
-    SpaceIfEmpty(record.BPID);
-    SpaceIfEmpty(record.取引情報区分);
-    SpaceIfEmpty(record.格納モード);
-    SpaceIfEmpty(record.ファイル名);
-    CodeIfEmpty(record.終了コード);
-    CodeIfEmpty(record.詳細コード);
-
-    const LocalDateTime now = clock.Now();
-    namespace col = history_col;
-    const bool edited =
-        row.SetValue(col::kEndDate, FormatDate(now)) && row.SetValue(col::kEndTime, FormatTime(now)) &&
-        row.SetValue(col::kPartnerCompany, record.相手先企業コード) && row.SetValue(col::kBpid, record.BPID) &&
-        row.SetValue(col::kInformationKind, record.取引情報区分) &&
-        row.SetValue(col::kLastSequence, std::to_string(record.最終シーケンス番号)) &&
-        row.SetValue(col::kInputRecords, std::to_string(record.入力レコード数)) &&
-        row.SetValue(col::kInputSize, std::to_string(record.入力ファイルサイズ)) &&
-        row.SetValue(col::kOutputRecords, std::to_string(record.出力レコード数)) &&
-        row.SetValue(col::kOutputSize, std::to_string(record.出力ファイルサイズ)) &&
-        row.SetValue(col::kStorageMode, record.格納モード) && row.SetValue(col::kEndCode, record.終了コード) &&
-        row.SetValue(col::kDetailCode, record.詳細コード) && row.SetValue(col::kFileName, record.ファイル名);
-    if (!edited || !row.Update()) {
-        row.Close();
-        record.Result = kFailure;
-        return;
-    }
-    row.Close();
-    record.Result = kOk;
+    values.Result = kOk;
+    record = values;
 }
 
 }  // namespace
@@ -161,11 +156,11 @@ void OpenJobHistory(WorkArea& work, HistoryStart& record, const Clock& clock) {
     }
 }
 
-void OpenStageHistory(WorkArea& work, HistoryStart& record, const Clock& clock) {
+void OpenStageHistory(WorkArea& work, HistoryStart& record, const Clock& clock, std::int16_t branch) {
     record.Result = kFailure;
     if (record.通番 == 0) return;
     try {
-        OpenStage(work, record, clock);
+        OpenStage(work, record, clock, branch);
     } catch (const std::exception&) {
         record.Result = kFailure;
     }

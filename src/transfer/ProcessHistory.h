@@ -91,14 +91,17 @@ void OpenJobHistory(WorkArea& work, HistoryStart& record, const Clock& clock);
 
 // Inserts a stage row under 通番 with the next branch number; empty 送受信種別, 相手先種別
 // and 処理種別 become " ". Sets 枝番 and Result; 通番 0 gives "9999" without a statement.
-void OpenStageHistory(WorkArea& work, HistoryStart& record, const Clock& clock);
+// A job that numbers its own rows gives the branch it knows comes next; without one (0) the
+// table is asked (NextBranchNumber). A branch found taken is followed by the table's next.
+void OpenStageHistory(WorkArea& work, HistoryStart& record, const Clock& clock, std::int16_t branch = 0);
 
 // The highest 枝番 under the serial plus one, 1 when it has none; nothing on a database
 // failure or past 32767.
 std::optional<std::int16_t> NextBranchNumber(WorkArea& work, std::int32_t serial);
 
-// Writes the end date and time and the record's values into the row. 通番 0 gives "9999";
-// a row that does not exist leaves Result as it was and sets 終了コード to "9999".
+// Writes the end date and time and the record's values into the row, found by its key (one
+// UPDATE). 通番 0 gives "9999"; a row that does not exist leaves Result as it was and sets
+// 終了コード to "9999".
 void CloseHistory(WorkArea& work, HistoryEnd& record, const Clock& clock);
 
 }  // namespace edi

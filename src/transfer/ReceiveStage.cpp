@@ -1,5 +1,6 @@
 // The receive stage: the center row read again, then the link package's file taken over or
 // the mail attachment fetched, and the stage's history row closed with how that went.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -15,26 +16,45 @@
 
 namespace edi {
 
-std::string ReadCenterRow(WorkArea& work, const std::string& center_code, CenterRow& row) {
+std::string ReadCenterRows(WorkArea& work, const std::string& center_code, std::vector<CenterRow>& rows) {
+    rows.clear();
     work.SqlText = "SELECT *  FROM FL1903EDI制御マスタ WHERE センターコード = " + SqlQuote(center_code) +
-                   " AND 相手先種別='2' ORDER BY センターコード ";
+                   " ORDER BY センターコード ";
     ResultSet set;
     if (!OpenQuery(work, set)) return "9999";
-    if (set.EndOfSet()) return "7002";
-    row.センターコード = ValueOrDefault(set.Value("センターコード"), "");
-    row.相手先種別 = ValueOrDefault(set.Value("相手先種別"), "");
-    row.送受信方式 = ValueOrDefault(set.Value("送受信方式"), "");
-    row.TCX受信ファイルパス = set.Value("TCX受信ファイルパス");
-    row.送受信データ形式 = ValueOrDefault(set.Value("送受信データ形式"), "");
-    row.相手先メールアドレス = ValueOrDefault(set.Value("相手先メールアドレス"), "");
-    set.Close();
+    for (; !set.EndOfSet(); set.MoveNext()) {
+        CenterRow& row = rows.emplace_back();
+        row.センターコード = ValueOrDefault(set.Value("センターコード"), "");
+        row.相手先種別 = ValueOrDefault(set.Value("相手先種別"), "");
+        row.送受信方式 = ValueOrDefault(set.Value("送受信方式"), "");
+        row.TCX受信ファイルパス = set.Value("TCX受信ファイルパス");
+        row.送受信データ形式 = ValueOrDefault(set.Value("送受信データ形式"), "");
+        row.相手先メールアドレス = ValueOrDefault(set.Value("相手先メールアドレス"), "");
+    }
+    // A row the walk could not read ends the set early: the database failed.
+    if (work.Db && work.Db->LastFailure() != DbFailure::kNone) return "9999";
+    return "0000";
+}
+
+std::string ReceiveCenterRow(const std::vector<CenterRow>& rows, CenterRow& row) {
+    const auto found =
+        std::find_if(rows.begin(), rows.end(), [](const CenterRow& candidate) { return candidate.相手先種別 == "2"; });
+    if (found == rows.end()) return "7002";
+    row = *found;
     if (TrimBlanks(row.送受信方式) == "Z" && TrimOrDefault(row.TCX受信ファイルパス, "").empty()) return "6101";
     return "0000";
 }
 
+std::string ReadCenterRow(WorkArea& work, const std::string& center_code, CenterRow& row) {
+    std::vector<CenterRow> rows;
+    const std::string read = ReadCenterRows(work, center_code, rows);
+    return read == "0000" ? ReceiveCenterRow(rows, row) : read;
+}
+
 void JobRunner::RunReceiveStage(const std::string& center_code, std::int32_t serial, std::string& result) {
     HistoryStart start = ReceiveHistoryStart(serial, kKindTransfer, center_code);
-    OpenStageHistory(work_, start, clock_);
+    OpenStageHistory(work_, start, clock_, next_branch_);
+    NoteStageOpened(start);
     if (start.Result != "0000") {
         // No stage row to close: closing branch 0 would overwrite the job's own row.
         result = start.Result.empty() ? "9999" : start.Result;
@@ -66,12 +86,17 @@ void JobRunner::Receive(const std::string& center_code, std::int32_t serial, boo
     std::string end_code = "0000";
     std::string detail_code;
     CenterRow row;
-    const std::string read = ReadCenterRow(work_, center_code, row);
+    std::string read;
+    const std::vector<CenterRow>& rows = CenterRowsOfJob(center_code, read);
+    if (read == "0000") read = ReceiveCenterRow(rows, row);
     const std::string kind = DataKindOf(row.送受信データ形式);
     const std::string received = PathInFolder(work_.EDIINFIL, ReceivedFileName(serial, center_code, kind));
     std::error_code ec;
     if (read != "0000") {
         end_code = read;
+    } else if (!CommitWrites(work_)) {
+        // The rows that say the file is being taken over are not on disk: nothing is taken.
+        end_code = "9999";
     } else if (TrimBlanks(row.送受信方式) == "Z") {
         FileMoveRequest move;
         move.CenterCode = center_code;

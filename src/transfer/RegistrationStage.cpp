@@ -257,6 +257,13 @@ void JobRunner::Register(const RegistrationSettings& settings, const std::string
         end.詳細コード = "9999";
         return;
     }
+    // The stage row is on disk before the program starts: a run that ends while it works is
+    // carried on from that row and never starts it twice.
+    if (!CommitWrites(work_)) {
+        end.終了コード = "9999";
+        end.詳細コード = "9999";
+        return;
+    }
     std::string end_code;
     std::string detail_code;
     RunRegistrationProgram(settings, serial, end_code, detail_code);
@@ -309,7 +316,8 @@ void JobRunner::RunRegistrationStage(const std::string& center_code, std::int32_
     }
 
     HistoryStart start = ReceiveHistoryStart(serial, kKindRegistration, center_code);
-    OpenStageHistory(work_, start, clock_);
+    OpenStageHistory(work_, start, clock_, next_branch_);
+    NoteStageOpened(start);
     if (start.Result != "0000") {
         result = "9999";
         return;

@@ -238,6 +238,84 @@ TYPED_TEST(DbSessionTest, RejectedStatementsReportFailureOnceInTheLog) {
     EXPECT_EQ(this->work_.Db->LastReport(), "");
 }
 
+TYPED_TEST(DbSessionTest, HeldWritesReachOthersOnlyWhenCommittedAndAFailureUndoesThemAll) {
+    const bool sqlite = TypeParam::kBackend == test::Backend::kSqlite;
+    WorkArea other;
+    ASSERT_TRUE(this->db_->Connect(other));
+    this->Exec("CREATE TABLE held_parent (id INTEGER PRIMARY KEY)");
+    this->Exec("CREATE TABLE held (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES held_parent (id) DEFERRABLE "
+               "INITIALLY DEFERRED)");
+    if (sqlite) this->Exec("PRAGMA foreign_keys = 1");
+    const auto run = [this](const std::string& sql) {
+        this->work_.SqlText = sql;
+        return ExecuteSql(this->work_);
+    };
+    const auto seen = [&other](const char* where) {
+        other.SqlText = std::string("SELECT COUNT(*) AS n FROM held WHERE ") + where;
+        ResultSet set;
+        return OpenQuery(other, set) ? set.Value("n").value_or("<null>") : "<failed>";
+    };
+    this->work_.Db->HoldWrites(true);
+
+    ASSERT_TRUE(run("INSERT INTO held (id) VALUES (1)"));
+    ASSERT_TRUE(run("INSERT INTO held (id) VALUES (2)"));
+    EXPECT_EQ(seen("1 = 1"), "0") << "held until the commit";
+    EXPECT_TRUE(CommitWrites(this->work_));
+    EXPECT_EQ(seen("1 = 1"), "2");
+    EXPECT_TRUE(CommitWrites(this->work_)) << "nothing held: nothing to commit";
+
+    // A key taken after held writes: the writes before it are undone, so it is a failure.
+    ASSERT_TRUE(run("INSERT INTO held (id) VALUES (3)"));
+    EXPECT_FALSE(run("INSERT INTO held (id) VALUES (1)"));
+    EXPECT_EQ(this->work_.Db->FirstFailure(), DbFailure::kOther);
+    EXPECT_TRUE(CommitWrites(this->work_));
+    EXPECT_EQ(seen("id = 3"), "0");
+    this->work_.Db->ForgetFailures();
+    // The first write of a group may find its key taken (another terminal's number): nothing
+    // was undone, and the caller takes the next number.
+    EXPECT_FALSE(run("INSERT INTO held (id) VALUES (1)"));
+    EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kTaken);
+    EXPECT_EQ(this->work_.Db->FirstFailure(), DbFailure::kNone);
+
+    // A commit the database refuses (a deferred reference to nothing) is a failure of its own,
+    // and the writes are undone.
+    ASSERT_TRUE(run("INSERT INTO held (id) VALUES (4)"));
+    ASSERT_TRUE(run("INSERT INTO held (id, parent) VALUES (5, 99)"));
+    EXPECT_FALSE(CommitWrites(this->work_));
+    EXPECT_EQ(this->work_.Db->FirstFailure(), DbFailure::kOther);
+    EXPECT_EQ(this->work_.Db->FirstReport().rfind("database error: commit: ", 0), 0u) << this->work_.Db->FirstReport();
+    EXPECT_EQ(seen("id >= 4"), "0");
+
+    // Released with writes not committed: they are undone; later writes commit on their own.
+    ASSERT_TRUE(run("INSERT INTO held (id) VALUES (6)"));
+    this->work_.Db->HoldWrites(false);
+    ASSERT_TRUE(run("INSERT INTO held (id) VALUES (7)"));
+    EXPECT_EQ(seen("id >= 4"), "1");
+    EXPECT_EQ(seen("id = 7"), "1");
+}
+
+TEST(EmbeddedDatabaseTest, AFileMadeInTheOldJournalModeTakesTheWriteAheadLogAtItsNextConnection) {
+    std::string error;
+    const auto db = test::TestDatabase::Create(test::Backend::kSqlite, error);
+    ASSERT_NE(db, nullptr) << error;
+    // The pragma's one value, under the pragma's own name.
+    const auto pragma = [](WorkArea& work, const std::string& name, const std::string& value = "") {
+        work.SqlText = "PRAGMA " + name + (value.empty() ? "" : " = " + value);
+        ResultSet set;
+        return OpenQuery(work, set) && !set.EndOfSet() ? set.Value(name).value_or("<null>") : "<failed>";
+    };
+    {
+        WorkArea work;
+        ASSERT_TRUE(db->Connect(work));
+        EXPECT_EQ(pragma(work, "journal_mode"), "wal");
+        EXPECT_EQ(pragma(work, "journal_mode", "DELETE"), "delete");
+    }
+    WorkArea work;
+    ASSERT_TRUE(db->Connect(work));
+    EXPECT_EQ(pragma(work, "journal_mode"), "wal");
+    EXPECT_EQ(pragma(work, "synchronous"), "2") << "every commit on disk before it returns (FULL)";
+}
+
 TYPED_TEST(DbSessionTest, ConnectDatabaseTrimsThePaddedSettings) {
     WorkArea work;
     work.TerminalName = "PC01";

@@ -17,6 +17,7 @@ namespace edi::test {
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(const std::filesystem::path& parent);  // a folder inside parent
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -134,13 +134,19 @@ TYPED_TEST(DatabaseFaultTest, HeldLockGivesTheBusyFailureWithinTheBound) {
     EXPECT_EQ(log.rfind("9999the database is busy: ", 0), 0u) << log;
     EXPECT_NE(log.find("FL1102処理履歴ファイル"), std::string::npos) << log;
 
-    // Start-up keeps its fixed message for a busy database; the log says it was busy, within the wait.
+    // Start-up keeps its fixed message for a busy database; the log says it was busy, within the
+    // wait. SQLite's write-ahead log lets every session read while another writes: there the
+    // centers are read at once (this terminal has none).
     test::RecordedMessageBoxes boxes;
     this->work_.TerminalName = "TESTTERM";
+    const auto read_start = std::chrono::steady_clock::now();
     EXPECT_EQ(LoadCenters(this->work_, boxes), "9999");
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_STREQ(boxes.shown()[0].text.c_str(), kNoCenterData);
-    EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kBusy);
+    EXPECT_EQ(this->work_.Db->LastFailure(), this->Postgres() ? DbFailure::kBusy : DbFailure::kNone);
+    if (!this->Postgres()) {
+        EXPECT_LT(std::chrono::steady_clock::now() - read_start, kWait / 2);
+    }
 
     other.Db.reset();  // the lock ends with its session
     OpenJobHistory(this->work_, job, this->clock_);

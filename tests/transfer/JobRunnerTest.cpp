@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,9 +123,10 @@ TEST_F(JobRunTest, DatabaseStoppedBetweenStagesLosesNothingAndTheNextRunWorks) {
 
     display_.on_status = nullptr;
     ASSERT_TRUE(db_->Connect(work_));
-    // The job row stays open as the stopped database left it; the receive row was closed before.
+    // The job row stays open as the stopped database left it, and so does the receive row: its
+    // close was to reach the disk with the conversion's row, before the converter ran.
     EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "<null>");
-    EXPECT_EQ(HistoryValue(1, 1, "終了コード"), "0000");
+    EXPECT_EQ(HistoryValue(1, 1, "処理終了時刻"), "<null>");
     test::WriteFile(Folder("link") + "ABC.dat", std::string_view("next"));
     work_.Centers[0].RowState = 0;
     runner_->RunJob();
@@ -188,25 +190,45 @@ int MoveWithFileSizeLimit(const std::string& source, const std::string& destinat
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(JobRunTest, DiskFullWhileMovingKeepsTheSourceAndLeavesNoPart) {
-    const std::string source = Folder("link") + "big.dat";
+TEST_F(JobRunTest, MoveRenamesWithinAFileSystemAndCopiesWholeAcrossOnes) {
     const std::string destination = Folder("in") + "00000001_RCV_ABC_________.CII";
     const std::string content(100000, 'x');
-    test::WriteFile(source, std::string_view(content));
+    const auto inode = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    // Within one file system the file itself takes the name, replacing the file there: no
+    // copy, however full the disk.
+    const std::string near = Folder("link") + "near.dat";
+    test::WriteFile(near, std::string_view(content));
     test::WriteFile(destination, std::string_view("the earlier file"));
-    EXPECT_EQ(MoveWithFileSizeLimit(source, destination), 9);
-    EXPECT_EQ(test::ReadText(source), content);
+    const auto moved = inode(near);
+    EXPECT_EQ(MoveWithFileSizeLimit(near, destination), 0);
+    EXPECT_EQ(inode(destination), moved);
+    EXPECT_EQ(test::ReadText(destination), content);
+    EXPECT_FALSE(fs::exists(near));
+    EXPECT_EQ(MoveFile(near, destination), 1);
+    EXPECT_EQ(MoveFile(destination, destination), 0);
+
+    // From another file system it is copied: a full disk keeps the source and leaves no part.
+    struct stat here {};
+    struct stat there {};
+    ASSERT_EQ(::stat(Folder("in").c_str(), &here), 0);
+    if (::stat("/dev/shm", &there) != 0 || there.st_dev == here.st_dev) GTEST_SKIP() << "no second file system";
+    const test::TempDir far_dir("/dev/shm");
+    const std::string far = (far_dir / "far.dat").string();
+    test::WriteFile(far, std::string_view(content));
+    test::WriteFile(destination, std::string_view("the earlier file"));
+    EXPECT_EQ(MoveWithFileSizeLimit(far, destination), 9);
+    EXPECT_EQ(test::ReadText(far), content);
     EXPECT_EQ(test::ReadText(destination), "the earlier file");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(Folder("in"))) names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"00000001_RCV_ABC_________.CII"});
     // With room again the same move succeeds.
-    EXPECT_EQ(MoveFile(source, destination), 0);
+    EXPECT_EQ(MoveFile(far, destination), 0);
     EXPECT_EQ(test::ReadText(destination), content);
-    EXPECT_FALSE(fs::exists(source));
-    EXPECT_EQ(MoveFile(source, destination), 1);
-    EXPECT_EQ(MoveFile(destination, destination), 0);
-    EXPECT_EQ(test::ReadText(destination), content);
+    EXPECT_FALSE(fs::exists(far));
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kWait = 1000ms;  // the busy wait of the runs here
 
-enum class Fault { kGone, kClosesRefused, kLocked };
+enum class Fault { kGone, kClosesRefused, kLocked, kReceiveCommitRefused, kRegistrationCommitRefused };
 enum class At { kStart, kConversion, kRegistration, kSecondReceive };
 
 struct Case {
@@ -38,6 +38,7 @@ struct Case {
     DbFailure postgres;
     int left_open;                     // the job the failure left open; the run reported as many jobs
     std::size_t registrations;         // of the stopped run
+    bool link_kept;                    // the left job's link file is still where the link package put it
     std::vector<std::string> history;  // the left job's rows once carried on
 };
 
@@ -49,6 +50,30 @@ const std::vector<const char*> kRefuseSqlite = {
     "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, 'closing rows "
     "refused'); END"};
 const char* const kUnrefusePostgres = "DROP TRIGGER refuse_close ON FL1102処理履歴ファイル";
+// The commit that holds a row of the kind fails: the row brings a reference to nothing, checked
+// at the commit.
+std::vector<std::string> RefuseCommitOf(const char* kind, bool postgres) {
+    const std::string when = std::string("NEW.処理種別 = '") + kind + "'";
+    std::vector<std::string> sql = {
+        "CREATE TABLE refuse_parent (id INTEGER PRIMARY KEY)",
+        "CREATE TABLE refuse_child (id INTEGER REFERENCES refuse_parent (id) DEFERRABLE INITIALLY DEFERRED)"};
+    if (postgres) {
+        sql.push_back("CREATE FUNCTION refuse_commit() RETURNS trigger LANGUAGE plpgsql AS "
+                      "'BEGIN INSERT INTO refuse_child VALUES (1); RETURN NULL; END'");
+        sql.push_back("CREATE TRIGGER refuse_commit AFTER INSERT ON FL1102処理履歴ファイル FOR EACH ROW WHEN (" + when +
+                      ") EXECUTE FUNCTION refuse_commit()");
+    } else {
+        sql.insert(sql.begin(), "PRAGMA foreign_keys = 1");
+        sql.push_back("CREATE TRIGGER refuse_commit AFTER INSERT ON FL1102処理履歴ファイル WHEN " + when +
+                      " BEGIN INSERT INTO refuse_child VALUES (1); END");
+    }
+    return sql;
+}
+const std::vector<const char*> kUnrefuseCommitPostgres = {"DROP TRIGGER refuse_commit ON FL1102処理履歴ファイル",
+                                                          "DROP FUNCTION refuse_commit()", "DROP TABLE refuse_child",
+                                                          "DROP TABLE refuse_parent"};
+const std::vector<const char*> kUnrefuseCommitSqlite = {"DROP TRIGGER refuse_commit", "DROP TABLE refuse_child",
+                                                        "DROP TABLE refuse_parent"};
 const std::vector<const char*> kLockPostgres = {"BEGIN", "LOCK TABLE FL1102処理履歴ファイル IN ACCESS EXCLUSIVE MODE"};
 const std::vector<const char*> kLockSqlite = {"BEGIN EXCLUSIVE"};
 
@@ -90,11 +115,15 @@ protected:
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Pause());
         } else if (fault == Fault::kGone) {
-            // SQLite has no server to lose: its file can no longer be read or written instead,
-            // behind a journal path it cannot open.
-            fs::create_directory(Journal());
+            // SQLite has no server to lose: the run's session can no longer write its file
+            // instead, as on a read-only or full disk (its write-ahead log is open already, so
+            // nothing done to the file's names would reach it).
+            SetQueryOnly(true);
         } else if (fault == Fault::kClosesRefused) {
             for (const char* sql : Postgres() ? kRefusePostgres : kRefuseSqlite) this->Exec(sql);
+        } else if (fault == Fault::kReceiveCommitRefused || fault == Fault::kRegistrationCommitRefused) {
+            const char* kind = fault == Fault::kReceiveCommitRefused ? "10" : "41";
+            for (const std::string& sql : RefuseCommitOf(kind, Postgres())) this->Exec(sql);
         } else {
             ASSERT_TRUE(this->db_->Connect(other_));
             for (const char* sql : Postgres() ? kLockPostgres : kLockSqlite) {
@@ -107,11 +136,17 @@ protected:
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Resume());
         }
-        if (fault == Fault::kGone) fs::remove(Journal());
+        if (fault == Fault::kGone && !Postgres()) SetQueryOnly(false);
         if (fault == Fault::kClosesRefused) this->Exec(Postgres() ? kUnrefusePostgres : "DROP TRIGGER refuse_close");
+        if (fault == Fault::kReceiveCommitRefused || fault == Fault::kRegistrationCommitRefused) {
+            for (const char* sql : Postgres() ? kUnrefuseCommitPostgres : kUnrefuseCommitSqlite) this->Exec(sql);
+        }
         other_.Db.reset();  // the lock ends with its session
     }
-    fs::path Journal() const { return this->db_->sqlite_file().string() + "-journal"; }
+    void SetQueryOnly(bool on) {
+        this->work_.SqlText = on ? "PRAGMA query_only = 1" : "PRAGMA query_only = 0";
+        ASSERT_TRUE(ExecuteSql(this->work_)) << this->work_.Db->LastError();
+    }
 
     // A fresh terminal of three link-package centers, A1 to A3, each with a message waiting.
     void Reset() {
@@ -152,15 +187,21 @@ TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEv
                                                       "3 31 0000 0000", "4 41 00 0000"};
     const Case cases[] = {
         {"gone during the conversion", Fault::kGone, At::kConversion, false, DbFailure::kOther, DbFailure::kLost, 1, 0,
-         converted_again},
+         false, converted_again},
         {"gone while the registration program ran", Fault::kGone, At::kRegistration, false, DbFailure::kOther,
-         DbFailure::kLost, 1, 1, kPlain},
+         DbFailure::kLost, 1, 1, false, kPlain},
         {"rows refused their close", Fault::kClosesRefused, At::kStart, false, DbFailure::kOther, DbFailure::kOther, 1,
-         0, kPlain},
+         0, false, kPlain},
         {"the history locked by another session", Fault::kLocked, At::kSecondReceive, false, DbFailure::kBusy,
-         DbFailure::kBusy, 2, 1, kPlain},
+         DbFailure::kBusy, 2, 1, true, kPlain},
         {"the history locked during the conversion only", Fault::kLocked, At::kConversion, true, DbFailure::kBusy,
-         DbFailure::kBusy, 1, 0, converted_again},
+         DbFailure::kBusy, 1, 0, false, converted_again},
+        // The row never reached the disk: the file it would have said was taken stays, the
+        // program it would have said was started is not.
+        {"the receive row refused at its commit", Fault::kReceiveCommitRefused, At::kStart, false, DbFailure::kOther,
+         DbFailure::kOther, 1, 0, true, kPlain},
+        {"the registration row refused at its commit", Fault::kRegistrationCommitRefused, At::kStart, false,
+         DbFailure::kOther, DbFailure::kOther, 1, 0, false, converted_again},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,6 +246,7 @@ TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEv
         EXPECT_EQ(stopped.jobs.back().outcome.stage, "database");
         EXPECT_EQ(this->starter_.commands.size(), c.registrations);
         EXPECT_TRUE(fs::exists(this->Folder("link") + "A3.dat")) << "no further file taken";
+        EXPECT_EQ(fs::exists(this->Folder("link") + "A" + std::to_string(c.left_open) + ".dat"), c.link_kept);
         if (c.fault == Fault::kLocked) {
             EXPECT_LT(took, kWait * 3) << "one busy wait, not one per statement or center";
         }

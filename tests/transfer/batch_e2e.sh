@@ -147,8 +147,9 @@ check "no center message" "k500100-batch: 該当するデータがありませ�
     "$(cat "$work/err.txt")"
 
 # The database held by another process: start-up waits the busy wait, then shows its fixed
-# message, with the reason on a line of its own.
-sqlite3 "$demo/db/k500100.sqlite" "BEGIN EXCLUSIVE;" ".shell touch '$work/held'; sleep 30" "COMMIT;" &
+# message, with the reason on a line of its own. The file keeps a write-ahead log, which lets
+# readers through a writer's transaction: the holder takes the file in exclusive locking mode.
+sqlite3 "$demo/db/k500100.sqlite" "PRAGMA locking_mode = EXCLUSIVE;" "BEGIN EXCLUSIVE;" ".shell touch '$work/held'; sleep 30" "COMMIT;" &
 holder=$!
 while [ ! -e "$work/held" ]; do sleep 0.1; done
 started=$(date +%s)
