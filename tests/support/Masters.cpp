@@ -25,12 +25,13 @@ std::string HistorySql(const std::vector<HistoryRow>& rows) {
         "最終シーケンス番号, 終了コード, 詳細コード, ファイル名) VALUES ";
     for (const HistoryRow& r : rows) {
         const bool open = r.end.empty();
-        sql += (&r == &rows.front() ? "(" : ", (") + std::to_string(r.serial) + ", " + std::to_string(r.branch) +
-               ", " + SqlQuote(r.direction) + ", '2', " + SqlQuote(r.kind) + ", {d '2026-12-05'}, {t '10:20:30'}, " +
+        sql += (&r == &rows.front() ? "(" : ", (") + std::to_string(r.serial) + ", " + std::to_string(r.branch) + ", " +
+               SqlQuote(r.direction) + ", '2', " + SqlQuote(r.kind) + ", {d '2026-12-05'}, {t '10:20:30'}, " +
                SqlQuote(r.center) + ", " +
                (open ? "NULL, NULL, NULL, NULL" : "{d '2026-12-05'}, {t '10:21:00'}, 10, 9") + ", " +
-               std::to_string(r.taken_from) + ", " + (open ? "NULL, NULL" : SqlQuote(r.end) + ", " + SqlQuote(r.detail)) +
-               ", " + (r.file.empty() ? "NULL" : SqlQuote(r.file)) + ")";
+               std::to_string(r.taken_from) + ", " +
+               (open ? "NULL, NULL" : SqlQuote(r.end) + ", " + SqlQuote(r.detail)) + ", " +
+               (r.file.empty() ? "NULL" : SqlQuote(r.file)) + ")";
     }
     return sql;
 }
@@ -43,6 +44,18 @@ void WriteEdiIni(const std::filesystem::path& file, const IniSections& sections)
         text += "\r\n";
     }
     WriteSjisFile(file, text);
+}
+
+std::string RowValues(WorkArea& work, const std::string& sql, const std::vector<std::string>& columns) {
+    work.SqlText = sql;
+    ResultSet set;
+    if (!OpenQuery(work, set)) return "<failed: " + (work.Db ? work.Db->LastError() : std::string("no session")) + ">";
+    if (set.EndOfSet()) return "<none>";
+    std::string values;
+    for (const std::string& column : columns) {
+        values += (values.empty() ? "" : " ") + set.Value(column).value_or("<null>");
+    }
+    return values;
 }
 
 void AddTerminalCenters(WorkArea& work, const std::vector<std::string>& codes) {

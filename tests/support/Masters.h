@@ -14,11 +14,11 @@ namespace edi::test {
 
 // A row of the EDI control master: a partner center ("2") run by terminal T1, named "名称<code>".
 struct CenterRow {
-    std::string code;
-    std::string method = "Z";      // 送受信方式: Z link package, M mail, F folder
-    std::string link_path;         // TCX受信ファイルパス
-    std::string form = "C";        // 送受信データ形式
-    std::string mail;              // 相手先メールアドレス
+    std::string code{};
+    std::string method = "Z";  // 送受信方式: Z link package, M mail, F folder
+    std::string link_path{};     // TCX受信ファイルパス
+    std::string form = "C";    // 送受信データ形式
+    std::string mail{};          // 相手先メールアドレス
     std::string partner_kind = "2";
     std::string terminal = "T1";
 };
@@ -30,12 +30,12 @@ std::string PartnerSql(const std::string& center, const std::string& company);
 // row open; a closed row ended at 10:21:00 having read 10 records and written 9. An empty file
 // name stores Null.
 struct HistoryRow {
-    int serial;
+    int serial = 0;
     int branch = 0;
     std::string kind = "03";  // 処理種別
-    std::string end;          // 終了コード
+    std::string end{};          // 終了コード
     std::string detail = "0000";
-    std::string file;
+    std::string file{};
     int taken_from = 0;  // 最終シーケンス番号: the job a carry-on takes over
     std::string center = "ABC";
     std::string direction = "R";  // 送受信種別
@@ -45,6 +45,10 @@ std::string HistorySql(const std::vector<HistoryRow>& rows);  // one INSERT of e
 // An EDI.ini of the given sections in order, each followed by an empty line.
 using IniSections = std::vector<std::pair<std::string, std::vector<std::string>>>;
 void WriteEdiIni(const std::filesystem::path& file, const IniSections& sections);
+
+// The values of the first row a query gives, joined by blanks ("<null>" for Null); "<none>" when
+// it gives no row, "<failed: reason>" when it fails.
+std::string RowValues(WorkArea& work, const std::string& sql, const std::vector<std::string>& columns);
 
 // The terminal's grid gets a row for each center, in the order given.
 void AddTerminalCenters(WorkArea& work, const std::vector<std::string>& codes);

@@ -4,7 +4,6 @@
 #include <map>
 
 #include "JobFixture.h"
-#include "startup/DbSession.h"
 #include "transfer/JobRecovery.h"
 
 namespace edi {
@@ -25,31 +24,15 @@ const std::string kStatusLine = "1KIND123456789012000010000009" + std::string("0
 // the job is registered as often as `starts` says and its rows read `history`.
 struct Crash {
     const char* name;
-    const char* form;                                // 送受信データ形式 of the center
-    std::vector<std::string> rows;                   // "kind" open, "kind code" closed, branches 1, 2, ...
-    std::map<std::string, std::string> files;        // relative to the test folder
-    std::size_t starts;                              // registration program starts
-    std::vector<std::string> history;                // "枝番 処理種別 終了コード 詳細コード"
-    std::map<std::string, std::string> afterwards;   // file contents; "<none>" for no file
+    const char* form;                               // 送受信データ形式 of the center
+    std::vector<std::string> rows;                  // "kind" open, "kind code" closed, branches 1, 2, ...
+    std::map<std::string, std::string> files;       // relative to the test folder
+    std::size_t starts;                             // registration program starts
+    std::vector<std::string> history;               // "枝番 処理種別 終了コード 詳細コード"
+    std::map<std::string, std::string> afterwards;  // file contents; "<none>" for no file
 };
 
-class JobRecoveryTest : public JobTest {
-protected:
-    void LeaveRow(int branch, const std::string& row) {
-        const std::size_t blank = row.find(' ');
-        const std::string kind = row.substr(0, blank);
-        const std::string end = blank == std::string::npos
-                                    ? "NULL, NULL, NULL"
-                                    : "{d '2026-12-05'}, " + SqlQuote(row.substr(blank + 1)) + ", '0000'";
-        Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
-             "処理終了日付, 終了コード, 詳細コード) VALUES (1, " +
-             std::to_string(branch) + ", 'R', '2', " + SqlQuote(kind) + ", 'ABC', " + end + ")");
-    }
-    std::string Content(const std::string& relative) {
-        const fs::path path = dir_ / relative;
-        return fs::exists(path) ? test::ReadText(path) : "<none>";
-    }
-};
+using JobRecoveryTest = JobTest;
 
 TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClosed) {
     const std::string msg = "partner message";
@@ -59,8 +42,8 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
         return files;
     };
     const std::vector<std::string> plain = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 00 0000"};
-    const std::vector<std::string> redone = {"0 03 0000 8100", "1 10 0000 0000", "2 31 8101 0000",
-                                             "3 31 0000 0000", "4 41 00 0000"};
+    const std::vector<std::string> redone = {"0 03 0000 8100", "1 10 0000 0000", "2 31 8101 0000", "3 31 0000 0000",
+                                             "4 41 00 0000"};
     const std::vector<std::string> after_conversion = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000",
                                                        "3 31 0000 0000", "4 41 00 0000"};
     const Crash crashes[] = {
@@ -128,27 +111,23 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
          {"10 0000", "34 0000", "31"},
          {{kReceivedXml, "<x/>"}, {kReceived, "from 00000001_RCV_ABC_________.XML\nfrom"}},
          1,
-         {"0 03 0000 8100", "1 10 0000 0000", "2 34 0000 0000", "3 31 8101 0000", "4 34 0000 0000",
-          "5 31 0000 0000", "6 41 00 0000"},
+         {"0 03 0000 8100", "1 10 0000 0000", "2 34 0000 0000", "3 31 8101 0000", "4 34 0000 0000", "5 31 0000 0000",
+          "6 41 00 0000"},
          {{kReceived, "from 00000001_RCV_ABC_________.XML\n"}, {kReceivedXml, "<x/>"}}},
     };
     for (const Crash& c : crashes) {
         SCOPED_TRACE(c.name);
-        Exec("DELETE FROM FL1102処理履歴ファイル");
-        Exec("DELETE FROM FL1903EDI制御マスタ");
-        Exec("DELETE FROM FL1915センタ利用企業マスタ");
-        for (const char* folder : {"in", "old", "link", "pr", "st"}) {
-            fs::remove_all(dir_ / folder);
-            fs::create_directories(dir_ / folder);
-        }
-        work_.Centers.clear();
-        starter_.commands.clear();
+        Reset();
         Center("ABC", "Z", Folder("link") + "ABC.dat", c.form);
         Partner("ABC", "123456789012");
         AddRow("ABC");
-        Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード) VALUES "
-             "(1, 0, 'R', '2', '03', 'ABC')");
-        for (std::size_t i = 0; i < c.rows.size(); ++i) LeaveRow(static_cast<int>(i + 1), c.rows[i]);
+        std::vector<test::HistoryRow> rows = {{.serial = 1}};
+        for (const std::string& row : c.rows) {
+            const std::size_t blank = row.find(' ');
+            rows.push_back({1, static_cast<int>(rows.size()), row.substr(0, blank),
+                            blank == std::string::npos ? "" : row.substr(blank + 1)});
+        }
+        Exec(test::HistorySql(rows));
         for (const auto& [path, text] : c.files) test::WriteFile(dir_ / path, std::string_view(text));
 
         const auto unfinished = FindUnfinishedJobs(work_);
@@ -169,21 +148,20 @@ class UnfinishedJobsTest : public test::DbFixture<B> {};
 TYPED_TEST_SUITE(UnfinishedJobsTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(UnfinishedJobsTest, OpenReceiveJobsOfThisTerminalsCentersAndWhereTheyStand) {
-    CenterEntry abc;
-    abc.CenterCode = "ABC";
-    this->work_.Centers.push_back(abc);
-    this->Exec(
-        "INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
-        "処理終了日付, 終了コード) VALUES (1, 0, 'R', '2', '03', 'ABC', NULL, NULL), "
-        "(2, 0, 'R', '2', '03', 'OTHER', NULL, NULL), (3, 0, 'R', '2', '03', 'ABC', {d '2026-12-05'}, '0000'), "
-        "(4, 0, 'S', '2', '03', 'ABC', NULL, NULL), (5, 1, 'R', '2', '10', 'ABC', NULL, NULL), "
-        "(6, 0, 'R', '2', '03', 'ABC', NULL, NULL), (6, 1, 'R', '2', '10', 'ABC', {d '2026-12-05'}, '5001'), "
-        "(6, 2, 'R', '2', '31', 'ABC', NULL, NULL)");
+    test::AddTerminalCenters(this->work_, {"ABC"});
+    this->Exec(test::HistorySql({{.serial = 1},
+                                 {.serial = 2, .center = "OTHER"},
+                                 {.serial = 3, .end = "0000"},
+                                 {.serial = 4, .direction = "S"},
+                                 {.serial = 5, .branch = 1, .kind = "10"},
+                                 {.serial = 6},
+                                 {6, 1, "10", "5001"},
+                                 {6, 2, "31"}}));
     const auto unfinished = FindUnfinishedJobs(this->work_);
     ASSERT_TRUE(unfinished.has_value());
-    ASSERT_EQ(unfinished->size(), 2u);
-    EXPECT_EQ(unfinished->at(0).serial, 1);
-    EXPECT_EQ(unfinished->at(1).serial, 6);
+    std::vector<std::int32_t> serials;
+    for (const auto& job : *unfinished) serials.push_back(job.serial);
+    EXPECT_EQ(serials, (std::vector<std::int32_t>{1, 6}));
 
     const auto rows = ReadJobRows(this->work_, 6);
     ASSERT_TRUE(rows.has_value());

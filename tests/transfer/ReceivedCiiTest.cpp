@@ -100,7 +100,7 @@ TEST_F(ReceivedCiiTest, TestGroupsAreHeldBackAndADamagedFileNeverReachesRegistra
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        WriteIni("0130\r\n\r\n[CIICHECK]\r\n" + r.settings);
+        WriteIni({"0130"}, {{"CIICHECK", {r.settings}}});
         fs::remove(dir_ / "ERR.LOG");
         registered_.clear();
         test::WriteFile(Folder("link") + "CIILINK.CII", std::string_view(r.message));
