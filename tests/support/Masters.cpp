@@ -1,5 +1,7 @@
 #include "support/Masters.h"
 
+#include <algorithm>
+
 #include "startup/DbSession.h"
 #include "support/TestSupport.h"
 
@@ -56,6 +58,17 @@ std::string RowValues(WorkArea& work, const std::string& sql, const std::vector<
         values += (values.empty() ? "" : " ") + set.Value(column).value_or("<null>");
     }
     return values;
+}
+
+std::vector<std::string> Words(std::string_view text) {
+    std::vector<std::string> words;
+    for (std::size_t at = text.find_first_not_of(' '); at != std::string_view::npos;
+         at = text.find_first_not_of(' ', at)) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        words.emplace_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
 }
 
 void AddTerminalCenters(WorkArea& work, const std::vector<std::string>& codes) {

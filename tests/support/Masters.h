@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,9 +17,9 @@ namespace edi::test {
 struct CenterRow {
     std::string code{};
     std::string method = "Z";  // 送受信方式: Z link package, M mail, F folder
-    std::string link_path{};     // TCX受信ファイルパス
+    std::string link_path{};   // TCX受信ファイルパス
     std::string form = "C";    // 送受信データ形式
-    std::string mail{};          // 相手先メールアドレス
+    std::string mail{};        // 相手先メールアドレス
     std::string partner_kind = "2";
     std::string terminal = "T1";
 };
@@ -33,7 +34,7 @@ struct HistoryRow {
     int serial = 0;
     int branch = 0;
     std::string kind = "03";  // 処理種別
-    std::string end{};          // 終了コード
+    std::string end{};        // 終了コード
     std::string detail = "0000";
     std::string file{};
     int taken_from = 0;  // 最終シーケンス番号: the job a carry-on takes over
@@ -49,6 +50,9 @@ void WriteEdiIni(const std::filesystem::path& file, const IniSections& sections)
 // The values of the first row a query gives, joined by blanks ("<null>" for Null); "<none>" when
 // it gives no row, "<failed: reason>" when it fails.
 std::string RowValues(WorkArea& work, const std::string& sql, const std::vector<std::string>& columns);
+
+// The blank-separated words of a table cell: "a b  c" gives a, b, c.
+std::vector<std::string> Words(std::string_view text);
 
 // The terminal's grid gets a row for each center, in the order given.
 void AddTerminalCenters(WorkArea& work, const std::vector<std::string>& codes);

@@ -12,113 +12,67 @@ using test::JobTest;
 // center of neither the link package nor mail names the folder its XML files are found in.
 TEST_F(JobTest, ConversionStageConvertsTheJobsFilesByTheCentersForm) {
     const std::string stem = "00000001_RCV_ABC_________";
+    const auto expand = [&](std::string text) {
+        for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, stem);
+        return text;
+    };
     const struct {
         const char* name;
         const char* method;
-        std::string path;  // TCX受信ファイルパス
+        const char* path;  // TCX受信ファイルパス, relative to the test folder
         const char* form;
-        std::vector<std::string> files;  // relative to the test folder
+        const char* files;  // relative to the test folder; @ stands for the job's name
         const char* result;
-        std::vector<std::string> codes;  // "枝番 処理種別 終了コード 詳細コード" after the job row
-        std::vector<std::string> xml;    // XML files converted, in order
-        std::string local;               // the local file of kind 01; "<none>" for no file
+        const char* kinds;  // 処理種別 of the rows after the job row, each ended 0000 0000
+        const char* xml;    // XML files converted, in order
+        const char* local;  // the local file of kind 01
     } cases[] = {
-        {"form C",
-         "M",
-         Folder("xml"),
-         "C",
-         {"in/" + stem + ".CII", "xml/" + stem + ".XML"},
-         "0000",
-         {"1 31 0000 0000"},
-         {},
-         "cii"},
-        {"small x",
-         "M",
-         Folder("xml"),
-         "x",
-         {"in/" + stem + ".CII", "xml/" + stem + ".XML"},
-         "0000",
-         {"1 31 0000 0000"},
-         {},
-         "cii"},
-        {"full-width Ｘ", "M", Folder("xml"), "Ｘ", {"in/" + stem + ".CII"}, "0000", {"1 31 0000 0000"}, {}, "cii"},
-        {"folder center, only the job's file in any letter case",
-         "F",
-         Folder("xml"),
-         "X",
-         {"xml/" + stem + ".xml", "xml/00000002_RCV_ABC_________.XML"},
-         "0000",
-         {"1 34 0000 0000", "2 31 0000 0000"},
-         {stem + ".xml"},
-         "from " + stem + ".xml\n"},
-        {"two XML files into one CII file",
-         "F",
-         Folder("xml"),
-         "X",
-         {"xml/" + stem + ".XML", "xml/" + stem + "_.XML"},
-         "0000",
-         {"1 34 0000 0000", "2 34 0000 0000", "3 31 0000 0000"},
-         {stem + ".XML", stem + "_.XML"},
-         "from " + stem + ".XML\nfrom " + stem + "_.XML\n"},
-        {"link center, its file in the receive folder",
-         "Z",
-         Folder("link") + "abc.xml",
-         "X",
-         {"in/" + stem + ".XML", "in/." + stem + ".XML.part"},
-         "0000",
-         {"1 34 0000 0000", "2 31 0000 0000"},
-         {stem + ".XML"},
-         "from " + stem + ".XML\n"},
-        {"mail center, its file in the receive folder",
-         "M",
-         Folder("xml"),
-         "X",
-         {"in/" + stem + ".XML", "in/." + stem + ".XML.part"},
-         "0000",
-         {"1 34 0000 0000", "2 31 0000 0000"},
-         {stem + ".XML"},
-         "from " + stem + ".XML\n"},
-        {"folder without the job's file",
-         "F",
-         Folder("xml"),
-         "X",
-         {"xml/00000002_RCV_ABC_________.XML"},
-         "9999",
-         {},
-         {},
+        {"form C", "M", "xml/", "C", "in/@.CII xml/@.XML", "0000", "31", "", "cii"},
+        {"small x", "M", "xml/", "x", "in/@.CII xml/@.XML", "0000", "31", "", "cii"},
+        {"full-width Ｘ", "M", "xml/", "Ｘ", "in/@.CII", "0000", "31", "", "cii"},
+        {"folder center, the job's file in any case", "F", "xml/", "X", "xml/@.xml xml/00000002_RCV_ABC_________.XML",
+         "0000", "34 31", "@.xml", "from @.xml\n"},
+        {"two XML files", "F", "xml/", "X", "xml/@.XML xml/@_.XML", "0000", "34 34 31", "@.XML @_.XML",
+         "from @.XML\nfrom @_.XML\n"},
+        {"link center", "Z", "link/abc.xml", "X", "in/@.XML in/.@.XML.part", "0000", "34 31", "@.XML", "from @.XML\n"},
+        {"mail center", "M", "xml/", "X", "in/@.XML in/.@.XML.part", "0000", "34 31", "@.XML", "from @.XML\n"},
+        {"folder without the job's file", "F", "xml/", "X", "xml/00000002_RCV_ABC_________.XML", "9999", "", "",
          "<none>"},
-        {"folder missing", "F", Folder("missing"), "X", {}, "9999", {}, {}, "<none>"},
-        {"link center, nothing received", "Z", Folder("link") + "file.xml", "X", {}, "9999", {}, {}, "<none>"},
-        {"mail center, nothing received", "M", Folder("xml"), "X", {}, "9999", {}, {}, "<none>"},
+        {"folder missing", "F", "missing/", "X", "", "9999", "", "", "<none>"},
+        {"link center, nothing received", "Z", "link/file.xml", "X", "", "9999", "", "", "<none>"},
+        {"mail center, nothing received", "M", "xml/", "X", "", "9999", "", "", "<none>"},
         // The converter says 0003; the local row's end code is not the converter's.
-        {"no CII file", "Z", Folder("link") + "abc", "C", {}, "9999", {"1 31 0000 0000"}, {}, "<none>"},
+        {"no CII file", "Z", "link/abc", "C", "", "9999", "31", "", "<none>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Reset();
-        Center("ABC", c.method, c.path, c.form);
+        Center("ABC", c.method, dir_.path().string() + "/" + c.path, c.form);
         ASSERT_EQ(OpenJob("ABC"), 1);
-        for (const std::string& file : c.files)
+        for (const std::string& file : test::Words(expand(c.files))) {
             test::WriteFile(dir_ / file, std::string_view(file.ends_with("I") ? "cii" : "<x/>"));
+        }
         std::string result;
         runner_->RunConversionStage("ABC", 1, result);
         EXPECT_EQ(result, c.result);
-        std::vector<std::string> codes = {"0 03 - -"};
-        codes.insert(codes.end(), c.codes.begin(), c.codes.end());
+        std::vector<std::string> codes = {"0 03 - -"}, xml_calls;
+        for (const std::string& kind : test::Words(c.kinds)) {
+            codes.push_back(std::to_string(codes.size()) + " " + kind + " 0000 0000");
+        }
         EXPECT_EQ(Codes(1), codes);
-        std::vector<std::string> xml_calls;
-        for (const std::string& xml : c.xml) xml_calls.push_back(xml + " -> " + stem + ".CII");
+        const std::vector<std::string> xml = test::Words(expand(c.xml));
+        for (const std::string& name : xml) xml_calls.push_back(name + " -> " + stem + ".CII");
         EXPECT_EQ(converters_.xml_calls, xml_calls);
-        EXPECT_EQ(Content("in/" + stem + "01.LOC"), c.local);
-        if (c.codes.empty()) continue;
+        EXPECT_EQ(Content("in/" + stem + "01.LOC"), expand(c.local));
+        if (codes.size() == 1) continue;
         EXPECT_EQ(converters_.local_calls, std::vector<std::string>{"2 " + stem + ".CII -> " + stem + ".LOC"});
-        EXPECT_EQ(HistoryValue(1, static_cast<int>(c.codes.size()), "ファイル名"), Folder("in") + stem + ".CII");
+        EXPECT_EQ(HistoryValue(1, static_cast<int>(codes.size() - 1), "ファイル名"), Folder("in") + stem + ".CII");
         // An XML row carries the storage mode the XML side just set; BPID comes from the previous
         // CII-to-local conversion, none yet after start.
-        if (c.xml.empty()) continue;
+        if (xml_calls.empty()) continue;
         EXPECT_EQ(HistoryValues(1, 1, {"格納モード", "BPID", "ファイル名"}),
-                  "M   " + (std::string(c.method) == "F" ? Folder("xml") : Folder("in")) + c.xml[0]);
-        EXPECT_EQ(HistoryValue(1, static_cast<int>(c.codes.size()), "格納モード"), "M");
+                  "M   " + (std::string(c.method) == "F" ? Folder("xml") : Folder("in")) + xml[0]);
+        EXPECT_EQ(HistoryValue(1, static_cast<int>(codes.size() - 1), "格納モード"), "M");
     }
     std::string result;
     runner_->RunConversionStage("NONE", 1, result);

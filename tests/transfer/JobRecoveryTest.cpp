@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <map>
 
 #include "JobFixture.h"
@@ -9,126 +9,83 @@
 namespace edi {
 namespace {
 
-namespace fs = std::filesystem;
 using test::JobTest;
 
-const char* const kReceived = "in/00000001_RCV_ABC_________.CII";
-const char* const kReceivedXml = "in/00000001_RCV_ABC_________.XML";
-const char* const kLocal = "in/00000001_RCV_ABC_________01.LOC";
-const char* const kMarker = "pr/.EDI00000001.started";
-const char* const kStatus = "st/00000001_Z_IN_STATUS.TXT";
-const char* const kLink = "link/ABC.dat";
-const std::string kStatusLine = "1KIND123456789012000010000009" + std::string("00") + "\r\n";
+// Files of a table cell: "path=content; ..." relative to the test folder, @ standing for job 1's
+// name; content "-" is no file.
+std::map<std::string, std::string> Files(std::string cell) {
+    for (std::size_t at; (at = cell.find('@')) != std::string::npos;) cell.replace(at, 1, "00000001_RCV_ABC_________");
+    std::map<std::string, std::string> files;
+    for (std::size_t at = 0; at < cell.size();) {
+        const std::size_t end = std::min(cell.find("; ", at), cell.size());
+        const std::size_t equals = cell.find('=', at);
+        files[cell.substr(at, equals - at)] = cell.substr(equals + 1, end - equals - 1);
+        at = end + 2;
+    }
+    return files;
+}
 
-// Job 1 of center ABC as the end of its run left it: its rows and files. After the carry-on
-// the job is registered as often as `starts` says and its rows read `history`.
-struct Crash {
-    const char* name;
-    const char* form;                               // 送受信データ形式 of the center
-    std::vector<std::string> rows;                  // "kind" open, "kind code" closed, branches 1, 2, ...
-    std::map<std::string, std::string> files;       // relative to the test folder
-    std::size_t starts;                             // registration program starts
-    std::vector<std::string> history;               // "枝番 処理種別 終了コード 詳細コード"
-    std::map<std::string, std::string> afterwards;  // file contents; "<none>" for no file
-};
+// Rows of a table cell after job 1's row, branches 1, 2, ...: "kind" open, "kind:end" closed with
+// detail 0000, "kind:end:detail".
+std::vector<test::HistoryRow> Rows(const char* cell) {
+    std::vector<test::HistoryRow> rows;
+    for (const std::string& word : test::Words(cell)) {
+        const std::size_t colon = word.find(':'), second = word.find(':', colon + 1);
+        rows.push_back({1, static_cast<int>(rows.size() + 1), word.substr(0, colon),
+                        colon == std::string::npos ? "" : word.substr(colon + 1, second - colon - 1),
+                        second == std::string::npos ? "0000" : word.substr(second + 1)});
+    }
+    return rows;
+}
 
 using JobRecoveryTest = JobTest;
 
+// Job 1 of center ABC as the end of its run left it: its rows and files. After the carry-on the
+// job is registered as often as `starts` says, its rows read `history` and its files `afterwards`.
 TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClosed) {
-    const std::string msg = "partner message";
-    const std::map<std::string, std::string> converted = {{kReceived, msg}, {kLocal, msg}};
-    const auto with = [](std::map<std::string, std::string> files, const std::string& path, const std::string& text) {
-        files[path] = text;
-        return files;
+    const std::string converted = "in/@.CII=message; in/@01.LOC=message";
+    const char* const plain = "10:0000 31:0000 41:00";
+    const struct {
+        const char* name;
+        const char* form;  // 送受信データ形式 of the center
+        const char* rows;
+        std::string files;
+        std::size_t starts;  // registration program starts
+        const char* history;
+        const char* afterwards;
+    } crashes[] = {
+        {"after the job row", "C", "", "link/ABC.dat=message", 1, plain, "link/ABC.dat=-; in/@01.LOC=message"},
+        {"while copying the link file", "C", "10", "link/ABC.dat=message; in/.@.CII.part=partner", 1, plain,
+         "link/ABC.dat=-; in/.@.CII.part=-; in/@01.LOC=message"},
+        {"after the copy, before the link file was deleted", "C", "10", "link/ABC.dat=message; in/@.CII=message", 1,
+         plain, "link/ABC.dat=-; in/@01.LOC=message"},
+        {"a later message already at the link path", "C", "10", "link/ABC.dat=later; in/@.CII=message", 1, plain,
+         "link/ABC.dat=later; in/@01.LOC=message"},
+        {"before the receive row was closed", "C", "10", "in/@.CII=message", 1, plain, "in/@01.LOC=message"},
+        {"during the conversion", "C", "10:0000 31", "in/@.CII=message; in/@01.LOC=part; in/@01.LOC.77-1.tmp=par", 1,
+         "10:0000 31:8101 31:0000 41:00", "in/@01.LOC=message; in/@01.LOC.77-1.tmp=-"},
+        {"before the registration row", "C", "10:0000 31:0000", converted, 1, "10:0000 31:0000 31:0000 41:00", ""},
+        {"before the registration program started", "C", "10:0000 31:0000 41",
+         converted + "; pr/EDI00000001.INI=written", 1, plain, ""},
+        {"while the registration program ran, which then finished", "C", "10:0000 31:0000 41",
+         converted + "; pr/.EDI00000001.started=; st/00000001_Z_IN_STATUS.TXT=1KIND12345678901200001000000900\r\n", 0,
+         plain, "pr/.EDI00000001.started=-"},
+        {"inside the registration program, which left no status file", "C", "10:0000 31:0000 41",
+         converted + "; pr/.EDI00000001.started=", 0, "10:0000 31:0000 41:4100:0003", ""},
+        {"before the job row was closed", "C", "10:0000 31:0000 41:00", converted, 0, plain, "old/@01.LOC=message"},
+        {"during the XML conversion", "X", "10:0000 34:0000 31", "in/@.XML=<x/>; in/@.CII=from @.XML\nfrom", 1,
+         "10:0000 34:0000 31:8101 34:0000 31:0000 41:00", "in/@.CII=from @.XML\n; in/@.XML=<x/>"},
     };
-    const std::vector<std::string> plain = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 00 0000"};
-    const std::vector<std::string> redone = {"0 03 0000 8100", "1 10 0000 0000", "2 31 8101 0000", "3 31 0000 0000",
-                                             "4 41 00 0000"};
-    const std::vector<std::string> after_conversion = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000",
-                                                       "3 31 0000 0000", "4 41 00 0000"};
-    const Crash crashes[] = {
-        {"after the job row", "C", {}, {{kLink, msg}}, 1, plain, {{kLink, "<none>"}, {kLocal, msg}}},
-        {"while copying the link file",
-         "C",
-         {"10"},
-         {{kLink, msg}, {"in/.00000001_RCV_ABC_________.CII.part", "partner"}},
-         1,
-         plain,
-         {{kLink, "<none>"}, {"in/.00000001_RCV_ABC_________.CII.part", "<none>"}, {kLocal, msg}}},
-        {"after the copy, before the link file was deleted",
-         "C",
-         {"10"},
-         {{kLink, msg}, {kReceived, msg}},
-         1,
-         plain,
-         {{kLink, "<none>"}, {kLocal, msg}}},
-        {"a later message already at the link path",
-         "C",
-         {"10"},
-         {{kLink, "a later message"}, {kReceived, msg}},
-         1,
-         plain,
-         {{kLink, "a later message"}, {kLocal, msg}}},
-        {"before the receive row was closed", "C", {"10"}, {{kReceived, msg}}, 1, plain, {{kLocal, msg}}},
-        {"during the conversion",
-         "C",
-         {"10 0000", "31"},
-         {{kReceived, msg}, {kLocal, "part"}, {"in/00000001_RCV_ABC_________01.LOC.77-1.tmp", "par"}},
-         1,
-         redone,
-         {{kLocal, msg}, {"in/00000001_RCV_ABC_________01.LOC.77-1.tmp", "<none>"}}},
-        {"before the registration row", "C", {"10 0000", "31 0000"}, converted, 1, after_conversion, {}},
-        {"before the registration program started",
-         "C",
-         {"10 0000", "31 0000", "41"},
-         with(converted, "pr/EDI00000001.INI", "written"),
-         1,
-         plain,
-         {}},
-        {"while the registration program ran, which then finished",
-         "C",
-         {"10 0000", "31 0000", "41"},
-         with(with(converted, kMarker, ""), kStatus, kStatusLine),
-         0,
-         plain,
-         {{kMarker, "<none>"}}},
-        {"inside the registration program, which left no status file",
-         "C",
-         {"10 0000", "31 0000", "41"},
-         with(converted, kMarker, ""),
-         0,
-         {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 4100 0003"},
-         {}},
-        {"before the job row was closed",
-         "C",
-         {"10 0000", "31 0000", "41 00"},
-         converted,
-         0,
-         plain,
-         {{"old/00000001_RCV_ABC_________01.LOC", msg}}},
-        {"during the XML conversion",
-         "X",
-         {"10 0000", "34 0000", "31"},
-         {{kReceivedXml, "<x/>"}, {kReceived, "from 00000001_RCV_ABC_________.XML\nfrom"}},
-         1,
-         {"0 03 0000 8100", "1 10 0000 0000", "2 34 0000 0000", "3 31 8101 0000", "4 34 0000 0000", "5 31 0000 0000",
-          "6 41 00 0000"},
-         {{kReceived, "from 00000001_RCV_ABC_________.XML\n"}, {kReceivedXml, "<x/>"}}},
-    };
-    for (const Crash& c : crashes) {
+    for (const auto& c : crashes) {
         SCOPED_TRACE(c.name);
         Reset();
         Center("ABC", "Z", Folder("link") + "ABC.dat", c.form);
         Partner("ABC", "123456789012");
         AddRow("ABC");
-        std::vector<test::HistoryRow> rows = {{.serial = 1}};
-        for (const std::string& row : c.rows) {
-            const std::size_t blank = row.find(' ');
-            rows.push_back({1, static_cast<int>(rows.size()), row.substr(0, blank),
-                            blank == std::string::npos ? "" : row.substr(blank + 1)});
-        }
+        std::vector<test::HistoryRow> rows = Rows(c.rows);
+        rows.insert(rows.begin(), {.serial = 1});
         Exec(test::HistorySql(rows));
-        for (const auto& [path, text] : c.files) test::WriteFile(dir_ / path, std::string_view(text));
+        for (const auto& [path, text] : Files(c.files)) test::WriteFile(dir_ / path, std::string_view(text));
 
         const auto unfinished = FindUnfinishedJobs(work_);
         ASSERT_TRUE(unfinished.has_value());
@@ -136,9 +93,14 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
         EXPECT_TRUE(runner_->CarryOnJob(unfinished->front().serial, unfinished->front().center_code));
 
         EXPECT_EQ(starter_.commands.size(), c.starts);
-        EXPECT_EQ(Codes(1), c.history);
+        std::vector<std::string> history = {"0 03 0000 8100"};
+        for (const test::HistoryRow& row : Rows(c.history)) {
+            history.push_back(std::to_string(row.branch) + " " + row.kind + " " + row.end + " " + row.detail);
+        }
+        EXPECT_EQ(Codes(1), history);
         EXPECT_EQ(Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"), "0");
-        for (const auto& [path, text] : c.afterwards) EXPECT_EQ(Content(path), text) << path;
+        for (const auto& [path, text] : Files(c.afterwards))
+            EXPECT_EQ(Content(path), text == "-" ? "<none>" : text) << path;
         EXPECT_EQ(FindUnfinishedJobs(work_)->size(), 0u);
     }
 }
