@@ -83,6 +83,10 @@ TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
     };
     const JobRow received = row(1, "10", "0000", "0000", "/x/00000001_RCV_ABC_________.CII");
     const JobRow converted = row(2, "31", "0000", "0000");
+    const auto registered = [&](const char* end, const char* detail) {
+        return std::vector<JobRow>{received, converted, row(3, "41", end, detail)};
+    };
+    using enum CarryOnBar;
     const struct {
         const char* name;
         bool open;
@@ -91,35 +95,25 @@ TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
         CarryOnBar bar;
         bool caution;
     } cases[] = {
-        {"job row open", true, 0, {received}, CarryOnBar::kUnfinished, false},
-        {"receive failed", false, 0, {row(1, "10", "5001", "9999")}, CarryOnBar::kNotReceived, false},
-        {"conversion failed", false, 0, {received, converted}, CarryOnBar::kNone, false},
-        {"registered", false, 0, {received, converted, row(3, "41", "00", "0000")}, CarryOnBar::kEndedWell, false},
-        {"program never started",
-         false,
-         0,
-         {received, converted, row(3, "41", "9999", "9999")},
-         CarryOnBar::kNone,
-         false},
-        {"no status file", false, 0, {received, converted, row(3, "41", "4100", "0002")}, CarryOnBar::kNone, true},
-        {"status not zero", false, 0, {received, converted, row(3, "41", "9999", "0000")}, CarryOnBar::kNone, true},
-        {"run ended inside the program",
-         false,
-         0,
-         {received, converted, row(3, "41", "4100", "0003")},
-         CarryOnBar::kMayBeRegistered,
-         false},
+        {"job row open", true, 0, {received}, kUnfinished, false},
+        {"receive failed", false, 0, {row(1, "10", "5001", "9999")}, kNotReceived, false},
+        {"conversion failed", false, 0, {received, converted}, kNone, false},
+        {"registered", false, 0, registered("00", "0000"), kEndedWell, false},
+        {"program never started", false, 0, registered("9999", "9999"), kNone, false},
+        {"no status file", false, 0, registered("4100", "0002"), kNone, true},
+        {"status not zero", false, 0, registered("9999", "0000"), kNone, true},
+        {"run ended inside the program", false, 0, registered("4100", "0003"), kMayBeRegistered, false},
         {"file of another job",
          false,
          0,
-         {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII"), converted},
-         CarryOnBar::kNoReceivedFile,
+         {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII")},
+         kNoReceivedFile,
          false},
         {"file taken over",
          false,
          5,
          {row(1, "10", "0000", "0000", "00000001_RCV_ABC_________.XML")},
-         CarryOnBar::kTakenOver,
+         kTakenOver,
          false},
     };
     for (const auto& c : cases) {
