@@ -102,41 +102,31 @@ TEST_F(JobTest, ParameterFileHoldsTheExampleLinesInShiftJisWithCrLf) {
 TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
     const struct {
         const char* name;
-        std::vector<std::string> jkbn;
+        const char* jkbn;
         bool starts;         // the program could be started
         bool status_before;  // a status file was there before the start
         std::string status;  // what the program writes
         const char* row;     // 終了コード 詳細コード 取引情報区分 of the registration row
         std::size_t commands;
     } cases[] = {
-        {"status 01", {"01"}, true, false, "1KIND12345678901200001000000901\r\n", "9999 0000  ", 1},
-        {"status blank", {"01"}, true, false, "1KIND123456789012000010000009\r\n", "   0000 KIND", 1},
-        {"counts not numbers", {"01"}, true, false, "1KIND123456789012ABCDEF00000900\r\n", "9999 0000  ", 1},
-        {"cannot start", {"01"}, false, false, "", "4100 0002  ", 1},
-        {"cannot start, an older status file there", {"01"}, false, true, "", "4100 0001  ", 1},
-        {"no status file", {"01"}, true, false, "", "4100 0002  ", 1},
-        {"no information kind", {"\\"}, true, false, "1KIND12345678901200001000000900\r\n", "9999 9999  ", 0},
-        {"NUL in the kind",
-         {"01"},
-         true,
-         false,
-         std::string("1KI\0D12345678901200001000000900\r\n", 33),
-         "9999 0000  ",
-         1},
-        {"NUL first", {"01"}, true, false, std::string("\0KIND12345678901200001000000900\r\n", 33), "9999 0000  ", 1},
-        {"bytes that are no text",
-         {"01"},
-         true,
-         false,
+        {"status 01", "01", true, false, "1KIND12345678901200001000000901\r\n", "9999 0000  ", 1},
+        {"status blank", "01", true, false, "1KIND123456789012000010000009\r\n", "   0000 KIND", 1},
+        {"counts not numbers", "01", true, false, "1KIND123456789012ABCDEF00000900\r\n", "9999 0000  ", 1},
+        {"cannot start", "01", false, false, "", "4100 0002  ", 1},
+        {"cannot start, an older status file there", "01", false, true, "", "4100 0001  ", 1},
+        {"no status file", "01", true, false, "", "4100 0002  ", 1},
+        {"no information kind", "\\", true, false, "1KIND12345678901200001000000900\r\n", "9999 9999  ", 0},
+        {"NUL in kind", "01", true, false, std::string("1KI\0D12345678901200001000000900\r\n", 33), "9999 0000  ", 1},
+        {"NUL first", "01", true, false, std::string("\0KIND12345678901200001000000900\r\n", 33), "9999 0000  ", 1},
+        {"bytes that are no text", "01", true, false,
          "1\xFF\xFE\x80\xA0\x81\x7F\xFD\xFC\x82\x20\xEF\xF0\x9F\x98\x80\x01"
          "00001000000900\r\n",
-         "9999 0000  ",
-         1},
+         "9999 0000  ", 1},
     };
     Partner("ABC", "123456789012");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteIni(c.jkbn);
+        WriteIni({c.jkbn});
         starter_.commands.clear();
         const int serial = OpenJob("ABC");
         const fs::path status = Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT";
