@@ -23,10 +23,7 @@ template <typename B>
 class ProcessHistoryTest : public DbFixture<B> {
 protected:
     void Rows(const std::vector<std::pair<int, int>>& keys) {
-        for (const auto& [serial, branch] : keys) {
-            this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (" + std::to_string(serial) + ", " +
-                       std::to_string(branch) + ")");
-        }
+        for (const auto& [serial, branch] : keys) this->Exec(test::HistorySql({{serial, branch}}));
     }
     std::string Values(int serial, int branch, const std::vector<std::string>& columns) {
         return test::RowValues(this->work_,
