@@ -1,62 +1,44 @@
-#include "transfer/CenterHistory.h"
-
 #include <gtest/gtest.h>
 
 #include "support/DbTestSupport.h"
+#include "support/Masters.h"
+#include "transfer/CenterHistory.h"
 #include "transfer/CodeMeaning.h"
 
 namespace edi {
 namespace {
 
 template <typename B>
-class CenterHistoryTest : public test::DbFixture<B> {
-protected:
-    // "serial branch kind end detail file taken-from", closed on 2026-12-05 unless end is "open".
-    void Row(int serial, int branch, const char* kind, const char* end, const char* detail, const std::string& file,
-             int taken_from = 0, const char* center = "ABC") {
-        const bool open = std::string(end) == "open";
-        this->Exec(
-            "INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, 処理開始日付, "
-            "処理開始時刻, センターコード, 処理終了日付, 処理終了時刻, 入力レコード数, 出力レコード数, "
-            "最終シーケンス番号, 終了コード, 詳細コード, ファイル名) VALUES (" +
-            std::to_string(serial) + ", " + std::to_string(branch) + ", 'R', '2', " + SqlQuote(kind) +
-            ", {d '2026-12-05'}, {t '10:20:30'}, " + SqlQuote(center) + ", " +
-            (open ? "NULL, NULL, NULL, NULL" : "{d '2026-12-05'}, {t '10:21:00'}, 10, 9") + ", " +
-            std::to_string(taken_from) + ", " + (open ? "NULL, NULL" : SqlQuote(end) + ", " + SqlQuote(detail)) + ", " +
-            SqlQuote(file) + ")");
-    }
-    std::string In(const std::string& name) { return (dir_.path() / "in" / name).string(); }
-
-    test::TempDir dir_;
-};
+class CenterHistoryTest : public test::DbFixture<B> {};
 TYPED_TEST_SUITE(CenterHistoryTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAndCarryOn) {
-    std::filesystem::create_directories(this->dir_.path() / "in");
-    this->work_.EDIINFIL = (this->dir_.path() / "in").string() + "/";
-    this->work_.Log.file = this->dir_.path() / "ERR.LOG";
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "in");
+    this->work_.EDIINFIL = (dir / "in").string() + "/";
+    this->work_.Log.file = dir / "ERR.LOG";
+    const auto in = [&](int serial) {
+        return (dir / "in" / ("0000000" + std::to_string(serial) + "_RCV_ABC_________.CII")).string();
+    };
     // 1 good; 2 another center's; 3 failed registration, carried on by 4; 5 failed conversion; 6 running.
-    const std::string f3 = this->In("00000003_RCV_ABC_________.CII");
-    const std::string f4 = this->In("00000004_RCV_ABC_________.CII");
-    const std::string f5 = this->In("00000005_RCV_ABC_________.CII");
-    this->Row(1, 0, "03", "0000", "0000", " ");
-    this->Row(1, 1, "10", "0000", "0000", this->In("00000001_RCV_ABC_________.CII"));
-    this->Row(1, 2, "41", "00", "0000", "F:/HIST/x.TXT");
-    this->Row(2, 0, "03", "0000", "0000", " ", 0, "XYZ");
-    this->Row(3, 0, "03", "0000", "0000", " ");
-    this->Row(3, 1, "10", "0000", "0000", f3);
-    this->Row(3, 2, "31", "0000", "0000", f3);
-    this->Row(3, 3, "41", "4100", "0002", " ");
-    this->Row(4, 0, "03", "0000", "8102", " ", 3);
-    this->Row(4, 1, "10", "0000", "8102", f4, 3);
-    this->Row(4, 2, "31", "0000", "0000", f4);
-    this->Row(4, 3, "41", "00", "0000", "F:/HIST/y.TXT");
-    this->Row(5, 0, "03", "9999", "0000", " ");
-    this->Row(5, 1, "10", "0000", "0000", f5);
-    this->Row(5, 2, "31", "0000", "0000", f5);
-    this->Row(6, 0, "03", "open", "", " ");
-    test::WriteFile(f4, std::string_view("message"));
-    test::WriteFile(f5, std::string_view("message"));
+    this->Exec(test::HistorySql({{1, 0, "03", "0000"},
+                                 {1, 1, "10", "0000", "0000", in(1)},
+                                 {1, 2, "41", "00", "0000", "F:/HIST/x.TXT"},
+                                 {.serial = 2, .end = "0000", .center = "XYZ"},
+                                 {3, 0, "03", "0000"},
+                                 {3, 1, "10", "0000", "0000", in(3)},
+                                 {3, 2, "31", "0000", "0000", in(3)},
+                                 {3, 3, "41", "4100", "0002"},
+                                 {4, 0, "03", "0000", "8102", "", 3},
+                                 {4, 1, "10", "0000", "8102", in(4), 3},
+                                 {4, 2, "31", "0000", "0000", in(4)},
+                                 {4, 3, "41", "00", "0000", "F:/HIST/y.TXT"},
+                                 {5, 0, "03", "9999"},
+                                 {5, 1, "10", "0000", "0000", in(5)},
+                                 {5, 2, "31", "0000", "0000", in(5)},
+                                 {.serial = 6}}));
+    test::WriteFile(in(4), std::string_view("message"));
+    test::WriteFile(in(5), std::string_view("message"));
     test::WriteSjisFile(this->work_.Log.file,
                         "0000--K800400 start--00000005  2026/12/05 10:20:31\n"
                         "0003\n"
@@ -75,9 +57,7 @@ TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAn
     const CenterJob& carried = page.jobs[2];
     ASSERT_EQ(carried.rows.size(), 4u);
     EXPECT_EQ(carried.takes_over, 3);
-    EXPECT_EQ(carried.rows[1].処理種別, "10");
-    EXPECT_EQ(carried.rows[1].詳細コード, "8102");
-    EXPECT_EQ(carried.rows[1].ファイル名, f4);
+    EXPECT_EQ(carried.rows[1].処理種別 + carried.rows[1].詳細コード + carried.rows[1].ファイル名, "108102" + in(4));
     EXPECT_EQ(carried.rows[0].開始, "2026/12/05 10:20:30");
     EXPECT_EQ(carried.rows[0].終了, "2026/12/05 10:21:00");
     EXPECT_EQ(carried.rows[3].入力レコード数, 10);
@@ -97,7 +77,8 @@ TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAn
         EXPECT_EQ(page.jobs[c.job].carry_on.bar, c.bar);
         EXPECT_EQ(page.jobs[c.job].carry_on.taken_by, c.taken_by);
     }
-    EXPECT_EQ(page.jobs[1].log, (std::vector<std::string>{"0000--K800400 start--00000005  2026/12/05 10:20:31", "0003"}));
+    EXPECT_EQ(page.jobs[1].log,
+              (std::vector<std::string>{"0000--K800400 start--00000005  2026/12/05 10:20:31", "0003"}));
     EXPECT_EQ(page.jobs[3].log, (std::vector<std::string>{"0000--K800300 start--00000003", "0040ＡＢＣ"}));
     EXPECT_TRUE(page.jobs[4].log.empty());
 

@@ -9,26 +9,15 @@ namespace edi {
 namespace {
 
 TEST(FileNamingTest, SerialPartPadsToEightDigits) {
-    struct Row {
-        std::int64_t serial;
-        const char* part;
-    };
-    const Row rows[] = {
+    const std::pair<std::int64_t, const char*> rows[] = {
         {12, "00000012"},           {0, "00000000"},    {99999999, "99999999"}, {123456789, "123456789"},
         {2147483647, "2147483647"}, {-12, "-00000012"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.serial);
-        EXPECT_EQ(SerialPart(row.serial), row.part);
-    }
+    for (const auto& [serial, part] : rows) EXPECT_EQ(SerialPart(serial), part);
 }
 
 TEST(FileNamingTest, CenterPartIsTwelveCharactersWithUnderscores) {
-    struct Row {
-        const char* code;
-        const char* part;
-    };
-    const Row rows[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {"ABC", "ABC_________"},
         {"", "____________"},
         {"A B", "A_B_________"},
@@ -38,26 +27,16 @@ TEST(FileNamingTest, CenterPartIsTwelveCharactersWithUnderscores) {
         {"ABCDEFGHIJKL M", "ABCDEFGHIJKL_M"},
         {"ＡＢ", "ＡＢ__________"},  // characters are counted, not bytes
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.code);
-        EXPECT_EQ(FileCenterCode(row.code), row.part);
-    }
+    for (const auto& [code, part] : rows) EXPECT_EQ(FileCenterCode(code), part);
 }
 
 TEST(FileNamingTest, DataKindTakesBothWidthsAndCases) {
-    struct Row {
-        const char* letter;
-        const char* kind;
-    };
-    const Row rows[] = {
+    const std::pair<const char*, const char*> rows[] = {
         {"C", "CII"}, {"c", "CII"},   {"Ｃ", "CII"}, {"ｃ", "CII"},  {"  C ", "CII"}, {" ｃ", "CII"},
         {"X", "XML"}, {"x", "XML"},   {"Ｘ", "XML"}, {"ｘ", "XML"},  {"X  ", "XML"},  {"E", "Err"},
         {"", "Err"},  {"   ", "Err"}, {"CX", "Err"}, {"CII", "Err"}, {"　C", "Err"},  {"Ｅ", "Err"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string("[") + row.letter + "]");
-        EXPECT_EQ(DataKindOf(row.letter), row.kind);
-    }
+    for (const auto& [letter, kind] : rows) EXPECT_EQ(DataKindOf(letter), kind) << "[" << letter << "]";
 }
 
 TEST(FileNamingTest, TransferNamesJoinSerialMarkerCenterAndKind) {
@@ -68,20 +47,9 @@ TEST(FileNamingTest, TransferNamesJoinSerialMarkerCenterAndKind) {
 }
 
 TEST(FileNamingTest, FolderAndNameGetOneSeparator) {
-    struct Row {
-        const char* folder;
-        const char* path;
-    };
-    const Row rows[] = {
-        {"/edi/in/", "/edi/in/f.CII"},
-        {"/edi/in", "/edi/in/f.CII"},
-        {"", "f.CII"},
-        {"/", "/f.CII"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.folder);
-        EXPECT_EQ(PathInFolder(row.folder, "f.CII"), row.path);
-    }
+    const std::pair<const char*, const char*> rows[] = {
+        {"/edi/in/", "/edi/in/f.CII"}, {"/edi/in", "/edi/in/f.CII"}, {"", "f.CII"}, {"/", "/f.CII"}};
+    for (const auto& [folder, path] : rows) EXPECT_EQ(PathInFolder(folder, "f.CII"), path);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-#include "transfer/JobCarryOn.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "JobFixture.h"
+#include "transfer/JobCarryOn.h"
 #include "transfer/ReceiveRun.h"
 
 namespace edi {
@@ -25,9 +24,6 @@ protected:
         AddRow("ABC");
     }
     RunReport CarryOn(std::int32_t serial) { return ReceiveRun(work_, *runner_, stop_).CarryOn(serial); }
-    std::string Content(const std::string& relative) {
-        return fs::exists(dir_ / relative) ? test::ReadText(dir_ / relative) : "<none>";
-    }
     std::atomic<bool> stop_{false};
 };
 
@@ -36,23 +32,20 @@ TEST_F(JobCarryOnTest, AFailedRegistrationRunsAgainOnceItsProgramIsBack) {
     starter_.action = [](const std::string&) { return false; };  // the program is missing
     work_.CurrentRow = 0;
     runner_->RunJob();
-    ASSERT_EQ(History(1), (std::vector<std::string>{"0 03 0000 0000  ", "1 10 0000 0000 " + Folder("in") +
-                                                                                  "00000001_RCV_ABC_________.CII",
-                                                     "2 31 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
-                                                     "3 41 4100 0002  "}));
+    ASSERT_EQ(Codes(1),
+              (std::vector<std::string>{"0 03 0000 0000", "1 10 0000 0000", "2 31 0000 0000", "3 41 4100 0002"}));
 
     // Put back: the carried-on job takes the file over and registers it, once.
-    StatusAnswer("1KIND123456789012000010000009" + std::string("00"));
+    StatusAnswer("1KIND12345678901200001000000900");
     const RunReport report = CarryOn(1);
     ASSERT_EQ(report.end, RunEnd::kFinished);
     ASSERT_EQ(report.jobs.size(), 1u);
-    EXPECT_EQ(report.jobs[0].serial, 2);
-    EXPECT_EQ(report.jobs[0].takes_over, 1);
+    EXPECT_EQ(std::pair(report.jobs[0].serial, report.jobs[0].takes_over), std::pair(2, 1));
     EXPECT_TRUE(report.jobs[0].outcome.ok()) << OutcomeText(report.jobs[0].outcome);
-    EXPECT_EQ(History(2),
-              (std::vector<std::string>{"0 03 0000 8102  ", "1 10 0000 8102 " + Folder("in") + "00000002_RCV_ABC_________.CII",
-                                        "2 31 0000 0000 " + Folder("in") + "00000002_RCV_ABC_________.CII",
-                                        "3 41 00 0000 F:/HIST/00000002_RCV_ABC_________KIND.TXT"}));
+    EXPECT_EQ(History(2), (std::vector<std::string>{"0 03 0000 8102  ",
+                                                    "1 10 0000 8102 " + Folder("in") + "00000002_RCV_ABC_________.CII",
+                                                    "2 31 0000 0000 " + Folder("in") + "00000002_RCV_ABC_________.CII",
+                                                    "3 41 00 0000 F:/HIST/00000002_RCV_ABC_________KIND.TXT"}));
     EXPECT_EQ(HistoryValue(2, 0, "最終シーケンス番号"), "1") << "the new job names the one it carries on";
     EXPECT_EQ(HistoryValue(1, 3, "終了コード"), "4100") << "the earlier job's rows stay";
     EXPECT_EQ(Content(kFile1), "<none>");
@@ -90,6 +83,10 @@ TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
     };
     const JobRow received = row(1, "10", "0000", "0000", "/x/00000001_RCV_ABC_________.CII");
     const JobRow converted = row(2, "31", "0000", "0000");
+    const auto registered = [&](const char* end, const char* detail) {
+        return std::vector<JobRow>{received, converted, row(3, "41", end, detail)};
+    };
+    using enum CarryOnBar;
     const struct {
         const char* name;
         bool open;
@@ -98,20 +95,26 @@ TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
         CarryOnBar bar;
         bool caution;
     } cases[] = {
-        {"job row open", true, 0, {received}, CarryOnBar::kUnfinished, false},
-        {"receive failed", false, 0, {row(1, "10", "5001", "9999")}, CarryOnBar::kNotReceived, false},
-        {"conversion failed", false, 0, {received, converted}, CarryOnBar::kNone, false},
-        {"registered", false, 0, {received, converted, row(3, "41", "00", "0000")}, CarryOnBar::kEndedWell, false},
-        {"program never started", false, 0, {received, converted, row(3, "41", "9999", "9999")}, CarryOnBar::kNone,
+        {"job row open", true, 0, {received}, kUnfinished, false},
+        {"receive failed", false, 0, {row(1, "10", "5001", "9999")}, kNotReceived, false},
+        {"conversion failed", false, 0, {received, converted}, kNone, false},
+        {"registered", false, 0, registered("00", "0000"), kEndedWell, false},
+        {"program never started", false, 0, registered("9999", "9999"), kNone, false},
+        {"no status file", false, 0, registered("4100", "0002"), kNone, true},
+        {"status not zero", false, 0, registered("9999", "0000"), kNone, true},
+        {"run ended inside the program", false, 0, registered("4100", "0003"), kMayBeRegistered, false},
+        {"file of another job",
+         false,
+         0,
+         {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII")},
+         kNoReceivedFile,
          false},
-        {"no status file", false, 0, {received, converted, row(3, "41", "4100", "0002")}, CarryOnBar::kNone, true},
-        {"status not zero", false, 0, {received, converted, row(3, "41", "9999", "0000")}, CarryOnBar::kNone, true},
-        {"run ended inside the program", false, 0, {received, converted, row(3, "41", "4100", "0003")},
-         CarryOnBar::kMayBeRegistered, false},
-        {"file of another job", false, 0, {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII"), converted},
-         CarryOnBar::kNoReceivedFile, false},
-        {"file taken over", false, 5, {row(1, "10", "0000", "0000", "00000001_RCV_ABC_________.XML")},
-         CarryOnBar::kTakenOver, false},
+        {"file taken over",
+         false,
+         5,
+         {row(1, "10", "0000", "0000", "00000001_RCV_ABC_________.XML")},
+         kTakenOver,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,17 +140,12 @@ TEST_F(JobCarryOnTest, ATakeOverCutShortIsFinishedByTheNextRun) {
         fs::remove_all(dir_ / "in");
         fs::create_directories(dir_ / "in");
         starter_.commands.clear();
-        Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
-             "処理終了日付, 終了コード, 詳細コード, ファイル名, 最終シーケンス番号) VALUES "
-             "(1, 0, 'R', '2', '03', 'ABC', {d '2026-12-05'}, '9999', '0000', ' ', 0), "
-             "(1, 1, 'R', '2', '10', 'ABC', {d '2026-12-05'}, '0000', '0000', " +
-             SqlQuote(Folder("in") + "00000001_RCV_ABC_________.CII") +
-             ", 0), "
-             "(2, 0, 'R', '2', '03', 'ABC', NULL, NULL, NULL, NULL, 1)");
-        if (std::string(instant.receive_row) == "open") {
-            Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード) "
-                 "VALUES (2, 1, 'R', '2', '10', 'ABC')");
-        }
+        std::vector<test::HistoryRow> rows = {
+            {.serial = 1, .end = "9999"},
+            {1, 1, "10", "0000", "0000", Folder("in") + "00000001_RCV_ABC_________.CII"},
+            {.serial = 2, .taken_from = 1}};
+        if (std::string(instant.receive_row) == "open") rows.push_back({.serial = 2, .branch = 1, .kind = "10"});
+        Exec(test::HistorySql(rows));
         test::WriteFile(dir_ / instant.file, std::string_view("message of job 1"));
         test::WriteFile(dir_ / "link/ABC.dat", std::string_view("next message"));
 

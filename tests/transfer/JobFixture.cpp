@@ -63,10 +63,14 @@ void JobFixture<B>::TearDown() {
 }
 
 template <typename B>
-void JobFixture<B>::WriteIni(const std::string& jkbn) {
-    WriteSjisFile(dir_ / "EDI.ini",
-                  "[PATH]\r\nPRPATH=" + Folder("pr") + "\r\nMGCMDLINEZR=register --now\r\nSTPATH=" + Folder("st") +
-                      "\r\nFL1102_FILE=F:/HIST\r\n[JKBN_Z_J]\r\n" + jkbn + "\r\n[MAPI]\r\nProfileName=edi\r\n");
+void JobFixture<B>::WriteIni(const std::vector<std::string>& jkbn, const IniSections& more) {
+    IniSections sections = {
+        {"PATH",
+         {"PRPATH=" + Folder("pr"), "MGCMDLINEZR=register --now", "STPATH=" + Folder("st"), "FL1102_FILE=F:/HIST"}},
+        {"JKBN_Z_J", jkbn},
+        {"MAPI", {"ProfileName=edi"}}};
+    sections.insert(sections.end(), more.begin(), more.end());
+    WriteEdiIni(dir_ / "EDI.ini", sections);
 }
 
 template <typename B>
@@ -85,11 +89,7 @@ void JobFixture<B>::StatusAnswer(const std::string& first_line) {
 template <typename B>
 void JobFixture<B>::Center(const std::string& code, const std::string& method, const std::string& link_path,
                            const std::string& form, const std::string& mail) {
-    Exec(
-        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
-        "TCX受信ファイルパス, 送受信データ形式, 相手先メールアドレス) VALUES (" +
-        SqlQuote(code) + ", '2', " + SqlQuote("名称" + code) + ", " + SqlQuote(method) + ", 'T1', " +
-        SqlQuote(link_path) + ", " + SqlQuote(form) + ", " + SqlQuote(mail) + ")");
+    Exec(CenterSql({.code = code, .method = method, .link_path = link_path, .form = form, .mail = mail}));
 }
 
 template <typename B>
@@ -102,8 +102,7 @@ void JobFixture<B>::LinkCenter(const std::string& code) {
 
 template <typename B>
 void JobFixture<B>::Partner(const std::string& center, const std::string& company) {
-    Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES (" + SqlQuote(center) +
-         ", " + SqlQuote(company) + ")");
+    Exec(PartnerSql(center, company));
 }
 
 template <typename B>
@@ -152,9 +151,36 @@ int JobFixture<B>::OpenJob(const std::string& center) {
 
 template <typename B>
 void JobFixture<B>::AddRow(const std::string& code) {
-    CenterEntry entry;
-    entry.CenterCode = code;
-    work_.Centers.push_back(entry);
+    AddTerminalCenters(work_, {code});
+}
+
+template <typename B>
+std::string JobFixture<B>::HistoryValues(int serial, int branch, const std::vector<std::string>& columns) {
+    return RowValues(work_,
+                     "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
+                         " AND 枝番 = " + std::to_string(branch),
+                     columns);
+}
+
+template <typename B>
+std::string JobFixture<B>::Content(const std::string& relative) const {
+    return std::filesystem::exists(dir_ / relative) ? ReadText(dir_ / relative) : "<none>";
+}
+
+template <typename B>
+void JobFixture<B>::Reset() {
+    for (const char* table : {"FL1102処理履歴ファイル", "FL1903EDI制御マスタ", "FL1915センタ利用企業マスタ"}) {
+        Exec(std::string("DELETE FROM ") + table);
+    }
+    for (const char* name : {"in", "old", "link", "pr", "st", "xml"}) {
+        std::filesystem::remove_all(dir_ / name);
+        std::filesystem::create_directories(dir_ / name);
+    }
+    work_.Centers.clear();
+    starter_.commands.clear();
+    converters_.xml_calls.clear();
+    converters_.local_calls.clear();
+    runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);
 }
 
 template class JobFixture<SqliteBackend>;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/DbTestSupport.h"
+#include "support/Masters.h"
 #include "support/RecordedProgress.h"
 #include "support/TestSupport.h"
 #include "transfer/JobRunner.h"
@@ -79,7 +80,8 @@ protected:
     void TearDown() override;
 
     std::string Folder(const char* name) const { return (dir_ / name).string() + "/"; }
-    void WriteIni(const std::string& extra_jkbn = "01\r\n");
+    // EDI.ini: the job's paths, the registration's information kinds and any further sections.
+    void WriteIni(const std::vector<std::string>& jkbn = {"01"}, const IniSections& more = {});
     void Center(const std::string& code, const std::string& method, const std::string& link_path,
                 const std::string& form, const std::string& mail = "");
     void Partner(const std::string& center, const std::string& company);
@@ -91,6 +93,13 @@ protected:
     // The same without the file name: "枝番 処理種別 終了コード 詳細コード".
     std::vector<std::string> Codes(int serial);
     std::string HistoryValue(int serial, int branch, const char* column);
+    // Values of one history row joined by blanks, "<none>" when there is no row.
+    std::string HistoryValues(int serial, int branch, const std::vector<std::string>& columns);
+    // A file's bytes, relative to the test folder; "<none>" when it is not there.
+    std::string Content(const std::string& relative) const;
+    // Back to an empty world: no history or master rows, empty folders, no grid rows, no calls,
+    // a new runner.
+    void Reset();
     // A job row so that stage rows have a serial to live under.
     int OpenJob(const std::string& center);
     void AddRow(const std::string& code);

@@ -1,155 +1,91 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <map>
 
 #include "JobFixture.h"
-#include "startup/DbSession.h"
 #include "transfer/JobRecovery.h"
 
 namespace edi {
 namespace {
 
-namespace fs = std::filesystem;
 using test::JobTest;
 
-const char* const kReceived = "in/00000001_RCV_ABC_________.CII";
-const char* const kReceivedXml = "in/00000001_RCV_ABC_________.XML";
-const char* const kLocal = "in/00000001_RCV_ABC_________01.LOC";
-const char* const kMarker = "pr/.EDI00000001.started";
-const char* const kStatus = "st/00000001_Z_IN_STATUS.TXT";
-const char* const kLink = "link/ABC.dat";
-const std::string kStatusLine = "1KIND123456789012000010000009" + std::string("00") + "\r\n";
-
-// Job 1 of center ABC as the end of its run left it: its rows and files. After the carry-on
-// the job is registered as often as `starts` says and its rows read `history`.
-struct Crash {
-    const char* name;
-    const char* form;                                // 送受信データ形式 of the center
-    std::vector<std::string> rows;                   // "kind" open, "kind code" closed, branches 1, 2, ...
-    std::map<std::string, std::string> files;        // relative to the test folder
-    std::size_t starts;                              // registration program starts
-    std::vector<std::string> history;                // "枝番 処理種別 終了コード 詳細コード"
-    std::map<std::string, std::string> afterwards;   // file contents; "<none>" for no file
-};
-
-class JobRecoveryTest : public JobTest {
-protected:
-    void LeaveRow(int branch, const std::string& row) {
-        const std::size_t blank = row.find(' ');
-        const std::string kind = row.substr(0, blank);
-        const std::string end = blank == std::string::npos
-                                    ? "NULL, NULL, NULL"
-                                    : "{d '2026-12-05'}, " + SqlQuote(row.substr(blank + 1)) + ", '0000'";
-        Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
-             "処理終了日付, 終了コード, 詳細コード) VALUES (1, " +
-             std::to_string(branch) + ", 'R', '2', " + SqlQuote(kind) + ", 'ABC', " + end + ")");
+// Files of a table cell: "path=content; ..." relative to the test folder, @ standing for job 1's
+// name; content "-" is no file.
+std::map<std::string, std::string> Files(std::string cell) {
+    for (std::size_t at; (at = cell.find('@')) != std::string::npos;) cell.replace(at, 1, "00000001_RCV_ABC_________");
+    std::map<std::string, std::string> files;
+    for (std::size_t at = 0; at < cell.size();) {
+        const std::size_t end = std::min(cell.find("; ", at), cell.size());
+        const std::size_t equals = cell.find('=', at);
+        files[cell.substr(at, equals - at)] = cell.substr(equals + 1, end - equals - 1);
+        at = end + 2;
     }
-    std::string Content(const std::string& relative) {
-        const fs::path path = dir_ / relative;
-        return fs::exists(path) ? test::ReadText(path) : "<none>";
-    }
-};
+    return files;
+}
 
+// Rows of a table cell after job 1's row, branches 1, 2, ...: "kind" open, "kind:end" closed with
+// detail 0000, "kind:end:detail".
+std::vector<test::HistoryRow> Rows(const char* cell) {
+    std::vector<test::HistoryRow> rows;
+    for (const std::string& word : test::Words(cell)) {
+        const std::size_t colon = word.find(':'), second = word.find(':', colon + 1);
+        rows.push_back({1, static_cast<int>(rows.size() + 1), word.substr(0, colon),
+                        colon == std::string::npos ? "" : word.substr(colon + 1, second - colon - 1),
+                        second == std::string::npos ? "0000" : word.substr(second + 1)});
+    }
+    return rows;
+}
+
+using JobRecoveryTest = JobTest;
+
+// Job 1 of center ABC as the end of its run left it: its rows and files. After the carry-on the
+// job is registered as often as `starts` says, its rows read `history` and its files `afterwards`.
 TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClosed) {
-    const std::string msg = "partner message";
-    const std::map<std::string, std::string> converted = {{kReceived, msg}, {kLocal, msg}};
-    const auto with = [](std::map<std::string, std::string> files, const std::string& path, const std::string& text) {
-        files[path] = text;
-        return files;
+    const std::string converted = "in/@.CII=message; in/@01.LOC=message";
+    const char* const plain = "10:0000 31:0000 41:00";
+    const struct {
+        const char* name;
+        const char* form;  // 送受信データ形式 of the center
+        const char* rows;
+        std::string files;
+        std::size_t starts;  // registration program starts
+        const char* history;
+        const char* afterwards;
+    } crashes[] = {
+        {"after the job row", "C", "", "link/ABC.dat=message", 1, plain, "link/ABC.dat=-; in/@01.LOC=message"},
+        {"while copying the link file", "C", "10", "link/ABC.dat=message; in/.@.CII.part=partner", 1, plain,
+         "link/ABC.dat=-; in/.@.CII.part=-; in/@01.LOC=message"},
+        {"after the copy, before the link file was deleted", "C", "10", "link/ABC.dat=message; in/@.CII=message", 1,
+         plain, "link/ABC.dat=-; in/@01.LOC=message"},
+        {"a later message of the same size at the link path", "C", "10", "link/ABC.dat=another; in/@.CII=message", 1,
+         plain, "link/ABC.dat=another; in/@01.LOC=message"},
+        {"before the receive row was closed", "C", "10", "in/@.CII=message", 1, plain, "in/@01.LOC=message"},
+        {"during the conversion", "C", "10:0000 31", "in/@.CII=message; in/@01.LOC=part; in/@01.LOC.77-1.tmp=par", 1,
+         "10:0000 31:8101 31:0000 41:00", "in/@01.LOC=message; in/@01.LOC.77-1.tmp=-"},
+        {"before the registration row", "C", "10:0000 31:0000", converted, 1, "10:0000 31:0000 31:0000 41:00", ""},
+        {"before the registration program started", "C", "10:0000 31:0000 41",
+         converted + "; pr/EDI00000001.INI=written", 1, plain, ""},
+        {"while the registration program ran, which then finished", "C", "10:0000 31:0000 41",
+         converted + "; pr/.EDI00000001.started=; st/00000001_Z_IN_STATUS.TXT=1KIND12345678901200001000000900\r\n", 0,
+         plain, "pr/.EDI00000001.started=-"},
+        {"inside the registration program, which left no status file", "C", "10:0000 31:0000 41",
+         converted + "; pr/.EDI00000001.started=", 0, "10:0000 31:0000 41:4100:0003", ""},
+        {"before the job row was closed", "C", "10:0000 31:0000 41:00", converted, 0, plain, "old/@01.LOC=message"},
+        {"during the XML conversion", "X", "10:0000 34:0000 31", "in/@.XML=<x/>; in/@.CII=from @.XML\nfrom", 1,
+         "10:0000 34:0000 31:8101 34:0000 31:0000 41:00", "in/@.CII=from @.XML\n; in/@.XML=<x/>"},
     };
-    const std::vector<std::string> plain = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 00 0000"};
-    const std::vector<std::string> redone = {"0 03 0000 8100", "1 10 0000 0000", "2 31 8101 0000",
-                                             "3 31 0000 0000", "4 41 00 0000"};
-    const std::vector<std::string> after_conversion = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000",
-                                                       "3 31 0000 0000", "4 41 00 0000"};
-    const Crash crashes[] = {
-        {"after the job row", "C", {}, {{kLink, msg}}, 1, plain, {{kLink, "<none>"}, {kLocal, msg}}},
-        {"while copying the link file",
-         "C",
-         {"10"},
-         {{kLink, msg}, {"in/.00000001_RCV_ABC_________.CII.part", "partner"}},
-         1,
-         plain,
-         {{kLink, "<none>"}, {"in/.00000001_RCV_ABC_________.CII.part", "<none>"}, {kLocal, msg}}},
-        {"after the copy, before the link file was deleted",
-         "C",
-         {"10"},
-         {{kLink, msg}, {kReceived, msg}},
-         1,
-         plain,
-         {{kLink, "<none>"}, {kLocal, msg}}},
-        {"a later message already at the link path",
-         "C",
-         {"10"},
-         {{kLink, "a later message"}, {kReceived, msg}},
-         1,
-         plain,
-         {{kLink, "a later message"}, {kLocal, msg}}},
-        {"before the receive row was closed", "C", {"10"}, {{kReceived, msg}}, 1, plain, {{kLocal, msg}}},
-        {"during the conversion",
-         "C",
-         {"10 0000", "31"},
-         {{kReceived, msg}, {kLocal, "part"}, {"in/00000001_RCV_ABC_________01.LOC.77-1.tmp", "par"}},
-         1,
-         redone,
-         {{kLocal, msg}, {"in/00000001_RCV_ABC_________01.LOC.77-1.tmp", "<none>"}}},
-        {"before the registration row", "C", {"10 0000", "31 0000"}, converted, 1, after_conversion, {}},
-        {"before the registration program started",
-         "C",
-         {"10 0000", "31 0000", "41"},
-         with(converted, "pr/EDI00000001.INI", "written"),
-         1,
-         plain,
-         {}},
-        {"while the registration program ran, which then finished",
-         "C",
-         {"10 0000", "31 0000", "41"},
-         with(with(converted, kMarker, ""), kStatus, kStatusLine),
-         0,
-         plain,
-         {{kMarker, "<none>"}}},
-        {"inside the registration program, which left no status file",
-         "C",
-         {"10 0000", "31 0000", "41"},
-         with(converted, kMarker, ""),
-         0,
-         {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 4100 0003"},
-         {}},
-        {"before the job row was closed",
-         "C",
-         {"10 0000", "31 0000", "41 00"},
-         converted,
-         0,
-         plain,
-         {{"old/00000001_RCV_ABC_________01.LOC", msg}}},
-        {"during the XML conversion",
-         "X",
-         {"10 0000", "34 0000", "31"},
-         {{kReceivedXml, "<x/>"}, {kReceived, "from 00000001_RCV_ABC_________.XML\nfrom"}},
-         1,
-         {"0 03 0000 8100", "1 10 0000 0000", "2 34 0000 0000", "3 31 8101 0000", "4 34 0000 0000",
-          "5 31 0000 0000", "6 41 00 0000"},
-         {{kReceived, "from 00000001_RCV_ABC_________.XML\n"}, {kReceivedXml, "<x/>"}}},
-    };
-    for (const Crash& c : crashes) {
+    for (const auto& c : crashes) {
         SCOPED_TRACE(c.name);
-        Exec("DELETE FROM FL1102処理履歴ファイル");
-        Exec("DELETE FROM FL1903EDI制御マスタ");
-        Exec("DELETE FROM FL1915センタ利用企業マスタ");
-        for (const char* folder : {"in", "old", "link", "pr", "st"}) {
-            fs::remove_all(dir_ / folder);
-            fs::create_directories(dir_ / folder);
-        }
-        work_.Centers.clear();
-        starter_.commands.clear();
+        Reset();
         Center("ABC", "Z", Folder("link") + "ABC.dat", c.form);
         Partner("ABC", "123456789012");
         AddRow("ABC");
-        Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード) VALUES "
-             "(1, 0, 'R', '2', '03', 'ABC')");
-        for (std::size_t i = 0; i < c.rows.size(); ++i) LeaveRow(static_cast<int>(i + 1), c.rows[i]);
-        for (const auto& [path, text] : c.files) test::WriteFile(dir_ / path, std::string_view(text));
+        std::vector<test::HistoryRow> rows = Rows(c.rows);
+        rows.insert(rows.begin(), {.serial = 1});
+        Exec(test::HistorySql(rows));
+        for (const auto& [path, text] : Files(c.files)) test::WriteFile(dir_ / path, std::string_view(text));
 
         const auto unfinished = FindUnfinishedJobs(work_);
         ASSERT_TRUE(unfinished.has_value());
@@ -157,9 +93,14 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
         EXPECT_TRUE(runner_->CarryOnJob(unfinished->front().serial, unfinished->front().center_code));
 
         EXPECT_EQ(starter_.commands.size(), c.starts);
-        EXPECT_EQ(Codes(1), c.history);
+        std::vector<std::string> history = {"0 03 0000 8100"};
+        for (const test::HistoryRow& row : Rows(c.history)) {
+            history.push_back(std::to_string(row.branch) + " " + row.kind + " " + row.end + " " + row.detail);
+        }
+        EXPECT_EQ(Codes(1), history);
         EXPECT_EQ(Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"), "0");
-        for (const auto& [path, text] : c.afterwards) EXPECT_EQ(Content(path), text) << path;
+        for (const auto& [path, text] : Files(c.afterwards))
+            EXPECT_EQ(Content(path), text == "-" ? "<none>" : text) << path;
         EXPECT_EQ(FindUnfinishedJobs(work_)->size(), 0u);
     }
 }
@@ -169,21 +110,20 @@ class UnfinishedJobsTest : public test::DbFixture<B> {};
 TYPED_TEST_SUITE(UnfinishedJobsTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(UnfinishedJobsTest, OpenReceiveJobsOfThisTerminalsCentersAndWhereTheyStand) {
-    CenterEntry abc;
-    abc.CenterCode = "ABC";
-    this->work_.Centers.push_back(abc);
-    this->Exec(
-        "INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 送受信種別, 相手先種別, 処理種別, センターコード, "
-        "処理終了日付, 終了コード) VALUES (1, 0, 'R', '2', '03', 'ABC', NULL, NULL), "
-        "(2, 0, 'R', '2', '03', 'OTHER', NULL, NULL), (3, 0, 'R', '2', '03', 'ABC', {d '2026-12-05'}, '0000'), "
-        "(4, 0, 'S', '2', '03', 'ABC', NULL, NULL), (5, 1, 'R', '2', '10', 'ABC', NULL, NULL), "
-        "(6, 0, 'R', '2', '03', 'ABC', NULL, NULL), (6, 1, 'R', '2', '10', 'ABC', {d '2026-12-05'}, '5001'), "
-        "(6, 2, 'R', '2', '31', 'ABC', NULL, NULL)");
+    test::AddTerminalCenters(this->work_, {"ABC"});
+    this->Exec(test::HistorySql({{.serial = 1},
+                                 {.serial = 2, .center = "OTHER"},
+                                 {.serial = 3, .end = "0000"},
+                                 {.serial = 4, .direction = "S"},
+                                 {.serial = 5, .branch = 1, .kind = "10"},
+                                 {.serial = 6},
+                                 {6, 1, "10", "5001"},
+                                 {6, 2, "31"}}));
     const auto unfinished = FindUnfinishedJobs(this->work_);
     ASSERT_TRUE(unfinished.has_value());
-    ASSERT_EQ(unfinished->size(), 2u);
-    EXPECT_EQ(unfinished->at(0).serial, 1);
-    EXPECT_EQ(unfinished->at(1).serial, 6);
+    std::vector<std::int32_t> serials;
+    for (const auto& job : *unfinished) serials.push_back(job.serial);
+    EXPECT_EQ(serials, (std::vector<std::int32_t>{1, 6}));
 
     const auto rows = ReadJobRows(this->work_, 6);
     ASSERT_TRUE(rows.has_value());

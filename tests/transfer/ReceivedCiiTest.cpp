@@ -35,7 +35,8 @@ protected:
         ASSERT_TRUE(RunSqlScript(work_, script, error)) << error;
         Center("CIILINK", "Z", Folder("link") + "CIILINK.CII", "C");
         AddRow("CIILINK");
-        runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, program_converters_, starter_);
+        runner_ =
+            std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, program_converters_, starter_);
         // The registration program: every local file the parameter file names, then its status line.
         starter_.action = [this](const std::string& command) {
             std::ifstream parameters(command.substr(command.find(" @") + 2), std::ios::binary);
@@ -46,7 +47,8 @@ protected:
                 for (const std::string& id : OrderNumbers(Folder("in") + name)) registered_.push_back(id);
             }
             char status[64];
-            std::snprintf(status, sizeof status, "10130PARTNER01   %06zu%06zu00", registered_.size(), registered_.size());
+            std::snprintf(status, sizeof status, "10130PARTNER01   %06zu%06zu00", registered_.size(),
+                          registered_.size());
             const std::string serial = command.substr(command.size() - 12, 8);
             test::WriteFile(dir_ / "st" / (serial + "_Z_IN_STATUS.TXT"), std::string_view(status));
             return true;
@@ -87,20 +89,44 @@ TEST_F(ReceivedCiiTest, TestGroupsAreHeldBackAndADamagedFileNeverReachesRegistra
         std::string log;                     // ERR.LOG lines of codes 52xx, without their texts
     };
     const Row rows[] = {
-        {"production and test", "", production + test_data, "0000", "0000 5210 3 2",
-         {"PO00000000001", "PO00000000002"}, {"PT00000000001"}, "5210"},
+        {"production and test",
+         "",
+         production + test_data,
+         "0000",
+         "0000 5210 3 2",
+         {"PO00000000001", "PO00000000002"},
+         {"PT00000000001"},
+         "5210"},
         {"test only", "", test_data, "0000", "0000 5210 1 0", {}, {"PT00000000001"}, "5210"},
-        {"test registered", "RegisterTestData=1", production + test_data, "0000", "0000 5211 3 3",
-         {"PO00000000001", "PO00000000002", "PT00000000001"}, {}, "5211"},
-        {"cut inside the last end record", "", (production + test_data).substr(0, production.size() + test_data.size() - 100),
-         "5200", "5200 5202 3 0", {}, {}, "5202"},
+        {"test registered",
+         "RegisterTestData=1",
+         production + test_data,
+         "0000",
+         "0000 5211 3 3",
+         {"PO00000000001", "PO00000000002", "PT00000000001"},
+         {},
+         "5211"},
+        {"cut inside the last end record",
+         "",
+         (production + test_data).substr(0, production.size() + test_data.size() - 100),
+         "5200",
+         "5200 5202 3 0",
+         {},
+         {},
+         "5202"},
         {"a wrong count", "", miscounted, "5200", "5200 5205 2 0", {}, {}, "5205"},
-        {"a wrong count the site lets pass", "WarnCount=1", miscounted, "0000", "0000 0000 0 0",
-         {"PO00000000001", "PO00000000002"}, {}, "5205"},
+        {"a wrong count the site lets pass",
+         "WarnCount=1",
+         miscounted,
+         "0000",
+         "0000 0000 0 0",
+         {"PO00000000001", "PO00000000002"},
+         {},
+         "5205"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        WriteIni("0130\r\n\r\n[CIICHECK]\r\n" + r.settings);
+        WriteIni({"0130"}, {{"CIICHECK", {r.settings}}});
         fs::remove(dir_ / "ERR.LOG");
         registered_.clear();
         test::WriteFile(Folder("link") + "CIILINK.CII", std::string_view(r.message));
@@ -111,12 +137,12 @@ TEST_F(ReceivedCiiTest, TestGroupsAreHeldBackAndADamagedFileNeverReachesRegistra
 
         EXPECT_EQ(HistoryValue(serial, 0, "終了コード"), r.job);
         // The runner's error line names the fault's code beside the job's.
-        const std::string outcome = r.job == "0000" ? "0000 ended well" : "5200/" + r.conversion.substr(5, 4) + " the received";
+        const std::string outcome =
+            r.job == "0000" ? "0000 ended well" : "5200/" + r.conversion.substr(5, 4) + " the received";
         EXPECT_EQ(OutcomeText(runner_->outcome()).substr(0, outcome.size()), outcome);
-        EXPECT_EQ(HistoryValue(serial, 2, "処理種別"), "31");
-        EXPECT_EQ(HistoryValue(serial, 2, "終了コード") + " " + HistoryValue(serial, 2, "詳細コード") + " " +
-                      HistoryValue(serial, 2, "入力レコード数") + " " + HistoryValue(serial, 2, "出力レコード数"),
-                  r.conversion);
+        EXPECT_EQ(
+            HistoryValues(serial, 2, {"処理種別", "終了コード", "詳細コード", "入力レコード数", "出力レコード数"}),
+            "31 " + r.conversion);
         // A file that failed its check is not converted and stays for a carry-on.
         EXPECT_EQ(HistoryValue(serial, 3, "処理種別"), r.job == "0000" ? "41" : "<none>");
         EXPECT_EQ(fs::exists(received + ".CII"), true);

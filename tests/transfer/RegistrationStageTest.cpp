@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,7 +13,7 @@ namespace fs = std::filesystem;
 using test::JobTest;
 
 TEST(StatusLineTest, CutsTheFirstLineByCharacterColumns) {
-    struct Case {
+    const struct {
         const char* line;
         const char* kind;
         const char* company;
@@ -22,31 +21,16 @@ TEST(StatusLineTest, CutsTheFirstLineByCharacterColumns) {
         int written;
         const char* end_code;
         bool success;
-    };
-    const Case cases[] = {
-        {"1KIND123456789012000010000009"
-         "00",
-         "KIND", "123456789012", 10, 9, "00", true},
-        {"1KIND123456789012000010000009"
-         "01",
-         "KIND", "123456789012", 10, 9, "01", false},
-        {"1KIND123456789012000010000009"
-         "  ",
-         "KIND", "123456789012", 10, 9, "  ", true},
+    } cases[] = {
+        {"1KIND12345678901200001000000900", "KIND", "123456789012", 10, 9, "00", true},
+        {"1KIND12345678901200001000000901", "KIND", "123456789012", 10, 9, "01", false},
+        {"1KIND123456789012000010000009  ", "KIND", "123456789012", 10, 9, "  ", true},
         {"1KIND123456789012000010000009", "KIND", "123456789012", 10, 9, "  ", true},
-        {"1ｶﾅ区分ＡＢＣ企業コード1234"
-         "    12"
-         "     7"
-         "00",
-         "ｶﾅ区分", "ＡＢＣ企業コード1234", 12, 7, "00", true},
-        {"1KIND12345678901200001X000009"
-         "00",
-         "KIND", "123456789012", -1, 9, "00", true},
-        {"1KIND123456789012000010000009"
-         "XX",
-         "KIND", "123456789012", 10, 9, "XX", false},
+        {"1ｶﾅ区分ＡＢＣ企業コード1234    12     700", "ｶﾅ区分", "ＡＢＣ企業コード1234", 12, 7, "00", true},
+        {"1KIND12345678901200001X00000900", "KIND", "123456789012", -1, 9, "00", true},
+        {"1KIND123456789012000010000009XX", "KIND", "123456789012", 10, 9, "XX", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         const StatusLine s = ParseStatusLine(c.line);
         EXPECT_EQ(s.取引情報区分, c.kind);
@@ -59,155 +43,106 @@ TEST(StatusLineTest, CutsTheFirstLineByCharacterColumns) {
 }
 
 TEST(JkbnSectionTest, EntriesEndAtEmptyLineBackslashOrBufferEnd) {
-    struct Case {
-        const char* name;
-        std::string text;
-        std::vector<std::string> entries;
-    };
     const std::string ten(20, 'K');  // 21 bytes with its NUL: ten of them fill 210 of 224
     std::string many;
     for (int i = 0; i < 11; ++i) many += ten + "\n";
-    const Case cases[] = {
-        {"backslash ends", "01\n\\\n02\n", {"01"}},
-        {"backslash with blanks ends", "01\n  \\  \n02\n", {"01"}},
-        {"empty line ends", "01\r\n\r\n02\r\n", {"01"}},
-        {"whole lines", "01\nA=B\n 03 \n", {"01", "A=B", "03"}},
-        {"buffer ends", many, std::vector<std::string>(10, ten)},
-        {"nothing", "", {}},
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"01\n\\\n02\n", {"01"}},
+        {"01\n  \\  \n02\n", {"01"}},
+        {"01\r\n\r\n02\r\n", {"01"}},
+        {"01\nA=B\n 03 \n", {"01", "A=B", "03"}},
+        {many, {10, ten}},
+        {"", {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(JkbnEntriesOf(c.text), c.entries);
+    for (const auto& [text, entries] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(JkbnEntriesOf(text), entries);
     }
 }
 
 TEST(CommandLineTest, SplitsAsAShellWould) {
-    struct Case {
-        const char* line;
-        std::vector<std::string> words;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"edireg @/tmp/p.ini", {"edireg", "@/tmp/p.ini"}},
         {"  'my reg' \"a b\"  c\\ d @x", {"my reg", "a b", "c d", "@x"}},
         {"prog \"q\\\"x\" ''", {"prog", "q\"x", ""}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
+    for (const auto& [line, expected] : cases) {
         std::vector<std::string> words;
-        EXPECT_TRUE(SplitCommandLine(c.line, words));
-        EXPECT_EQ(words, c.words);
+        EXPECT_TRUE(SplitCommandLine(line, words));
+        EXPECT_EQ(words, expected);
     }
     std::vector<std::string> words;
     EXPECT_FALSE(SplitCommandLine("prog 'open", words));
 }
 
 TEST_F(JobTest, ParameterFileHoldsTheExampleLinesInShiftJisWithCrLf) {
-    WriteIni("01\r\n02\r\n");
+    WriteIni({"01", "02"});
     Partner("ABC", "123456789012");
     Partner("ABC", "999999999999");
-    Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (11, 0)");
+    Exec(test::HistorySql({{.serial = 11}}));
     const int serial = OpenJob("ABC");
     ASSERT_EQ(serial, 12);
     std::string result;
     runner_->RunRegistrationStage("ABC", serial, result);
     EXPECT_EQ(result, "0000");
-    ASSERT_EQ(starter_.commands.size(), 1u);
-    EXPECT_EQ(starter_.commands[0], "register --now @" + Folder("pr") + "EDI00000012.INI");
+    EXPECT_EQ(starter_.commands, std::vector<std::string>{"register --now @" + Folder("pr") + "EDI00000012.INI"});
     EXPECT_EQ(test::ReadText(Folder("pr") + "EDI00000012.INI"),
               "/[EDI]01TXT='%EDI_IN%00000012_RCV_ABC_________01.LOC'\r\n"
               "/[EDI]02TXT='%EDI_IN%00000012_RCV_ABC_________02.LOC'\r\n"
               "/[EDI]OPERATOR='0001'\r\n"
               "/[EDI]STATUS_FILE='M:/ST/00000012_Z_IN_STATUS.TXT'\r\n"
               "/[EDI]MAKER='123456789012'\r\n");
-    EXPECT_EQ(HistoryValue(12, 1, "処理種別"), "41");
-    EXPECT_EQ(HistoryValue(12, 1, "取引情報区分"), "KIND");
-    EXPECT_EQ(HistoryValue(12, 1, "相手先企業コード"), "123456789012");
-    EXPECT_EQ(HistoryValue(12, 1, "入力レコード数"), "10");
-    EXPECT_EQ(HistoryValue(12, 1, "出力レコード数"), "9");
-    EXPECT_EQ(HistoryValue(12, 1, "終了コード"), "00");
-    EXPECT_EQ(HistoryValue(12, 1, "ファイル名"), "F:/HIST/00000012_RCV_ABC_________KIND.TXT");
+    EXPECT_EQ(HistoryValues(12, 1,
+                            {"処理種別", "取引情報区分", "相手先企業コード", "入力レコード数", "出力レコード数",
+                             "終了コード", "ファイル名"}),
+              "41 KIND 123456789012 10 9 00 F:/HIST/00000012_RCV_ABC_________KIND.TXT");
 }
 
+// How the program ended, from what it left in the status file (raw bytes; none when empty).
 TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
-    struct Case {
-        const char* name;
-        std::string jkbn;
-        std::function<bool(const std::string&)> program;  // nothing: the status answer below
-        const char* status;
-        const char* end_code;
-        const char* detail_code;
-        std::size_t commands;
-    };
-    const Case cases[] = {
-        {"status 01", "01\r\n", nullptr,
-         "1KIND123456789012000010000009"
-         "01",
-         "9999", "0000", 1},
-        {"status blank", "01\r\n", nullptr, "1KIND123456789012000010000009", "  ", "0000", 1},
-        {"counts not numbers", "01\r\n", nullptr,
-         "1KIND123456789012ABCDEF000009"
-         "00",
-         "9999", "0000", 1},
-        {"cannot start", "01\r\n", [](const std::string&) { return false; }, "", "4100", "0002", 1},
-        {"no status file", "01\r\n", [](const std::string&) { return true; }, "", "4100", "0002", 1},
-        {"no information kind", "\\\r\n", nullptr,
-         "1KIND123456789012000010000009"
-         "00",
-         "9999", "9999", 0},
-    };
-    Partner("ABC", "123456789012");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteIni(c.jkbn);
-        starter_.commands.clear();
-        StatusAnswer(c.status);
-        if (c.program) starter_.action = c.program;
-        const int serial = OpenJob("ABC");
-        std::string result;
-        runner_->RunRegistrationStage("ABC", serial, result);
-        EXPECT_EQ(result, "0000");
-        EXPECT_EQ(starter_.commands.size(), c.commands);
-        EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), c.end_code);
-        EXPECT_EQ(HistoryValue(serial, 1, "詳細コード"), c.detail_code);
-    }
-}
-
-TEST_F(JobTest, UnreadableStatusLineClosesTheRowWith9999) {
     const struct {
         const char* name;
-        std::string bytes;
+        const char* jkbn;
+        bool starts;         // the program could be started
+        bool status_before;  // a status file was there before the start
+        std::string status;  // what the program writes
+        const char* row;     // 終了コード 詳細コード 取引情報区分 of the registration row
+        std::size_t commands;
     } cases[] = {
-        {"NUL in the kind", std::string("1KI\0D123456789012000010000009", 29) + "00\r\n"},
-        {"NUL first", std::string("\0", 1) + "KIND123456789012000010000009" + "00\r\n"},
-        {"bytes that are no text", "1\xFF\xFE\x80\xA0\x81\x7F\xFD\xFC\x82\x20\xEF\xF0\x9F\x98\x80\x01"
-                                   "000010000009" "00\r\n"},
+        {"status 01", "01", true, false, "1KIND12345678901200001000000901\r\n", "9999 0000  ", 1},
+        {"status blank", "01", true, false, "1KIND123456789012000010000009\r\n", "   0000 KIND", 1},
+        {"counts not numbers", "01", true, false, "1KIND123456789012ABCDEF00000900\r\n", "9999 0000  ", 1},
+        {"cannot start", "01", false, false, "", "4100 0002  ", 1},
+        {"cannot start, an older status file there", "01", false, true, "", "4100 0001  ", 1},
+        {"no status file", "01", true, false, "", "4100 0002  ", 1},
+        {"no information kind", "\\", true, false, "1KIND12345678901200001000000900\r\n", "9999 9999  ", 0},
+        {"NUL in kind", "01", true, false, std::string("1KI\0D12345678901200001000000900\r\n", 33), "9999 0000  ", 1},
+        {"NUL first", "01", true, false, std::string("\0KIND12345678901200001000000900\r\n", 33), "9999 0000  ", 1},
+        {"bytes that are no text", "01", true, false,
+         "1\xFF\xFE\x80\xA0\x81\x7F\xFD\xFC\x82\x20\xEF\xF0\x9F\x98\x80\x01"
+         "00001000000900\r\n",
+         "9999 0000  ", 1},
     };
     Partner("ABC", "123456789012");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        WriteIni({c.jkbn});
+        starter_.commands.clear();
         const int serial = OpenJob("ABC");
+        const fs::path status = Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT";
+        if (c.status_before) test::WriteFile(status, std::string_view("x"));
         starter_.action = [&](const std::string&) {
-            test::WriteFile(Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT", std::string_view(c.bytes));
-            return true;
+            if (!c.status.empty()) test::WriteFile(status, std::string_view(c.status));
+            return c.starts;
         };
         std::string result;
         runner_->RunRegistrationStage("ABC", serial, result);
         EXPECT_EQ(result, "0000");
-        EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), "9999");
+        EXPECT_EQ(starter_.commands.size(), c.commands);
+        EXPECT_EQ(HistoryValues(serial, 1, {"終了コード", "詳細コード", "取引情報区分"}), c.row);
         EXPECT_NE(HistoryValue(serial, 1, "処理終了日付"), "<null>");
-        EXPECT_EQ(HistoryValue(serial, 1, "取引情報区分"), " ");
+        fs::remove(status);
     }
-}
-
-TEST_F(JobTest, ProgramThatCannotBeStartedGives4100With0001WhenAStatusFileIsThere) {
-    Partner("ABC", "123456789012");
-    const int serial = OpenJob("ABC");
-    test::WriteFile(Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT", std::string_view("x"));
-    starter_.action = [](const std::string&) { return false; };
-    std::string result;
-    runner_->RunRegistrationStage("ABC", serial, result);
-    EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), "4100");
-    EXPECT_EQ(HistoryValue(serial, 1, "詳細コード"), "0001");
 }
 
 TEST_F(JobTest, CenterWithoutPartnerCompanyRegistersNothingAndRecordsNothing) {
@@ -227,10 +162,11 @@ TEST_F(JobTest, RealProgramStartedThroughTheShellSplitCommandLine) {
     const fs::path out = dir_ / "ran here";
     const fs::path marker = dir_ / "started";
     // Its own process group, /dev/null for input, its output on the runner's error stream.
-    EXPECT_TRUE(spawn.RunAndWait("sh -c 'echo \"$0\" > \"$1\"; cut -d\" \" -f5 /proc/$$/stat >> \"$1\"; "
-                                 "readlink /proc/$$/fd/0 >> \"$1\"; echo to-stdout' '" +
-                                     out.string() + "' '" + out.string() + "'",
-                                 marker.string()));
+    EXPECT_TRUE(
+        spawn.RunAndWait("sh -c 'echo \"$0\" > \"$1\"; cut -d\" \" -f5 /proc/$$/stat >> \"$1\"; "
+                         "readlink /proc/$$/fd/0 >> \"$1\"; echo to-stdout' '" +
+                             out.string() + "' '" + out.string() + "'",
+                         marker.string()));
     const std::string text = test::ReadText(out);
     const std::string first = out.string() + "\n";
     ASSERT_EQ(text.substr(0, first.size()), first);
@@ -240,6 +176,27 @@ TEST_F(JobTest, RealProgramStartedThroughTheShellSplitCommandLine) {
     EXPECT_TRUE(fs::exists(marker));
     EXPECT_FALSE(spawn.RunAndWait((dir_ / "no-such-program").string() + " @x", ""));
     EXPECT_FALSE(spawn.RunAndWait("   ", ""));
+}
+
+// The sample registration program reads what the stage writes and answers what the stage reads.
+TEST(SampleRegistrationTest, CountsTheLocalFilesAndWritesTheStatusLine) {
+    for (const bool second_file : {true, false}) {
+        SCOPED_TRACE(second_file ? "both files" : "second file missing");
+        test::TempDir dir;
+        fs::create_directories(dir / "in");
+        test::WriteFile(dir / "in" / "00000012_RCV_ABC_________0130.LOC", std::string_view("a\r\nb\r\nc\r\n"));
+        if (second_file) test::WriteFile(dir / "in" / "00000012_RCV_ABC_________0131.LOC", std::string_view("d\r\ne"));
+        const std::string status = (dir / "00000012_Z_IN_STATUS.TXT").string();
+        test::WriteSjisFile(dir / "EDI00000012.INI",
+                            "/[EDI]0130TXT='%EDI_IN%00000012_RCV_ABC_________0130.LOC'\r\n"
+                            "/[EDI]0131TXT='%EDI_IN%00000012_RCV_ABC_________0131.LOC'\r\n"
+                            "/[EDI]OPERATOR='担当01'\r\n/[EDI]STATUS_FILE='" +
+                                status + "'\r\n/[EDI]MAKER='PARTNER01'\r\n");
+        ASSERT_TRUE(SpawnProcessStarter().RunAndWait(
+            "env EDI_IN=" + (dir / "in").string() + " " K500100_EDIREG " @" + (dir / "EDI00000012.INI").string(), ""));
+        EXPECT_EQ(test::ReadText(status),
+                  second_file ? "10130PARTNER01   00000500000500\r\n" : "10130PARTNER01   00000300000001\r\n");
+    }
 }
 
 }  // namespace
