@@ -179,6 +179,7 @@ void MailTransferFixture::SetUp() {
     work_.Log.file = dir_ / "ERR.LOG";
     std::filesystem::create_directories(dir_ / "in");
     std::filesystem::create_directories(dir_ / "out");
+    WriteIni("ProfileName=edi\r\n");
 }
 
 std::string MailTransferFixture::Unique() const {

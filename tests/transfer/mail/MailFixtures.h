@@ -75,7 +75,7 @@ std::size_t FilesHolding(const std::filesystem::path& folder, const std::string&
 // The SHA-256 fingerprint of a PEM certificate, as openssl prints it.
 std::string FingerprintOf(const std::filesystem::path& pem);
 
-// A receive or send run of the transport against an EDI.ini the test writes.
+// A receive or send run of the transport against an EDI.ini the test writes (profile "edi" unless it does).
 class MailTransferFixture : public ::testing::Test {
 protected:
     void SetUp() override;

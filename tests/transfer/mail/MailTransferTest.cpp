@@ -22,7 +22,6 @@ const std::string kCiiBytes = std::string("UNB\x82\xa0\x82\xa2\r\nEND", 13) + st
 class MailTransferTest : public test::MailTransferFixture {};
 
 TEST_F(MailTransferTest, BadRequestFailsTheCheckAndFetchesNothing) {
-    WriteIni("ProfileName=edi\r\n");
     test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "m1", "a.CII", kCiiBytes));
     // Direction, data kind, center and address: letters only as given, nothing empty.
     const std::array<const char*, 4> rows[] = {{"R", "x", "ABC", kPartner},  {"R", "c", "ABC", kPartner},
@@ -82,7 +81,6 @@ TEST_F(MailTransferTest, ReadsSettingsIntoSixtyFourByteBuffers) {
 }
 
 TEST_F(MailTransferTest, ReceivesFromTheMaildirBesideTheIni) {
-    WriteIni("ProfileName=edi\r\n");
     test::DeliverToMaildir(DefaultInbox(), MakeMail("someone@example.com", "other", "o.CII", "OTHER"));
     test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "partner", "p.CII", kCiiBytes));
     test::WriteFile(Received("CII"), std::string_view("old file"));
@@ -108,7 +106,6 @@ TEST_F(MailTransferTest, ReceivesFromTheMaildirBesideTheIni) {
 // The job-level run checks that the next run takes the mail; here the attachment's own file
 // cannot be written, and no receive folder is made for it.
 TEST_F(MailTransferTest, AttachmentThatCannotBeStoredLeavesTheMailUnread) {
-    WriteIni("ProfileName=edi\r\n");
     test::DeliverToMaildir(DefaultInbox(), MakeMail(kPartner, "partner", "p.CII", kCiiBytes));
     work_.EDIINFIL = (dir_ / "missing").string() + "/";
     MailRequest request = Request("R", "C");
