@@ -1,41 +1,22 @@
-#include "monitor/Appearance.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 
+#include "WindowFixture.h"
+#include "monitor/Appearance.h"
+
 namespace edi {
 namespace {
 
-LookGroup Group(const char* bold, const char* size = "10") {
-    LookGroup g;
-    g.FontBold = bold;
-    g.FontItalic = "False";
-    g.FontStrikethru = "0";
-    g.FontUnderline = "false";
-    g.FontSize = size;
-    g.BackColor = 0xFFFFFF;
-    g.ForeColor = 0x0000FF;
-    return g;
-}
-
+// The screenshots' look, with flags written as numbers and in lower case.
 AppearanceSettings Settings() {
-    AppearanceSettings a;
-    a.FormBackColor = "&HC0C0C0";
-    a.Label = Group("False");
-    a.Text = Group("True", "12");
-    a.Title = Group("False", "14");
-    a.Title.BackColor = 0x800000;
-    a.TextFocusColor = 0x00FFFF;
+    AppearanceSettings a = test::ScreenLook("14");
+    a.Label.FontStrikethru = "0";
+    a.Text.FontBold = "-1";
+    a.Text.FontUnderline = "false";
     return a;
-}
-
-TEST(AppearanceTest, ColourNumbersAreBlueGreenRed) {
-    EXPECT_EQ(ColorFromNumber(255), QColor(255, 0, 0));
-    EXPECT_EQ(ColorFromNumber(0xFF0000), QColor(0, 0, 255));
-    EXPECT_EQ(ColorFromNumber(0x008000), QColor(0, 128, 0));
 }
 
 TEST(AppearanceTest, ControlsTakeTheLookOfTheirNamePrefix) {
@@ -50,15 +31,16 @@ TEST(AppearanceTest, ControlsTakeTheLookOfTheirNamePrefix) {
     auto* field = new QLineEdit(&screen);
 
     ASSERT_TRUE(ApplyAppearance(screen, Settings()));
-    EXPECT_EQ(opr->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_EQ(title->palette().color(QPalette::Window), QColor(0, 0, 128)) << "title background 0x800000";
+    EXPECT_EQ(opr->palette().color(QPalette::WindowText), QColor(0x30, 0x30, 0x30));
+    EXPECT_EQ(title->palette().color(QPalette::Window), QColor(0x1F, 0x4A, 0x7A)) << "numbers are blue-green-red";
     EXPECT_DOUBLE_EQ(title->font().pointSizeF(), 14);
     EXPECT_EQ(plain->font(), plain_font) << "Label2 keeps its own look";
     EXPECT_TRUE(field->font().bold());
-    EXPECT_EQ(screen.palette().color(QPalette::Window), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_FALSE(field->font().underline());
+    EXPECT_EQ(screen.palette().color(QPalette::Window), QColor(0xDC, 0xE4, 0xE8));
 
     SetFieldColor(*field, "1", Settings());
-    EXPECT_EQ(field->palette().color(QPalette::Base), QColor(255, 255, 0)) << "focus colour 0x00FFFF";
+    EXPECT_EQ(field->palette().color(QPalette::Base), QColor(0xFF, 0xFF, 0xCC)) << "focus colour 0xCCFFFF";
     SetFieldColor(*field, "2", Settings());
     EXPECT_EQ(field->palette().color(QPalette::Base), QColor(255, 255, 255));
 }

@@ -66,14 +66,9 @@ protected:
     void SetUp() override {
         JobTest::SetUp();
         // The window, the runner and the run share a work area of their own; the fixture's reads the history.
-        job_.IniOverride = work_.IniOverride;
-        job_.IniFolder = work_.IniFolder;
-        job_.EDIINFIL = work_.EDIINFIL;
-        job_.EDIOUTFIL = work_.EDIOUTFIL;
-        job_.OLD_FILE = work_.OLD_FILE;
-        job_.MGSTPATH = work_.MGSTPATH;
-        job_.OperatorCode = work_.OperatorCode;
-        job_.Log.file = work_.Log.file;
+        job_ = work_;
+        job_.Db.reset();
+        job_.Centers.clear();
         test::AddCenters(job_, {"CIILINK", "OTHER"});
         for (const char* code : {"CIILINK", "OTHER"}) {
             Center(code, "Z", Folder("link") + code + ".dat", "C");

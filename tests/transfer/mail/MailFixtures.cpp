@@ -42,37 +42,20 @@ MailServers LoadMailServers() {
     const char* state = std::getenv("K500100_MAIL_SERVERS");
     if (state == nullptr) return servers;
     std::ifstream in(std::filesystem::path(state) / "servers.env");
-    std::map<std::string, std::string> values;
     for (std::string line; std::getline(in, line);) {
         const auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+        if (eq != std::string::npos) servers.values[line.substr(0, eq)] = line.substr(eq + 1);
     }
-    if (values.count("imap_port") == 0) return servers;
-    servers.imap_port = std::stoi(values["imap_port"]);
-    servers.imaps_port = std::stoi(values["imaps_port"]);
-    servers.smtp_port = std::stoi(values["smtp_port"]);
-    servers.starttls_port = std::stoi(values["starttls_port"]);
-    servers.smtps_port = std::stoi(values["smtps_port"]);
-    servers.silent_port = std::stoi(values["silent_port"]);
-    servers.refused_port = std::stoi(values["refused_port"]);
-    servers.passwd = values["passwd"];
-    servers.imap_mail = values["imap_mail"];
-    servers.smtp_maildir = values["smtp_maildir"];
-    servers.dovecot_conf = values["dovecot_conf"];
-    servers.pki = values["pki"];
-    servers.rawlog = values["rawlog"];
-    servers.smtp_auth_log = values["smtp_auth_log"];
-    servers.remote_host = values["remote_host"];
-    servers.loaded = true;
+    servers.loaded = servers.values.count("imap_port") != 0;
     return servers;
 }
 
 void ResetImapUser(const MailServers& servers, const std::string& user) {
-    std::filesystem::remove_all(servers.imap_mail / user);
+    std::filesystem::remove_all(servers.Path("imap_mail") / user);
 }
 
 void DeliverToImap(const MailServers& servers, const std::string& user, const std::string& raw) {
-    const std::string command = "doveadm -c '" + servers.dovecot_conf.string() + "' save -u '" + user + "'";
+    const std::string command = "doveadm -c '" + servers.Path("dovecot_conf").string() + "' save -u '" + user + "'";
     FILE* pipe = ::popen(command.c_str(), "w");
     if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
     std::fwrite(raw.data(), 1, raw.size(), pipe);
@@ -89,19 +72,23 @@ void DeliverToMaildir(const std::filesystem::path& folder, const std::string& ra
     std::filesystem::rename(folder / "tmp" / name, folder / "new" / name);
 }
 
+std::string MultipartMail(const std::string& from, const std::string& marker, const std::string& parts,
+                          const std::string& extra_header) {
+    return "From: " + from + "\r\nTo: edi@site.example\r\nSubject: mail " + marker + "\r\n" + extra_header +
+           "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+           "Content-Type: text/plain\r\nContent-Disposition: inline\r\n\r\nsee the file\r\n" +
+           parts + "--b--\r\n";
+}
+
+std::string AttachmentPart(const std::string& name, const std::string& base64) {
+    return "--b\r\nContent-Type: application/octet-stream; name=\"" + name +
+           "\"\r\nContent-Disposition: attachment; filename=\"" + name +
+           "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64 + "\r\n";
+}
+
 std::string MakeMail(const std::string& from, const std::string& marker, const std::string& attachment_name,
                      const std::string& attachment_bytes) {
-    std::string mail =
-        "From: " + from + "\r\nTo: edi@example.com\r\nSubject: mail " + marker + "\r\nMIME-Version: 1.0\r\n";
-    if (attachment_name.empty()) {
-        return mail + "Content-Type: text/plain; charset=us-ascii\r\n\r\nno attachment here\r\n";
-    }
-    mail += "Content-Type: multipart/mixed; boundary=\"b-1\"\r\n\r\n";
-    mail += "--b-1\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nsee the file\r\n";
-    mail += "--b-1\r\nContent-Type: application/octet-stream; name=\"" + attachment_name + "\"\r\n";
-    mail += "Content-Disposition: attachment; filename=\"" + attachment_name + "\"\r\n";
-    mail += "Content-Transfer-Encoding: base64\r\n\r\n" + Base64(attachment_bytes) + "\r\n--b-1--\r\n";
-    return mail;
+    return MultipartMail(from, marker, AttachmentPart(attachment_name, Base64(attachment_bytes)));
 }
 
 std::vector<StoredMail> MailsIn(const std::filesystem::path& maildir) {
@@ -137,39 +124,22 @@ std::optional<bool> SeenMail(const std::filesystem::path& maildir, const std::st
 
 std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const std::string& to) {
     vmime::platform::setHandler<vmime::platforms::posix::posixHandler>();
+    const auto extracted = [](const vmime::contentHandler& content) {
+        std::ostringstream bytes;
+        vmime::utility::outputStreamAdapter out(bytes);
+        content.extract(out);
+        return bytes.str();
+    };
     std::vector<ReceivedMail> found;
     for (const StoredMail& stored : MailsIn(maildir)) {
+        if (!std::regex_search(stored.content, std::regex("\nTo: " + to + "\r?\n"))) continue;
         auto message = vmime::make_shared<vmime::message>();
         message->parse(stored.content);
-        ReceivedMail mail;
-        const auto header = message->getHeader();
-        if (header->hasField(vmime::fields::TO)) {
-            const auto list = header->findField(vmime::fields::TO)->getValue<vmime::addressList>();
-            if (list && list->getAddressCount() > 0) {
-                const auto box = vmime::dynamicCast<vmime::mailbox>(list->getAddressAt(0));
-                if (box) mail.to = box->getEmail().toString();
-            }
-        }
-        if (mail.to != to) continue;
-        if (header->hasField(vmime::fields::SUBJECT)) {
-            mail.subject = header->findField(vmime::fields::SUBJECT)
-                               ->getValue<vmime::text>()
-                               ->getConvertedText(vmime::charsets::UTF_8);
-        }
-        vmime::messageParser parser(message);
-        if (parser.getTextPartCount() > 0) {
-            std::ostringstream body;
-            vmime::utility::outputStreamAdapter out(body);
-            parser.getTextPartAt(0)->getText()->extract(out);
-            mail.body = body.str();
-        }
-        for (std::size_t i = 0; i < parser.getAttachmentCount(); ++i) {
-            const auto attachment = parser.getAttachmentAt(i);
-            mail.attachment_names.push_back(attachment->getName().getBuffer());
-            std::ostringstream data;
-            vmime::utility::outputStreamAdapter out(data);
-            attachment->getData()->extract(out);
-            mail.attachment_bytes.push_back(data.str());
+        const vmime::messageParser parser(message);
+        ReceivedMail mail{parser.getSubject().getConvertedText(vmime::charsets::UTF_8), "", {}};
+        if (parser.getTextPartCount() > 0) mail.body = extracted(*parser.getTextPartAt(0)->getText());
+        for (const auto& attachment : parser.getAttachmentList()) {
+            mail.attachments.emplace_back(attachment->getName().getBuffer(), extracted(*attachment->getData()));
         }
         found.push_back(std::move(mail));
     }
@@ -201,6 +171,7 @@ std::string FingerprintOf(const std::filesystem::path& pem) {
 
 void MailTransferFixture::SetUp() {
     servers_ = LoadMailServers();
+    ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
     work_.IniFolder = dir_.path().string();
     work_.IniOverride = dir_ / "EDI.ini";
     work_.EDIINFIL = (dir_ / "in").string() + "/";
@@ -208,6 +179,7 @@ void MailTransferFixture::SetUp() {
     work_.Log.file = dir_ / "ERR.LOG";
     std::filesystem::create_directories(dir_ / "in");
     std::filesystem::create_directories(dir_ / "out");
+    WriteIni("ProfileName=edi\r\n");
 }
 
 std::string MailTransferFixture::Unique() const {

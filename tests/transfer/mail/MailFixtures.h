@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,24 +16,22 @@
 
 namespace edi::test {
 
-// The services started for the suite (see tests/support/mail_servers.sh).
+// The services started for the suite (see tests/support/mail_servers.sh), by their names in
+// servers.env. Ports: imap (STARTTLS), imaps, smtp (no TLS, offers AUTH all the same), starttls
+// (STARTTLS required, AUTH after it), smtps, silent (accepts connections, never answers), refused
+// (nobody listens). Paths: imap_mail (one Maildir per IMAP user), smtp_maildir (every mail the SMTP
+// server accepted), dovecot_conf, pki (ca.pem and the servers' certificates), rawlog (what IMAP
+// clients sent before logging on), smtp_auth_log (every AUTH that reached an SMTP server).
+// remote_host: a name of this machine that is not loopback by its name; may be empty.
 struct MailServers {
-    int imap_port = 0;      // STARTTLS
-    int imaps_port = 0;     // TLS from the first byte
-    int smtp_port = 0;      // no TLS, offers AUTH all the same
-    int starttls_port = 0;  // STARTTLS required, AUTH after it
-    int smtps_port = 0;
-    int silent_port = 0;   // accepts connections, never answers
-    int refused_port = 0;  // nobody listens
-    std::filesystem::path passwd;
-    std::filesystem::path imap_mail;     // one Maildir per IMAP user
-    std::filesystem::path smtp_maildir;  // every mail the SMTP server accepted
-    std::filesystem::path dovecot_conf;
-    std::filesystem::path pki;            // ca.pem and the servers' certificates
-    std::filesystem::path rawlog;         // what IMAP clients sent before logging on
-    std::filesystem::path smtp_auth_log;  // every AUTH that reached an SMTP server
-    std::string remote_host;              // a name of this machine that is not loopback by its name; may be empty
+    std::map<std::string, std::string> values;
     bool loaded = false;
+    std::string Value(const std::string& name) const {
+        const auto it = values.find(name);
+        return it == values.end() ? std::string() : it->second;
+    }
+    std::filesystem::path Path(const std::string& name) const { return Value(name); }
+    int Port(const std::string& name) const { return std::stoi(Value(name + "_port")); }
 };
 
 // Reads K500100_MAIL_SERVERS/servers.env; loaded stays false when the services are not up.
@@ -45,9 +44,14 @@ void DeliverToImap(const MailServers& servers, const std::string& user, const st
 // Drops an unread mail into a Maildir folder.
 void DeliverToMaildir(const std::filesystem::path& folder, const std::string& raw);
 
-// A mail from `from` whose subject carries `marker`; with an attachment when a name is given.
-std::string MakeMail(const std::string& from, const std::string& marker, const std::string& attachment_name = {},
-                     const std::string& attachment_bytes = {});
+// A mail from `from` whose subject carries `marker`: a text part, then the given MIME parts.
+std::string MultipartMail(const std::string& from, const std::string& marker, const std::string& parts,
+                          const std::string& extra_header = "");
+// An attachment part of the multipart mail, its bytes given as base64 text.
+std::string AttachmentPart(const std::string& name, const std::string& base64);
+// A mail whose attachment holds the bytes.
+std::string MakeMail(const std::string& from, const std::string& marker, const std::string& attachment_name,
+                     const std::string& attachment_bytes);
 
 struct StoredMail {
     std::filesystem::path file;
@@ -59,13 +63,11 @@ std::vector<StoredMail> MailsIn(const std::filesystem::path& maildir);
 std::optional<bool> SeenMail(const std::filesystem::path& maildir, const std::string& marker);
 
 struct ReceivedMail {
-    std::string to;
     std::string subject;
     std::string body;
-    std::vector<std::string> attachment_names;
-    std::vector<std::string> attachment_bytes;
+    std::vector<std::pair<std::string, std::string>> attachments;  // name, bytes
 };
-// The mails in a Maildir addressed to `to`, decoded.
+// The mails in a Maildir addressed to `to`, decoded by vmime.
 std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const std::string& to);
 
 // How many files of the folder hold the text.
@@ -73,7 +75,7 @@ std::size_t FilesHolding(const std::filesystem::path& folder, const std::string&
 // The SHA-256 fingerprint of a PEM certificate, as openssl prints it.
 std::string FingerprintOf(const std::filesystem::path& pem);
 
-// A receive or send run of the transport against an EDI.ini the test writes.
+// A receive or send run of the transport against an EDI.ini the test writes (profile "edi" unless it does).
 class MailTransferFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -83,7 +85,7 @@ protected:
     void WriteIni(const std::string& mapi_lines, const std::string& mail_text = "line1\\nline2");
     // "Store=imap://127.0.0.1:<port>" and the test CA, so STARTTLS is verified.
     std::string ImapStore(int port) const;
-    std::string CaFile() const { return "CAFile=" + (servers_.pki / "ca.pem").string() + "\r\n"; }
+    std::string CaFile() const { return "CAFile=" + (servers_.Path("pki") / "ca.pem").string() + "\r\n"; }
     MailRequest Request(const std::string& direction, const std::string& kind) const;
     int Run(MailRequest& request);
     std::filesystem::path Received(const char* kind) const;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
 
 #include "JobFixture.h"
 #include "MailFixtures.h"
@@ -21,13 +22,16 @@ class MailRunTest : public test::JobTest {
 protected:
     void SetUp() override {
         JobTest::SetUp();
+        servers_ = test::LoadMailServers();
+        ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
         Center("ABC", "M", "", "C", kPartner);
         Partner("ABC", "123456789012");
         AddRow("ABC");
     }
     fs::path Inbox() const { return dir_ / "Maildir"; }
-    void Deliver(const std::string& marker, int hour, const std::string& extra_headers = "") {
-        const std::string date = "Date: Sat, 5 Dec 2026 " + std::to_string(hour) + ":00:00 +0900\r\n";
+    void Deliver(const std::string& marker, int hour, const std::string& extra_headers = "",
+                 const char* zone = "+0900") {
+        const std::string date = "Date: Sat, 5 Dec 2026 " + std::to_string(hour) + ":00:00 " + zone + "\r\n";
         test::DeliverToMaildir(Inbox(),
                                date + extra_headers + test::MakeMail(kPartner, marker, "o.CII", "message " + marker));
     }
@@ -46,11 +50,12 @@ protected:
     }
 
     std::atomic<bool> stop_{false};
+    test::MailServers servers_;
 };
 
 TEST_F(MailRunTest, TwoThenFivePartnerMailsAreRegisteredOnceEachOldestFirst) {
-    Deliver("m2", 11);
-    Deliver("m1", 10);
+    Deliver("m2", 10, "", "+0000");
+    Deliver("m1", 17);  // written later in its own zone, yet the older of the two
     test::DeliverToMaildir(Inbox(), test::MakeMail("someone@else.example", "other", "x.CII", "not ours"));
     RunReport report = Run();
     EXPECT_EQ(report.jobs.size(), 2u);
@@ -60,8 +65,8 @@ TEST_F(MailRunTest, TwoThenFivePartnerMailsAreRegisteredOnceEachOldestFirst) {
     for (const int hour : {15, 12, 14, 16, 13}) Deliver("n" + std::to_string(hour), hour);
     report = Run();
     EXPECT_EQ(report.jobs.size(), 5u);
-    EXPECT_EQ(Registered(3, 7), (std::vector<std::string>{"message n12", "message n13", "message n14",
-                                                          "message n15", "message n16"}));
+    EXPECT_EQ(Registered(3, 7),
+              (std::vector<std::string>{"message n12", "message n13", "message n14", "message n15", "message n16"}));
     EXPECT_EQ(starter_.commands.size(), 7u);
     for (const char* marker : {"m1", "m2", "n12", "n16"}) EXPECT_EQ(test::SeenMail(Inbox(), marker), true) << marker;
     EXPECT_EQ(test::SeenMail(Inbox(), "other"), false);
@@ -132,12 +137,9 @@ TEST_F(MailRunTest, AStoredMailNotYetMarkedReadIsRegisteredOnceAndMarkedByTheNex
 
 TEST_F(MailRunTest, APartnerMailThatCannotBeStoredGetsOneJobPerRunAndLetsTheNextMailsThrough) {
     // The oldest partner mail's attachment is damaged base64.
-    test::DeliverToMaildir(
-        Inbox(), "Date: Sat, 5 Dec 2026 9:00:00 +0900\r\n" + test::MakeMail(kPartner, "bad", "o.CII", "message bad"));
-    const fs::path bad = test::MailsIn(Inbox()).front().file;
-    std::string text = test::ReadText(bad);
-    text.replace(text.find("bWVzc2FnZSBiYWQ="), 4, "bW*z");
-    test::WriteFile(bad, text);
+    test::DeliverToMaildir(Inbox(),
+                           "Date: Sat, 5 Dec 2026 9:00:00 +0900\r\n" +
+                               test::MultipartMail(kPartner, "bad", test::AttachmentPart("o.CII", "bW*zc2FnZSBiYWQ=")));
     Deliver("m1", 10);
     Deliver("m2", 11);
 
@@ -154,6 +156,91 @@ TEST_F(MailRunTest, APartnerMailThatCannotBeStoredGetsOneJobPerRunAndLetsTheNext
     ASSERT_EQ(report.jobs.size(), 1u);
     EXPECT_EQ(HistoryValue(4, 1, "詳細コード"), "5102");
     EXPECT_EQ(starter_.commands.size(), 2u);
+}
+
+// Which mail is the partner's and what of it is stored: the receive stage over both stores,
+// one row per kind of mail, checked in the history, the receive folder and the mailbox.
+class MailReceiveRulesTest : public MailRunTest {};
+
+const std::string kData = "UNB\x82\xa0 order 4711";
+const std::string kDataBase64 = "VU5CgqAgb3JkZXIgNDcxMQ==";
+
+TEST_F(MailReceiveRulesTest, OnlyAWholeAttachmentOfThePartnersMailIsStoredAndMarkedRead) {
+    const std::string good = test::AttachmentPart("o.CII", kDataBase64);
+    const std::string results = "Authentication-Results: mx.site.example; dkim=pass header.d=partner.example\r\n";
+    struct Row {
+        const char* name;
+        std::string mail;
+        std::string keys;  // more [MAPI] keys
+        bool stored;
+        const char* end_code;
+        const char* detail_code;
+        const char* log;  // the ERR.LOG line that says why, "" none
+    };
+    const Row rows[] = {
+        {"good mail", test::MultipartMail(kPartner, "m", good), "", true, "0000", "0000", ""},
+        {"inline parts only",
+         test::MultipartMail(kPartner, "m",
+                             "--b\r\nContent-Type: text/html\r\nContent-Disposition: inline\r\n\r\n<p>x</p>\r\n"),
+         "", false, "5100", "5101", "5101mail: a mail of orders@partner.example is not stored"},
+        {"damaged base64",
+         test::MultipartMail(kPartner, "m", test::AttachmentPart("o.CII", "VU5CgqAgb3J*ZXIgNDcxMQ==")), "", false,
+         "5100", "5102", "is not base64"},
+        {"partner address as display name",
+         test::MultipartMail(kPartner + std::string(" <attacker@evil.example>"), "m", good), "", false, "0000", "0000",
+         "5103mail: not taken as the partner's"},
+        {"two From addresses, the partner's first",
+         test::MultipartMail(kPartner + std::string(", attacker@evil.example"), "m", good), "", false, "0000", "0000",
+         "From names 2 mailboxes"},
+        {"AuthServId set, no results of that server", test::MultipartMail(kPartner, "m", good),
+         "AuthServId=mx.site.example\r\n", false, "0000", "0000", "no Authentication-Results of mx.site.example"},
+        {"AuthServId set, dkim=pass for the partner",
+         test::MultipartMail("Partner Orders <" + std::string(kPartner) + ">", "m", good, results),
+         "AuthServId=mx.site.example\r\n", true, "0000", "0000", ""},
+    };
+    Center("MC", "M", "", "C", kPartner);
+    std::string ini = test::ReadText(dir_ / "EDI.ini");
+    ini.erase(ini.find("ProfileName=edi\r\n"), 17);  // each store names its own user
+    for (const char* store : {"maildir", "imap"}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(store) + ": " + row.name);
+            fs::path inbox = dir_ / "Maildir";
+            std::string keys = row.keys;
+            fs::remove_all(inbox);
+            if (std::string(store) == "imap") {
+                test::ResetImapUser(servers_, "edi-rules");
+                test::DeliverToImap(servers_, "edi-rules", row.mail);
+                inbox = servers_.Path("imap_mail") / "edi-rules";
+                keys += "ProfileName=edi-rules\r\nPassword=secret\r\nStore=imaps://localhost:" +
+                        std::to_string(servers_.Port("imaps")) +
+                        "\r\nCAFile=" + (servers_.Path("pki") / "ca.pem").string() + "\r\n";
+            } else {
+                test::DeliverToMaildir(inbox, row.mail);
+            }
+            test::WriteFile(dir_ / "EDI.ini", ini + keys);
+            fs::remove(work_.Log.file);
+
+            runner_->ForgetPassedOverMails();  // each row is a run of its own
+            const int serial = OpenJob("MC");
+            std::string result;
+            runner_->RunReceiveStage("MC", serial, result);
+            EXPECT_EQ(result, "0000");
+            EXPECT_EQ(HistoryValue(serial, 1, "終了コード"), row.end_code);
+            EXPECT_EQ(HistoryValue(serial, 1, "詳細コード"), row.detail_code);
+            const fs::path received = Folder("in") + test::SerialPartOf(serial) + "_RCV_MC__________.CII";
+            EXPECT_EQ(fs::exists(received), row.stored);
+            if (row.stored) {
+                EXPECT_EQ(test::ReadText(received), kData);
+            }
+            EXPECT_EQ(test::SeenMail(inbox, "m"), row.stored) << "read exactly when stored";
+            const std::string log = test::ReadText(work_.Log.file);
+            EXPECT_EQ(log.empty(), *row.log == '\0') << log;
+            EXPECT_NE(log.find(row.log), std::string::npos) << log;
+            // Nothing half-written stays behind.
+            EXPECT_EQ(std::distance(fs::directory_iterator(Folder("in")), {}), row.stored ? 1 : 0);
+            fs::remove(received);
+        }
+    }
 }
 
 }  // namespace
