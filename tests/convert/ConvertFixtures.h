@@ -72,32 +72,21 @@ inline void AddFormat(MemoryMasters& m, const std::string& kind, const std::stri
                             {"XML文字コード", xml_code}});
 }
 
-// The group settings for lines keyed by own company and partner; the sender is the own company.
-inline void AddGroupInfo(MemoryMasters& m, const std::string& partner, const std::string& own, const std::string& kind,
-                         const std::string& bpid, const std::string& storage_mode, const std::string& code16 = "M") {
-    m.GroupRows.push_back({{"相手先コード", partner},
-                           {"自社コード", own},
-                           {"情報区分", kind},
-                           {"BPID", bpid},
-                           {"運用モード", "P"},
-                           {"発信VANコード", "VAN1"},
-                           {"発信センターコード", "CTR1"},
-                           {"発信者コード", own},
-                           {"受信VANコード", "VAN2"},
-                           {"受信センターコード", "CTR2"},
-                           {"受信者コード", partner},
-                           {"交換参照番号", "REF0000001"},
-                           {"シンタックスIDバージョン", "3"},
-                           {"格納モード", storage_mode},
-                           {"8ビット文字コード", "A"},
-                           {"16ビット文字コード", code16},
-                           {"短縮表示", "0"},
-                           {"発信VANコード管理機関コード", "001"},
-                           {"発信センターコード管理機関コード", "002"},
-                           {"発信者コード管理機関コード", "003"},
-                           {"受信VANコード管理機関コード", "004"},
-                           {"受信センターコード管理機関コード", "005"},
-                           {"受信者コード管理機関コード", "006"}});
+// The group settings for lines of own company OWN1 and the partner, BPID BP000001; the sender is
+// the own company, and the six code-agency columns hold "001" to "006".
+inline void AddGroupInfo(MemoryMasters& m, const std::string& partner, const std::string& storage_mode = " ",
+                         const std::string& code16 = "M", const std::string& kind = "0110") {
+    // clang-format off
+    DbRow row{{"相手先コード", partner},         {"自社コード", "OWN1"},       {"情報区分", kind},
+              {"BPID", "BP000001"},              {"運用モード", "P"},          {"発信VANコード", "VAN1"},
+              {"発信センターコード", "CTR1"},    {"発信者コード", "OWN1"},     {"受信VANコード", "VAN2"},
+              {"受信センターコード", "CTR2"},    {"受信者コード", partner},    {"交換参照番号", "REF0000001"},
+              {"シンタックスIDバージョン", "3"}, {"格納モード", storage_mode}, {"8ビット文字コード", "A"},
+              {"16ビット文字コード", code16},    {"短縮表示", "0"}};
+    // clang-format on
+    const char* agencies[] = {"発信VAN", "発信センター", "発信者", "受信VAN", "受信センター", "受信者"};
+    for (int i = 0; i < 6; ++i) row[std::string(agencies[i]) + "コード管理機関コード"] = "00" + std::to_string(i + 1);
+    m.GroupRows.push_back(std::move(row));
 }
 
 // The 39-byte line key for kind, own company and partner.
@@ -129,6 +118,19 @@ inline std::vector<std::string> LogLines(const std::filesystem::path& log) {
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) lines.push_back(ToUnicodeText(line));
     return lines;
+}
+
+// The line n times, then the lines after.
+inline std::vector<std::string> Repeated(const std::string& line, std::size_t n, std::vector<std::string> after) {
+    std::vector<std::string> lines(n, line);
+    lines.insert(lines.end(), after.begin(), after.end());
+    return lines;
+}
+// The log of a file of zero bytes after a whole group that ends at byte `from`: 50 lines of the
+// unknown-kind warning, then the reader gives the file up after 32002 bytes.
+inline std::vector<std::string> NotCiiLog(const std::string& warning, std::size_t from) {
+    return Repeated(warning, 50,
+                    {"0017no record in 32002 bytes from byte " + std::to_string(from), "0008--15952 more left out--"});
 }
 
 // A sink that takes a number of bytes and then fails.
@@ -215,14 +217,14 @@ protected:
     void UseFlatMaster(const std::string& mode = " ") {
         AddFields(masters, "0110", "BP000001", FlatFields());
         AddFormat(masters, "0110", "BP000001", mode);
-        AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", mode);
+        AddGroupInfo(masters, "PTN1", mode);
     }
     // Masters of one kind and BPID, with the group settings of the flat master's line key.
     void UseFields(const std::vector<Field>& fields, const std::string& mode = " ", const std::string& kind = "0110") {
         masters = MemoryMasters();
         AddFields(masters, kind, "BP000001", fields);
         AddFormat(masters, kind, "BP000001", mode);
-        AddGroupInfo(masters, "PTN1", "OWN1", kind, "BP000001", mode);
+        AddGroupInfo(masters, "PTN1", mode, "M", kind);
     }
 
 public:

@@ -145,7 +145,7 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         SCOPED_TRACE(r.name);
         masters = MemoryMasters();
         test::AddFields(masters, "0110", "BP000001", r.fields);
-        if (r.group_info) test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+        if (r.group_info) test::AddGroupInfo(masters, "PTN1");
         if (r.format) test::AddFormat(masters, "0110", "BP000001", " ");
         std::filesystem::remove(log.file);
         test::WriteSjisFile(dir / "in.txt", kFlatKey + "ab\r\n");

@@ -23,17 +23,14 @@ class MalformedCiiTest : public test::ConverterTest {
 protected:
     void SetUp() override {
         test::ConverterTest::SetUp();
-        test::AddFields(masters, "0110", "BP000001",
-                        {{1, 0, 1, 1, "X", 3},
-                         {2, 0, 20, 4, "M", 0, 0, "1", 3},
-                         {3, 1, 21, 4, "M", 0, 0, "2", 2},
-                         {4, 2, 2, 4, "9", 4},
-                         {5, 2, 3, 8, "X", 2},
-                         {6, 1, 4, 16, "K", 4},
-                         {7, 0, 300, 61, "Y", 8},
-                         {8, 0, 301, 69, "X", 250}});
-        test::AddFormat(masters, "0110", "BP000001", " ");
-        test::AddGroupInfo(masters, "PTN1", "OWN1", "0110", "BP000001", " ");
+        UseFields({{1, 0, 1, 1, "X", 3},
+                   {2, 0, 20, 4, "M", 0, 0, "1", 3},
+                   {3, 1, 21, 4, "M", 0, 0, "2", 2},
+                   {4, 2, 2, 4, "9", 4},
+                   {5, 2, 3, 8, "X", 2},
+                   {6, 1, 4, 16, "K", 4},
+                   {7, 0, 300, 61, "Y", 8},
+                   {8, 0, 301, 69, "X", 250}});
     }
     // Lines of the CII bytes, with the failure code.
     std::pair<Bytes, std::string> Read(ByteView cii) { return Read(cii, masters); }

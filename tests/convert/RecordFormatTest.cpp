@@ -1,39 +1,26 @@
-#include "convert/RecordFormat.h"
-
 #include <gtest/gtest.h>
+
+#include "ConvertFixtures.h"
+#include "convert/RecordFormat.h"
 
 namespace edi {
 namespace {
 
 namespace col = format_col;
 
-// One master row; every column present unless a test removes or changes it.
-DbRow ItemRow(int serial, int level, std::string attribute, int length, int decimals = 0, int repeat = 0,
-              DbValue multi = "0") {
-    return DbRow{{"項目通番", std::to_string(serial)},
-                 {"対応項目通番", std::to_string(serial + 100)},
-                 {"レベル番号", std::to_string(level)},
-                 {"項目№", std::to_string(serial)},
-                 {"項目位置", "1"},
-                 {"項目名称", "item"},
-                 {"属性", std::move(attribute)},
-                 {"長さ", std::to_string(length)},
-                 {"小数部長さ", std::to_string(decimals)},
-                 {"マルチ明細番号", std::move(multi)},
-                 {"繰返し数", std::to_string(repeat)},
-                 {"固定項目値", "F"},
-                 {"変換エラー対処", "E"}};
+// One message-item row of the shared builder, its tag the serial; every column present unless a
+// test removes or changes it.
+DbRow ItemRow(int serial, int level, std::string attribute, int length, int decimals = 0, int repeat = 0) {
+    const test::Field f{serial, level, serial, 1, std::move(attribute), length, decimals, "0", repeat};
+    return test::ItemRow("E", "K", "B", serial, serial + 100, f, length, decimals);
 }
 
 TEST(RecordFormatTest, LoadsAnItemAsTheMasterHoldsIt) {
     DbRow row = ItemRow(7, 1, "X ", 12, 2, 3);
     row["項目通番"] = " 7 ";
     row["長さ"] = "12.0";  // decimal column types come back with a fraction
-    row["項目位置"] = "  40 ";
     row["項目名称"] = " 品名　";
     row["マルチ明細番号"] = std::nullopt;
-    row["固定項目値"] = std::nullopt;
-    row["変換エラー対処"] = std::nullopt;
     row.erase("項目位置");
     MemoryRows rows({row});
     RecordFormatItem item;

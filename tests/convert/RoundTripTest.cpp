@@ -149,8 +149,7 @@ TEST_F(RoundTripTest, LocalToCiiToLocalGivesTheSameLines) {
         SCOPED_TRACE(r.name);
         UseFields(*r.fields, r.mode);
         masters.GroupRows.clear();
-        for (const char* partner : {"PTN1", "PTN2"})
-            test::AddGroupInfo(masters, partner, "OWN1", "0110", "BP000001", r.mode, r.code16);
+        for (const char* partner : {"PTN1", "PTN2"}) test::AddGroupInfo(masters, partner, r.mode, r.code16);
         LineMaker maker(seed++);
         std::string local;
         for (int n = 0; n < r.lines; ++n) {
