@@ -9,6 +9,7 @@
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
 #include "support/DbTestSupport.h"
+#include "support/Masters.h"
 
 namespace edi {
 namespace {
@@ -16,7 +17,12 @@ namespace {
 using test::DbFixture;
 
 template <typename B>
-class DbSessionTest : public DbFixture<B> {};
+class DbSessionTest : public DbFixture<B> {
+protected:
+    std::string Row(const std::string& sql, const std::vector<std::string>& columns) {
+        return test::RowValues(this->work_, sql, columns);
+    }
+};
 TYPED_TEST_SUITE(DbSessionTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(DbSessionTest, EmptyResultSetsNineAndStaysOpen) {
@@ -25,8 +31,7 @@ TYPED_TEST(DbSessionTest, EmptyResultSetsNineAndStaysOpen) {
     ResultSet set;
     ASSERT_TRUE(OpenQuery(this->work_, set));
     EXPECT_EQ(this->work_.LastOpenEmpty, "9");
-    EXPECT_TRUE(set.IsOpen());
-    EXPECT_TRUE(set.EndOfSet());
+    EXPECT_TRUE(set.IsOpen() && set.EndOfSet());
     EXPECT_FALSE(set.Value("センターコード").has_value());
     set.MoveFirst();
     set.MoveNext();
@@ -34,118 +39,79 @@ TYPED_TEST(DbSessionTest, EmptyResultSetsNineAndStaysOpen) {
     set.Close();
     EXPECT_FALSE(set.IsOpen());
 
-    this->Exec("INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別) VALUES ('C1', '2')");
+    this->Exec(test::CenterSql({.code = "C1"}));
     this->work_.SqlText = "SELECT * FROM FL1903EDI制御マスタ";
     ASSERT_TRUE(OpenQueryForUpdate(this->work_, set));
     EXPECT_EQ(this->work_.LastOpenEmpty, "0");
     EXPECT_FALSE(set.EndOfSet());
 }
 
-TYPED_TEST(DbSessionTest, TextsQuotesJapaneseAndNullComeBackUnchanged) {
-    const std::string code = "A'B";
-    const std::string name = "材料メーカ　ｾﾝﾀｰ①";
+TYPED_TEST(DbSessionTest, TextsQuotesJapaneseNullAndColumnsWhateverTheirCaseComeBackUnchanged) {
     this->Exec(
-        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES (" +
-        SqlQuote(code) + ", '2', " + SqlQuote(name) + ", NULL, ' PC01 ')");
-    this->work_.SqlText = "SELECT * FROM FL1903EDI制御マスタ WHERE センターコード = " + SqlQuote(code);
+        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES "
+        "('A''B', '2', '材料メーカ　ｾﾝﾀｰ①', NULL, ' PC01 ')");
+    this->Exec(
+        "INSERT INTO FL1902フォーマット情報マスタ (情報区分コード, BPID, 格納モード, \"1バイト文字集合\", "
+        "\"2バイト文字集合\", XML文字コード) VALUES ('0101', 'BP000001', 'M', 'J', 'K', 'Shift_JIS')");
+    // Names with Latin letters are found whatever case the database keeps them in.
+    EXPECT_EQ(this->Row("SELECT * FROM FL1903EDI制御マスタ WHERE センターコード = " + SqlQuote("A'B"),
+                        {"センターコード", "センター名", "送受信方式", "実行端末名", "tcx受信ファイルパス"}),
+              "A'B 材料メーカ　ｾﾝﾀｰ① <null>  PC01  <null>");
+    EXPECT_EQ(this->Row("SELECT * FROM FL1902フォーマット情報マスタ WHERE 情報区分コード='0101' AND BPID='BP000001'",
+                        {"BPID", "bpid", "1バイト文字集合", "2バイト文字集合", "XML文字コード", "xml文字コード",
+                         "格納モード"}),
+              "BP000001 BP000001 J K Shift_JIS Shift_JIS M");
+    this->work_.SqlText = "SELECT * FROM FL1903EDI制御マスタ";
     ResultSet set;
     ASSERT_TRUE(OpenQuery(this->work_, set));
-    ASSERT_FALSE(set.EndOfSet());
-    EXPECT_EQ(set.Value("センターコード"), code);
-    EXPECT_EQ(set.Value("センター名"), name);
-    EXPECT_EQ(ByteLength(set.Value("センター名")), 18);
-    EXPECT_FALSE(set.Value("送受信方式").has_value());
     EXPECT_TRUE(set.HasColumn("送受信方式"));
-    EXPECT_FALSE(set.HasColumn("存在しない列"));
-    EXPECT_EQ(TrimOrDefault(set.Value("送受信方式"), " none "), " none ");
-    EXPECT_EQ(TrimOrDefault(set.Value("実行端末名"), ""), "PC01");
-    EXPECT_EQ(ValueOrDefault(set.Value("実行端末名"), ""), " PC01 ");
-    // Names with Latin letters are found whatever case the database keeps them in.
-    EXPECT_EQ(set.Value("tcx受信ファイルパス"), std::nullopt);
     EXPECT_TRUE(set.HasColumn("tcx受信ファイルパス"));
+    EXPECT_FALSE(set.HasColumn("存在しない列"));
     set.MoveNext();
     EXPECT_TRUE(set.EndOfSet());
 }
 
-TYPED_TEST(DbSessionTest, ColumnsFoundByNameWithoutRegardToCase) {
-    this->Exec(
-        "INSERT INTO FL1902フォーマット情報マスタ (情報区分コード, BPID, 格納モード, \"1バイト文字集合\", "
-        "\"2バイト文字集合\", XML文字コード) VALUES ('0101', 'BP000001', 'M', 'J', 'K', 'Shift_JIS')");
-    this->work_.SqlText = "SELECT * FROM FL1902フォーマット情報マスタ WHERE 情報区分コード='0101' AND BPID='BP000001'";
-    ResultSet set;
-    ASSERT_TRUE(OpenQuery(this->work_, set));
-    ASSERT_FALSE(set.EndOfSet());
-    struct Case {
-        const char* column;
-        const char* value;
-    };
-    for (const Case& c : std::vector<Case>{{"BPID", "BP000001"},
-                                           {"bpid", "BP000001"},
-                                           {"1バイト文字集合", "J"},
-                                           {"2バイト文字集合", "K"},
-                                           {"XML文字コード", "Shift_JIS"},
-                                           {"xml文字コード", "Shift_JIS"},
-                                           {"格納モード", "M"}}) {
-        SCOPED_TRACE(c.column);
-        EXPECT_EQ(set.Value(c.column), std::string(c.value));
-    }
-}
-
 TYPED_TEST(DbSessionTest, WalksRowsInOrderAndStartsAgainAtTheFirst) {
-    for (const char* code : {"C3", "C1", "C2"}) {
-        this->Exec(std::string("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('") +
-                   code + "', 'P')");
-    }
+    for (const char* code : {"C3", "C1", "C2"}) this->Exec(test::PartnerSql(code, "P"));
     this->work_.SqlText = "SELECT センターコード FROM FL1915センタ利用企業マスタ ORDER BY センターコード";
     ResultSet set;
     ASSERT_TRUE(OpenQuery(this->work_, set));
     for (int pass = 0; pass < 2; ++pass) {
-        SCOPED_TRACE(pass);
-        set.MoveFirst();
         std::vector<std::string> seen;
-        while (!set.EndOfSet()) {
+        for (set.MoveFirst(); !set.EndOfSet(); set.MoveNext())
             seen.push_back(set.Value("センターコード").value_or("?"));
-            set.MoveNext();
-        }
-        EXPECT_EQ(seen, (std::vector<std::string>{"C1", "C2", "C3"}));
+        EXPECT_EQ(seen, (std::vector<std::string>{"C1", "C2", "C3"})) << "pass " << pass;
     }
 }
 
 TYPED_TEST(DbSessionTest, EditedRowIsWrittenBackWithOneDateForm) {
-    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 処理種別) VALUES (3, 0, '03')");
-    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番, 処理種別) VALUES (3, 1, '10')");
+    this->Exec(test::HistorySql({{.serial = 3, .kind = "03"}, {.serial = 3, .branch = 1, .kind = "10"}}));
     this->work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = 3 AND 枝番 = 1";
     ResultSet set;
     ASSERT_TRUE(OpenQueryForUpdate(this->work_, set));
-    ASSERT_TRUE(set.SetValue("処理終了日付", std::string("2026/12/05")));
-    ASSERT_TRUE(set.SetValue("処理終了時刻", std::string("07:08:09")));
-    ASSERT_TRUE(set.SetValue("ファイル名", std::string("/in/O'Neil.CII")));
-    ASSERT_TRUE(set.SetValue("入力レコード数", std::string("12")));
+    for (const auto& [column, value] :
+         std::vector<std::pair<const char*, const char*>>{{"処理終了日付", "2026/12/05"},
+                                                          {"処理終了時刻", "07:08:09"},
+                                                          {"ファイル名", "/in/O'Neil.CII"},
+                                                          {"入力レコード数", "12"}}) {
+        ASSERT_TRUE(set.SetValue(column, std::string(value))) << column;
+    }
     ASSERT_TRUE(set.SetValue("bpid", std::nullopt));
     EXPECT_EQ(set.Value("ファイル名"), std::string("/in/O'Neil.CII"));
     EXPECT_FALSE(set.SetValue("無い列", std::string("x")));
     ASSERT_TRUE(set.Update()) << this->work_.Db->LastError();
     set.Close();
 
-    this->work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル ORDER BY 枝番";
-    ASSERT_TRUE(OpenQuery(this->work_, set));
-    EXPECT_EQ(set.Value("処理終了日付"), std::nullopt);  // the job row is left alone
-    set.MoveNext();
-    EXPECT_EQ(set.Value("処理終了日付"), std::string("2026/12/05"));
-    EXPECT_EQ(set.Value("処理終了時刻"), std::string("07:08:09"));
-    EXPECT_EQ(set.Value("ファイル名"), std::string("/in/O'Neil.CII"));
-    EXPECT_EQ(set.Value("入力レコード数"), std::string("12"));
-    EXPECT_EQ(set.Value("BPID"), std::nullopt);
-    set.Close();
+    const std::vector<std::string> columns = {"処理終了日付", "処理終了時刻", "ファイル名", "入力レコード数", "BPID"};
+    const std::string rows = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = 3 AND ";
+    EXPECT_EQ(this->Row(rows + "枝番 = 0", columns), "<null> <null> <null> <null> <null>") << "the job row left alone";
+    EXPECT_EQ(this->Row(rows + "枝番 = 1", columns), "2026/12/05 07:08:09 /in/O'Neil.CII 12 <null>");
     // Both backends store the date so that a date literal finds it.
-    EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 = {d '2026-12-05'}"
-                           " AND 処理終了時刻 = {t '07:08:09'}",
-                           "n"),
-              "1");
+    EXPECT_EQ(this->Row(rows + "処理終了日付 = {d '2026-12-05'} AND 処理終了時刻 = {t '07:08:09'}", {"枝番"}), "1");
 }
 
 TYPED_TEST(DbSessionTest, WriteBackRefusesWhatItCannotDo) {
-    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (4, 0)");
+    this->Exec(test::HistorySql({{.serial = 4}}));
     this->work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = 4";
     ResultSet set;
     ASSERT_TRUE(OpenQuery(this->work_, set));
@@ -165,8 +131,7 @@ TYPED_TEST(DbSessionTest, WriteBackRefusesWhatItCannotDo) {
 
 TYPED_TEST(DbSessionTest, TableWithoutKeyFindsTheRowByAllItsValues) {
     this->Exec("CREATE TABLE 作業表 (番号 INTEGER, 名前 VARCHAR(10), 日付 DATE)");
-    this->Exec("INSERT INTO 作業表 VALUES (1, NULL, {d '2026-01-02'})");
-    this->Exec("INSERT INTO 作業表 VALUES (1, 'x', {d '2026-01-02'})");
+    this->Exec("INSERT INTO 作業表 VALUES (1, NULL, {d '2026-01-02'}), (1, 'x', {d '2026-01-02'})");
     this->work_.SqlText = "SELECT * FROM 作業表";
     ResultSet set;
     ASSERT_TRUE(OpenQueryForUpdate(this->work_, set));
@@ -180,8 +145,7 @@ TYPED_TEST(DbSessionTest, TableWithoutKeyFindsTheRowByAllItsValues) {
 }
 
 TYPED_TEST(DbSessionTest, SetOutlivingItsSessionFailsQuietly) {
-    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (1, 0)");
-    this->Exec("INSERT INTO FL1102処理履歴ファイル (通番, 枝番) VALUES (2, 0)");
+    this->Exec(test::HistorySql({{.serial = 1}, {.serial = 2}}));
     this->work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル ORDER BY 通番";
     ResultSet set;
     ASSERT_TRUE(OpenQueryForUpdate(this->work_, set));
@@ -199,24 +163,20 @@ TYPED_TEST(DbSessionTest, RejectedStatementsReportFailureOnceInTheLog) {
     this->work_.Log.file = dir / "ERR.LOG";
     this->work_.LastOpenEmpty = "0";
     ResultSet set;
-    struct Case {
-        const char* sql;
-        const char* purpose;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<const char*, const char*>> cases = {
         {"SELECT * FROM 無いテーブル", "reading 無いテーブル"},
         {"SELEC 1", "selec"},
         {"INSERT INTO FL1102処理履歴ファイル (通番) VALUES (1)", "adding a row to FL1102処理履歴ファイル"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.sql);
-        this->work_.SqlText = c.sql;
+    for (const auto& [sql, purpose] : cases) {
+        SCOPED_TRACE(sql);
+        this->work_.SqlText = sql;
         EXPECT_FALSE(OpenQuery(this->work_, set));
         EXPECT_FALSE(set.IsOpen());
         EXPECT_FALSE(ExecuteSql(this->work_));
         EXPECT_FALSE(this->work_.Db->LastError().empty());
         EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kOther);
         const std::string report = this->work_.Db->LastReport();
-        EXPECT_EQ(report.rfind("database error: " + std::string(c.purpose) + ": ", 0), 0u) << report;
+        EXPECT_EQ(report.rfind("database error: " + std::string(purpose) + ": ", 0), 0u) << report;
         EXPECT_NE(report.find(this->work_.Db->LastError().substr(0, 20)), std::string::npos) << report;
         EXPECT_EQ(report.find('\n'), std::string::npos) << report;
     }
@@ -239,21 +199,19 @@ TYPED_TEST(DbSessionTest, RejectedStatementsReportFailureOnceInTheLog) {
 }
 
 TYPED_TEST(DbSessionTest, HeldWritesReachOthersOnlyWhenCommittedAndAFailureUndoesThemAll) {
-    const bool sqlite = TypeParam::kBackend == test::Backend::kSqlite;
     WorkArea other;
     ASSERT_TRUE(this->db_->Connect(other));
     this->Exec("CREATE TABLE held_parent (id INTEGER PRIMARY KEY)");
-    this->Exec("CREATE TABLE held (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES held_parent (id) DEFERRABLE "
-               "INITIALLY DEFERRED)");
-    if (sqlite) this->Exec("PRAGMA foreign_keys = 1");
+    this->Exec(
+        "CREATE TABLE held (id INTEGER PRIMARY KEY, parent INTEGER REFERENCES held_parent (id) DEFERRABLE "
+        "INITIALLY DEFERRED)");
+    if (TypeParam::kBackend == test::Backend::kSqlite) this->Exec("PRAGMA foreign_keys = 1");
     const auto run = [this](const std::string& sql) {
         this->work_.SqlText = sql;
         return ExecuteSql(this->work_);
     };
     const auto seen = [&other](const char* where) {
-        other.SqlText = std::string("SELECT COUNT(*) AS n FROM held WHERE ") + where;
-        ResultSet set;
-        return OpenQuery(other, set) ? set.Value("n").value_or("<null>") : "<failed>";
+        return test::RowValues(other, std::string("SELECT COUNT(*) AS n FROM held WHERE ") + where, {"n"});
     };
     this->work_.Db->HoldWrites(true);
 
@@ -300,9 +258,7 @@ TEST(EmbeddedDatabaseTest, AFileMadeInTheOldJournalModeTakesTheWriteAheadLogAtIt
     ASSERT_NE(db, nullptr) << error;
     // The pragma's one value, under the pragma's own name.
     const auto pragma = [](WorkArea& work, const std::string& name, const std::string& value = "") {
-        work.SqlText = "PRAGMA " + name + (value.empty() ? "" : " = " + value);
-        ResultSet set;
-        return OpenQuery(work, set) && !set.EndOfSet() ? set.Value(name).value_or("<null>") : "<failed>";
+        return test::RowValues(work, "PRAGMA " + name + (value.empty() ? "" : " = " + value), {name});
     };
     {
         WorkArea work;
@@ -316,18 +272,32 @@ TEST(EmbeddedDatabaseTest, AFileMadeInTheOldJournalModeTakesTheWriteAheadLogAtIt
     EXPECT_EQ(pragma(work, "synchronous"), "2") << "every commit on disk before it returns (FULL)";
 }
 
-TYPED_TEST(DbSessionTest, ConnectDatabaseTrimsThePaddedSettings) {
-    WorkArea work;
-    work.TerminalName = "PC01";
-    work.DbSource = this->db_->dsn() + std::string(50 - this->db_->dsn().size(), ' ');
-    work.DbUser = "  " + this->db_->user() + "  ";
-    work.DbPassword = std::string(50, ' ');
-    ASSERT_TRUE(ConnectDatabase(work));
-    EXPECT_EQ(work.ConnectString, "DSN=" + this->db_->dsn() + ";UID=" + this->db_->user() + ";PWD=;");
-    ASSERT_NE(work.Db, nullptr);
-    work.SqlText = "SELECT * FROM 区分マスタ";
-    ResultSet set;
-    EXPECT_TRUE(OpenQuery(work, set));
+// Padded settings are trimmed; a password that could add keys to the connect text (another
+// server, another database file) is braced and reaches this database.
+TYPED_TEST(DbSessionTest, ConnectDatabaseTrimsPaddedSettingsAndBracesPasswords) {
+    const std::string dsn = this->db_->dsn();
+    const std::string user = this->db_->user();
+    const std::string injected = "p;w}x{y;Servername=nowhere.invalid;Database=/nonexistent/k500100";
+    const struct {
+        std::string source, user, password, connect;
+    } cases[] = {
+        {dsn + std::string(50 - dsn.size(), ' '), "  " + user + "  ", std::string(50, ' '),
+         "DSN=" + dsn + ";UID=" + user + ";PWD=;"},
+        {dsn, user, injected,
+         "DSN=" + dsn + ";UID=" + user + ";PWD={p;w}}x{y;Servername=nowhere.invalid;Database=/nonexistent/k500100};"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        WorkArea work;
+        work.TerminalName = "PC01";
+        work.DbSource = c.source;
+        work.DbUser = c.user;
+        work.DbPassword = c.password;
+        std::string reason;
+        ASSERT_TRUE(ConnectDatabase(work, reason)) << reason;
+        EXPECT_EQ(work.ConnectString, c.connect);
+        EXPECT_EQ(test::RowValues(work, "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル", {"n"}), "0");
+    }
 }
 
 TYPED_TEST(DbSessionTest, ScriptsRunStatementByStatement) {
@@ -344,6 +314,13 @@ TYPED_TEST(DbSessionTest, ScriptsRunStatementByStatement) {
     EXPECT_FALSE(
         RunSqlScript(this->work_, "INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ) VALUES ('x', 'y'); SELEC 1;", error));
     EXPECT_NE(error.find("SELEC 1"), std::string::npos) << error;
+    EXPECT_EQ(SplitSqlScript("-- comment; not a statement\n"
+                             "CREATE TABLE t (\"1a;b\" INTEGER);\n"
+                             "INSERT INTO t VALUES ('it''s; one');  /* c; d */\n"
+                             ";\n"
+                             "SELECT 1"),
+              (std::vector<std::string>{"CREATE TABLE t (\"1a;b\" INTEGER)", "INSERT INTO t VALUES ('it''s; one')",
+                                        "SELECT 1"}));
 }
 
 TEST(DbSessionWithoutDatabaseTest, WrongDataSourceFailsAndLeavesNoSession) {
@@ -381,21 +358,20 @@ TEST(DbSessionWithoutDatabaseTest, WrongDataSourceFailsAndLeavesNoSession) {
 
 TEST(DbValueTest, DefaultsAndByteLengths) {
     struct Case {
-        const char* name;
         DbValue value;
         std::string trimmed;
         std::string unchanged;
         std::int32_t bytes;
     };
     const std::vector<Case> cases = {
-        {"null keeps the default as given", std::nullopt, " d ", " d ", 0},
-        {"blanks around", std::string("  ab c  "), "ab c", "  ab c  ", 8},
-        {"three full-width and two half-width", std::string("アイウab"), "アイウab", "アイウab", 8},
-        {"half-width kana count one", std::string("ｱｲｳ"), "ｱｲｳ", "ｱｲｳ", 3},
-        {"empty", std::string(), "", "", 0},
+        {std::nullopt, " d ", " d ", 0},  // Null keeps the default as given
+        {std::string("  ab c  "), "ab c", "  ab c  ", 8},
+        {std::string("アイウab"), "アイウab", "アイウab", 8},  // full-width two bytes, half-width one
+        {std::string("ｱ①　ｲ"), "ｱ①　ｲ", "ｱ①　ｲ", 6},           // half-width kana one, ① and the wide blank two
+        {std::string(), "", "", 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.unchanged);
         EXPECT_EQ(TrimOrDefault(c.value, " d "), c.trimmed);
         EXPECT_EQ(ValueOrDefault(c.value, " d "), c.unchanged);
         EXPECT_EQ(ByteLength(c.value), c.bytes);
@@ -403,30 +379,24 @@ TEST(DbValueTest, DefaultsAndByteLengths) {
 }
 
 TEST(SqlLiteralTest, QuotesDoubledAndOdbcDateTimeEscapes) {
-    EXPECT_EQ(SqlQuote("A'B"), "'A''B'");
     EXPECT_EQ(SqlQuote("'); DELETE FROM x; --"), "'''); DELETE FROM x; --'");
-    EXPECT_EQ(SqlQuote(""), "''");
-    EXPECT_EQ(SqlQuote("センター"), "'センター'");
     EXPECT_EQ(SqlDate(LocalDateTime{2026, 1, 2, 3, 4, 5}), "{d '2026-01-02'}");
     EXPECT_EQ(SqlTime(LocalDateTime{2026, 1, 2, 3, 4, 5}), "{t '03:04:05'}");
 }
 
 TEST(ConnectTextTest, ValuesThatNeedItAreBracedAndNoValueAddsAKey) {
-    struct Case {
-        const char* value;
-        const char* text;
-    };
-    const std::vector<Case> cases = {{"plain pass", "plain pass"},
-                                     {"", ""},
-                                     {"a;b", "{a;b}"},
-                                     {"p;w}x{y", "{p;w}}x{y}"},
-                                     {"}", "{}}}"},
-                                     {"x;DSN=Other;Database=/tmp/other", "{x;DSN=Other;Database=/tmp/other}"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.value);
-        EXPECT_EQ(ConnectValueText(c.value), c.text);
-        const std::string connect = "DSN=Mine;UID=u;PWD=" + ConnectValueText(c.value) + ";Extra=1;";
-        EXPECT_EQ(ConnectValue(connect, "pwd"), std::string(c.value));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain pass", "plain pass"},
+        {"", ""},
+        {"a;b", "{a;b}"},
+        {"p;w}x{y", "{p;w}}x{y}"},
+        {"}", "{}}}"},
+        {"x;DSN=Other;Database=/tmp/other", "{x;DSN=Other;Database=/tmp/other}"}};
+    for (const auto& [value, text] : cases) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(ConnectValueText(value), text);
+        const std::string connect = "DSN=Mine;UID=u;PWD=" + ConnectValueText(value) + ";Extra=1;";
+        EXPECT_EQ(ConnectValue(connect, "pwd"), value);
         EXPECT_EQ(ConnectValue(connect, "DSN"), std::string("Mine"));
         EXPECT_EQ(ConnectValue(connect, "Database"), std::nullopt);
         EXPECT_EQ(ConnectValue(connect, "extra"), std::string("1"));
@@ -434,11 +404,7 @@ TEST(ConnectTextTest, ValuesThatNeedItAreBracedAndNoValueAddsAKey) {
 }
 
 TEST(DbFailureTest, ReportsSayWhatTheStatementWasForOnOneLine) {
-    struct Case {
-        const char* sql;
-        const char* purpose;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<const char*, const char*>> cases = {
         {"SELECT 通番 FROM FL1102処理履歴ファイル ORDER BY 通番 DESC", "reading FL1102処理履歴ファイル"},
         {"select *\n  from FL1903EDI制御マスタ where x = 1", "reading FL1903EDI制御マスタ"},
         {"INSERT INTO FL1102処理履歴ファイル ( 通番 ) VALUES (1)", "adding a row to FL1102処理履歴ファイル"},
@@ -446,10 +412,7 @@ TEST(DbFailureTest, ReportsSayWhatTheStatementWasForOnOneLine) {
         {"DELETE FROM 区分マスタ", "deleting from 区分マスタ"},
         {"PRAGMA busy_timeout = 5", "pragma"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.sql);
-        EXPECT_EQ(StatementPurpose(c.sql), c.purpose);
-    }
+    for (const auto& [sql, purpose] : cases) EXPECT_EQ(StatementPurpose(sql), purpose) << sql;
     EXPECT_EQ(DbFailureReport(DbFailure::kBusy, "SELECT a\nFROM T", "ERROR: canceling statement;\nError while"),
               "the database is busy: reading T: ERROR: canceling statement; Error while [SQL: SELECT a FROM T]");
     // A long statement is cut, never inside a character.
@@ -460,17 +423,6 @@ TEST(DbFailureTest, ReportsSayWhatTheStatementWasForOnOneLine) {
     EXPECT_EQ(report.substr(report.size() - 4), "...]");
     EXPECT_LE(report.size() - report.find("[SQL: "), 6u + 300u + 4u);
     EXPECT_EQ(DbFailureReport(DbFailure::kOther, "", "no session"), "database error: no session");
-}
-
-TEST(SqlScriptTest, SplitsAtSemicolonsOutsideQuotesAndComments) {
-    const std::vector<std::string> statements = SplitSqlScript(
-        "-- comment; not a statement\n"
-        "CREATE TABLE t (\"1a;b\" INTEGER);\n"
-        "INSERT INTO t VALUES ('it''s; one');  /* c; d */\n"
-        ";\n"
-        "SELECT 1");
-    EXPECT_EQ(statements, (std::vector<std::string>{"CREATE TABLE t (\"1a;b\" INTEGER)",
-                                                    "INSERT INTO t VALUES ('it''s; one')", "SELECT 1"}));
 }
 
 }  // namespace

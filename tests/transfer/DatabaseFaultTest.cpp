@@ -1,6 +1,6 @@
-// The database layer under faults, on both backends: values that could end a quoted text,
-// passwords that could add keys to the connect text, a lock held by another session, and on
-// PostgreSQL a refused password and a server stopped and started again.
+// The database layer under faults, on both backends: values that could end a quoted text, a lock
+// held by another session, and on PostgreSQL a refused password and a server stopped and started
+// again. (Passwords that could add keys to the connect text: DbSessionTest.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
 #include "support/DbTestSupport.h"
+#include "support/Masters.h"
 #include "transfer/JobRunner.h"
 #include "transfer/ProcessHistory.h"
 
@@ -46,15 +47,12 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
     }
     WorkArea work;
     ASSERT_TRUE(this->db_->Connect(work));
-    const std::string center = "\\'); --";
+    // The center's code, and so its name, end in a backslash.
+    const std::string center = "\\'); --\\";
     const std::string terminal = "PC\\01";
     const std::string file = "C:\\in\\00000001_RCV_{d '2026-01-02'}?.CII";
     const std::string link = "\\\\server\\link\\in.cii";
-    work.SqlText =
-        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
-        "TCX受信ファイルパス) VALUES (" +
-        SqlQuote(center) + ", '2', " + SqlQuote("名前\\") + ", 'Z', " + SqlQuote(terminal) + ", " + SqlQuote(link) +
-        ")";
+    work.SqlText = test::CenterSql({.code = center, .link_path = link, .terminal = terminal});
     ASSERT_TRUE(ExecuteSql(work)) << work.Db->LastError();
 
     work.TerminalName = terminal;
@@ -62,7 +60,7 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
     ASSERT_EQ(LoadCenters(work, boxes), "0000");
     ASSERT_EQ(work.Centers.size(), 1u);
     EXPECT_EQ(work.Centers[0].CenterCode, center);
-    EXPECT_EQ(work.Centers[0].CenterName, "名前\\");
+    EXPECT_EQ(work.Centers[0].CenterName, "名称" + center);
 
     HistoryStart job = ReceiveHistoryStart(0, kKindJob, center);
     OpenJobHistory(work, job, this->clock_);
@@ -88,23 +86,6 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
     EXPECT_EQ(ReadCenterRow(work, center, row), "0000");
     EXPECT_EQ(row.センターコード, center);
     EXPECT_EQ(row.TCX受信ファイルパス, link);
-}
-
-TYPED_TEST(DatabaseFaultTest, PasswordsWithSemicolonsAndBracesReachTheirOwnDatabase) {
-    // Unbraced, the password would name another server and database file.
-    const std::string password = "p;w}x{y;Servername=nowhere.invalid;Database=/nonexistent/k500100";
-    WorkArea work;
-    work.TerminalName = "PC01";
-    work.DbSource = this->db_->dsn();
-    work.DbUser = this->db_->user();
-    work.DbPassword = password;
-    std::string reason;
-    ASSERT_TRUE(ConnectDatabase(work, reason)) << reason;
-    EXPECT_EQ(work.ConnectString, "DSN=" + this->db_->dsn() + ";UID=" + this->db_->user() +
-                                      ";PWD={p;w}}x{y;Servername=nowhere.invalid;Database=/nonexistent/k500100};");
-    work.SqlText = "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル";
-    ResultSet set;
-    EXPECT_TRUE(OpenQuery(work, set)) << work.Db->LastError();
 }
 
 TYPED_TEST(DatabaseFaultTest, HeldLockGivesTheBusyFailureWithinTheBound) {
@@ -154,18 +135,15 @@ TYPED_TEST(DatabaseFaultTest, HeldLockGivesTheBusyFailureWithinTheBound) {
     EXPECT_EQ(this->work_.Db->LastFailure(), DbFailure::kNone);
 }
 
-// A DSN of the cluster's postgres database in an odbc.ini of its own.
-void WriteOdbcIni(const test::TempDir& dir, const test::PgCluster& where) {
-    test::WriteFile(dir / "odbc.ini", "[K500100OUTAGE]\nDriver = PostgreSQL Unicode\nServername = " + where.host +
-                                          "\nPort = " + where.port + "\nDatabase = postgres\n");
-    setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
-}
-
 TEST(PostgresOutageTest, ReasonsAreLoggedAndALostConnectionIsOpenedOnceAgain) {
     test::OwnPgCluster cluster;
     ASSERT_TRUE(cluster.started()) << "cannot start a PostgreSQL cluster of its own";
     test::TempDir dir;
-    WriteOdbcIni(dir, cluster.where());
+    // A data source of the cluster's postgres database in an odbc.ini of its own.
+    test::WriteFile(dir / "odbc.ini",
+                    "[K500100OUTAGE]\nDriver = PostgreSQL Unicode\nServername = " + cluster.where().host +
+                        "\nPort = " + cluster.where().port + "\nDatabase = postgres\n");
+    setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
     WorkArea admin;
     admin.TerminalName = "PC01";
     admin.DbSource = "K500100OUTAGE";

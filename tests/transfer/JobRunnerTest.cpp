@@ -19,29 +19,21 @@ using test::JobTest;
 
 class JobRunTest : public JobTest {
 protected:
-    // A CII center of the link package with its file waiting, a partner company and one row.
-    void ReadyCenter(const std::string& code = "ABC") {
-        Center(code, "Z", Folder("link") + code + ".dat", "C");
-        Partner(code, "123456789012");
-        test::WriteFile(Folder("link") + code + ".dat", std::string_view("CII bytes"));
-        AddRow(code);
-    }
     void FailInsertOf(const char* kind) {
         Exec(std::string("CREATE TRIGGER refuse BEFORE INSERT ON FL1102処理履歴ファイル WHEN NEW.処理種別 = '") + kind +
              "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
     }
-    std::string ErrLog() { return fs::exists(dir_ / "ERR.LOG") ? test::ReadText(dir_ / "ERR.LOG") : ""; }
 };
 
 TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
-    ReadyCenter();
+    LinkCenter("ABC");
     runner_->RunJob();
     const std::vector<std::string> events = {"0 state 1", "0:4 受信中", "0:4 OK", "0:5 変換中",
                                              "0:5 OK",    "0:6 登録中", "0:6 OK", "0 state 2"};
     EXPECT_EQ(display_.events, events);
     const CenterEntry& row = work_.Centers[0];
-    EXPECT_EQ(row.ReceiveStatus + row.ConversionStatus + row.RegistrationStatus, "OKOKOK");
-    EXPECT_EQ(row.RowState, 2);
+    EXPECT_EQ(row.ReceiveStatus + row.ConversionStatus + row.RegistrationStatus + std::to_string(row.RowState),
+              "OKOKOK2");
     const std::vector<std::string> history = {
         "0 03 0000 0000  ",
         "1 10 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
@@ -49,40 +41,36 @@ TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
         "3 41 00 0000 F:/HIST/00000001_RCV_ABC_________KIND.TXT",
     };
     EXPECT_EQ(History(1), history);
-    for (const char* name : {"00000001_RCV_ABC_________.CII", "00000001_RCV_ABC_________01.LOC"}) {
-        EXPECT_EQ(test::ReadText(Folder("old") + name), "CII bytes") << name;
-        EXPECT_TRUE(fs::exists(Folder("in") + name)) << "the archive copy leaves the source";
+    for (const std::string name : {"00000001_RCV_ABC_________.CII", "00000001_RCV_ABC_________01.LOC"}) {
+        EXPECT_EQ(Content("old/" + name), "message of ABC");
+        EXPECT_EQ(Content("in/" + name), "message of ABC") << "the archive copy leaves the source";
     }
 }
 
 TEST_F(JobRunTest, ReceiveFailureLeavesLaterCellsAndStillArchives) {
-    ReadyCenter();
+    LinkCenter("ABC");
     work_.Centers[0].ConversionStatus = "earlier";
     work_.Centers[0].RegistrationStatus = "earlier too";
     work_.Centers[0].RowState = 2;
     test::WriteFile(Folder("in") + "00000001_RCV_A.CII", std::string_view("already here"));
     FailInsertOf("10");
     runner_->RunJob();
-    const std::vector<std::string> events = {"0 state 1", "0:4 受信中", "0:4 受信ｴﾗｰ", "0 state 9"};
-    EXPECT_EQ(display_.events, events);
-    EXPECT_EQ(work_.Centers[0].ConversionStatus, "earlier");
-    EXPECT_EQ(work_.Centers[0].RegistrationStatus, "earlier too");
-    EXPECT_TRUE(converters_.local_calls.empty());
-    EXPECT_TRUE(starter_.commands.empty());
+    EXPECT_EQ(display_.events, (std::vector<std::string>{"0 state 1", "0:4 受信中", "0:4 受信ｴﾗｰ", "0 state 9"}));
+    EXPECT_EQ(work_.Centers[0].ConversionStatus + work_.Centers[0].RegistrationStatus, "earlierearlier too");
+    EXPECT_TRUE(converters_.local_calls.empty() && starter_.commands.empty());
     // The receive row could not be written: the job stays open for the next run to carry on.
-    EXPECT_EQ(HistoryValue(1, 0, "処理終了日付"), "<null>");
+    EXPECT_EQ(History(1), std::vector<std::string>{"0 03 - - -"});
     EXPECT_EQ(runner_->outcome().stage, "database");
-    EXPECT_EQ(test::ReadText(Folder("old") + "00000001_RCV_A.CII"), "already here");
-    EXPECT_EQ(test::ReadText(Folder("link") + "ABC.dat"), "CII bytes");
+    EXPECT_EQ(Content("old/00000001_RCV_A.CII"), "already here");
+    EXPECT_EQ(Content("link/ABC.dat"), "message of ABC");
 }
 
 TEST_F(JobRunTest, JobThatCannotBeNumberedShowsSerialError) {
-    ReadyCenter();
+    LinkCenter("ABC");
     FailInsertOf("03");
     runner_->RunJob();
-    const std::vector<std::string> events = {"0 state 1", "0:4 通番ｴﾗｰ", "0 state 9"};
-    EXPECT_EQ(display_.events, events);
-    EXPECT_EQ(History(1).size(), 0u);
+    EXPECT_EQ(display_.events, (std::vector<std::string>{"0 state 1", "0:4 通番ｴﾗｰ", "0 state 9"}));
+    EXPECT_EQ(History(1), std::vector<std::string>{});
     EXPECT_TRUE(fs::exists(Folder("link") + "ABC.dat"));
 }
 
@@ -92,88 +80,80 @@ TEST_F(JobRunTest, ArchiveTakesTheEightDigitPrefixOnly) {
     test::WriteFile(Folder("out") + "00000007_SND_A.CII", std::string_view("sent"));
     test::WriteFile(Folder("old") + "00000007_RCV_A.CII", std::string_view("an older copy"));
     EXPECT_TRUE(runner_->ArchiveJobFiles(7, 0));
-    EXPECT_EQ(test::ReadText(Folder("old") + "00000007_RCV_A.CII"), "7");
-    EXPECT_FALSE(fs::exists(Folder("old") + "00000071_X.TXT"));
-    EXPECT_FALSE(fs::exists(Folder("old") + "00000007_SND_A.CII"));
+    EXPECT_EQ(Content("old/00000007_RCV_A.CII") + Content("old/00000071_X.TXT") + Content("old/00000007_SND_A.CII"),
+              "7<none><none>");
     EXPECT_TRUE(runner_->ArchiveJobFiles(7, 1));
-    EXPECT_EQ(test::ReadText(Folder("old") + "00000007_SND_A.CII"), "sent");
+    EXPECT_EQ(Content("old/00000007_SND_A.CII"), "sent");
 }
 
 TEST_F(JobRunTest, MissingArchiveFolderIsReportedAndTheJobStillCloses) {
-    ReadyCenter();
+    LinkCenter("ABC");
     work_.OLD_FILE = Folder("no-archive");
     runner_->RunJob();
     EXPECT_EQ(work_.Centers[0].RowState, 2);
-    EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "0000");
-    EXPECT_NE(HistoryValue(1, 0, "処理終了時刻"), "<null>");
-    EXPECT_NE(ErrLog().find("no-archive"), std::string::npos) << ErrLog();
+    EXPECT_EQ(HistoryValues(1, 0, {"終了コード", "処理終了時刻"}), "0000 10:20:30");
+    EXPECT_NE(Content("ERR.LOG").find("no-archive"), std::string::npos) << Content("ERR.LOG");
     EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________.CII"));
 }
 
 TEST_F(JobRunTest, DatabaseStoppedBetweenStagesLosesNothingAndTheNextRunWorks) {
-    ReadyCenter();
+    LinkCenter("ABC");
     display_.on_status = [this](int column, const std::string& text) {
         if (column == kConversionColumn && text == "変換中") work_.Db.reset();
     };
     runner_->RunJob();
-    EXPECT_EQ(work_.Centers[0].ConversionStatus, "変換ｴﾗｰ");
-    EXPECT_EQ(work_.Centers[0].RowState, 9);
-    EXPECT_EQ(test::ReadText(Folder("in") + "00000001_RCV_ABC_________.CII"), "CII bytes");
-    EXPECT_EQ(test::ReadText(Folder("old") + "00000001_RCV_ABC_________.CII"), "CII bytes");
+    EXPECT_EQ(work_.Centers[0].ConversionStatus + std::to_string(work_.Centers[0].RowState), "変換ｴﾗｰ9");
+    EXPECT_EQ(Content("in/00000001_RCV_ABC_________.CII"), "message of ABC");
+    EXPECT_EQ(Content("old/00000001_RCV_ABC_________.CII"), "message of ABC");
 
     display_.on_status = nullptr;
     ASSERT_TRUE(db_->Connect(work_));
     // The job row stays open as the stopped database left it, and so does the receive row: its
     // close was to reach the disk with the conversion's row, before the converter ran.
-    EXPECT_EQ(HistoryValue(1, 0, "終了コード"), "<null>");
-    EXPECT_EQ(HistoryValue(1, 1, "処理終了時刻"), "<null>");
+    EXPECT_EQ(HistoryValues(1, 0, {"終了コード"}) + HistoryValues(1, 1, {"処理終了時刻"}), "<null><null>");
     test::WriteFile(Folder("link") + "ABC.dat", std::string_view("next"));
     work_.Centers[0].RowState = 0;
     runner_->RunJob();
     EXPECT_EQ(work_.Centers[0].RowState, 2);
     EXPECT_EQ(HistoryValue(2, 0, "終了コード"), "0000");
-    EXPECT_EQ(test::ReadText(Folder("in") + "00000002_RCV_ABC_________01.LOC"), "next");
+    EXPECT_EQ(Content("in/00000002_RCV_ABC_________01.LOC"), "next");
 }
 
 TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
-    ReadyCenter("A1");
-    ReadyCenter("A2");
-    ReadyCenter("A3");
+    for (const char* code : {"A1", "A2", "A3"}) LinkCenter(code);
     work_.Centers[1].RunFlag = false;
     const std::atomic<bool> stop{false};
     ReceiveRun run(work_, *runner_, stop);
     run.Run(WaitingMarkedRows(work_));
-    EXPECT_EQ(work_.Centers[0].RowState, 2);
-    EXPECT_EQ(work_.Centers[1].RowState, 0);
-    EXPECT_EQ(work_.Centers[2].RowState, 2);
+    const std::vector<int> states = {work_.Centers[0].RowState, work_.Centers[1].RowState, work_.Centers[2].RowState};
+    EXPECT_EQ(states, (std::vector<int>{2, 0, 2}));
     EXPECT_EQ(HistoryValue(2, 0, "センターコード"), "A3");
     EXPECT_EQ(WaitingMarkedRows(work_), std::vector<int>{}) << "rows that ran are not run again";
     EXPECT_EQ(MarkedRows(work_), (std::vector<int>{0, 2})) << "the armed schedule runs them all again";
 }
 
 TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {
-    ReadyCenter();
+    LinkCenter("ABC");
     SpawnProcessStarter spawn;
     JobRunner runner(work_, clock_, boxes_, progress_, display_, converters_, spawn);
-    test::WriteSjisFile(dir_ / "EDI.ini", "[PATH]\nPRPATH=" + Folder("pr") + "\nSTPATH=" + Folder("st") +
-                                              "\nMGCMDLINEZR=" + Folder("nowhere") + "edireg\n[JKBN_Z_J]\n01\n");
+    const auto write_ini = [this](const std::string& command) {
+        test::WriteEdiIni(dir_ / "EDI.ini",
+                          {{"PATH", {"PRPATH=" + Folder("pr"), "STPATH=" + Folder("st"), "MGCMDLINEZR=" + command}},
+                           {"JKBN_Z_J", {"01"}}});
+    };
+    write_ini(Folder("nowhere") + "edireg");
     runner.RunJob();
     // The stage row holds the failure; the stage itself ended, so the row shows OK.
-    EXPECT_EQ(HistoryValue(1, 3, "終了コード"), "4100");
-    EXPECT_EQ(HistoryValue(1, 3, "詳細コード"), "0002");
+    EXPECT_EQ(HistoryValues(1, 3, {"終了コード", "詳細コード"}), "4100 0002");
     EXPECT_EQ(work_.Centers[0].RegistrationStatus, "OK");
     EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________01.LOC"));
 
     work_.MGSTPATH = Folder("st");
-    test::WriteSjisFile(dir_ / "EDI.ini", "[PATH]\nPRPATH=" + Folder("pr") + "\nSTPATH=" + Folder("st") +
-                                              "\nMGCMDLINEZR=env EDI_IN=" + Folder("in") +
-                                              " " K500100_EDIREG "\n[JKBN_Z_J]\n01\n");
+    write_ini("env EDI_IN=" + Folder("in") + " " K500100_EDIREG);
     test::WriteFile(Folder("link") + "ABC.dat", std::string_view("line 1\r\nline 2\r\n"));
     work_.Centers[0].RowState = 0;
     runner.RunJob();
-    EXPECT_EQ(HistoryValue(2, 3, "終了コード"), "00");
-    EXPECT_EQ(HistoryValue(2, 3, "入力レコード数"), "2");
-    EXPECT_EQ(HistoryValue(2, 3, "相手先企業コード"), "123456789012");
+    EXPECT_EQ(HistoryValues(2, 3, {"終了コード", "入力レコード数", "相手先企業コード"}), "00 2 123456789012");
 }
 
 // In a child process whose files may not grow past 4 KiB, as on a full disk.

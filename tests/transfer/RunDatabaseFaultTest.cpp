@@ -42,40 +42,46 @@ struct Case {
     std::vector<std::string> history;  // the left job's rows once carried on
 };
 
-const std::vector<const char*> kRefusePostgres = {
-    "CREATE OR REPLACE FUNCTION refuse_close() RETURNS trigger LANGUAGE plpgsql AS "
-    "'BEGIN RAISE EXCEPTION ''closing rows refused''; END'",
-    "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル FOR EACH ROW EXECUTE FUNCTION refuse_close()"};
-const std::vector<const char*> kRefuseSqlite = {
-    "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, 'closing rows "
-    "refused'); END"};
-const char* const kUnrefusePostgres = "DROP TRIGGER refuse_close ON FL1102処理履歴ファイル";
-// The commit that holds a row of the kind fails: the row brings a reference to nothing, checked
-// at the commit.
-std::vector<std::string> RefuseCommitOf(const char* kind, bool postgres) {
-    const std::string when = std::string("NEW.処理種別 = '") + kind + "'";
-    std::vector<std::string> sql = {
+// What makes a fault and takes it away again, run through the run's own session. A commit that
+// holds a row of the kind fails when the row brings a reference to nothing, checked at the commit.
+// SQLite has no server to lose: its session can no longer write its file instead, as on a
+// read-only or full disk (its write-ahead log is open already, so nothing done to the file's
+// names would reach it).
+std::pair<std::vector<std::string>, std::vector<std::string>> FaultStatements(Fault fault, bool postgres) {
+    if (fault == Fault::kGone) return {{"PRAGMA query_only = 1"}, {"PRAGMA query_only = 0"}};
+    if (fault == Fault::kClosesRefused && postgres) {
+        return {{"CREATE OR REPLACE FUNCTION refuse_close() RETURNS trigger LANGUAGE plpgsql AS "
+                 "'BEGIN RAISE EXCEPTION ''closing rows refused''; END'",
+                 "CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル FOR EACH ROW EXECUTE FUNCTION "
+                 "refuse_close()"},
+                {"DROP TRIGGER refuse_close ON FL1102処理履歴ファイル"}};
+    }
+    if (fault == Fault::kClosesRefused) {
+        return {{"CREATE TRIGGER refuse_close BEFORE UPDATE ON FL1102処理履歴ファイル BEGIN SELECT RAISE(ABORT, "
+                 "'closing rows refused'); END"},
+                {"DROP TRIGGER refuse_close"}};
+    }
+    if (fault == Fault::kLocked) return {};
+    const std::string when =
+        std::string("NEW.処理種別 = '") + (fault == Fault::kReceiveCommitRefused ? "10" : "41") + "'";
+    std::vector<std::string> on = {
         "CREATE TABLE refuse_parent (id INTEGER PRIMARY KEY)",
         "CREATE TABLE refuse_child (id INTEGER REFERENCES refuse_parent (id) DEFERRABLE INITIALLY DEFERRED)"};
-    if (postgres) {
-        sql.push_back("CREATE FUNCTION refuse_commit() RETURNS trigger LANGUAGE plpgsql AS "
-                      "'BEGIN INSERT INTO refuse_child VALUES (1); RETURN NULL; END'");
-        sql.push_back("CREATE TRIGGER refuse_commit AFTER INSERT ON FL1102処理履歴ファイル FOR EACH ROW WHEN (" + when +
-                      ") EXECUTE FUNCTION refuse_commit()");
-    } else {
-        sql.insert(sql.begin(), "PRAGMA foreign_keys = 1");
-        sql.push_back("CREATE TRIGGER refuse_commit AFTER INSERT ON FL1102処理履歴ファイル WHEN " + when +
-                      " BEGIN INSERT INTO refuse_child VALUES (1); END");
+    if (!postgres) {
+        on.insert(on.begin(), "PRAGMA foreign_keys = 1");
+        on.push_back("CREATE TRIGGER refuse_commit AFTER INSERT ON FL1102処理履歴ファイル WHEN " + when +
+                     " BEGIN INSERT INTO refuse_child VALUES (1); END");
+        return {on, {"DROP TRIGGER refuse_commit", "DROP TABLE refuse_child", "DROP TABLE refuse_parent"}};
     }
-    return sql;
+    on.push_back(
+        "CREATE FUNCTION refuse_commit() RETURNS trigger LANGUAGE plpgsql AS "
+        "'BEGIN INSERT INTO refuse_child VALUES (1); RETURN NULL; END'");
+    on.push_back("CREATE TRIGGER refuse_commit AFTER INSERT ON FL1102処理履歴ファイル FOR EACH ROW WHEN (" + when +
+                 ") EXECUTE FUNCTION refuse_commit()");
+    return {on,
+            {"DROP TRIGGER refuse_commit ON FL1102処理履歴ファイル", "DROP FUNCTION refuse_commit()",
+             "DROP TABLE refuse_child", "DROP TABLE refuse_parent"}};
 }
-const std::vector<const char*> kUnrefuseCommitPostgres = {"DROP TRIGGER refuse_commit ON FL1102処理履歴ファイル",
-                                                          "DROP FUNCTION refuse_commit()", "DROP TABLE refuse_child",
-                                                          "DROP TABLE refuse_parent"};
-const std::vector<const char*> kUnrefuseCommitSqlite = {"DROP TRIGGER refuse_commit", "DROP TABLE refuse_child",
-                                                        "DROP TABLE refuse_parent"};
-const std::vector<const char*> kLockPostgres = {"BEGIN", "LOCK TABLE FL1102処理履歴ファイル IN ACCESS EXCLUSIVE MODE"};
-const std::vector<const char*> kLockSqlite = {"BEGIN EXCLUSIVE"};
 
 const std::vector<std::string> kPlain = {"0 03 0000 8100", "1 10 0000 0000", "2 31 0000 0000", "3 41 00 0000"};
 
@@ -114,53 +120,33 @@ protected:
     void Inject(Fault fault) {
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Pause());
-        } else if (fault == Fault::kGone) {
-            // SQLite has no server to lose: the run's session can no longer write its file
-            // instead, as on a read-only or full disk (its write-ahead log is open already, so
-            // nothing done to the file's names would reach it).
-            SetQueryOnly(true);
-        } else if (fault == Fault::kClosesRefused) {
-            for (const char* sql : Postgres() ? kRefusePostgres : kRefuseSqlite) this->Exec(sql);
-        } else if (fault == Fault::kReceiveCommitRefused || fault == Fault::kRegistrationCommitRefused) {
-            const char* kind = fault == Fault::kReceiveCommitRefused ? "10" : "41";
-            for (const std::string& sql : RefuseCommitOf(kind, Postgres())) this->Exec(sql);
-        } else {
+        } else if (fault == Fault::kLocked) {
             ASSERT_TRUE(this->db_->Connect(other_));
-            for (const char* sql : Postgres() ? kLockPostgres : kLockSqlite) {
+            for (const char* sql : Postgres() ? std::vector<const char*>{"BEGIN",
+                                                                         "LOCK TABLE FL1102処理履歴ファイル IN "
+                                                                         "ACCESS EXCLUSIVE MODE"}
+                                              : std::vector<const char*>{"BEGIN EXCLUSIVE"}) {
                 other_.SqlText = sql;
                 ASSERT_TRUE(ExecuteSql(other_)) << other_.Db->LastError();
             }
+        } else {
+            for (const std::string& sql : FaultStatements(fault, Postgres()).first) this->Exec(sql);
         }
     }
     void Clear(Fault fault) {
+        other_.Db.reset();  // the lock ends with its session
         if (fault == Fault::kGone && Postgres()) {
             ASSERT_TRUE(cluster_->Resume());
+        } else {
+            for (const std::string& sql : FaultStatements(fault, Postgres()).second) this->Exec(sql);
         }
-        if (fault == Fault::kGone && !Postgres()) SetQueryOnly(false);
-        if (fault == Fault::kClosesRefused) this->Exec(Postgres() ? kUnrefusePostgres : "DROP TRIGGER refuse_close");
-        if (fault == Fault::kReceiveCommitRefused || fault == Fault::kRegistrationCommitRefused) {
-            for (const char* sql : Postgres() ? kUnrefuseCommitPostgres : kUnrefuseCommitSqlite) this->Exec(sql);
-        }
-        other_.Db.reset();  // the lock ends with its session
-    }
-    void SetQueryOnly(bool on) {
-        this->work_.SqlText = on ? "PRAGMA query_only = 1" : "PRAGMA query_only = 0";
-        ASSERT_TRUE(ExecuteSql(this->work_)) << this->work_.Db->LastError();
     }
 
     // A fresh terminal of three link-package centers, A1 to A3, each with a message waiting.
     void Reset() {
-        for (const char* table : {"FL1102処理履歴ファイル", "FL1903EDI制御マスタ", "FL1915センタ利用企業マスタ"}) {
-            this->Exec(std::string("DELETE FROM ") + table);
-        }
-        for (const char* folder : {"in", "old", "link", "pr", "st"}) {
-            fs::remove_all(this->dir_ / folder);
-            fs::create_directories(this->dir_ / folder);
-        }
+        test::JobFixture<B>::Reset();
         fs::remove(this->work_.Log.file);
-        this->work_.Centers.clear();
-        this->starter_.commands.clear();
-        this->StatusAnswer("1KIND123456789012000010000009" + std::string("00"));
+        this->StatusAnswer("1KIND12345678901200001000000900");
         this->converters_.on_local = nullptr;
         for (const char* code : {"A1", "A2", "A3"}) this->LinkCenter(code);
     }

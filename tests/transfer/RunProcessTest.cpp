@@ -3,6 +3,7 @@
 // of link-package centers on the demo masters, the real converters and a registration program
 // that notes the order number of every message it is given.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,14 +16,13 @@
 #include <random>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "DemoOrders.h"
 #include "convert/LocalCiiConversion.h"
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
 #include "startup/SystemProfile.h"
 #include "support/DbTestSupport.h"
+#include "support/Masters.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -100,15 +100,14 @@ private:
     fs::path err_;
 };
 
-class RunProcessTest : public ::testing::Test {
+class RunProcessTest : public test::DbFixture<test::SqliteBackend> {
 protected:
     void SetUp() override {
-        std::string error;
-        db_ = test::TestDatabase::Create(test::Backend::kSqlite, error);
-        ASSERT_NE(db_, nullptr) << error;
-        ASSERT_TRUE(db_->Connect(work_));
+        DbFixture::SetUp();
+        if (HasFatalFailure()) return;
         std::ifstream masters(K500100_DEMO_MASTERS, std::ios::binary);
         const std::string script((std::istreambuf_iterator<char>(masters)), std::istreambuf_iterator<char>());
+        std::string error;
         ASSERT_TRUE(RunSqlScript(work_, script, error)) << error;
         for (const char* folder : {"in", "old", "link", "pr", "st", "out"}) fs::create_directories(dir_ / folder);
         // Registers a message by noting the order number of its local file, then reports success.
@@ -119,29 +118,28 @@ protected:
                         "head -n 1 \"$EDI_IN$(value \"$1\" 0130TXT | sed 's/^%EDI_IN%//')\" | cut -c64-76 >> \"$LOG\"\n"
                         "while [ -e \"$LOG.hold\" ]; do sleep 0.02; done\n"
                         "printf '1%-4s%-12s%06d%06d00\\r\\n' 0130 PARTNER01 1 1 > \"$(value \"$1\" STATUS_FILE)\"\n");
-        WriteIni();
+        const std::string registration = "env EDI_IN=" + Folder("in") + " LOG=" + (dir_ / "registered.txt").string() +
+                                         " SLOW=" + (dir_ / "slow").string() + " sh " + (dir_ / "reg.sh").string();
+        test::WriteEdiIni(dir_ / "EDI.ini",
+                          {{"動作環境", {"DBSTRING=" + db_->dsn(), "USERID=" + db_->user(), "PASSWD="}},
+                           {"Setting0",
+                            {"LabelBackColor=0", "LabelForeColor=0", "TextBackColor=0", "TextFocusColor=0",
+                             "TextForeColor=0", "TitleBackColor=0", "TitleForeColor=0"}},
+                           {"K700100", {"MINIMAIZE=0", "DEMOMODE=0"}},
+                           {"PATH",
+                            {"EDIINFIL=" + Folder("in"), "EDIOUTFIL=" + Folder("out"), "MGSTPATH=" + Folder("st"),
+                             "OLD_FILE=" + Folder("old"), "PRPATH=" + Folder("pr"), "STPATH=" + Folder("st"),
+                             "FL1102_FILE=" + Folder("in"), "MGCMDLINEZR=" + registration}},
+                           {"JKBN_Z_J", {"0130"}},
+                           {"デバッグ", {"MODE=0"}}});
         setenv("K500100_INI", (dir_ / "EDI.ini").c_str(), 1);
     }
     void TearDown() override {
         unsetenv("K500100_INI");
-        work_.Db.reset();
-        db_.reset();
+        DbFixture::TearDown();
     }
 
     std::string Folder(const char* name) const { return (dir_ / name).string() + "/"; }
-    void WriteIni() {
-        test::WriteSjisFile(
-            dir_ / "EDI.ini",
-            "[動作環境]\r\nDBSTRING=" + db_->dsn() + "\r\nUSERID=" + db_->user() +
-                "\r\nPASSWD=\r\n[Setting0]\r\nLabelBackColor=0\r\nLabelForeColor=0\r\nTextBackColor=0\r\n"
-                "TextFocusColor=0\r\nTextForeColor=0\r\nTitleBackColor=0\r\nTitleForeColor=0\r\n[K700100]\r\n"
-                "MINIMAIZE=0\r\nDEMOMODE=0\r\n[PATH]\r\nEDIINFIL=" + Folder("in") + "\r\nEDIOUTFIL=" + Folder("out") +
-                "\r\nMGSTPATH=" + Folder("st") + "\r\nOLD_FILE=" + Folder("old") + "\r\nPRPATH=" + Folder("pr") +
-                "\r\nSTPATH=" + Folder("st") + "\r\nFL1102_FILE=" + Folder("in") + "\r\nMGCMDLINEZR=env EDI_IN=" +
-                Folder("in") + " LOG=" + (dir_ / "registered.txt").string() + " SLOW=" + (dir_ / "slow").string() +
-                " sh " + (dir_ / "reg.sh").string() + "\r\n[JKBN_Z_J]\r\n0130\r\n\r\n[デバッグ]\r\nMODE=0\r\n");
-    }
-
     // Centers C01... of this terminal, and one partner message made of `records` order records.
     void MakeTerminal(int centers, int records) {
         const std::string terminal = cProfile().machine();
@@ -149,12 +147,8 @@ protected:
             char code[16];
             std::snprintf(code, sizeof code, "C%02d", i);
             codes_.push_back(code);
-            Exec("INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名, "
-                 "TCX受信ファイルパス, 送受信データ形式) VALUES ('" +
-                 std::string(code) + "', '2', 'center', 'Z', " + SqlQuote(terminal) + ", " +
-                 SqlQuote(Link(code)) + ", 'C')");
-            Exec("INSERT INTO FL1915センタ利用企業マスタ (センターコード, 相手先企業コード) VALUES ('" +
-                 std::string(code) + "', 'PARTNER01')");
+            Exec(test::CenterSql({.code = code, .link_path = Link(code), .terminal = terminal}));
+            Exec(test::PartnerSql(code, "PARTNER01"));
         }
         std::string local;
         for (int r = 0; r < records; ++r) local += bench::DemoOrderRecord(r, kPlaceholder);
@@ -182,7 +176,8 @@ protected:
             char id[16];
             std::snprintf(id, sizeof id, "PO%011d", ++messages_);
             std::string bytes = template_;
-            for (std::size_t at = 0; (at = bytes.find(kPlaceholder, at)) != std::string::npos;) bytes.replace(at, 13, id);
+            for (std::size_t at = 0; (at = bytes.find(kPlaceholder, at)) != std::string::npos;)
+                bytes.replace(at, 13, id);
             test::WriteFile(Link(code) + ".new", std::string_view(bytes));
             fs::rename(Link(code) + ".new", Link(code));  // the link package's files appear whole
             sent_.push_back(id);
@@ -203,10 +198,7 @@ protected:
         return ids;
     }
     std::string Count(const std::string& where) {
-        work_.SqlText = "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE " + where;
-        ResultSet set;
-        if (!OpenQuery(work_, set) || set.EndOfSet()) return "<failed>";
-        return set.Value("n").value_or("<null>");
+        return test::RowValues(work_, "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE " + where, {"n"});
     }
     // Files left where nothing should stay: link files, hidden or temporary files of the jobs.
     std::vector<std::string> Leftovers() const {
@@ -236,14 +228,8 @@ protected:
         }
         return {};
     }
-    void Exec(const std::string& sql) {
-        work_.SqlText = sql;
-        ASSERT_TRUE(ExecuteSql(work_)) << sql;
-    }
 
     test::TempDir dir_;
-    std::unique_ptr<test::TestDatabase> db_;
-    WorkArea work_;
     std::vector<std::string> codes_;
     std::string template_;
     std::vector<std::string> sent_;
