@@ -128,6 +128,7 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         bool group_info;
         bool format;
         std::string code;
+        bool local_items = true;
     };
     const std::vector<test::Field> flat = test::FlatFields();
     const Row rows[] = {
@@ -140,11 +141,14 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
          true,
          "0005"},
         {"bad tag", {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}}, true, true, "0006"},
+        {"no local items", {{1, 0, 1, 1, "X", 1}}, true, true, "0004", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         masters = MemoryMasters();
         test::AddFields(masters, "0110", "BP000001", r.fields);
+        if (!r.local_items)
+            std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
         if (r.group_info) test::AddGroupInfo(masters, "PTN1");
         if (r.format) test::AddFormat(masters, "0110", "BP000001", " ");
         std::filesystem::remove(log.file);
@@ -155,9 +159,6 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), r.code);
     }
-    UseFields({{1, 0, 1, 1, "X", 1}});
-    std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
-    EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), "0004");
 }
 
 TEST_F(LocalToCiiTest, TheEntryLogsItsStartLineAndRunsOnlyKnownKinds) {
