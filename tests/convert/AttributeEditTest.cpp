@@ -91,6 +91,7 @@ TEST(AttributeEditTest, EditsEachAttributePairForTheLocalField) {
         RecordFormatItem local;
         Bytes element;
         Bytes expected;
+        const char* direction = "MM";
     };
     const Case cases[] = {
         {"XX pads with spaces", Item("X", 3), Item("X", 5), Raw("ABC"), Raw("ABC  ")},
@@ -104,20 +105,17 @@ TEST(AttributeEditTest, EditsEachAttributePairForTheLocalField) {
         {"YY year 51 is 1951", Item("Y", 6), Item("Y", 8), Raw("510101"), Raw("19510101")},
         {"YY short date padded first", Item("Y", 6), Item("Y", 8), Raw("21125"), Raw("20021125")},
         {"9Y keeps the rightmost local length", Item("9", 8), Item("Y", 6), Raw("20240131"), Raw("240131")},
+        {"KK through JIS", Item("K", 2), Item("K", 4), Hex("30 21"), Hex("88 9F 81 40"), "SM"},
     };
     test::TempDir dir;
     ConversionLog log{dir / "ERR.LOG", ""};
     Bytes out;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_TRUE(EditForLocal(c.element, c.local, c.message, "MM", log, out));
+        EXPECT_TRUE(EditForLocal(c.element, c.local, c.message, c.direction, log, out));
         EXPECT_EQ(out, c.expected);
     }
     EXPECT_FALSE(std::filesystem::exists(log.file)) << "known pairs log nothing";
-
-    SCOPED_TRACE("KK through JIS");
-    EXPECT_TRUE(EditForLocal(Hex("30 21"), Item("K", 4), Item("K", 2), "SM", log, out));
-    EXPECT_EQ(out, Hex("88 9F 81 40"));
 }
 
 // Every pair of numbers with and without decimals on either side, messages shorter and longer than

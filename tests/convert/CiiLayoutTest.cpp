@@ -204,22 +204,20 @@ TEST_F(CiiWriterTest, ReportsAndSkipsElementsWithoutAForm) {
 }
 
 TEST_F(CiiWriterTest, SwitchesToTheLongPrefixAbove32759Bytes) {
-    // One element of tag 1 and a 0xF2 length takes 4 bytes plus its value.
-    writer.Begin(7);
-    writer.AppendElement(1, Bytes(32755, 'a'));
-    ASSERT_EQ(writer.ElementAreaSize(), 32759u);
-    ASSERT_TRUE(writer.Finish(record));
-    ASSERT_EQ(record.size(), 9u + 32759 + 1);
-    EXPECT_EQ(Bytes(record.begin(), record.begin() + 13), Hex("39 44 30 30 30 30 37 80 00 01 F2 7F F3"));
-    EXPECT_EQ(record.back(), 0xFE);
-
-    writer.Begin(7);
-    writer.AppendElement(1, Bytes(32756, 'a'));
-    ASSERT_TRUE(writer.Finish(record));
-    ASSERT_EQ(record.size(), 17u + 32760 + 1);
-    EXPECT_EQ(Bytes(record.begin(), record.begin() + 21),
-              test::Cat({Raw("9D00007"), Hex("80 80 F7"), Raw("0032777"), Hex("01 F2 7F F4")}));
-    EXPECT_EQ(record.back(), 0xFE);
+    // One element of tag 1 and a 0xF2 length takes 4 bytes plus its value: an element area of
+    // 32759 bytes keeps the short prefix, one byte more takes the long one.
+    const std::pair<std::size_t, Bytes> rows[] = {
+        {32755, Hex("39 44 30 30 30 30 37 80 00 01 F2 7F F3")},
+        {32756, test::Cat({Raw("9D00007"), Hex("80 80 F7"), Raw("0032777"), Hex("01 F2 7F F4")})}};
+    for (const auto& [value, head] : rows) {
+        SCOPED_TRACE(value);
+        writer.Begin(7);
+        writer.AppendElement(1, Bytes(value, 'a'));
+        ASSERT_TRUE(writer.Finish(record));
+        ASSERT_EQ(record.size(), head.size() + value + 1);
+        EXPECT_EQ(Bytes(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(head.size())), head);
+        EXPECT_EQ(record.back(), 0xFE);
+    }
 }
 
 TEST(CiiLayoutTest, DecodesShortAndLongPrefixes) {

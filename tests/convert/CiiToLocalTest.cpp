@@ -45,17 +45,11 @@ TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingO
 }
 
 TEST_F(CiiToLocalTest, InsertsTheInformationKindBeforeTheFirstDot) {
-    struct Row {
-        std::string template_path;
-        std::string expected;
-    };
-    const Row rows[] = {{"/data/recv/local.txt", "/data/recv/local0110.txt"},
-                        {"/data/recv.d/local.txt", "/data/recv0110.d/local.txt"},
-                        {"/data/recv/local", "/data/recv/local0110"}};
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.template_path);
-        EXPECT_EQ(LocalPathFor(r.template_path, "0110").string(), r.expected);
-    }
+    const std::pair<const char*, const char*> rows[] = {{"/data/recv/local.txt", "/data/recv/local0110.txt"},
+                                                        {"/data/recv.d/local.txt", "/data/recv0110.d/local.txt"},
+                                                        {"/data/recv/local", "/data/recv/local0110"}};
+    for (const auto& [template_path, expected] : rows)
+        EXPECT_EQ(LocalPathFor(template_path, "0110").string(), expected);
 }
 
 TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {

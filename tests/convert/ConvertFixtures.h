@@ -11,6 +11,7 @@
 
 #include "convert/CiiLayout.h"
 #include "convert/FormatMasterSource.h"
+#include "convert/LocalToCii.h"
 #include "support/TestSupport.h"
 
 namespace edi::test {
@@ -277,6 +278,13 @@ public:
     }
 
 protected:
+    // Local records (UTF-8 text) written to CII through files: its bytes, none when no file was written.
+    Bytes CiiOf(std::string_view local_utf8) {
+        WriteSjisFile(dir / "in.txt", local_utf8);
+        std::filesystem::remove(dir / "out.CII");
+        WriteCiiFromLocal(dir / "in.txt", dir / "out.CII", masters, log, clock);
+        return std::filesystem::exists(dir / "out.CII") ? ReadFile(dir / "out.CII") : Bytes();
+    }
     std::vector<std::string> LogLines() const { return test::LogLines(log.file); }
     void ClearLog() {
         std::filesystem::remove(log.file);

@@ -12,19 +12,11 @@ using test::Hex;
 using test::kFlatKey;
 using test::Raw;
 
-class LocalToCiiTest : public test::ConverterTest {
-protected:
-    Bytes Convert(std::string_view local_utf8) {
-        test::WriteSjisFile(dir / "in.txt", local_utf8);
-        std::filesystem::remove(dir / "out.CII");
-        WriteCiiFromLocal(dir / "in.txt", dir / "out.CII", masters, log, clock);
-        return std::filesystem::exists(dir / "out.CII") ? test::ReadFile(dir / "out.CII") : Bytes();
-    }
-};
+class LocalToCiiTest : public test::ConverterTest {};
 
 TEST_F(LocalToCiiTest, OneGroupPerKeyWithNumberedMessagesAndItsCount) {
     UseFlatMaster();
-    const Bytes cii = Convert(kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\n\r\n");
+    const Bytes cii = CiiOf(kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\n\r\n");
     ASSERT_EQ(cii.size(), 4u * 251);
     const std::string header = test::Text(ByteView(cii).first(251));
     EXPECT_EQ(header.substr(0, 2) + header.substr(2 + 25, 12) + header.substr(2 + 61, 20) + header.substr(2 + 115, 12),
@@ -38,8 +30,8 @@ TEST_F(LocalToCiiTest, OneGroupPerKeyWithNumberedMessagesAndItsCount) {
 
 TEST_F(LocalToCiiTest, AnEmptyLocalFileWritesNothing) {
     UseFlatMaster();
-    EXPECT_TRUE(Convert("").empty());
-    EXPECT_TRUE(Convert("   \r\n\n  \n").empty());
+    EXPECT_TRUE(CiiOf("").empty());
+    EXPECT_TRUE(CiiOf("   \r\n\n  \n").empty());
     EXPECT_TRUE(log.ErrorCode.empty());
 }
 
@@ -115,7 +107,7 @@ TEST_F(LocalToCiiTest, EncodesValuesTagsAndGroupsIntoTheElementArea) {
         SCOPED_TRACE(r.name);
         UseFields(r.fields);
         ClearLog();
-        EXPECT_EQ(Areas(Convert(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
+        EXPECT_EQ(Areas(CiiOf(kFlatKey + r.record + "\r\n")), std::vector<Bytes>{Hex(r.area)});
         EXPECT_EQ(LogLines(), r.log);
         EXPECT_TRUE(log.ErrorCode.empty());
     }
@@ -128,6 +120,7 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         bool group_info;
         bool format;
         std::string code;
+        bool local_items = true;
     };
     const std::vector<test::Field> flat = test::FlatFields();
     const Row rows[] = {
@@ -140,11 +133,14 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
          true,
          "0005"},
         {"bad tag", {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}}, true, true, "0006"},
+        {"no local items", {{1, 0, 1, 1, "X", 1}}, true, true, "0004", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         masters = MemoryMasters();
         test::AddFields(masters, "0110", "BP000001", r.fields);
+        if (!r.local_items)
+            std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
         if (r.group_info) test::AddGroupInfo(masters, "PTN1");
         if (r.format) test::AddFormat(masters, "0110", "BP000001", " ");
         std::filesystem::remove(log.file);
@@ -155,9 +151,6 @@ TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), r.code);
     }
-    UseFields({{1, 0, 1, 1, "X", 1}});
-    std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
-    EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), "0004");
 }
 
 TEST_F(LocalToCiiTest, TheEntryLogsItsStartLineAndRunsOnlyKnownKinds) {

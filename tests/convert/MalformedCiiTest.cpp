@@ -10,7 +10,6 @@
 #include "convert/CiiCheck.h"
 #include "convert/CiiDump.h"
 #include "convert/CiiToLocal.h"
-#include "convert/LocalToCii.h"
 
 namespace edi {
 namespace {
@@ -44,21 +43,13 @@ protected:
         ReadCiiToLocal(input, dir / "local.txt", source, log, options);
         return {sink.data, log.ErrorCode};
     }
-    Bytes Written(std::string_view local) {
-        test::WriteSjisFile(dir / "in.txt", local);
-        MemorySink sink;
-        LocalToCiiOptions options;
-        options.sink = &sink;
-        WriteCiiFromLocal(dir / "in.txt", dir / "unused.CII", masters, log, clock, options);
-        return sink.data;
-    }
 };
 
 TEST_F(MalformedCiiTest, ATruncationAnywhereKeepsTheWholeLinesBeforeIt) {
     const std::string key = test::kFlatKey;
     const std::string long_text(240, 'L');
-    const Bytes cii = Written(key + "AB 00120x00340y東　0000000000339x0000  東京20240115" + long_text + "\r\n" + key +
-                              "CD 0000  0000  　　0000  0000  　　0000  0000  　　20240116Z\r\n");
+    const Bytes cii = CiiOf(key + "AB 00120x00340y東　0000000000339x0000  東京20240115" + long_text + "\r\n" + key +
+                            "CD 0000  0000  　　0000  0000  　　0000  0000  　　20240116Z\r\n");
     ASSERT_EQ(cii.size(), 5u * 251);
     const auto [whole, whole_code] = Read(cii);
     ASSERT_EQ(whole_code, "");

@@ -35,32 +35,44 @@ TEST(RecordFormatTest, LoadsAnItemAsTheMasterHoldsIt) {
 }
 
 TEST(RecordFormatTest, ReportsABadRowWithItsNumberAndColumn) {
+    // Three plain items, the second with one column changed.
+    auto second = [](std::string_view column, DbValue value) {
+        DbRow bad = ItemRow(2, 0, "X", 1);
+        bad[std::string(column)] = std::move(value);
+        return std::vector<DbRow>{ItemRow(1, 0, "X", 1), bad, ItemRow(3, 0, "X", 1)};
+    };
     struct Case {
         const char* name;
+        std::vector<DbRow> rows;
+        std::int32_t row;
         std::string_view column;
-        DbValue value;
         const char* reason;
     };
+    const char* kNoGroup = "no enclosing group";
     const Case cases[] = {
-        {"Null length", col::k長さ, std::nullopt, "Null"},
-        {"Null level", col::kレベル番号, std::nullopt, "Null"},
-        {"letters in a repeat count", col::k繰返し数, "3x", "not a number: \"3x\""},
-        {"empty serial", col::k項目通番, "", "not a number: \"\""},
-        {"too large for 32 bits", col::k項目No, "2147483648", "not a number: \"2147483648\""},
-        {"Null attribute", col::k属性, std::nullopt, "Null"},
+        {"Null length", second(col::k長さ, std::nullopt), 2, col::k長さ, "Null"},
+        {"Null level", second(col::kレベル番号, std::nullopt), 2, col::kレベル番号, "Null"},
+        {"letters in a repeat count", second(col::k繰返し数, "3x"), 2, col::k繰返し数, "not a number: \"3x\""},
+        {"empty serial", second(col::k項目通番, ""), 2, col::k項目通番, "not a number: \"\""},
+        {"too large for 32 bits", second(col::k項目No, "2147483648"), 2, col::k項目No, "not a number: \"2147483648\""},
+        {"Null attribute", second(col::k属性, std::nullopt), 2, col::k属性, "Null"},
+        // Levels without their group.
+        {"member without any group", {ItemRow(1, 0, "X", 1), ItemRow(2, 1, "X", 1)}, 2, col::kレベル番号, kNoGroup},
+        {"first row is a member", {ItemRow(1, 1, "X", 1)}, 1, col::kレベル番号, kNoGroup},
+        {"level skipped", {ItemRow(1, 0, "M", 0), ItemRow(2, 2, "X", 1)}, 2, col::kレベル番号, kNoGroup},
+        {"negative level", {ItemRow(1, -1, "X", 1)}, 1, col::kレベル番号, "negative level"},
+        {"\"M \" opens no group", {ItemRow(1, 0, "M ", 0), ItemRow(2, 1, "X", 1)}, 2, col::kレベル番号, kNoGroup},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        DbRow bad = ItemRow(2, 0, "X", 1);
-        bad[std::string(c.column)] = c.value;
-        MemoryRows rows({ItemRow(1, 0, "X", 1), bad, ItemRow(3, 0, "X", 1)});
+        MemoryRows rows(c.rows);
         ItemList items;
         MemoryRows earlier({ItemRow(9, 0, "9", 4)});
         ASSERT_TRUE(LoadRecordFormat(items, earlier).Ok());
 
         const LoadResult r = LoadRecordFormat(items, rows);
         EXPECT_EQ(r.status, LoadStatus::kBadValue);
-        EXPECT_EQ(r.row, 2);
+        EXPECT_EQ(r.row, c.row);
         EXPECT_EQ(r.column, c.column);
         EXPECT_EQ(r.reason, c.reason);
         ASSERT_EQ(items.Count(), 1) << "a failed load keeps the earlier list";
@@ -68,31 +80,6 @@ TEST(RecordFormatTest, ReportsABadRowWithItsNumberAndColumn) {
     }
     const LoadResult described{LoadStatus::kBadValue, 4, "長さ", "Null"};
     EXPECT_EQ(described.Describe(), "row 4 長さ: Null");
-}
-
-TEST(RecordFormatTest, RefusesLevelsWithoutTheirGroup) {
-    struct Case {
-        const char* name;
-        std::vector<DbRow> rows;
-        std::int32_t row;
-    };
-    const Case cases[] = {
-        {"member without any group", {ItemRow(1, 0, "X", 1), ItemRow(2, 1, "X", 1)}, 2},
-        {"first row is a member", {ItemRow(1, 1, "X", 1)}, 1},
-        {"level skipped", {ItemRow(1, 0, "M", 0), ItemRow(2, 2, "X", 1)}, 2},
-        {"negative level", {ItemRow(1, -1, "X", 1)}, 1},
-        {"\"M \" opens no group", {ItemRow(1, 0, "M ", 0), ItemRow(2, 1, "X", 1)}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        MemoryRows rows(c.rows);
-        ItemList items;
-        const LoadResult r = LoadRecordFormat(items, rows);
-        EXPECT_EQ(r.status, LoadStatus::kBadValue);
-        EXPECT_EQ(r.row, c.row);
-        EXPECT_EQ(r.column, col::kレベル番号);
-        EXPECT_TRUE(items.Empty());
-    }
 }
 
 TEST(RecordFormatTest, ComputesTheLengthOfOneGroupOccurrence) {
