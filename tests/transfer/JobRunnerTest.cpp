@@ -47,31 +47,40 @@ TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
     }
 }
 
-TEST_F(JobRunTest, ReceiveFailureLeavesLaterCellsAndStillArchives) {
-    LinkCenter("ABC");
-    work_.Centers[0].ConversionStatus = "earlier";
-    work_.Centers[0].RegistrationStatus = "earlier too";
-    work_.Centers[0].RowState = 2;
-    test::WriteFile(Folder("in") + "00000001_RCV_A.CII", std::string_view("already here"));
-    FailInsertOf("10");
-    runner_->RunJob();
-    EXPECT_EQ(display_.events, (std::vector<std::string>{"0 state 1", "0:4 受信中", "0:4 受信ｴﾗｰ", "0 state 9"}));
-    EXPECT_EQ(work_.Centers[0].ConversionStatus + work_.Centers[0].RegistrationStatus, "earlierearlier too");
-    EXPECT_TRUE(converters_.local_calls.empty() && starter_.commands.empty());
-    // The receive row could not be written: the job stays open for the next run to carry on.
-    EXPECT_EQ(History(1), std::vector<std::string>{"0 03 - - -"});
-    EXPECT_EQ(runner_->outcome().stage, "database");
-    EXPECT_EQ(Content("old/00000001_RCV_A.CII"), "already here");
-    EXPECT_EQ(Content("link/ABC.dat"), "message of ABC");
-}
-
-TEST_F(JobRunTest, JobThatCannotBeNumberedShowsSerialError) {
-    LinkCenter("ABC");
-    FailInsertOf("03");
-    runner_->RunJob();
-    EXPECT_EQ(display_.events, (std::vector<std::string>{"0 state 1", "0:4 通番ｴﾗｰ", "0 state 9"}));
-    EXPECT_EQ(History(1), std::vector<std::string>{});
-    EXPECT_TRUE(fs::exists(Folder("link") + "ABC.dat"));
+// A refused job row leaves the job unnumbered; a refused receive row leaves it open for the next
+// run to carry on and still archives what the job had. Either way the link file and the later
+// cells stay.
+TEST_F(JobRunTest, RefusedHistoryRowStopsTheJobAndLosesNothing) {
+    const struct {
+        const char* kind;
+        std::vector<std::string> events;
+        std::vector<std::string> history;
+        const char* archived;  // the job's earlier file in the archive; nullptr: not checked
+    } cases[] = {
+        {"03", {"0 state 1", "0:4 通番ｴﾗｰ", "0 state 9"}, {}, nullptr},
+        {"10", {"0 state 1", "0:4 受信中", "0:4 受信ｴﾗｰ", "0 state 9"}, {"0 03 - - -"}, "already here"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        Reset();
+        display_.events.clear();
+        Exec("DROP TRIGGER IF EXISTS refuse");
+        LinkCenter("ABC");
+        work_.Centers[0].ConversionStatus = "earlier";
+        work_.Centers[0].RegistrationStatus = "earlier too";
+        test::WriteFile(Folder("in") + "00000001_RCV_A.CII", std::string_view("already here"));
+        FailInsertOf(c.kind);
+        runner_->RunJob();
+        EXPECT_EQ(display_.events, c.events);
+        EXPECT_EQ(work_.Centers[0].ConversionStatus + work_.Centers[0].RegistrationStatus, "earlierearlier too");
+        EXPECT_TRUE(converters_.local_calls.empty() && starter_.commands.empty());
+        EXPECT_EQ(History(1), c.history);
+        EXPECT_EQ(runner_->outcome().stage, "database");
+        if (c.archived) {
+            EXPECT_EQ(Content("old/00000001_RCV_A.CII"), c.archived);
+        }
+        EXPECT_EQ(Content("link/ABC.dat"), "message of ABC");
+    }
 }
 
 TEST_F(JobRunTest, ArchiveTakesTheEightDigitPrefixOnly) {
