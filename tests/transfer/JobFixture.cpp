@@ -178,6 +178,7 @@ void JobFixture<B>::Reset() {
     }
     work_.Centers.clear();
     starter_.commands.clear();
+    display_.events.clear();
     converters_.xml_calls.clear();
     converters_.local_calls.clear();
     runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);
