@@ -210,9 +210,7 @@ TEST_F(JobRunTest, MoveRenamesWithinAFileSystemAndCopiesWholeAcrossOnes) {
     EXPECT_EQ(MoveWithFileSizeLimit(far, destination), 9);
     EXPECT_EQ(test::ReadText(far), content);
     EXPECT_EQ(test::ReadText(destination), "the earlier file");
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(Folder("in"))) names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"00000001_RCV_ABC_________.CII"});
+    EXPECT_EQ(std::distance(fs::directory_iterator(Folder("in")), {}), 1) << "no part left beside it";
     // With room again the same move succeeds.
     EXPECT_EQ(MoveFile(far, destination), 0);
     EXPECT_EQ(test::ReadText(destination), content);
