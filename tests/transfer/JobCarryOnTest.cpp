@@ -83,38 +83,29 @@ TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
     };
     const JobRow received = row(1, "10", "0000", "0000", "/x/00000001_RCV_ABC_________.CII");
     const JobRow converted = row(2, "31", "0000", "0000");
+    const JobRow xml_received = row(1, "10", "0000", "0000", "00000001_RCV_ABC_________.XML");
     const auto registered = [&](const char* end, const char* detail) {
         return std::vector<JobRow>{received, converted, row(3, "41", end, detail)};
     };
     using enum CarryOnBar;
     const struct {
         const char* name;
-        bool open;
-        std::int32_t taken_by;
         std::vector<JobRow> rows;
         CarryOnBar bar;
-        bool caution;
+        bool caution = false;
+        bool open = false;
+        std::int32_t taken_by = 0;
     } cases[] = {
-        {"job row open", true, 0, {received}, kUnfinished, false},
-        {"receive failed", false, 0, {row(1, "10", "5001", "9999")}, kNotReceived, false},
-        {"conversion failed", false, 0, {received, converted}, kNone, false},
-        {"registered", false, 0, registered("00", "0000"), kEndedWell, false},
-        {"program never started", false, 0, registered("9999", "9999"), kNone, false},
-        {"no status file", false, 0, registered("4100", "0002"), kNone, true},
-        {"status not zero", false, 0, registered("9999", "0000"), kNone, true},
-        {"run ended inside the program", false, 0, registered("4100", "0003"), kMayBeRegistered, false},
-        {"file of another job",
-         false,
-         0,
-         {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII")},
-         kNoReceivedFile,
-         false},
-        {"file taken over",
-         false,
-         5,
-         {row(1, "10", "0000", "0000", "00000001_RCV_ABC_________.XML")},
-         kTakenOver,
-         false},
+        {"job row open", {received}, kUnfinished, false, true},
+        {"receive failed", {row(1, "10", "5001", "9999")}, kNotReceived},
+        {"conversion failed", {received, converted}, kNone},
+        {"registered", registered("00", "0000"), kEndedWell},
+        {"program never started", registered("9999", "9999"), kNone},
+        {"no status file", registered("4100", "0002"), kNone, true},
+        {"status not zero", registered("9999", "0000"), kNone, true},
+        {"run ended inside the program", registered("4100", "0003"), kMayBeRegistered},
+        {"file of another job", {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII")}, kNoReceivedFile},
+        {"file taken over", {xml_received}, kTakenOver, false, false, 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -51,9 +51,7 @@ void JobFixture<B>::SetUp() {
     work_.OperatorCode = "0001";
     work_.Log.file = dir_ / "ERR.LOG";
     runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);
-    StatusAnswer(
-        "1KIND123456789012000010000009"
-        "00");
+    StatusAnswer("1KIND12345678901200001000000900");
 }
 
 template <typename B>
@@ -139,11 +137,7 @@ std::string JobFixture<B>::HistoryValue(int serial, int branch, const char* colu
 
 template <typename B>
 int JobFixture<B>::OpenJob(const std::string& center) {
-    HistoryStart job;
-    job.送受信種別 = "R";
-    job.相手先種別 = "2";
-    job.処理種別 = "03";
-    job.センターコード = center;
+    HistoryStart job = ReceiveHistoryStart(0, "03", center);
     OpenJobHistory(work_, job, clock_);
     EXPECT_EQ(job.Result, "0000");
     return job.通番;
@@ -178,6 +172,7 @@ void JobFixture<B>::Reset() {
     }
     work_.Centers.clear();
     starter_.commands.clear();
+    display_.events.clear();
     converters_.xml_calls.clear();
     converters_.local_calls.clear();
     runner_ = std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, converters_, starter_);

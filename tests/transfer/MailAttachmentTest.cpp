@@ -35,6 +35,7 @@ TEST(MailAttachmentTest, TakesTheAttachmentPartAndUndoesItsEncodingStrictly) {
     const std::string att =
         "Content-Type: application/octet-stream\r\nContent-Disposition: attachment; "
         "filename=\"a.CII\"\r\nContent-Transfer-Encoding: ";
+    using enum AttachmentStatus;
     struct Row {
         const char* name;
         std::string mail;
@@ -43,50 +44,46 @@ TEST(MailAttachmentTest, TakesTheAttachmentPartAndUndoesItsEncodingStrictly) {
         const char* detail = "";
     };
     const Row rows[] = {
-        {"base64 attachment", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCkVORAD/\r\nCg=="}), AttachmentStatus::kComplete,
-         cii},
+        {"base64 attachment", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCkVORAD/\r\nCg=="}), kComplete, cii},
         {"LF line ends as a store keeps them",
          Mixed({"Content-Disposition: attachment\nContent-Transfer-Encoding: "
                 "base64\n\n" +
                 b64},
                "\n"),
-         AttachmentStatus::kComplete, cii},
+         kComplete, cii},
         {"inline parts only",
-         Mixed({"Content-Type: text/html\r\nContent-Disposition: inline; filename=x.html\r\n\r\n<p>hi</p>"}),
-         AttachmentStatus::kNone, "", "no part is an attachment"},
-        {"no MIME at all", "From: partner@example.com\r\n\r\nUNB body text\r\n", AttachmentStatus::kNone, ""},
-        {"damaged base64", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCk*ORAD/\r\nCg=="}), AttachmentStatus::kDamaged, "",
+         Mixed({"Content-Type: text/html\r\nContent-Disposition: inline; filename=x.html\r\n\r\n<p>hi</p>"}), kNone, "",
+         "no part is an attachment"},
+        {"no MIME at all", "From: partner@example.com\r\n\r\nUNB body text\r\n", kNone, ""},
+        {"damaged base64", Mixed({att + "base64\r\n\r\nVU5CgqAN\r\nCk*ORAD/\r\nCg=="}), kDamaged, "",
          "character 0x2A '*' at byte 12 is not base64"},
-        {"base64 cut inside a group", Mixed({att + "base64\r\n\r\nVU5CgqANCkVORAD/Cg="}), AttachmentStatus::kDamaged,
-         "", "ends inside a group"},
-        {"base64 text after the padding", Mixed({att + "base64\r\n\r\n" + b64 + "QUJD"}), AttachmentStatus::kDamaged,
-         "", "after the padding"},
-        {"quoted-printable", Mixed({att + "quoted-printable\r\n\r\nUNB=82=a0  \r\nEND=00=FF=\r\n=0A"}),
-         AttachmentStatus::kComplete, cii},
-        {"damaged quoted-printable", Mixed({att + "quoted-printable\r\n\r\nUNB=8G"}), AttachmentStatus::kDamaged, "",
-         "non-hex"},
-        {"unknown encoding", Mixed({att + "x-uuencode\r\n\r\nbegin 644 a"}), AttachmentStatus::kDamaged, "",
+        {"base64 cut inside a group", Mixed({att + "base64\r\n\r\nVU5CgqANCkVORAD/Cg="}), kDamaged, "",
+         "ends inside a group"},
+        {"base64 text after the padding", Mixed({att + "base64\r\n\r\n" + b64 + "QUJD"}), kDamaged, "",
+         "after the padding"},
+        {"quoted-printable", Mixed({att + "quoted-printable\r\n\r\nUNB=82=a0  \r\nEND=00=FF=\r\n=0A"}), kComplete, cii},
+        {"damaged quoted-printable", Mixed({att + "quoted-printable\r\n\r\nUNB=8G"}), kDamaged, "", "non-hex"},
+        {"unknown encoding", Mixed({att + "x-uuencode\r\n\r\nbegin 644 a"}), kDamaged, "",
          "unknown transfer encoding x-uuencode"},
-        {"8bit kept byte for byte", Mixed({att + "8bit\r\n\r\n" + std::string(cii, 0, 12)}),
-         AttachmentStatus::kComplete, std::string(cii, 0, 12)},
+        {"8bit kept byte for byte", Mixed({att + "8bit\r\n\r\n" + std::string(cii, 0, 12)}), kComplete,
+         std::string(cii, 0, 12)},
         {"named non-text part without disposition",
          Mixed({"Content-Type: application/xml; name=\"o.XML\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + b64}),
-         AttachmentStatus::kComplete, cii},
+         kComplete, cii},
         {"an attachment part wins over a named one",
-         Mixed({"Content-Type: image/png; name=logo.png\r\n\r\nPNG", att + "base64\r\n\r\n" + b64}),
-         AttachmentStatus::kComplete, cii},
+         Mixed({"Content-Type: image/png; name=logo.png\r\n\r\nPNG", att + "base64\r\n\r\n" + b64}), kComplete, cii},
         {"the first attachment part is taken", Mixed({att + "base64\r\n\r\n" + b64, att + "7bit\r\n\r\nsecond"}),
-         AttachmentStatus::kComplete, cii},
+         kComplete, cii},
         {"nested multipart, lines that only look like boundaries",
          "Content-Type: multipart/mixed; boundary=out\r\n\r\n--out\r\nContent-Type: multipart/alternative; "
          "boundary=in\r\n\r\n--in\r\n\r\ntext\r\n--in\r\nContent-Type: text/html\r\n\r\n<p/>\r\n--in--\r\n--out\r\n" +
              att + "7bit\r\n\r\n--outer\r\n--in\r\n--out-x\r\n--out--\r\n",
-         AttachmentStatus::kComplete, "--outer\r\n--in\r\n--out-x"},
+         kComplete, "--outer\r\n--in\r\n--out-x"},
         {"single-part attachment", "Content-Disposition: attachment\r\nContent-Transfer-Encoding: base64\r\n\r\n" + b64,
-         AttachmentStatus::kComplete, cii},
+         kComplete, cii},
         {"mail cut inside the attachment",
-         "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n" + att + "base64\r\n\r\n" + b64 + "\r\n",
-         AttachmentStatus::kDamaged, "", "closing boundary"},
+         "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n" + att + "base64\r\n\r\n" + b64 + "\r\n", kDamaged,
+         "", "closing boundary"},
     };
     for (const Row& row : rows) {
         // The same outcome whatever pieces the mail arrives in.
@@ -98,7 +95,7 @@ TEST(MailAttachmentTest, TakesTheAttachmentPartAndUndoesItsEncodingStrictly) {
                 extractor.Write(row.mail.data() + i, std::min(piece, row.mail.size() - i));
             }
             EXPECT_EQ(extractor.Finish(), row.status) << extractor.detail();
-            if (row.status == AttachmentStatus::kComplete) {
+            if (row.status == kComplete) {
                 EXPECT_EQ(sink.bytes, row.bytes);
             }
             EXPECT_NE(extractor.detail().find(row.detail), std::string::npos) << extractor.detail();

@@ -22,9 +22,6 @@ const LocalDateTime kEnd{2026, 12, 6, 23, 59, 58};
 template <typename B>
 class ProcessHistoryTest : public DbFixture<B> {
 protected:
-    void Rows(const std::vector<std::pair<int, int>>& keys) {
-        for (const auto& [serial, branch] : keys) this->Exec(test::HistorySql({{serial, branch}}));
-    }
     std::string Values(int serial, int branch, const std::vector<std::string>& columns) {
         return test::RowValues(this->work_,
                                "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
@@ -58,7 +55,7 @@ TYPED_TEST(ProcessHistoryTest, NumbersFollowTheHighestRowsAndRowsKeepTheirValues
     EXPECT_EQ(this->Values(1, 1, {"処理種別", "処理開始時刻"}), "10 09:08:07");
 
     this->Exec("DELETE FROM FL1102処理履歴ファイル");
-    this->Rows({{5, 0}, {5, 1}, {7, 0}});
+    this->Exec(test::HistorySql({{5, 0}, {5, 1}, {7, 0}}));
     EXPECT_EQ(this->Open("C").通番, 8);
     EXPECT_EQ(this->Open("C", 5).枝番, 2);
     EXPECT_EQ(NextBranchNumber(this->work_, 5), std::optional<std::int16_t>(3));
@@ -79,7 +76,7 @@ TYPED_TEST(ProcessHistoryTest, NumbersFollowTheHighestRowsAndRowsKeepTheirValues
 }
 
 TYPED_TEST(ProcessHistoryTest, CloseWritesValuesAndDefaultsBack) {
-    this->Rows({{9, 0}, {9, 1}});
+    this->Exec(test::HistorySql({{9, 0}, {9, 1}}));
     this->clock_.Set(kEnd);
     HistoryEnd end;
     end.通番 = 9;
@@ -110,7 +107,7 @@ TYPED_TEST(ProcessHistoryTest, CloseWritesValuesAndDefaultsBack) {
 }
 
 TYPED_TEST(ProcessHistoryTest, ZeroSerialMissingRowAndFullBranchRangeChangeNothing) {
-    this->Rows({{2, 0}, {6, 0}, {6, 32767}});
+    this->Exec(test::HistorySql({{2, 0}, {6, 0}, {6, 32767}}));
     HistoryEnd zero;
     CloseHistory(this->work_, zero, this->clock_);
     EXPECT_EQ(zero.Result + "/" + zero.終了コード, "9999/");
@@ -133,7 +130,7 @@ TYPED_TEST(ProcessHistoryTest, ZeroSerialMissingRowAndFullBranchRangeChangeNothi
 }
 
 TYPED_TEST(ProcessHistoryTest, DatabaseFailureGivesGeneralFailure) {
-    this->Rows({{1, 0}});
+    this->Exec(test::HistorySql({{1, 0}}));
     this->Exec("DROP TABLE FL1102処理履歴ファイル");
     EXPECT_EQ(this->Open("C").Result, "9999");
     EXPECT_EQ(this->Open("C", 1).Result, "9999");

@@ -44,29 +44,24 @@ struct Exit {
 // A process of k500100-batch; its standard output and error go to files, or stdout to a pipe.
 class Batch {
 public:
-    Batch(const fs::path& dir, const std::vector<std::string>& arguments, bool stdout_pipe = false)
+    Batch(const fs::path& dir, std::vector<std::string> arguments, bool stdout_pipe = false)
         : out_(dir / ("out" + std::to_string(++count_))), err_(dir / ("err" + std::to_string(count_))) {
         int fds[2] = {-1, -1};
         if (stdout_pipe && ::pipe(fds) != 0) return;
+        arguments.insert(arguments.begin(), K500100_BATCH);
+        std::vector<char*> argv;
+        for (std::string& w : arguments) argv.push_back(w.data());
+        argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
-            const int out = stdout_pipe ? fds[1] : ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            if (stdout_pipe) ::close(fds[0]);
-            std::vector<std::string> words = {K500100_BATCH};
-            words.insert(words.end(), arguments.begin(), arguments.end());
-            std::vector<char*> argv;
-            for (std::string& w : words) argv.push_back(w.data());
-            argv.push_back(nullptr);
+            ::dup2(stdout_pipe ? fds[1] : ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            ::dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            ::close(fds[0]);  // only the test reads the pipe: closing it must reach the runner
             ::execve(argv[0], argv.data(), environ);
             ::_exit(127);
         }
-        if (stdout_pipe) {
-            ::close(fds[1]);
-            pipe_ = fds[0];
-        }
+        ::close(fds[1]);
+        pipe_ = fds[0];
     }
     ~Batch() {
         if (pipe_ >= 0) ::close(pipe_);
@@ -192,11 +187,6 @@ protected:
         std::sort(ids.begin(), ids.end());
         return ids;
     }
-    std::vector<std::string> Sent() const {
-        std::vector<std::string> ids = sent_;
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    }
     std::string Count(const std::string& where) {
         return test::RowValues(work_, "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE " + where, {"n"});
     }
@@ -232,7 +222,7 @@ protected:
     test::TempDir dir_;
     std::vector<std::string> codes_;
     std::string template_;
-    std::vector<std::string> sent_;
+    std::vector<std::string> sent_;  // sorted, as the numbers rise
     int messages_ = 0;
 };
 
@@ -261,9 +251,9 @@ TEST_F(RunProcessTest, KilledAtRandomMomentsEveryMessageIsRegisteredExactlyOnce)
     std::printf("%d rounds, %d runners killed, %d messages, %s jobs carried on, %s stages cut short\n", rounds, killed,
                 messages_, Count("枝番 = 0 AND 詳細コード = '8100'").c_str(), Count("終了コード = '8101'").c_str());
 
-    EXPECT_EQ(Registered(), Sent()) << "every message registered exactly once";
+    EXPECT_EQ(Registered(), sent_) << "every message registered exactly once";
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
-    EXPECT_EQ(ReceivedFiles(), Sent().size()) << "every received file is a registered message";
+    EXPECT_EQ(ReceivedFiles(), sent_.size()) << "every received file is a registered message";
     EXPECT_EQ(Count("処理終了日付 IS NULL"), "0") << "every history row closed";
     EXPECT_EQ(Count("処理種別 = '41' AND 終了コード <> '00'"), "0");
 }
@@ -278,7 +268,7 @@ TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
     EXPECT_EQ(std::max(a.status, b.status), 3) << a.err << b.err;
     const std::string& locked = a.status == 3 ? a.err : b.err;
     EXPECT_NE(locked.find("another run of this terminal holds"), std::string::npos) << locked;
-    EXPECT_EQ(Registered(), Sent());
+    EXPECT_EQ(Registered(), sent_);
     EXPECT_EQ(Count("枝番 = 0"), "3");
 }
 
@@ -300,7 +290,7 @@ TEST_F(RunProcessTest, SigtermFinishesTheJobInHandAndEndsWithItsOwnStatus) {
     EXPECT_TRUE(fs::exists(Link("C02")));
     Refill();
     EXPECT_EQ(RunToEnd().status, 0);
-    EXPECT_EQ(Registered(), Sent());
+    EXPECT_EQ(Registered(), sent_);
 }
 
 TEST_F(RunProcessTest, AClosedStandardOutputEndsNoJob) {
@@ -309,7 +299,7 @@ TEST_F(RunProcessTest, AClosedStandardOutputEndsNoJob) {
     EXPECT_EQ(batch.FirstLineThenClose().rfind("terminal ", 0), 0u);
     const Exit exit = batch.Wait();
     EXPECT_EQ(exit.status, 0) << exit.err;
-    EXPECT_EQ(Registered(), Sent());
+    EXPECT_EQ(Registered(), sent_);
     EXPECT_EQ(Count("処理終了日付 IS NULL"), "0");
 }
 
