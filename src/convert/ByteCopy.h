@@ -8,21 +8,23 @@
 
 namespace edi {
 
+// The first and the last sizeof(Word) bytes of n (sizeof(Word) <= n <= 2 * sizeof(Word)), which
+// together cover all n.
+template <typename Word>
+inline void CopyEnds(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+    Word head;
+    Word tail;
+    std::memcpy(&head, src, sizeof(Word));
+    std::memcpy(&tail, src + n - sizeof(Word), sizeof(Word));
+    std::memcpy(dst, &head, sizeof(Word));
+    std::memcpy(dst + n - sizeof(Word), &tail, sizeof(Word));
+}
+
 inline void CopyBytes(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
     if (n >= 8 && n <= 16) {
-        std::uint64_t head;
-        std::uint64_t tail;
-        std::memcpy(&head, src, 8);
-        std::memcpy(&tail, src + n - 8, 8);
-        std::memcpy(dst, &head, 8);
-        std::memcpy(dst + n - 8, &tail, 8);
+        CopyEnds<std::uint64_t>(dst, src, n);
     } else if (n >= 4 && n < 8) {
-        std::uint32_t head;
-        std::uint32_t tail;
-        std::memcpy(&head, src, 4);
-        std::memcpy(&tail, src + n - 4, 4);
-        std::memcpy(dst, &head, 4);
-        std::memcpy(dst + n - 4, &tail, 4);
+        CopyEnds<std::uint32_t>(dst, src, n);
     } else if (n < 4) {
         if (n > 0) dst[0] = src[0];
         if (n > 1) dst[1] = src[1];

@@ -196,14 +196,8 @@ void JobRunner::TakeOverReceived(const std::string& center_code, std::int32_t se
             NoteFailure("receive", result, "");
             return;
         }
-        HistoryStart start = ReceiveHistoryStart(serial, kKindTransfer, center_code);
-        OpenStageHistory(work_, start, clock_, next_branch_);
-        NoteStageOpened(start);
-        if (start.Result != "0000") {
-            result = start.Result.empty() ? "9999" : start.Result;
-            return;
-        }
-        branch = start.枝番;
+        branch = OpenReceiveRow(center_code, serial, result);
+        if (branch == 0) return;
     }
     HistoryEnd end;
     end.通番 = serial;

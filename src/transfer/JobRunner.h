@@ -188,6 +188,9 @@ private:
     // The transfer of the receive stage into its row's closing record.
     void Receive(const std::string& center_code, std::int32_t serial, bool carrying_on, HistoryEnd& end);
     void CloseReceiveRow(HistoryEnd& end, std::string& result);
+    // Opens the receive stage's row; its branch, or 0 with result set when no row could be opened
+    // (then there is no stage row to close: closing branch 0 would overwrite the job's own row).
+    std::int16_t OpenReceiveRow(const std::string& center_code, std::int32_t serial, std::string& result);
     void CarryOnReceive(const std::string& center_code, std::int32_t serial, std::int16_t branch,
                         std::string& result);
     // The receive stage of a job that takes over an earlier job's received file (branch: its open row).

@@ -51,18 +51,21 @@ std::string ReadCenterRow(WorkArea& work, const std::string& center_code, Center
     return read == "0000" ? ReceiveCenterRow(rows, row) : read;
 }
 
-void JobRunner::RunReceiveStage(const std::string& center_code, std::int32_t serial, std::string& result) {
+std::int16_t JobRunner::OpenReceiveRow(const std::string& center_code, std::int32_t serial, std::string& result) {
     HistoryStart start = ReceiveHistoryStart(serial, kKindTransfer, center_code);
     OpenStageHistory(work_, start, clock_, next_branch_);
     NoteStageOpened(start);
-    if (start.Result != "0000") {
-        // No stage row to close: closing branch 0 would overwrite the job's own row.
-        result = start.Result.empty() ? "9999" : start.Result;
-        return;
-    }
+    if (start.Result == "0000") return start.枝番;
+    result = start.Result.empty() ? "9999" : start.Result;
+    return 0;
+}
+
+void JobRunner::RunReceiveStage(const std::string& center_code, std::int32_t serial, std::string& result) {
+    const std::int16_t branch = OpenReceiveRow(center_code, serial, result);
+    if (branch == 0) return;
     HistoryEnd end;
     end.通番 = serial;
-    end.枝番 = start.枝番;
+    end.枝番 = branch;
     Receive(center_code, serial, false, end);
     CloseReceiveRow(end, result);
 }
