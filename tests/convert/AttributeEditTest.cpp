@@ -12,36 +12,7 @@ namespace {
 using test::Hex;
 using test::Raw;
 
-TEST(AttributeEditTest, ConvertsBetweenJisAndShiftJisPairs) {
-    struct Pair {
-        const char* name;
-        const char* jis;
-        const char* sjis;
-    };
-    const Pair pairs[] = {
-        {"亜: even first byte", "30 21", "88 9F"},
-        {"あ", "24 22", "82 A0"},
-        {"ー: odd first byte, low second", "21 3C", "81 5B"},
-        {"÷: odd first byte, second byte skips 0x7F", "21 60", "81 80"},
-        {"腕", "4F 53", "98 72"},
-        {"熙: first byte above 0x9F", "74 26", "EA A4"},
-        {"ヴ", "25 74", "83 94"},
-        {"two characters", "30 21 24 22", "88 9F 82 A0"},
-    };
-    for (const Pair& p : pairs) {
-        SCOPED_TRACE(p.name);
-        Bytes sjis;
-        JisToShiftJis(Hex(p.jis), sjis);
-        EXPECT_EQ(sjis, Hex(p.sjis));
-        Bytes jis;
-        ShiftJisToJis(Hex(p.sjis), jis);
-        EXPECT_EQ(jis, Hex(p.jis));
-    }
-    Bytes out;
-    ShiftJisToJis(Hex("41 B1 88 9F 7A"), out);
-    EXPECT_EQ(out, Hex("41 B1 30 21 7A")) << "ASCII and half-width katakana pass unchanged";
-}
-
+// JIS pairs: an even or odd first byte, a second byte on either side of 0x7F, a first byte above 0x9F.
 TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirection) {
     struct Case {
         const char* direction;
@@ -51,8 +22,11 @@ TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirection) {
     const Case cases[] = {
         {"MM", "88 9F 82 A0", "88 9F 82 A0"},
         {"MS", "88 9F 82 A0", "30 21 24 22"},
+        {"MS", "81 5B 81 80 EA A4", "21 3C 21 60 74 26"},
+        {"MS", "41 B1 88 9F 7A", "41 B1 30 21 7A"},  // ASCII and half-width katakana pass unchanged
         {"MU", "88 9F 82 A0", "4E 9C 30 42"},
         {"SM", "30 21 24 22", "88 9F 82 A0"},
+        {"SM", "21 3C 21 60 74 26", "81 5B 81 80 EA A4"},
         {"SS", "30 21 24 22", "30 21 24 22"},
         {"SU", "30 21", "4E 9C"},
         {"UM", "4E 9C 30 42", "88 9F 82 A0"},
@@ -204,17 +178,13 @@ TEST(CodecTest, ConvertsCodePage932OnlyCharactersBothWays) {
     EXPECT_EQ(ToUnicodeText(bytes), text);
 }
 
+// A character outside the code page and broken UTF-8 become "?"; a lone lead byte at the end and an
+// unassigned byte become U+FFFD.
 TEST(CodecTest, MarksWhatCannotBeConverted) {
-    EXPECT_EQ(ToAnsiBytes("A😀B"), Hex("41 3F 42")) << "a character outside the code page becomes ?";
-    EXPECT_EQ(ToAnsiBytes("A\xFF"
-                          "B"),
-              Hex("41 3F 42"))
-        << "broken UTF-8 becomes ?";
-    EXPECT_EQ(ToUnicodeText(Hex("41 88")), "A\xEF\xBF\xBD") << "a lone lead byte at the end";
-    EXPECT_EQ(ToUnicodeText(Hex("88 9F 41 FF 42")),
-              "亜A\xEF\xBF\xBD"
-              "B")
-        << "an unassigned byte";
+    EXPECT_EQ(ToAnsiBytes("A😀B"), Hex("41 3F 42"));
+    EXPECT_EQ(ToAnsiBytes(std::string("A\xFF") + "B"), Hex("41 3F 42"));
+    EXPECT_EQ(ToUnicodeText(Hex("41 88")), "A\uFFFD");
+    EXPECT_EQ(ToUnicodeText(Hex("88 9F 41 FF 42")), "亜A\uFFFDB");
     EXPECT_FALSE(IsAnsiText("A😀"));
     EXPECT_TRUE(IsAnsiText("Aア①"));
 }

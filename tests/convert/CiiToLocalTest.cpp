@@ -24,16 +24,6 @@ protected:
 
 const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61");
 
-TEST_F(CiiToLocalTest, ANumberLandsOverItsTemplateWithThePointInPlace) {
-    // Message "9" of 5 digits without decimals, local "9" of 7 with 2: the field is "00000.00".
-    test::AddFields(masters, "0110", "BP000001", {{1, 0, 1, 1, "9", 7, 2, "0", 0, 5, 0}, {2, 0, 2, 9, "X", 1}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 02 34 37  02 01 5A")), Data("00002", Hex("02 01 59")),
-                           End("00002")})),
-              kFlatKey + "00047.00Z\r\n" + kFlatKey + "00000.00Y\r\n");
-    EXPECT_TRUE(LogLines().empty());
-}
-
 TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingOne) {
     UseFlatMaster();
     EXPECT_EQ(Convert(Cat({Header(" "), End("00000")})), "");
@@ -112,49 +102,19 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
 }
 
 TEST_F(CiiToLocalTest, MissingMastersStopWithTheirCodes) {
-    struct Row {
-        const char* name;
-        std::string kind;
-        std::string bpid;
-        bool message_rows;
-        bool local_rows;
-        std::string code;
-    };
-    const Row rows[] = {{"no format info", "0999", "BP000001", true, true, "0001"},
-                        {"no message items", "0110", "BP000001", false, true, "0003"},
-                        {"no local items", "0110", "BP000001", true, false, "0004"}};
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
+    // Kind 0999 has no format row; the flat master without its message items, without its local items.
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"0999", "", "0001"}, {"0110", "E", "0003"}, {"0110", "L", "0004"}};
+    for (const auto& [kind, side, code] : rows) {
+        SCOPED_TRACE(code);
         masters = MemoryMasters();
         UseFlatMaster();
-        std::erase_if(masters.ItemRows, [&r](const DbRow& row) {
-            return (*row.at("フォーマット種別") == "E" && !r.message_rows) ||
-                   (*row.at("フォーマット種別") == "L" && !r.local_rows);
-        });
+        DropItems(side);
         ClearLog();
-        Convert(Cat({Header(" ", r.kind), Data("00001", Hex("01 01 5A")), End("00001")}));
-        EXPECT_EQ(log.ErrorCode, r.code);
-        EXPECT_EQ(LogLines(), std::vector<std::string>{r.code});
+        Convert(Cat({Header(" ", kind), Data("00001", Hex("01 01 5A")), End("00001")}));
+        EXPECT_EQ(log.ErrorCode, code);
+        EXPECT_EQ(LogLines(), std::vector<std::string>{code});
     }
-}
-
-TEST_F(CiiToLocalTest, PlacesGroupOccurrencesByTheirStrides) {
-    // Outer group of 2 whose first member is an inner group of 2; two-byte tags in the second message.
-    test::AddFields(masters, "0110", "BP000001",
-                    {{1, 0, 1, 1, "X", 1},
-                     {2, 0, 20, 2, "M", 0, 0, "1", 2},
-                     {3, 1, 21, 2, "M", 0, 0, "2", 2},
-                     {4, 2, 22, 2, "X", 2},
-                     {5, 1, 23, 6, "X", 1},
-                     {6, 0, 2, 12, "9", 2}});
-    test::AddFormat(masters, "0110", "BP000001", " ");
-    const std::string local = Convert(
-        Cat({Header(" "), Data("00001", Hex("01 01 41 FA FB FA 16 02 63 31 FC 17 01 65 FC 02 01 37")),
-             Data("00002",
-                  Hex("F0 FA 31 FA 32 00 16 02 61 61 FB 00 16 02 62 62 FC FB FA 32 00 16 02 63 63 FC FC 00 02 01 39")),
-             End("00002")}));
-    EXPECT_EQ(local, kFlatKey + "A     c1  e07\r\n" + kFlatKey + " aabb cc   09\r\n");
-    EXPECT_TRUE(LogLines().empty());
 }
 
 }  // namespace

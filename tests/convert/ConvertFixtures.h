@@ -227,6 +227,10 @@ protected:
         AddFormat(masters, kind, "BP000001", mode);
         AddGroupInfo(masters, "PTN1", mode, "M", kind);
     }
+    // The item rows of one side ("E" message, "L" local) dropped.
+    void DropItems(const std::string& side) {
+        std::erase_if(masters.ItemRows, [&side](const DbRow& row) { return *row.at("フォーマット種別") == side; });
+    }
 
 public:
     // "0C" and a header for the kind and BP000001, sender OWN1, receiver PTN1 unless told.

@@ -114,42 +114,25 @@ TEST_F(LocalToCiiTest, EncodesValuesTagsAndGroupsIntoTheElementArea) {
 }
 
 TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
-    struct Row {
-        const char* name;
-        std::vector<test::Field> fields;
-        bool group_info;
-        bool format;
-        std::string code;
-        bool local_items = true;
-    };
-    const std::vector<test::Field> flat = test::FlatFields();
-    const Row rows[] = {
-        {"no group info", flat, false, true, "0001"},
-        {"no format info", flat, true, false, "0002"},
-        {"no message items", {}, true, true, "0003"},
-        {"bad group number",
-         {{1, 0, 300, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, "AB", 1}, {3, 1, 11, 2, "X", 1}},
-         true,
-         true,
-         "0005"},
-        {"bad tag", {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}}, true, true, "0006"},
-        {"no local items", {{1, 0, 1, 1, "X", 1}}, true, true, "0004", false},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        masters = MemoryMasters();
-        test::AddFields(masters, "0110", "BP000001", r.fields);
-        if (!r.local_items)
-            std::erase_if(masters.ItemRows, [](const DbRow& row) { return *row.at("フォーマット種別") == "L"; });
-        if (r.group_info) test::AddGroupInfo(masters, "PTN1");
-        if (r.format) test::AddFormat(masters, "0110", "BP000001", " ");
-        std::filesystem::remove(log.file);
-        test::WriteSjisFile(dir / "in.txt", kFlatKey + "ab\r\n");
-        std::filesystem::remove(dir / "out.CII");
-        EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), r.code);
-        const std::vector<std::string> lines = LogLines();
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.back(), r.code);
+    using test::Field;
+    const std::vector<Field> flat = test::FlatFields();
+    const std::vector<Field> bad_group = {
+        {1, 0, 300, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, "AB", 1}, {3, 1, 11, 2, "X", 1}};
+    const std::vector<Field> bad_tag = {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}};
+    // The master, the rows it lacks ("G" group settings, "F" format, "L" local items) and the code.
+    const std::tuple<std::vector<Field>, std::string, const char*> rows[] = {
+        {flat, "G", "0001"},     {flat, "F", "0002"},   {{}, "", "0003"},
+        {bad_group, "", "0005"}, {bad_tag, "", "0006"}, {flat, "L", "0004"}};
+    test::WriteSjisFile(dir / "in.txt", kFlatKey + "ab\r\n");
+    for (const auto& [fields, missing, code] : rows) {
+        SCOPED_TRACE(code);
+        UseFields(fields);
+        if (missing == "G") masters.GroupRows.clear();
+        if (missing == "F") masters.FormatRows.clear();
+        DropItems(missing);
+        ClearLog();
+        EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), code);
+        EXPECT_EQ(LogLines(), (std::vector<std::string>{"0000--K800400 start--00000012  2026/12/05 16:00:00", code}));
     }
 }
 
