@@ -302,3 +302,13 @@ protected:
 };
 
 }  // namespace edi::test
+
+namespace edi {
+// The helpers every converter test spells without their namespace.
+using test::Cat;
+using test::Field;
+using test::Hex;
+using test::kFlatKey;
+using test::Raw;
+using test::Text;
+}  // namespace edi

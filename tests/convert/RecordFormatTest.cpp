@@ -11,7 +11,7 @@ namespace col = format_col;
 // One message-item row of the shared builder, its tag the serial; every column present unless a
 // test removes or changes it.
 DbRow ItemRow(int serial, int level, std::string attribute, int length, int decimals = 0, int repeat = 0) {
-    const test::Field f{serial, level, serial, 1, std::move(attribute), length, decimals, "0", repeat};
+    const Field f{serial, level, serial, 1, std::move(attribute), length, decimals, "0", repeat};
     return test::ItemRow("E", "K", "B", serial, serial + 100, f, length, decimals);
 }
 

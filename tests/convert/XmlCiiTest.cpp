@@ -8,13 +8,9 @@
 namespace edi {
 namespace {
 
-using test::Field;
 using test::HeaderTexts;
-using test::Hex;
-using test::Raw;
 using test::ReadFile;
 using test::ReadText;
-using test::Text;
 
 const std::vector<Field> kItems = {
     {1, 0, 1, 1, "X", 10},         {2, 0, 2, 1, "9", 7},         {3, 0, 3, 1, "Y", 8},
@@ -55,7 +51,7 @@ protected:
         return std::filesystem::exists(cii) ? ReadFile(cii) : Bytes{};
     }
     static Bytes Group(ByteView message, const std::string& receiver = "PTN1", const char* count = "00001") {
-        return test::Cat({Header("M", "0101", receiver), message, End(count)});
+        return Cat({Header("M", "0101", receiver), message, End(count)});
     }
     // The record kinds of a file of 251-byte records, an end record with its count.
     static std::string Kinds(const Bytes& cii) {
@@ -83,7 +79,7 @@ class CiiToXmlTest : public XmlCiiFixture {};
 class XmlToCiiTest : public XmlCiiFixture {};
 
 TEST_F(CiiToXmlTest, HeaderAndEndGiveDeclarationRootAndTheTwentyFiveHeaderItems) {
-    const std::string text = ToXml(test::Cat({Header("M", "0101"), End("00000")}));
+    const std::string text = ToXml(Cat({Header("M", "0101"), End("00000")}));
     ASSERT_TRUE(ok);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<CII-BP0000010101-V10>", 0), 0u) << text;
     EXPECT_NE(text.find(">\r\n<JPMGH>\r\n<JPC03>"), std::string::npos) << text;
@@ -122,7 +118,7 @@ TEST_F(CiiToXmlTest, WritesEveryValueByItsAttribute) {
          {"0033JP99"}},
         {"a long-form message",
          {{1, 0, 1, 1, "X", 10}},
-         test::Cat({Raw("9D00007"), Hex("80 80 F7"), Raw("0000020"), Hex("01 01 41 FE"), Bytes(230, ' ')}),
+         Cat({Raw("9D00007"), Hex("80 80 F7"), Raw("0000020"), Hex("01 01 41 FE"), Bytes(230, ' ')}),
          "<JPTRM SEQ=\"7\">\r\n    <JP00001>A</JP00001>\r\n</JPTRM>\r\n\r\n</CII-",
          {}},
         {"a group without master item is reported and left out",
@@ -132,7 +128,7 @@ TEST_F(CiiToXmlTest, WritesEveryValueByItsAttribute) {
          {"0034JPM57"}},
         {"unknown record kinds are skipped two bytes at a time",
          {{1, 0, 1, 1, "X", 10}},
-         test::Cat({Raw("    "), Data("00001", Hex("01 01 41")), Raw("0Z")}),
+         Cat({Raw("    "), Data("00001", Hex("01 01 41")), Raw("0Z")}),
          "<JPTRM SEQ=\"1\">\r\n    <JP00001>A</JP00001>\r\n</JPTRM>",
          {"0008", "0008"}},
     };
@@ -151,13 +147,13 @@ TEST_F(CiiToXmlTest, WritesEveryValueByItsAttribute) {
 
 TEST_F(CiiToXmlTest, SavesTheDocumentAsItStoodAtTheLastEndRecord) {
     const auto existing = dir / "open.xml";
-    test::WriteFile(dir / "open.CII", test::Cat({Header("M", "0101"), Data("00001", Hex("01 01 41"))}));
+    test::WriteFile(dir / "open.CII", Cat({Header("M", "0101"), Data("00001", Hex("01 01 41"))}));
     test::WriteFile(existing, std::string_view("OLD"));
     EXPECT_TRUE(CiiToXml(dir / "open.CII", existing, state, counted, log));
     EXPECT_EQ(ReadText(existing), "OLD") << "a file without end record is not saved";
     EXPECT_EQ(LogLines().back().substr(0, 4), "0039");
 
-    const std::string text = ToXml(test::Cat({Group(Data("00001", Hex("01 01 41"))), Data("00002", Hex("01 01 42"))}));
+    const std::string text = ToXml(Cat({Group(Data("00001", Hex("01 01 41"))), Data("00002", Hex("01 01 42"))}));
     EXPECT_EQ(Count(text, "<JPTRM"), 1);
     EXPECT_TRUE(text.ends_with("<JP00001>A</JP00001>\r\n</JPTRM>\r\n\r\n</CII-BP0000010101-V10>\r\n")) << text;
 }
@@ -174,8 +170,8 @@ TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
     const Row rows[] = {
         {"no format row", true, false, {}, "0001"},
         {"no message items", false, true, {}, "0003"},
-        {"end record cut", true, true, test::Cat({Header("M", "0101", "OTHER"), Raw("0E00001")}), "0007"},
-        {"prefix cut", true, true, test::Cat({Header("M", "0101", "OTHER"), Raw("9D000")}), "0007"},
+        {"end record cut", true, true, Cat({Header("M", "0101", "OTHER"), Raw("0E00001")}), "0007"},
+        {"prefix cut", true, true, Cat({Header("M", "0101", "OTHER"), Raw("9D000")}), "0007"},
         {"a file that is no CII", true, true, Bytes(40000, 0), "0017", test::NotCiiLog("0008", 502)},
     };
     for (const Row& r : rows) {
@@ -184,7 +180,7 @@ TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
         masters.FormatRows.clear();
         if (r.format_row) test::AddFormat(masters, "0101", "BP000001", "M");
         ClearLog();
-        const std::string text = ToXml(test::Cat({Group({}, "PTN1", "00000"), r.tail}));
+        const std::string text = ToXml(Cat({Group({}, "PTN1", "00000"), r.tail}));
         EXPECT_FALSE(ok);
         EXPECT_EQ(log.ErrorCode, r.code);
         EXPECT_EQ(Count(text, "<JPMGH>"), r.tail.empty() ? 0 : 1) << "only the groups before the failure are saved";
@@ -195,13 +191,13 @@ TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
 // CII written by the XML-to-CII rules (message numbers and end counts running over the file)
 // comes back byte for byte from its XML form, for every group-number form and every encoding.
 TEST_F(CiiToXmlTest, RoundTripsThroughTheXmlFormInEveryEncoding) {
-    const Bytes cii = test::Cat(
-        {Header("M", "0101"),
-         Data("00001", Hex("01 05 41 42 B1 81 60 02 03 31 32 30 03 08 32 30 32 36 31 32 30 35 04 04 8A BF 8E 9A "
-                           "05 02 05 A0 F0 FD 00 78 00 07 02 41 42 FB 00 07 02 43 44 FC FA 31 00 0E 01 51 FC "
-                           "FA 41 00 10 01 5A FC 01 2C 03 61 26 63")),
-         Data("00002", Hex("01 01 5A FA 07 02 41 42 FB 07 02 43 44 FC")), End("00002"),
-         Group(Data("00003", Hex("01 02 87 40 05 00")), "PTN2", "00003")});
+    const Bytes cii =
+        Cat({Header("M", "0101"),
+             Data("00001", Hex("01 05 41 42 B1 81 60 02 03 31 32 30 03 08 32 30 32 36 31 32 30 35 04 04 8A BF 8E 9A "
+                               "05 02 05 A0 F0 FD 00 78 00 07 02 41 42 FB 00 07 02 43 44 FC FA 31 00 0E 01 51 FC "
+                               "FA 41 00 10 01 5A FC 01 2C 03 61 26 63")),
+             Data("00002", Hex("01 01 5A FA 07 02 41 42 FB 07 02 43 44 FC")), End("00002"),
+             Group(Data("00003", Hex("01 02 87 40 05 00")), "PTN2", "00003")});
     const std::pair<const char*, const char*> encodings[] = {
         {"M", "encoding=\"Shift_JIS\""}, {"U", "\xFF\xFE"}, {"S", "encoding=\"ISO-2022-JP\""}};
     for (const auto& [code, declaration] : encodings) {
@@ -297,7 +293,7 @@ TEST_F(XmlToCiiTest, EncodesEveryAttributeTagAndGroupForm) {
             ToCii("<JPTRM SEQ=\"1\">" + r.message + "</JPTRM>", HeaderTexts{}.Set("JPC25", r.code16), r.doctype);
         ASSERT_TRUE(ok);
         ASSERT_EQ(cii.size(), 3u * 251);
-        EXPECT_EQ(Sub(cii, 251, 502), test::Cat({Data("00001", Hex(r.area)), End("00001")}));
+        EXPECT_EQ(Sub(cii, 251, 502), Cat({Data("00001", Hex(r.area)), End("00001")}));
         EXPECT_EQ(LogLines(), r.log);
         EXPECT_TRUE(log.ErrorCode.empty()) << "warnings only";
     }
