@@ -9,39 +9,7 @@
 namespace edi {
 namespace {
 
-using test::Hex;
-using test::Raw;
-
-TEST(AttributeEditTest, ConvertsBetweenJisAndShiftJisPairs) {
-    struct Pair {
-        const char* name;
-        const char* jis;
-        const char* sjis;
-    };
-    const Pair pairs[] = {
-        {"亜: even first byte", "30 21", "88 9F"},
-        {"あ", "24 22", "82 A0"},
-        {"ー: odd first byte, low second", "21 3C", "81 5B"},
-        {"÷: odd first byte, second byte skips 0x7F", "21 60", "81 80"},
-        {"腕", "4F 53", "98 72"},
-        {"熙: first byte above 0x9F", "74 26", "EA A4"},
-        {"ヴ", "25 74", "83 94"},
-        {"two characters", "30 21 24 22", "88 9F 82 A0"},
-    };
-    for (const Pair& p : pairs) {
-        SCOPED_TRACE(p.name);
-        Bytes sjis;
-        JisToShiftJis(Hex(p.jis), sjis);
-        EXPECT_EQ(sjis, Hex(p.sjis));
-        Bytes jis;
-        ShiftJisToJis(Hex(p.sjis), jis);
-        EXPECT_EQ(jis, Hex(p.jis));
-    }
-    Bytes out;
-    ShiftJisToJis(Hex("41 B1 88 9F 7A"), out);
-    EXPECT_EQ(out, Hex("41 B1 30 21 7A")) << "ASCII and half-width katakana pass unchanged";
-}
-
+// JIS pairs: an even or odd first byte, a second byte on either side of 0x7F, a first byte above 0x9F.
 TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirection) {
     struct Case {
         const char* direction;
@@ -51,8 +19,11 @@ TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirection) {
     const Case cases[] = {
         {"MM", "88 9F 82 A0", "88 9F 82 A0"},
         {"MS", "88 9F 82 A0", "30 21 24 22"},
+        {"MS", "81 5B 81 80 EA A4", "21 3C 21 60 74 26"},
+        {"MS", "41 B1 88 9F 7A", "41 B1 30 21 7A"},  // ASCII and half-width katakana pass unchanged
         {"MU", "88 9F 82 A0", "4E 9C 30 42"},
         {"SM", "30 21 24 22", "88 9F 82 A0"},
+        {"SM", "21 3C 21 60 74 26", "81 5B 81 80 EA A4"},
         {"SS", "30 21 24 22", "30 21 24 22"},
         {"SU", "30 21", "4E 9C"},
         {"UM", "4E 9C 30 42", "88 9F 82 A0"},
@@ -100,7 +71,6 @@ TEST(AttributeEditTest, EditsEachAttributePairForTheLocalField) {
         {"KK pads with full-width spaces", Item("K", 2), Item("K", 6), Hex("88 9F"), Hex("88 9F 81 40 81 40")},
         {"KK leaves an odd byte to the template", Item("K", 2), Item("K", 5), Hex("88 9F"), Hex("88 9F 81 40")},
         {"Y9 year 49 is 2049", Item("Y", 6), Item("9", 8), Raw("491231"), Raw("20491231")},
-        {"YY year 99 is 1999", Item("Y", 6), Item("Y", 8), Raw("991231"), Raw("19991231")},
         {"YY year 50 is 2050", Item("Y", 6), Item("Y", 8), Raw("500101"), Raw("20500101")},
         {"YY year 51 is 1951", Item("Y", 6), Item("Y", 8), Raw("510101"), Raw("19510101")},
         {"YY short date padded first", Item("Y", 6), Item("Y", 8), Raw("21125"), Raw("20021125")},
@@ -132,7 +102,6 @@ TEST(AttributeEditTest, NumbersFillTheLocalFieldWithThePointInPlace) {
     };
     const Case cases[] = {
         {"99 whole message, local decimals", Item("9", 5), Item("9", 7, 2), "47", "00047.00"},
-        {"99 shorter message, local decimals", Item("9", 3), Item("9", 7, 2), "47", "00047.00"},
         {"99 longer message, local decimals", Item("9", 9), Item("9", 7, 2), "000000047", "00047.00"},
         {"99 decimals both sides", Item("9", 7, 2), Item("9", 7, 2), "12345", "00123.45"},
         {"99 more message decimals are cut", Item("9", 5, 3), Item("9", 7, 2), "47", "00000.04"},
@@ -147,7 +116,6 @@ TEST(AttributeEditTest, NumbersFillTheLocalFieldWithThePointInPlace) {
         {"9N message decimals, whole local", Item("9", 4, 2), Item("N", 5), "4712", "00047"},
         {"N9 whole part with its sign", Item("N", 6), Item("9", 5), "-12.7", "-0012"},
         {"N9 point of the element into local decimals", Item("N", 6), Item("9", 6, 3), "-12.7", "-12.700"},
-        {"NN local decimals", Item("N", 3), Item("N", 7, 2), "47", "00047.00"},
         {"NN blanks inside the number are skipped", Item("N", 4), Item("N", 4), " 1 2", "0012"},
         {"NN text that is no number reads as 0", Item("N", 3), Item("N", 4), "abc", "0000"},
         {"NN minus zero has no sign", Item("N", 4), Item("N", 3), "-0.5", "000"},
@@ -204,17 +172,13 @@ TEST(CodecTest, ConvertsCodePage932OnlyCharactersBothWays) {
     EXPECT_EQ(ToUnicodeText(bytes), text);
 }
 
+// A character outside the code page and broken UTF-8 become "?"; a lone lead byte at the end and an
+// unassigned byte become U+FFFD.
 TEST(CodecTest, MarksWhatCannotBeConverted) {
-    EXPECT_EQ(ToAnsiBytes("A😀B"), Hex("41 3F 42")) << "a character outside the code page becomes ?";
-    EXPECT_EQ(ToAnsiBytes("A\xFF"
-                          "B"),
-              Hex("41 3F 42"))
-        << "broken UTF-8 becomes ?";
-    EXPECT_EQ(ToUnicodeText(Hex("41 88")), "A\xEF\xBF\xBD") << "a lone lead byte at the end";
-    EXPECT_EQ(ToUnicodeText(Hex("88 9F 41 FF 42")),
-              "亜A\xEF\xBF\xBD"
-              "B")
-        << "an unassigned byte";
+    EXPECT_EQ(ToAnsiBytes("A😀B"), Hex("41 3F 42"));
+    EXPECT_EQ(ToAnsiBytes(std::string("A\xFF") + "B"), Hex("41 3F 42"));
+    EXPECT_EQ(ToUnicodeText(Hex("41 88")), "A\uFFFD");
+    EXPECT_EQ(ToUnicodeText(Hex("88 9F 41 FF 42")), "亜A\uFFFDB");
     EXPECT_FALSE(IsAnsiText("A😀"));
     EXPECT_TRUE(IsAnsiText("Aア①"));
 }
@@ -285,19 +249,7 @@ TEST(FieldBytesTest, PacksTextAndReportsWhatItStored) {
     EXPECT_EQ(FieldBytesToText(Hex("88 9F")), "\u0088\u009F") << "each byte becomes one character";
 }
 
-TEST(ErrorLogTest, AppendsCodeAndTextAndKeepsWarningsOutOfErrorCode) {
-    test::TempDir dir;
-    ConversionLog log{dir / "ERR.LOG", ""};
-    EXPECT_TRUE(WriteErrorLog(log, 0, "--K800300 start--00000012"));
-    EXPECT_EQ(log.ErrorCode, "") << "a start line never sets the code";
-    EXPECT_TRUE(WriteErrorLog(log, 3, "", 0));
-    EXPECT_EQ(log.ErrorCode, "0003");
-    EXPECT_TRUE(WriteErrorLog(log, 8, "", 1));
-    EXPECT_EQ(log.ErrorCode, "0003") << "a warning keeps the code";
-    EXPECT_TRUE(WriteErrorLog(log, 21, "項目ＡＢ"));
-    EXPECT_EQ(log.ErrorCode, "0021");
-    EXPECT_EQ(test::ReadText(dir / "ERR.LOG"), "0000--K800300 start--00000012\n0003\n0008\n0021" +
-                                                   std::string("\x8D\x80\x96\xDA\x82\x60\x82\x61") + "\n");
+TEST(ErrorLogTest, AnUnwritableLogStillSetsTheCode) {
     ConversionLog unwritable{"/nonexistent-folder/ERR.LOG", ""};
     EXPECT_FALSE(WriteErrorLog(unwritable, 9, "x"));
     EXPECT_EQ(unwritable.ErrorCode, "0009") << "the failure is still known to the converter";

@@ -148,30 +148,6 @@ private:
     std::size_t budget_;
 };
 
-// Masters in memory that count the loads of format rows.
-class CountingMasters final : public FormatMasterSource {
-public:
-    explicit CountingMasters(MemoryMasters& rows) : rows_(rows) {}
-    int loads = 0;
-    LoadResult LoadFormatInfo(std::string_view kind, std::string_view bpid, FormatInfo& info) override {
-        ++loads;
-        return rows_.LoadFormatInfo(kind, bpid, info);
-    }
-    LoadResult LoadMessageItems(std::string_view kind, std::string_view bpid, ItemList& items) override {
-        return rows_.LoadMessageItems(kind, bpid, items);
-    }
-    LoadResult LoadLocalItems(std::string_view kind, std::string_view bpid, ItemList& items) override {
-        return rows_.LoadLocalItems(kind, bpid, items);
-    }
-    LoadResult LoadMessageGroupInfo(std::string_view partner, std::string_view own, std::string_view kind,
-                                    MessageGroupInfo& info) override {
-        return rows_.LoadMessageGroupInfo(partner, own, kind, info);
-    }
-
-private:
-    MemoryMasters& rows_;
-};
-
 // The 25 header elements of an XML document; every text fills its field exactly unless changed.
 struct HeaderTexts {
     std::vector<std::pair<std::string, std::string>> fields = [] {
@@ -226,6 +202,10 @@ protected:
         AddFields(masters, kind, "BP000001", fields);
         AddFormat(masters, kind, "BP000001", mode);
         AddGroupInfo(masters, "PTN1", mode, "M", kind);
+    }
+    // The item rows of one side ("E" message, "L" local) dropped.
+    void DropItems(const std::string& side) {
+        std::erase_if(masters.ItemRows, [&side](const DbRow& row) { return *row.at("フォーマット種別") == side; });
     }
 
 public:
@@ -298,3 +278,13 @@ protected:
 };
 
 }  // namespace edi::test
+
+namespace edi {
+// The helpers every converter test spells without their namespace.
+using test::Cat;
+using test::Field;
+using test::Hex;
+using test::kFlatKey;
+using test::Raw;
+using test::Text;
+}  // namespace edi
