@@ -155,18 +155,6 @@ std::int32_t FindLocalItemBySerial(const ItemList& local_items, std::int32_t ser
     return 0;
 }
 
-bool FindMessageItemByTag(const ItemList& message_items, std::int32_t& start, std::int32_t tag, std::int32_t level) {
-    for (std::int32_t i = std::max(start, 1); i <= message_items.Count(); ++i) {
-        const RecordFormatItem& item = message_items[i];
-        if (item.レベル番号 < level) return false;
-        if (item.レベル番号 == level && item.項目No == tag) {
-            start = i;
-            return true;
-        }
-    }
-    return false;
-}
-
 std::int64_t LeadingNumber(std::string_view text) {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max() / 10 - 9;
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -196,19 +184,6 @@ bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t gro
                    !number.empty() && LeadingNumber(number) == group_number - '0';
         case GroupMatch::kNumber:
             return LeadingNumber(number) == group_number;
-    }
-    return false;
-}
-
-bool FindGroupItem(const ItemList& message_items, std::int32_t& start, std::int32_t level, GroupMatch match,
-                   std::int32_t group_number) {
-    for (std::int32_t i = std::max(start, 1); i <= message_items.Count(); ++i) {
-        const RecordFormatItem& item = message_items[i];
-        if (item.レベル番号 < level) return false;
-        if (item.レベル番号 == level && item.IsGroup() && GroupNamed(item, match, group_number)) {
-            start = i;
-            return true;
-        }
     }
     return false;
 }

@@ -231,10 +231,6 @@ private:
 // FindLocalItemBySerial: index of the first item whose 項目通番 is serial, 0 when none.
 std::int32_t FindLocalItemBySerial(const ItemList& local_items, std::int32_t serial);
 
-// FindMessageItemByTag: from start (0 counts as 1), the first item of the level whose 項目№
-// is the tag; an item of a smaller level ends the scan. On success start is the item found.
-bool FindMessageItemByTag(const ItemList& message_items, std::int32_t& start, std::int32_t tag, std::int32_t level);
-
 // How a group marker names its group.
 enum class GroupMatch {
     kFirst,      // 0xFA while tags are one byte long: the first group of the level
@@ -243,9 +239,6 @@ enum class GroupMatch {
 };
 // Whether a group item's マルチ明細番号 is the one the marker names.
 bool GroupNamed(const RecordFormatItem& item, GroupMatch match, std::int32_t group_number);
-// FindGroupItem: the same scan for an item of the level with 属性 "M" that the marker names.
-bool FindGroupItem(const ItemList& message_items, std::int32_t& start, std::int32_t level, GroupMatch match,
-                   std::int32_t group_number);
 
 // The numeric value of a text as the platform reads a number: leading blanks, an optional sign,
 // digits (blanks among them skipped), a fraction dropped; 0 when no digit starts it.

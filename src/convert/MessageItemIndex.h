@@ -19,9 +19,9 @@ public:
     // Indexes the items; the list must stay as it is while the index is used.
     void Build(const ItemList& items);
 
-    // FindMessageItemByTag for a search inside the scope of group item `scope` (0: the top
-    // level), where `start` lies between the scope's first member and its end, as the readers
-    // keep it. The same answer as the scan, without it.
+    // From start (0 counts as 1), the first item of the scope of group item `scope` (0: the top
+    // level) whose 項目№ is the tag, where `start` lies between the scope's first member and its
+    // end, as the readers keep it. On success start is the item found.
     bool FindByTag(std::int32_t scope, std::int32_t& start, std::int32_t tag) const {
         std::int32_t i = First(scope, tag);
         const std::int32_t from = start < 1 ? 1 : start;
@@ -30,7 +30,7 @@ public:
         start = i;
         return true;
     }
-    // FindGroupItem for the same scopes.
+    // The same search for a group item (属性 "M") of the scope that the marker names.
     bool FindGroup(std::int32_t scope, std::int32_t& start, GroupMatch match, std::int32_t group_number) const;
     // The first item of the scope carrying the tag that is not a group item; 0 when none.
     std::int32_t FirstDataItem(std::int32_t scope, std::int32_t tag) const {
