@@ -1,6 +1,6 @@
 // db/schema.sql holds every column the program reads or writes, on both backends, and edidb
-// creates the embedded database from it. The control, partner and code tables are written on both
-// backends by the session and job suites' builders; the tables below are read by the converters.
+// creates the embedded database from it. The control, partner, code and history tables are written
+// on both backends by the session and job suites; the tables below are read by the converters.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -16,10 +16,6 @@ namespace {
 
 // Each table with the columns the program reads or writes, as a select list.
 const std::pair<const char*, const char*> kUsedColumns[] = {
-    {"FL1102処理履歴ファイル",
-     "通番, 枝番, 送受信種別, 相手先種別, 処理種別, 処理開始日付, 処理開始時刻, センターコード, 処理終了日付, "
-     "処理終了時刻, 相手先企業コード, BPID, 取引情報区分, 最終シーケンス番号, 入力レコード数, 入力ファイルサイズ, "
-     "出力レコード数, 出力ファイルサイズ, 格納モード, 終了コード, 詳細コード, ファイル名"},
     {"FL1902フォーマット情報マスタ",
      "情報区分コード, BPID, 様式識別, シンタックスIDバージョン, 格納モード, \"1バイト文字集合\", "
      "\"2バイト文字集合\", ローカル形式, XML文字コード"},
