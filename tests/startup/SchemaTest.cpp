@@ -1,6 +1,6 @@
 // db/schema.sql holds every column the program reads or writes, on both backends, and edidb
-// creates the embedded database from it. The control, partner, code and history tables are written
-// on both backends by the session and job suites; the tables below are read by the converters.
+// creates the embedded database from it. The control, partner and history tables are written on
+// both backends by the session and job suites; the tables below are read by the window or the converters.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -16,6 +16,7 @@ namespace {
 
 // Each table with the columns the program reads or writes, as a select list.
 const std::pair<const char*, const char*> kUsedColumns[] = {
+    {"区分マスタ", "区分, 区分ｺｰﾄﾞ, 区分名称"},
     {"FL1902フォーマット情報マスタ",
      "情報区分コード, BPID, 様式識別, シンタックスIDバージョン, 格納モード, \"1バイト文字集合\", "
      "\"2バイト文字集合\", ローカル形式, XML文字コード"},
