@@ -11,18 +11,10 @@
 #include "startup/DbSession.h"
 #include "startup/Settings.h"
 #include "support/DbTestSupport.h"
+#include "support/Masters.h"
 
 namespace edi {
 namespace {
-
-const char* const kSettings =
-    "[Setting0]\nFormBackColor=&HC0C0C0\nLabelBackColor=&HC0C0C0\nLabelFontBold=False\nLabelFontItalic=False\n"
-    "LabelFontName=\nLabelFontSize=10\nLabelFontStrikethru=False\nLabelFontUnderline=False\nLabelForeColor=0\n"
-    "TextBackColor=16777215\nTextFocusColor=65535\nTextFontBold=False\nTextFontItalic=False\nTextFontName=\n"
-    "TextFontSize=11\nTextFontStrikethru=False\nTextFontUnderline=False\nTextForeColor=0\nTitleBackColor=8421376\n"
-    "TitleFontBold=True\nTitleFontItalic=False\nTitleFontName=\nTitleFontSize=10\nTitleFontStrikethru=False\n"
-    "TitleFontUnderline=False\nTitleForeColor=16777215\n[K700100]\nMINIMAIZE=0\nDEMOMODE=0\n"
-    "[COLOR]\n通常=0\nエラー=255\n処理済=32768\n処理中=16711680\n";
 
 class MonitorStartupTest : public test::DbFixture<test::SqliteBackend> {
 public:
@@ -38,7 +30,8 @@ public:
         DbFixture::TearDown();
     }
     void WriteIni(const std::string& from = "", const std::string& to = "") {
-        std::string text = "[動作環境]\nDBSTRING=" + db_->dsn() + "\nUSERID=" + db_->user() + "\nPASSWD=\n" + kSettings;
+        std::string text =
+            "[動作環境]\nDBSTRING=" + db_->dsn() + "\nUSERID=" + db_->user() + "\nPASSWD=\n" + test::SettingsIniText();
         if (!from.empty()) text.replace(text.find(from), from.size(), to);
         test::WriteSjisFile(dir_ / "EDI.ini", text);
     }
@@ -57,27 +50,33 @@ public:
 
 TEST_F(MonitorStartupTest, ListsThisTerminalsPartnerCentersWithTheirMethodNames) {
     WriteIni();
-    const std::string me = SqlQuote(profile_.machine());
+    const std::string me = profile_.machine();
     // 相手先種別 1 and the other terminal's center are not listed; method M has no 区分マスタ row.
-    Exec(
-        "INSERT INTO FL1903EDI制御マスタ (センターコード, 相手先種別, センター名, 送受信方式, 実行端末名) VALUES "
-        "('C300', '2', '名前C300', 'Z', " +
-        me + "), ('C100', '2', '名前C100', 'M', " + me +
-        "), "
-        "('C200', '1', '名前C200', 'Z', " +
-        me + "), ('C400', '2', '名前C400', 'Z', 'another-terminal')");
+    for (const test::CenterRow& row : {test::CenterRow{.code = "C300", .terminal = me},
+                                       test::CenterRow{.code = "C100", .method = "M", .terminal = me},
+                                       test::CenterRow{.code = "C200", .partner_kind = "1", .terminal = me},
+                                       test::CenterRow{.code = "C400", .terminal = "another-terminal"}}) {
+        Exec(test::CenterSql(row));
+    }
     Exec("INSERT INTO 区分マスタ (区分, 区分ｺｰﾄﾞ, 区分名称) VALUES ('送受信方式', 'Z', 'リンク')");
 
     ASSERT_TRUE(Start()) << (boxes_.shown().empty() ? "" : boxes_.shown()[0].text);
     EXPECT_TRUE(boxes_.shown().empty());
-    ASSERT_EQ(window_->findChild<QTableWidget*>(QStringLiteral("GRID"))->rowCount(), 2);
+    const auto* grid = window_->findChild<QTableWidget*>(QStringLiteral("GRID"));
+    ASSERT_EQ(grid->rowCount(), 2);
+    EXPECT_EQ(grid->currentRow(), 0);
+    EXPECT_EQ(window_->windowTitle(), QString::fromUtf8("材料メーカEDI受信"));
+    EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("lbl_PGID"))->text(), QStringLiteral("G5001001"));
     EXPECT_EQ(test::Cell(*window_, 0, 1) + test::Cell(*window_, 0, 3), QStringLiteral("C100"));
-    EXPECT_EQ(test::Cell(*window_, 1, 0) + test::Cell(*window_, 1, 1) + test::Cell(*window_, 1, 3),
-              QString::fromUtf8("○C300リンク"));
+    EXPECT_EQ(test::Cell(*window_, 1, 0) + test::Cell(*window_, 1, 1) + test::Cell(*window_, 1, 2) +
+                  test::Cell(*window_, 1, 3),
+              QString::fromUtf8("○C300名称C300リンク"));
     EXPECT_EQ(start_.OperatorCode, "OP01");
     EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("lbl_OPCD"))->text(), QStringLiteral("OP01"));
     EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("lbl_DATE"))->text(), QStringLiteral("2026/12/05"));
-    EXPECT_EQ(start_.Colors.Error, 255);
+    const StatusColors& c = start_.Colors;  // read leniently: 通常 missing, エラー "255abc"
+    EXPECT_EQ((std::vector<double>{c.Normal, c.Error, c.Done, c.Running}),
+              (std::vector<double>{0, 255, 32768, 16711680}));
 }
 
 TEST_F(MonitorStartupTest, EndsWithTheMessageOfTheFirstFailingStep) {

@@ -1,23 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "startup/Settings.h"
+#include "support/Masters.h"
 #include "support/TestSupport.h"
 
 namespace edi {
 namespace {
 
-// A complete EDI.ini in a folder laid out as the program expects: DIR/EDI.ini beside DIR/edi/bin.
-const char* const kGoodSettings =
-    "[Setting0]\nFormBackColor=&H8000000F\nLabelBackColor=&HFF\nLabelFontBold=True\nLabelFontItalic=False\n"
-    "LabelFontName=Noto Sans CJK JP\nLabelFontSize=9.75\nLabelFontStrikethru=False\nLabelFontUnderline=False\n"
-    "LabelForeColor=0\nTextBackColor=16777215\nTextFocusColor= 12.5 \nTextFontBold=False\nTextFontItalic=False\n"
-    "TextFontName=Noto Sans Mono CJK JP\nTextFontSize=12\nTextFontStrikethru=False\nTextFontUnderline=False\n"
-    "TextForeColor=0\nTitleBackColor=-1\nTitleFontBold=True\nTitleFontItalic=False\nTitleFontName=Noto Sans CJK JP\n"
-    "TitleFontSize=14\nTitleFontStrikethru=False\nTitleFontUnderline=False\nTitleForeColor=+255\n"
-    "[K700100]\nMINIMAIZE=1\nDEMOMODE=0\n"
-    "[PATH]\nTCX100_PATH=/opt/tcx/\nEDIINFIL=/data/in/\nEDIOUTFIL=/data/out/\nMGSTPATH=/data/mg/\nOLD_FILE=/data/old/"
-    "\n";
-
+// A good EDI.ini in a folder laid out as the program expects: DIR/EDI.ini beside DIR/edi/bin.
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -32,11 +22,8 @@ protected:
 
 TEST(ConfigFolderTest, GoesTwoFolderLevelsUp) {
     // "" for "/edi/bin": the file is then /EDI.ini; none without a second-last separator.
-    const std::pair<const char*, std::optional<std::string>> rows[] = {{"/app/edi/bin", "/app"},
-                                                                       {"/edi/bin", ""},
-                                                                       {"/bin", std::nullopt},
-                                                                       {"bin", std::nullopt},
-                                                                       {"/a/b/c/d", "/a/b"}};
+    const std::pair<const char*, std::optional<std::string>> rows[] = {
+        {"/app/edi/bin", "/app"}, {"/edi/bin", ""}, {"/bin", std::nullopt}, {"bin", std::nullopt}};
     for (const auto& [folder, config] : rows) EXPECT_EQ(ConfigFolderOf(folder), config) << folder;
 }
 
@@ -49,11 +36,9 @@ TEST_F(SettingsTest, ReadsTheRunEnvironmentIntoFiftyCharacterFields) {
     EXPECT_EQ(work_.MachineName, "端末1" + std::string(47, ' ')) << "padding counts characters";
 }
 
-TEST_F(SettingsTest, AMissingFileReadsAsEmptyAnUnderivableFolderFailsAndTheOverrideNamesTheFile) {
-    ASSERT_TRUE(ReadRunEnvironment(work_));
-    EXPECT_EQ(work_.DbSource, std::string(50, ' '));
+// A missing file reads as empty and an underivable folder fails: see the start-up's failing steps.
+TEST_F(SettingsTest, AnUnderivableFolderFailsAndTheOverrideNamesTheFile) {
     work_.ProgramFolder = "/bin";
-    EXPECT_FALSE(ReadRunEnvironment(work_));
     EXPECT_FALSE(ReadSettings(work_));
     test::WriteSjisFile(dir_ / "other.ini", "[動作環境]\nUSERID=override\n");
     work_.IniOverride = dir_ / "other.ini";
@@ -63,44 +48,30 @@ TEST_F(SettingsTest, AMissingFileReadsAsEmptyAnUnderivableFolderFailsAndTheOverr
 }
 
 TEST_F(SettingsTest, ReadsEverySettingWithItsConversion) {
-    std::string text = std::string(kGoodSettings) + "[デバッグ]\nMODE=1\n";
+    std::string text = test::SettingsIniText() + "errlogpath = /var/log/k500100\n[デバッグ]\nMODE=1\n";
     text.replace(text.find("EDIINFIL=/data/in/"), 18, "EDIINFIL=" + std::string(300, 'p'));
     WriteIni(text);
     ASSERT_TRUE(ReadSettings(work_));
-    EXPECT_EQ(work_.Appearance.FormBackColor, "&H8000000F");
     EXPECT_EQ(work_.Appearance.Label.BackColor, 255) << "&HFF";
     EXPECT_EQ(work_.Appearance.TextFocusColor, 12.5) << "blanks around a decimal";
-    EXPECT_EQ(work_.Appearance.Title.BackColor, -1);
-    EXPECT_EQ(work_.Appearance.Title.ForeColor, 255);
-    EXPECT_EQ(work_.Appearance.Label.FontSize, "9.75");
+    EXPECT_EQ(work_.Appearance.Title.ForeColor, 255) << "+255";
     EXPECT_EQ(work_.Appearance.Text.FontName, "Noto Sans Mono CJK JP");
-    EXPECT_EQ(work_.MINIMAIZE, 1);
     EXPECT_EQ(work_.EDIINFIL, std::string(255, 'p')) << "a long folder value is cut to 255 bytes";
-    EXPECT_EQ(work_.OLD_FILE, "/data/old/");
+    EXPECT_EQ(work_.Log.file, std::filesystem::path("/var/log/k500100/ERR.LOG"));
     EXPECT_TRUE(work_.DebugMode);
 }
 
-TEST_F(SettingsTest, ErrLogPathMovesTheLogOutOfTheProgramFolder) {
+// Without ERRLOGPATH the log stays in the program's folder.
+TEST_F(SettingsTest, DebugModeOnlyForExactlyOneAndTheLogStaysWithoutItsPath) {
     work_.Log.file = work_.ProgramFolder / "ERR.LOG";
-    WriteIni(kGoodSettings);
-    ASSERT_TRUE(ReadSettings(work_));
-    EXPECT_EQ(work_.Log.file, work_.ProgramFolder / "ERR.LOG") << "not set: the program's folder";
-    for (const char* folder : {"/var/log/k500100/", "/var/log/k500100"}) {
-        SCOPED_TRACE(folder);
-        WriteIni(std::string(kGoodSettings) + "errlogpath = " + folder + "\n");
-        ASSERT_TRUE(ReadSettings(work_));
-        EXPECT_EQ(work_.Log.file, std::filesystem::path("/var/log/k500100/ERR.LOG"));
-    }
-}
-
-TEST_F(SettingsTest, DebugModeOnlyForExactlyOne) {
     for (const char* mode : {"[デバッグ]\nMODE=01\n", "[デバッグ]\nMODE=1x\n", "[デバッグ]\nMODE=0\n",
                              "[デバッグ]\nMODE=\n", "[デバッグ]\nMODE=true\n", "[デバッグ]\n"}) {
         SCOPED_TRACE(mode);
-        WriteIni(std::string(kGoodSettings) + mode);
+        WriteIni(test::SettingsIniText() + mode);
         work_.DebugMode = true;
         ASSERT_TRUE(ReadSettings(work_));
         EXPECT_FALSE(work_.DebugMode);
+        EXPECT_EQ(work_.Log.file, work_.ProgramFolder / "ERR.LOG");
     }
 }
 
@@ -110,11 +81,11 @@ TEST_F(SettingsTest, FailsAsAWholeOnTheFirstBadValue) {
         std::string from;
         std::string to;
     };
-    const std::string good = kGoodSettings;
+    const std::string good = test::SettingsIniText();
     const Row rows[] = {
         {"no Setting0 section", "[Setting0]", "[Other]"},
         {"colour not a number", "LabelForeColor=0", "LabelForeColor=black"},
-        {"16-bit value out of range", "MINIMAIZE=1", "MINIMAIZE=32767.5"},
+        {"16-bit value out of range", "MINIMAIZE=0", "MINIMAIZE=32767.5"},
         {"16-bit value missing", "DEMOMODE=0\n", ""},
     };
     for (const Row& r : rows) {
@@ -126,15 +97,6 @@ TEST_F(SettingsTest, FailsAsAWholeOnTheFirstBadValue) {
         EXPECT_FALSE(ReadSettings(work_));
         EXPECT_EQ(work_.EDIINFIL, "unchanged") << "values read before the failure are not used";
     }
-}
-
-TEST_F(SettingsTest, StatusColoursAreLenient) {
-    WriteIni("[COLOR]\n通常=255abc\nエラー=abc\n処理済=  65280\n");
-    ReadStatusColors(work_);
-    EXPECT_EQ(work_.Colors.Normal, 255);
-    EXPECT_EQ(work_.Colors.Error, 0);
-    EXPECT_EQ(work_.Colors.Done, 65280);
-    EXPECT_EQ(work_.Colors.Running, 0) << "missing";
 }
 
 TEST(NumberConversionTest, StrictNumbers) {

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "startup/EmbeddedDatabase.h"
 #include "startup/SqlScript.h"
@@ -14,11 +13,28 @@ namespace edi::test {
 
 namespace {
 
-std::string ReadWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+// The value of KEY=value in the state file pg-cluster.sh writes; empty when it has none.
+std::string StateValue(const std::filesystem::path& state_file, const std::string& key) {
+    std::ifstream in(state_file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return {};
+}
+
+std::filesystem::path SharedPgClusterState() {
+    if (const char* state = std::getenv("K500100_PG_STATE"); state != nullptr && *state != '\0') return state;
+    return K500100_PG_STATE_FILE;
+}
+
+std::optional<PgCluster> ReadPgCluster(const std::filesystem::path& state_file, std::string& error) {
+    PgCluster cluster{StateValue(state_file, "PGHOST"), StateValue(state_file, "PGPORT")};
+    if (cluster.host.empty() || cluster.port.empty()) {
+        error = "no PostgreSQL test cluster in " + state_file.string() +
+                " (run the tests through ctest, whose pg_cluster fixture starts it)";
+        return std::nullopt;
+    }
+    return cluster;
 }
 
 bool RunAdmin(const PgCluster& cluster, const std::string& sql, std::string& error) {
@@ -35,37 +51,12 @@ bool RunAdmin(const PgCluster& cluster, const std::string& sql, std::string& err
 
 }  // namespace
 
-std::filesystem::path SharedPgClusterState() {
-    if (const char* state = std::getenv("K500100_PG_STATE"); state != nullptr && *state != '\0') return state;
-    return K500100_PG_STATE_FILE;
-}
-
-std::optional<PgCluster> ReadPgCluster(const std::filesystem::path& state_file, std::string& error) {
-    std::ifstream in(state_file);
-    if (!in) {
-        error = "no PostgreSQL test cluster: " + state_file.string() +
-                " is missing (run the tests through ctest, whose pg_cluster fixture starts it)";
-        return std::nullopt;
-    }
-    PgCluster cluster;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("PGHOST=", 0) == 0) cluster.host = line.substr(7);
-        if (line.rfind("PGPORT=", 0) == 0) cluster.port = line.substr(7);
-    }
-    if (cluster.host.empty() || cluster.port.empty()) {
-        error = "the PostgreSQL cluster state " + state_file.string() + " names no host and port";
-        return std::nullopt;
-    }
-    return cluster;
-}
-
 std::string PgConnectString(const PgCluster& cluster, const std::string& database) {
     return "DRIVER={PostgreSQL Unicode};SERVER=" + cluster.host + ";PORT=" + cluster.port + ";DATABASE=" + database +
            ";UID=postgres;PWD=;";
 }
 
-std::string SchemaText() { return ReadWhole(K500100_SCHEMA_FILE); }
+std::string SchemaText() { return ReadText(K500100_SCHEMA_FILE); }
 
 OwnPgCluster::OwnPgCluster() {
     std::string error;
@@ -85,18 +76,10 @@ void OwnPgCluster::Stop() {
     cluster_.reset();
 }
 
-std::filesystem::path OwnPgCluster::data_dir() const {
-    std::ifstream in(state_file());
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("PGDATA=", 0) == 0) return line.substr(7);
-    }
-    return {};
-}
+std::filesystem::path OwnPgCluster::data_dir() const { return StateValue(state_file(), "PGDATA"); }
 
 std::unique_ptr<TestDatabase> TestDatabase::Create(Backend backend, std::string& error) {
     std::unique_ptr<TestDatabase> db(new TestDatabase());
-    db->backend_ = backend;
     static std::atomic<int> counter{0};
     const std::string unique = std::to_string(getpid()) + "_" + std::to_string(++counter);
     db->dsn_ = "K500100TEST_" + unique;

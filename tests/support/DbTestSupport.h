@@ -22,8 +22,6 @@ struct PgCluster {
     std::string host;
     std::string port;
 };
-std::optional<PgCluster> ReadPgCluster(const std::filesystem::path& state_file, std::string& error);
-std::filesystem::path SharedPgClusterState();  // K500100_PG_STATE or the build tree's file
 std::string PgConnectString(const PgCluster& cluster, const std::string& database);
 
 std::string SchemaText();
@@ -61,7 +59,6 @@ public:
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
 
-    Backend backend() const { return backend_; }
     const std::string& user() const { return user_; }
     const std::string& dsn() const { return dsn_; }
     const std::string& pg_database() const { return pg_database_; }  // empty on SQLite
@@ -73,7 +70,6 @@ public:
 
 private:
     TestDatabase() = default;
-    Backend backend_ = Backend::kSqlite;
     TempDir dir_;
     std::string user_;
     std::string dsn_;

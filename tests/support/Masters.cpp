@@ -38,6 +38,19 @@ std::string HistorySql(const std::vector<HistoryRow>& rows) {
     return sql;
 }
 
+std::string SettingsIniText() {
+    return "[Setting0]\nFormBackColor=&H8000000F\nLabelBackColor=&HFF\nLabelFontBold=True\nLabelFontItalic=False\n"
+           "LabelFontName=Noto Sans CJK JP\nLabelFontSize=9.75\nLabelFontStrikethru=False\nLabelFontUnderline=False\n"
+           "LabelForeColor=0\nTextBackColor=16777215\nTextFocusColor= 12.5 \nTextFontBold=False\nTextFontItalic=False\n"
+           "TextFontName=Noto Sans Mono CJK JP\nTextFontSize=12\nTextFontStrikethru=False\nTextFontUnderline=False\n"
+           "TextForeColor=0\nTitleBackColor=-1\nTitleFontBold=True\nTitleFontItalic=False\n"
+           "TitleFontName=Noto Sans CJK JP\nTitleFontSize=14\nTitleFontStrikethru=False\nTitleFontUnderline=False\n"
+           "TitleForeColor=+255\n[K700100]\nMINIMAIZE=0\nDEMOMODE=0\n"
+           "[COLOR]\nエラー=255abc\n処理済=  32768\n処理中=16711680\n"
+           "[PATH]\nTCX100_PATH=/opt/tcx/\nEDIINFIL=/data/in/\nEDIOUTFIL=/data/out/\nMGSTPATH=/data/mg/\n"
+           "OLD_FILE=/data/old/\n";
+}
+
 void WriteEdiIni(const std::filesystem::path& file, const IniSections& sections) {
     std::string text;
     for (const auto& [name, lines] : sections) {

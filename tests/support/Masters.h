@@ -43,6 +43,10 @@ struct HistoryRow {
 };
 std::string HistorySql(const std::vector<HistoryRow>& rows);  // one INSERT of every row
 
+// The look, window, status-colour and folder ([PATH], last) sections of a good EDI.ini, in UTF-8.
+// The colours are written as the lenient reading takes them: 通常 missing, エラー "255abc".
+std::string SettingsIniText();
+
 // An EDI.ini of the given sections in order, each followed by an empty line.
 using IniSections = std::vector<std::pair<std::string, std::vector<std::string>>>;
 void WriteEdiIni(const std::filesystem::path& file, const IniSections& sections);

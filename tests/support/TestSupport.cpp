@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -55,20 +56,13 @@ std::vector<std::filesystem::path> DataFiles(std::string_view folder) {
 }
 
 Bytes Hex(std::string_view hex) {
-    Bytes out;
-    int high = -1;
+    std::string digits;
     for (const char c : hex) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<std::uint8_t>(high * 16 + v));
-            high = -1;
-        }
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    }
+    Bytes out;
+    for (std::size_t at = 0; at + 1 < digits.size(); at += 2) {
+        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(at, 2), nullptr, 16)));
     }
     return out;
 }
