@@ -1,21 +1,29 @@
-// XML to CII: the document is read with the streaming reader; only one JPMGH or JPTRM element
-// at a time is expanded into nodes, encoded and released.
+// XML to CII: libxml2's push parser reads the document in small chunks and hands its elements to
+// this writer, which keeps only the JPMGH or JPTRM elements being read (XmlRecordNodes) and
+// encodes each one once the chunk that completes it has been parsed without error.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
+
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
 
 #include "convert/AttributeEdit.h"
 #include "convert/MessageItemIndex.h"
 #include "convert/XmlCii.h"
+#include "convert/XmlRecord.h"
 #include "convert/XmlSupport.h"
 
 namespace edi {
 namespace {
 
 namespace code = xml_cii_code;
+constexpr std::size_t kChunk = 512;  // bytes a push
 inline constexpr std::int32_t kGeneralFailure = 9999;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -24,10 +32,6 @@ std::string_view Trimmed(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
-}
-
-std::string_view NodeName(const xmlNode* node) {
-    return node->name == nullptr ? std::string_view() : Trimmed(reinterpret_cast<const char*>(node->name));
 }
 
 bool AllDigits(std::string_view s) {
@@ -48,12 +52,6 @@ bool GroupNumberMatches(std::string_view multi_number, std::string_view tail) {
 
 bool IsZeroGroupNumber(std::string_view multi_number) {
     return AllDigits(multi_number) && WithoutLeadingZeros(multi_number) == "0";
-}
-
-const xmlNode* NextElementSibling(const xmlNode* node) {
-    for (const xmlNode* n = node->next; n != nullptr; n = n->next)
-        if (n->type == XML_ELEMENT_NODE) return n;
-    return nullptr;
 }
 
 int HexDigit(char c) {
@@ -92,6 +90,25 @@ public:
     bool Run(const std::string& name, const ByteView* document);
 
 private:
+    using Node = XmlRecordNodes::Index;
+    static constexpr Node kNone = XmlRecordNodes::kNone;
+    std::string_view NodeName(Node node) const { return nodes_.Chars(nodes_[node]); }
+    // Pushes one chunk to the parser, then converts the records it completed; false when the
+    // conversion ends here (failure_ says whether it failed).
+    bool Push(const char* bytes, std::size_t size, bool last);
+    bool ConvertRecords(bool all);
+    static void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                               int nb_namespaces, const xmlChar** namespaces, int nb_attributes, int nb_defaulted,
+                               const xmlChar** attributes);
+    static void OnEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri);
+    static void OnCharacters(void* ctx, const xmlChar* text, int length);
+    static void OnCdata(void* ctx, const xmlChar* text, int length);
+    static void OnReference(void* ctx, const xmlChar* name);
+    static void OnComment(void* ctx, const xmlChar* text);
+    static void OnInstruction(void* ctx, const xmlChar* target, const xmlChar* data);
+    // The writer when the callback comes from the document itself; null inside an entity's
+    // content, which libxml2 parses on a context of its own and which is built as its nodes.
+    static XmlCiiWriter* Of(void* ctx);
     bool Fail(std::int32_t failure, const std::string& text) {
         WriteErrorLog(log_, failure, text, 0);
         return false;
@@ -104,14 +121,15 @@ private:
         return written;
     }
     void TakeEncoding(const xmlChar* declared);
-    bool ReadGroupHeader(const xmlNode* header);
+    bool ReadGroupHeader(Node header);
     bool WriteGroupEnd();
-    bool WriteMessage(const xmlNode* message);
-    void WalkChildren(const xmlNode* parent, Scope scope);
-    void WriteGroup(const xmlNode* group, std::string_view name, Scope scope);
-    void WriteDataElement(const xmlNode* element, std::string_view name, Scope scope);
+    bool WriteMessage(Node message);
+    void WalkChildren(Node parent, Scope scope);
+    void WriteGroup(Node group, std::string_view name, Scope scope);
+    void WriteDataElement(Node element, std::string_view name, Scope scope);
     // The element's text, trimmed, into text_; false when an entity refused it (refused_ set).
-    bool NodeText(const xmlNode* element);
+    bool NodeText(Node element);
+    bool AppendNodeText(Node parent, std::size_t& entity_text);
     // The element's value by the item's attribute into value_; false when nothing is written.
     bool ConvertValue(const RecordFormatItem& item, const std::string& text);
     // Text in the local code into out; characters it cannot hold are written as "?" and logged.
@@ -133,27 +151,38 @@ private:
     std::string refused_;  // why the document cannot be read without losing text
     Bytes value_;       // reused for every element's value
     Bytes scratch_;
+    xmlParserCtxtPtr parser_ = nullptr;
+    XmlErrorCollector* errors_ = nullptr;
+    std::string name_;
+    XmlRecordNodes nodes_;
+    // Records closed and not yet converted; the first `followed_` of them have something after
+    // them in the document, which is when libxml2's reader hands a record out.
+    std::vector<Node> completed_;
+    std::size_t followed_ = 0;
+    void Followed() { followed_ = completed_.size(); }
+    bool root_seen_ = false;
+    bool first_node_taken_ = false;
+    bool element_started_ = false;  // in the chunk being parsed, also inside an entity
 };
 
 void XmlCiiWriter::TakeEncoding(const xmlChar* declared) {
     if (declared == nullptr) return;
     std::string name(reinterpret_cast<const char*>(declared));
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    char letter = 'M';  // Shift_JIS and every other name
     if (name == "UTF-16") {
-        state_.encoding_letter = "U";
+        letter = 'U';
     } else if (name == "ISO-2022-JP") {
-        state_.encoding_letter = "S";
-    } else {
-        state_.encoding_letter = "M";  // Shift_JIS and every other name
+        letter = 'S';
     }
+    state_.encoding_letter.assign(1, letter);
 }
 
-bool XmlCiiWriter::ReadGroupHeader(const xmlNode* element) {
+bool XmlCiiWriter::ReadGroupHeader(Node element) {
     CiiGroupHeader& header = state_.header;
     header.ResetUnfedPositions();
     bool changed = false;
-    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
+    for (Node c = nodes_.FirstElement(element); c != kNone; c = nodes_.NextElement(c)) {
         const std::string_view name = NodeName(c);
         const auto field = std::find_if(kCiiHeaderElements.begin(), kCiiHeaderElements.end(),
                                         [name](const CiiHeaderElement& e) { return e.element == name; });
@@ -205,7 +234,7 @@ bool XmlCiiWriter::WriteGroupEnd() {
     return Write(edi::WriteGroupEnd(sink_, state_.group_end));
 }
 
-bool XmlCiiWriter::WriteMessage(const xmlNode* element) {
+bool XmlCiiWriter::WriteMessage(Node element) {
     message_.Begin(++message_count_);
     WalkChildren(element, Scope{});
     ByteView record;
@@ -217,15 +246,14 @@ bool XmlCiiWriter::WriteMessage(const xmlNode* element) {
     return Write(WriteStorageBlocks(sink_, record, state_.header.StorageMode()) != StoreResult::kSinkFailed);
 }
 
-void XmlCiiWriter::WalkChildren(const xmlNode* parent, Scope scope) {
-    for (const xmlNode* c = parent->children; c != nullptr; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
+void XmlCiiWriter::WalkChildren(Node parent, Scope scope) {
+    for (Node c = nodes_.FirstElement(parent); c != kNone; c = nodes_.NextElement(c)) {
         const std::string_view name = NodeName(c);
         if (name.starts_with("JPM")) {
             if (name.ends_with("R")) {
                 // One occurrence: its members, then 0xFB when another occurrence follows.
                 WalkChildren(c, scope);
-                if (NextElementSibling(c) != nullptr) message_.AppendMarker(kCiiOccurrenceEnd);
+                if (nodes_.NextElement(c) != kNone) message_.AppendMarker(kCiiOccurrenceEnd);
             } else {
                 WriteGroup(c, name, scope);
             }
@@ -235,7 +263,7 @@ void XmlCiiWriter::WalkChildren(const xmlNode* parent, Scope scope) {
     }
 }
 
-void XmlCiiWriter::WriteGroup(const xmlNode* element, std::string_view name, Scope scope) {
+void XmlCiiWriter::WriteGroup(Node element, std::string_view name, Scope scope) {
     const std::string_view number = name.substr(3);
     bool unnumbered = false;
     const std::int32_t index = FindGroupItem(number, scope, unnumbered);
@@ -257,7 +285,7 @@ void XmlCiiWriter::WriteGroup(const xmlNode* element, std::string_view name, Sco
     message_.AppendMarker(kCiiGroupEnd);
 }
 
-void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view name, Scope scope) {
+void XmlCiiWriter::WriteDataElement(Node element, std::string_view name, Scope scope) {
     const std::string_view number = name.substr(2);
     std::int32_t index = 0;
     if (AllDigits(number) && WithoutLeadingZeros(number).size() <= 7) {
@@ -276,10 +304,29 @@ void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view nam
     if (!message_.AppendShortElement(item.項目No, value_)) message_.AppendElement(item.項目No, value_);
 }
 
-bool XmlCiiWriter::NodeText(const xmlNode* element) {
+bool XmlCiiWriter::AppendNodeText(Node parent, std::size_t& entity_text) {
+    for (Node c = nodes_[parent].first_child; c != kNone; c = nodes_[c].next) {
+        const XmlRecordNodes::Node& node = nodes_[c];
+        if (node.kind == XmlRecordNodes::Kind::kText) {
+            text_.append(nodes_.Chars(node));
+        } else if (node.kind == XmlRecordNodes::Kind::kElement) {
+            if (!AppendNodeText(c, entity_text)) return false;
+        } else {
+            const std::string entity(nodes_.Chars(node));
+            if (!AppendEntityText(parser_->myDoc, reinterpret_cast<const xmlChar*>(entity.c_str()), text_, entity_text,
+                                  refused_))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool XmlCiiWriter::NodeText(Node element) {
     if (!refused_.empty()) return false;
-    if (!ElementText(element, text_, refused_)) {
-        refused_.insert(0, "line " + std::to_string(xmlGetLineNo(element)) + ": ");
+    text_.clear();
+    std::size_t entity_text = 0;
+    if (!AppendNodeText(element, entity_text)) {
+        refused_.insert(0, "line " + std::to_string(nodes_[element].line) + ": ");
         return false;
     }
     const std::string_view t = Trimmed(text_);
@@ -374,64 +421,221 @@ std::int32_t XmlCiiWriter::FindGroupItem(std::string_view number, Scope scope, b
     return 0;
 }
 
-bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
-    EnsureXmlLibrary();
-    XmlErrorCollector errors;
-    constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_COMPACT;
-    XmlReaderPtr reader;
-    if (document != nullptr) {
-        reader.reset(xmlReaderForMemory(reinterpret_cast<const char*>(document->data()),
-                                        static_cast<int>(std::min<std::size_t>(document->size(), INT32_MAX)),
-                                        name.c_str(), nullptr, kOptions));
-    } else {
-        // The reader reports a missing file only as a generic I/O error; say what is wrong.
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(name.c_str(), "rb"), &std::fclose);
-        if (!probe) return Fail(code::kCannotRead, name + ": " + std::strerror(errno));
-        reader.reset(xmlReaderForFile(name.c_str(), nullptr, kOptions));
-    }
-    if (!reader) return Fail(code::kCannotRead, name);
-    errors.Attach(reader.get());
+XmlCiiWriter* XmlCiiWriter::Of(void* ctx) {
+    auto* parser = static_cast<xmlParserCtxtPtr>(ctx);
+    auto* writer = static_cast<XmlCiiWriter*>(parser->_private);
+    return writer != nullptr && writer->parser_ == parser ? writer : nullptr;
+}
 
-    bool encoding_taken = false;
-    int status = xmlTextReaderRead(reader.get());
-    while (status == 1) {
-        if (!encoding_taken) {
-            encoding_taken = true;
-            TakeEncoding(xmlTextReaderConstEncoding(reader.get()));
-        }
-        const int type = xmlTextReaderNodeType(reader.get());
-        if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
-            // The node's document, not xmlTextReaderCurrentDoc, which would keep the reader from freeing it.
-            const xmlNode* doctype = xmlTextReaderCurrentNode(reader.get());
-            const std::string external = ExternalEntityOf(doctype != nullptr ? doctype->doc : nullptr);
-            if (!external.empty()) {
-                return Fail(code::kMalformedXml, name + ": the document declares the external entity " + external +
-                                                     ": refused, external entities are never loaded");
-            }
-        }
-        if (type == XML_READER_TYPE_ELEMENT) {
-            const std::string_view element =
-                Trimmed(reinterpret_cast<const char*>(xmlTextReaderConstLocalName(reader.get())));
-            if (element == "JPMGH" || element == "JPTRM") {
-                const xmlNode* node = xmlTextReaderExpand(reader.get());
-                if (node == nullptr) break;
-                const bool ok = element == "JPMGH" ? ReadGroupHeader(node) : WriteMessage(node);
-                if (!refused_.empty()) return Fail(code::kMalformedXml, name + " " + refused_);
-                if (!ok) return false;
-                status = xmlTextReaderNext(reader.get());
-                continue;
-            }
-        }
-        status = xmlTextReaderRead(reader.get());
+void XmlCiiWriter::OnStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                                  int nb_namespaces, const xmlChar** namespaces, int nb_attributes,
+                                  int nb_defaulted, const xmlChar** attributes) {
+    if (auto* writer = static_cast<XmlCiiWriter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private))
+        writer->element_started_ = true;
+    XmlCiiWriter* self = Of(ctx);
+    if (self == nullptr) {
+        xmlSAX2StartElementNs(ctx, localname, prefix, uri, nb_namespaces, namespaces, nb_attributes, nb_defaulted,
+                              attributes);
+        return;
     }
-    if (status != 0 || errors.HasError()) {
-        return Fail(code::kMalformedXml,
-                    name + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
+    self->root_seen_ = true;
+    self->Followed();
+    const std::string_view name(reinterpret_cast<const char*>(localname));
+    if (!self->nodes_.InRecord() && name != "JPMGH" && name != "JPTRM") return;
+    // An element keeps the line of its start tag up to 65535, as libxml2's nodes do.
+    const xmlParserInputPtr input = self->parser_->input;
+    self->nodes_.StartElement(name, input != nullptr ? std::min(input->line, 65535) : 0);
+}
+
+void XmlCiiWriter::OnEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+    XmlCiiWriter* self = Of(ctx);
+    if (self == nullptr) {
+        xmlSAX2EndElementNs(ctx, localname, prefix, uri);
+    } else if (self->nodes_.InRecord()) {
+        const Node record = self->nodes_.EndElement();
+        if (record != kNone) self->completed_.push_back(record);
     }
-    if (group_open_ && !WriteGroupEnd()) return false;
+}
+
+void XmlCiiWriter::OnCharacters(void* ctx, const xmlChar* text, int length) {
+    XmlCiiWriter* self = Of(ctx);
+    if (self == nullptr) {
+        xmlSAX2Characters(ctx, text, length);
+    } else {
+        self->Followed();
+        self->nodes_.AddText(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
+    }
+}
+
+void XmlCiiWriter::OnCdata(void* ctx, const xmlChar* text, int length) {
+    XmlCiiWriter* self = Of(ctx);
+    if (self == nullptr) {
+        xmlSAX2CDataBlock(ctx, text, length);
+    } else {
+        self->Followed();
+        self->nodes_.AddText(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
+    }
+}
+
+void XmlCiiWriter::OnReference(void* ctx, const xmlChar* name) {
+    XmlCiiWriter* self = Of(ctx);
+    if (self == nullptr) {
+        xmlSAX2Reference(ctx, name);
+    } else {
+        self->Followed();
+        self->nodes_.AddEntity(reinterpret_cast<const char*>(name));
+    }
+}
+
+// Comments and processing instructions carry no text; inside an entity they are built as libxml2
+// builds them, so that the entity's nodes are what they always were.
+void XmlCiiWriter::OnComment(void* ctx, const xmlChar* text) {
+    if (XmlCiiWriter* self = Of(ctx)) {
+        self->Followed();
+    } else {
+        xmlSAX2Comment(ctx, text);
+    }
+}
+
+void XmlCiiWriter::OnInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+    if (XmlCiiWriter* self = Of(ctx)) {
+        self->Followed();
+    } else {
+        xmlSAX2ProcessingInstruction(ctx, target, data);
+    }
+}
+
+// At the end of the document every record is handed out; before, only those followed by something.
+bool XmlCiiWriter::ConvertRecords(bool all) {
+    const std::size_t ready = all ? completed_.size() : followed_;
+    for (std::size_t i = 0; i < ready; ++i) {
+        const Node record = completed_[i];
+        const bool ok = NodeName(record) == "JPMGH" ? ReadGroupHeader(record) : WriteMessage(record);
+        if (!refused_.empty()) return Fail(code::kMalformedXml, name_ + " " + refused_);
+        if (!ok) return false;
+    }
+    completed_.erase(completed_.begin(), completed_.begin() + static_cast<std::ptrdiff_t>(ready));
+    followed_ = 0;
+    const Node moved = nodes_.DropBefore(completed_.empty() ? kNone : completed_.front());
+    for (Node& record : completed_) record -= moved;
     return true;
 }
 
+bool XmlCiiWriter::Push(const char* bytes, std::size_t size, bool last) {
+    element_started_ = false;
+    const int status = xmlParseChunk(parser_, bytes, static_cast<int>(size), last ? 1 : 0);
+    if (status != 0 || parser_->wellFormed == 0) {
+        return Fail(code::kMalformedXml,
+                    name_ + " " + (errors_->HasError() ? errors_->First() : std::string("cannot be parsed")));
+    }
+    // The reader goes on with the next chunk until one starts an element or the input runs short.
+    if (!last && size == kChunk && !element_started_) return true;
+    if (root_seen_ && !first_node_taken_) {
+        // What the document says of itself is known once its root element has begun.
+        first_node_taken_ = true;
+        xmlDocPtr doc = parser_->myDoc;
+        TakeEncoding(doc != nullptr ? doc->encoding : nullptr);
+        const std::string external = ExternalEntityOf(doc);
+        if (!external.empty()) {
+            return Fail(code::kMalformedXml, name_ + ": the document declares the external entity " + external +
+                                                 ": refused, external entities are never loaded");
+        }
+    }
+    return ConvertRecords(last);
+}
+
+bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
+    EnsureXmlLibrary();
+    XmlErrorCollector errors;
+    errors_ = &errors;
+    name_ = name;
+    std::unique_ptr<xmlParserInputBuffer, void (*)(xmlParserInputBufferPtr)> input(nullptr,
+                                                                                    &xmlFreeParserInputBuffer);
+    std::string buffer;  // the file's bytes read but not yet pushed
+    bool end_of_file = false;
+    auto read = [&](std::size_t size) {
+        const std::size_t old = buffer.size();
+        buffer.resize(old + size);
+        const int got = input->readcallback(input->context, buffer.data() + old, static_cast<int>(size));
+        buffer.resize(old + static_cast<std::size_t>(std::max(got, 0)));
+        if (got <= 0) end_of_file = true;
+    };
+    // The document is pushed as libxml2's own reader pushes it: the first four bytes make the
+    // parser (the encoding is guessed from them), then 512 bytes at a time, the file read 4096
+    // bytes at a time whenever less than that is left; what is left at the end goes with the
+    // last push. A record is converted only when its chunk parsed without error, so a damaged
+    // document logs what it always logged.
+    constexpr std::size_t kRead = 4096;
+    const char* bytes = nullptr;
+    std::size_t size = 0;
+    if (document != nullptr) {
+        bytes = reinterpret_cast<const char*>(document->data());
+        size = std::min<std::size_t>(document->size(), INT32_MAX);
+    } else {
+        // A missing file would only be reported as a generic I/O error; say what is wrong.
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(name.c_str(), "rb"), &std::fclose);
+        if (!probe) return Fail(code::kCannotRead, name + ": " + std::strerror(errno));
+        input.reset(xmlParserInputBufferCreateFilename(name.c_str(), XML_CHAR_ENCODING_NONE));
+        if (!input || input->readcallback == nullptr) return Fail(code::kCannotRead, name);
+        read(4);
+        bytes = buffer.data();
+        size = buffer.size();
+    }
+    const std::size_t head = size >= 4 ? 4 : 0;
+    xmlSAXHandler handler;
+    xmlSAXVersion(&handler, 2);
+    handler.startElementNs = &OnStartElement;
+    handler.endElementNs = &OnEndElement;
+    handler.characters = &OnCharacters;
+    handler.ignorableWhitespace = &OnCharacters;
+    handler.cdataBlock = &OnCdata;
+    handler.reference = &OnReference;
+    handler.comment = &OnComment;
+    handler.processingInstruction = &OnInstruction;
+    struct ParserFree {
+        void operator()(xmlParserCtxtPtr parser) const {
+            if (parser->myDoc != nullptr) xmlFreeDoc(parser->myDoc);
+            xmlFreeParserCtxt(parser);
+        }
+    };
+    std::unique_ptr<xmlParserCtxt, ParserFree> parser(
+        xmlCreatePushParserCtxt(&handler, nullptr, head != 0 ? bytes : nullptr, static_cast<int>(head), name.c_str()));
+    if (!parser) return Fail(code::kCannotRead, name);
+    parser_ = parser.get();
+    parser_->_private = this;
+    xmlCtxtUseOptions(parser_, XML_PARSE_NONET | XML_PARSE_COMPACT);
+    parser_->linenumbers = 1;
+    parser_->dictNames = 1;
+    errors.Attach(parser_);
+
+    bool pushed_all = false;
+    if (document != nullptr) {
+        // Bytes in memory: the rest after the last whole chunk goes alone, then one empty push
+        // before the last (it can move where the parser reports trailing garbage).
+        std::size_t at = head;
+        for (; at < size; at += kChunk)
+            if (!Push(bytes + at, std::min(kChunk, size - at), false)) return false;
+        pushed_all = Push(bytes + size, 0, false) && Push(bytes + size, 0, true);
+    } else {
+        std::size_t at = head;
+        for (;;) {
+            if (buffer.size() - at < kChunk) {
+                buffer.erase(0, at);
+                at = 0;
+                read(kRead);
+                if (end_of_file) break;
+            }
+            const std::size_t n = std::min(kChunk, buffer.size() - at);
+            if (!Push(buffer.data() + at, n, false)) return false;
+            at += n;
+        }
+        pushed_all = Push(buffer.data() + at, buffer.size() - at, true);
+    }
+    if (!pushed_all) return false;
+    if (errors.HasError()) return Fail(code::kMalformedXml, name + " " + errors.First());
+    if (group_open_ && !WriteGroupEnd()) return false;
+    return true;
+}
 }  // namespace
 
 std::string DateWithCentury(std::string_view text) {

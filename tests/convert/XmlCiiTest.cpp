@@ -446,5 +446,31 @@ TEST(XmlFuzzSeedsTest, ReplaysTheFuzzTargetsSeeds) {
     }
 }
 
+// Blank text inside a value is data wherever it stands; a message read over many chunks keeps
+// every occurrence.
+TEST_F(XmlToCiiTest, KeepsBlankTextInsideValuesAndLongMessagesWhole) {
+    std::string many = "<JPM120>";
+    std::string many_area = "F0 FD 00 78";
+    for (int i = 0; i < 30; ++i) {
+        many += "<JPM120R>\r\n  <JP00007>AB</JP00007></JPM120R>\r\n<!--" + std::string(200, '.') + "-->";
+        many_area += i == 0 ? " 00 07 02 41 42" : " FB 00 07 02 41 42";
+    }
+    const std::string dtd = "<!DOCTYPE CII [<!ELEMENT JP00001 (X*)><!ENTITY q \"Q\">]>";
+    const std::tuple<const char*, std::string, std::string> rows[] = {
+        {"between CDATA sections", "<JP00001><![CDATA[A]]> <![CDATA[B]]></JP00001>", "01 03 41 20 42"},
+        {"after an entity", "<JP00001>&q; &q;</JP00001>", "01 03 51 20 51"},
+        {"between comments", "<JP00001>A<!--c--> <!--d-->B</JP00001>", "01 03 41 20 42"},
+        {"in element content", "<JP00001><X>A</X> <X>B</X></JP00001>", "01 03 41 20 42"},
+        {"30 occurrences over many chunks", many + "</JPM120>", many_area + " FC"},
+    };
+    for (const auto& [name, message, area] : rows) {
+        SCOPED_TRACE(name);
+        const Bytes cii = ToCii("<JPTRM>" + message + "</JPTRM>", HeaderTexts{}, dtd);
+        ASSERT_TRUE(ok) << log.ErrorCode;
+        ASSERT_EQ(cii.size(), 3u * 251);
+        EXPECT_EQ(Sub(cii, 251, 251), Data("00001", Hex(area)));
+    }
+}
+
 }  // namespace
 }  // namespace edi
