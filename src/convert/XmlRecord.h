@@ -1,15 +1,21 @@
-// The XML form's records (JPMGH, JPTRM) as the push parser delivers them, held in a few reused
-// arrays until a record is converted: its elements, the text that can be a value and the entity
-// references in it, which are expanded only when a value is read. Nothing outside a record is
-// kept, nor the whitespace between a record's structural elements (the record itself, its groups
-// and occurrences), whose text is never a value.
+// The XML form's records (JPMGH, JPTRM) as libxml2's push parser delivers them: XmlRecordReader
+// parses a document with SAX callbacks and hands out each record, held in XmlRecordNodes, a few
+// reused arrays of its elements, the text that can be a value and its entity references (expanded
+// only when a value is read). Nothing outside a record is kept, nor the whitespace between a
+// record's structural elements (the record itself, its groups and occurrences), which is never a
+// value; no libxml2 node is built for the document.
 #pragma once
+
+#include <libxml/parser.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "convert/XmlSupport.h"
+#include "convert/codec/Codec.h"
 
 namespace edi {
 
@@ -50,6 +56,66 @@ private:
     std::vector<Node> nodes_;
     std::vector<Index> open_;
     std::string chars_;
+};
+
+class XmlRecordReader {
+public:
+    class Handler {
+    public:
+        // The root element has begun: what the document declares (encoding, DTD) is known.
+        // False stops the reading (the handler has said why).
+        virtual bool Begin(xmlDocPtr doc) = 0;
+        // One whole record of Nodes(); false stops the reading.
+        virtual bool Record(XmlRecordNodes::Index record) = 0;
+
+    protected:
+        ~Handler() = default;
+    };
+    enum class Status { kRead, kStopped, kCannotRead, kMalformed };
+    struct Result {
+        Status status = Status::kRead;
+        std::string text;  // for kCannotRead and kMalformed: the name and what is wrong
+    };
+
+    // Reads the file, or the document in memory when one is given; name is the file's name or
+    // the document's name in the messages. Records are handed out when libxml2's own reader
+    // would hand them out, so a damaged document yields the records it always yielded.
+    Result Read(const std::string& name, const ByteView* document, Handler& handler);
+
+    const XmlRecordNodes& Nodes() const { return nodes_; }
+    xmlDocPtr Document() const { return parser_ != nullptr ? parser_->myDoc : nullptr; }
+
+private:
+    using Index = XmlRecordNodes::Index;
+    // Pushes one chunk to the parser and hands out the records it may; false when the reading
+    // ends here (result_ says why).
+    bool Push(const char* bytes, std::size_t size, bool last);
+    bool HandOut(bool all);
+    void Followed() { followed_ = completed_.size(); }
+    static XmlRecordReader* Of(void* ctx);
+    static void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                               int nb_namespaces, const xmlChar** namespaces, int nb_attributes, int nb_defaulted,
+                               const xmlChar** attributes);
+    static void OnEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri);
+    static void OnText(void* ctx, const xmlChar* text, int length);
+    static void OnCdata(void* ctx, const xmlChar* text, int length);
+    static void OnReference(void* ctx, const xmlChar* name);
+    static void OnComment(void* ctx, const xmlChar* text);
+    static void OnInstruction(void* ctx, const xmlChar* target, const xmlChar* data);
+
+    Handler* handler_ = nullptr;
+    xmlParserCtxtPtr parser_ = nullptr;
+    XmlErrorCollector* errors_ = nullptr;
+    std::string name_;
+    Result result_;
+    XmlRecordNodes nodes_;
+    // Records closed and not yet handed out; the first `followed_` of them have something after
+    // them in the document, which the reader waits for.
+    std::vector<XmlRecordNodes::Index> completed_;
+    std::size_t followed_ = 0;
+    bool root_seen_ = false;
+    bool begun_ = false;
+    bool element_started_ = false;  // in the chunk being parsed, also inside an entity
 };
 
 }  // namespace edi

@@ -1,17 +1,9 @@
-// XML to CII: libxml2's push parser reads the document in small chunks and hands its elements to
-// this writer, which keeps only the JPMGH or JPTRM elements being read (XmlRecordNodes) and
-// encodes each one once the chunk that completes it has been parsed without error.
+// XML to CII: XmlRecordReader parses the document and hands out one JPMGH or JPTRM element at a
+// time, which is encoded and dropped.
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <memory>
-#include <vector>
-
-#include <libxml/SAX2.h>
-#include <libxml/parser.h>
 
 #include "convert/AttributeEdit.h"
 #include "convert/MessageItemIndex.h"
@@ -23,7 +15,6 @@ namespace edi {
 namespace {
 
 namespace code = xml_cii_code;
-constexpr std::size_t kChunk = 512;  // bytes a push
 inline constexpr std::int32_t kGeneralFailure = 9999;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -80,7 +71,7 @@ struct Scope {
     std::int32_t level = 0;
 };
 
-class XmlCiiWriter {
+class XmlCiiWriter final : private XmlRecordReader::Handler {
 public:
     XmlCiiWriter(ByteSink& sink, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log)
         : sink_(sink), state_(state), masters_(masters), log_(log), message_(log) {}
@@ -92,23 +83,10 @@ public:
 private:
     using Node = XmlRecordNodes::Index;
     static constexpr Node kNone = XmlRecordNodes::kNone;
-    std::string_view NodeName(Node node) const { return nodes_.Chars(nodes_[node]); }
-    // Pushes one chunk to the parser, then converts the records it completed; false when the
-    // conversion ends here (failure_ says whether it failed).
-    bool Push(const char* bytes, std::size_t size, bool last);
-    bool ConvertRecords(bool all);
-    static void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
-                               int nb_namespaces, const xmlChar** namespaces, int nb_attributes, int nb_defaulted,
-                               const xmlChar** attributes);
-    static void OnEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri);
-    static void OnCharacters(void* ctx, const xmlChar* text, int length);
-    static void OnCdata(void* ctx, const xmlChar* text, int length);
-    static void OnReference(void* ctx, const xmlChar* name);
-    static void OnComment(void* ctx, const xmlChar* text);
-    static void OnInstruction(void* ctx, const xmlChar* target, const xmlChar* data);
-    // The writer when the callback comes from the document itself; null inside an entity's
-    // content, which libxml2 parses on a context of its own and which is built as its nodes.
-    static XmlCiiWriter* Of(void* ctx);
+    bool Begin(xmlDocPtr doc) override;
+    bool Record(Node record) override;
+    std::string_view NodeName(Node node) const { return Nodes().Chars(Nodes()[node]); }
+    const XmlRecordNodes& Nodes() const { return reader_.Nodes(); }
     bool Fail(std::int32_t failure, const std::string& text) {
         WriteErrorLog(log_, failure, text, 0);
         return false;
@@ -151,18 +129,8 @@ private:
     std::string refused_;  // why the document cannot be read without losing text
     Bytes value_;       // reused for every element's value
     Bytes scratch_;
-    xmlParserCtxtPtr parser_ = nullptr;
-    XmlErrorCollector* errors_ = nullptr;
+    XmlRecordReader reader_;
     std::string name_;
-    XmlRecordNodes nodes_;
-    // Records closed and not yet converted; the first `followed_` of them have something after
-    // them in the document, which is when libxml2's reader hands a record out.
-    std::vector<Node> completed_;
-    std::size_t followed_ = 0;
-    void Followed() { followed_ = completed_.size(); }
-    bool root_seen_ = false;
-    bool first_node_taken_ = false;
-    bool element_started_ = false;  // in the chunk being parsed, also inside an entity
 };
 
 void XmlCiiWriter::TakeEncoding(const xmlChar* declared) {
@@ -182,7 +150,7 @@ bool XmlCiiWriter::ReadGroupHeader(Node element) {
     CiiGroupHeader& header = state_.header;
     header.ResetUnfedPositions();
     bool changed = false;
-    for (Node c = nodes_.FirstElement(element); c != kNone; c = nodes_.NextElement(c)) {
+    for (Node c = Nodes().FirstElement(element); c != kNone; c = Nodes().NextElement(c)) {
         const std::string_view name = NodeName(c);
         const auto field = std::find_if(kCiiHeaderElements.begin(), kCiiHeaderElements.end(),
                                         [name](const CiiHeaderElement& e) { return e.element == name; });
@@ -247,13 +215,13 @@ bool XmlCiiWriter::WriteMessage(Node element) {
 }
 
 void XmlCiiWriter::WalkChildren(Node parent, Scope scope) {
-    for (Node c = nodes_.FirstElement(parent); c != kNone; c = nodes_.NextElement(c)) {
+    for (Node c = Nodes().FirstElement(parent); c != kNone; c = Nodes().NextElement(c)) {
         const std::string_view name = NodeName(c);
         if (name.starts_with("JPM")) {
             if (name.ends_with("R")) {
                 // One occurrence: its members, then 0xFB when another occurrence follows.
                 WalkChildren(c, scope);
-                if (nodes_.NextElement(c) != kNone) message_.AppendMarker(kCiiOccurrenceEnd);
+                if (Nodes().NextElement(c) != kNone) message_.AppendMarker(kCiiOccurrenceEnd);
             } else {
                 WriteGroup(c, name, scope);
             }
@@ -305,15 +273,15 @@ void XmlCiiWriter::WriteDataElement(Node element, std::string_view name, Scope s
 }
 
 bool XmlCiiWriter::AppendNodeText(Node parent, std::size_t& entity_text) {
-    for (Node c = nodes_[parent].first_child; c != kNone; c = nodes_[c].next) {
-        const XmlRecordNodes::Node& node = nodes_[c];
+    for (Node c = Nodes()[parent].first_child; c != kNone; c = Nodes()[c].next) {
+        const XmlRecordNodes::Node& node = Nodes()[c];
         if (node.kind == XmlRecordNodes::Kind::kText) {
-            text_.append(nodes_.Chars(node));
+            text_.append(Nodes().Chars(node));
         } else if (node.kind == XmlRecordNodes::Kind::kElement) {
             if (!AppendNodeText(c, entity_text)) return false;
         } else {
-            const std::string entity(nodes_.Chars(node));
-            if (!AppendEntityText(parser_->myDoc, reinterpret_cast<const xmlChar*>(entity.c_str()), text_, entity_text,
+            const std::string entity(Nodes().Chars(node));
+            if (!AppendEntityText(reader_.Document(), reinterpret_cast<const xmlChar*>(entity.c_str()), text_, entity_text,
                                   refused_))
                 return false;
         }
@@ -326,7 +294,7 @@ bool XmlCiiWriter::NodeText(Node element) {
     text_.clear();
     std::size_t entity_text = 0;
     if (!AppendNodeText(element, entity_text)) {
-        refused_.insert(0, "line " + std::to_string(nodes_[element].line) + ": ");
+        refused_.insert(0, "line " + std::to_string(Nodes()[element].line) + ": ");
         return false;
     }
     const std::string_view t = Trimmed(text_);
@@ -421,221 +389,36 @@ std::int32_t XmlCiiWriter::FindGroupItem(std::string_view number, Scope scope, b
     return 0;
 }
 
-XmlCiiWriter* XmlCiiWriter::Of(void* ctx) {
-    auto* parser = static_cast<xmlParserCtxtPtr>(ctx);
-    auto* writer = static_cast<XmlCiiWriter*>(parser->_private);
-    return writer != nullptr && writer->parser_ == parser ? writer : nullptr;
+bool XmlCiiWriter::Begin(xmlDocPtr doc) {
+    TakeEncoding(doc != nullptr ? doc->encoding : nullptr);
+    const std::string external = ExternalEntityOf(doc);
+    if (external.empty()) return true;
+    return Fail(code::kMalformedXml, name_ + ": the document declares the external entity " + external +
+                                         ": refused, external entities are never loaded");
 }
 
-void XmlCiiWriter::OnStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
-                                  int nb_namespaces, const xmlChar** namespaces, int nb_attributes,
-                                  int nb_defaulted, const xmlChar** attributes) {
-    if (auto* writer = static_cast<XmlCiiWriter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private))
-        writer->element_started_ = true;
-    XmlCiiWriter* self = Of(ctx);
-    if (self == nullptr) {
-        xmlSAX2StartElementNs(ctx, localname, prefix, uri, nb_namespaces, namespaces, nb_attributes, nb_defaulted,
-                              attributes);
-        return;
-    }
-    self->root_seen_ = true;
-    self->Followed();
-    const std::string_view name(reinterpret_cast<const char*>(localname));
-    if (!self->nodes_.InRecord() && name != "JPMGH" && name != "JPTRM") return;
-    // An element keeps the line of its start tag up to 65535, as libxml2's nodes do.
-    const xmlParserInputPtr input = self->parser_->input;
-    self->nodes_.StartElement(name, input != nullptr ? std::min(input->line, 65535) : 0);
-}
-
-void XmlCiiWriter::OnEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
-    XmlCiiWriter* self = Of(ctx);
-    if (self == nullptr) {
-        xmlSAX2EndElementNs(ctx, localname, prefix, uri);
-    } else if (self->nodes_.InRecord()) {
-        const Node record = self->nodes_.EndElement();
-        if (record != kNone) self->completed_.push_back(record);
-    }
-}
-
-void XmlCiiWriter::OnCharacters(void* ctx, const xmlChar* text, int length) {
-    XmlCiiWriter* self = Of(ctx);
-    if (self == nullptr) {
-        xmlSAX2Characters(ctx, text, length);
-    } else {
-        self->Followed();
-        self->nodes_.AddText(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
-    }
-}
-
-void XmlCiiWriter::OnCdata(void* ctx, const xmlChar* text, int length) {
-    XmlCiiWriter* self = Of(ctx);
-    if (self == nullptr) {
-        xmlSAX2CDataBlock(ctx, text, length);
-    } else {
-        self->Followed();
-        self->nodes_.AddText(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
-    }
-}
-
-void XmlCiiWriter::OnReference(void* ctx, const xmlChar* name) {
-    XmlCiiWriter* self = Of(ctx);
-    if (self == nullptr) {
-        xmlSAX2Reference(ctx, name);
-    } else {
-        self->Followed();
-        self->nodes_.AddEntity(reinterpret_cast<const char*>(name));
-    }
-}
-
-// Comments and processing instructions carry no text; inside an entity they are built as libxml2
-// builds them, so that the entity's nodes are what they always were.
-void XmlCiiWriter::OnComment(void* ctx, const xmlChar* text) {
-    if (XmlCiiWriter* self = Of(ctx)) {
-        self->Followed();
-    } else {
-        xmlSAX2Comment(ctx, text);
-    }
-}
-
-void XmlCiiWriter::OnInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
-    if (XmlCiiWriter* self = Of(ctx)) {
-        self->Followed();
-    } else {
-        xmlSAX2ProcessingInstruction(ctx, target, data);
-    }
-}
-
-// At the end of the document every record is handed out; before, only those followed by something.
-bool XmlCiiWriter::ConvertRecords(bool all) {
-    const std::size_t ready = all ? completed_.size() : followed_;
-    for (std::size_t i = 0; i < ready; ++i) {
-        const Node record = completed_[i];
-        const bool ok = NodeName(record) == "JPMGH" ? ReadGroupHeader(record) : WriteMessage(record);
-        if (!refused_.empty()) return Fail(code::kMalformedXml, name_ + " " + refused_);
-        if (!ok) return false;
-    }
-    completed_.erase(completed_.begin(), completed_.begin() + static_cast<std::ptrdiff_t>(ready));
-    followed_ = 0;
-    const Node moved = nodes_.DropBefore(completed_.empty() ? kNone : completed_.front());
-    for (Node& record : completed_) record -= moved;
-    return true;
-}
-
-bool XmlCiiWriter::Push(const char* bytes, std::size_t size, bool last) {
-    element_started_ = false;
-    const int status = xmlParseChunk(parser_, bytes, static_cast<int>(size), last ? 1 : 0);
-    if (status != 0 || parser_->wellFormed == 0) {
-        return Fail(code::kMalformedXml,
-                    name_ + " " + (errors_->HasError() ? errors_->First() : std::string("cannot be parsed")));
-    }
-    // The reader goes on with the next chunk until one starts an element or the input runs short.
-    if (!last && size == kChunk && !element_started_) return true;
-    if (root_seen_ && !first_node_taken_) {
-        // What the document says of itself is known once its root element has begun.
-        first_node_taken_ = true;
-        xmlDocPtr doc = parser_->myDoc;
-        TakeEncoding(doc != nullptr ? doc->encoding : nullptr);
-        const std::string external = ExternalEntityOf(doc);
-        if (!external.empty()) {
-            return Fail(code::kMalformedXml, name_ + ": the document declares the external entity " + external +
-                                                 ": refused, external entities are never loaded");
-        }
-    }
-    return ConvertRecords(last);
+bool XmlCiiWriter::Record(Node record) {
+    const bool ok = NodeName(record) == "JPMGH" ? ReadGroupHeader(record) : WriteMessage(record);
+    if (!refused_.empty()) return Fail(code::kMalformedXml, name_ + " " + refused_);
+    return ok;
 }
 
 bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
-    EnsureXmlLibrary();
-    XmlErrorCollector errors;
-    errors_ = &errors;
     name_ = name;
-    std::unique_ptr<xmlParserInputBuffer, void (*)(xmlParserInputBufferPtr)> input(nullptr,
-                                                                                    &xmlFreeParserInputBuffer);
-    std::string buffer;  // the file's bytes read but not yet pushed
-    bool end_of_file = false;
-    auto read = [&](std::size_t size) {
-        const std::size_t old = buffer.size();
-        buffer.resize(old + size);
-        const int got = input->readcallback(input->context, buffer.data() + old, static_cast<int>(size));
-        buffer.resize(old + static_cast<std::size_t>(std::max(got, 0)));
-        if (got <= 0) end_of_file = true;
-    };
-    // The document is pushed as libxml2's own reader pushes it: the first four bytes make the
-    // parser (the encoding is guessed from them), then 512 bytes at a time, the file read 4096
-    // bytes at a time whenever less than that is left; what is left at the end goes with the
-    // last push. A record is converted only when its chunk parsed without error, so a damaged
-    // document logs what it always logged.
-    constexpr std::size_t kRead = 4096;
-    const char* bytes = nullptr;
-    std::size_t size = 0;
-    if (document != nullptr) {
-        bytes = reinterpret_cast<const char*>(document->data());
-        size = std::min<std::size_t>(document->size(), INT32_MAX);
-    } else {
-        // A missing file would only be reported as a generic I/O error; say what is wrong.
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(name.c_str(), "rb"), &std::fclose);
-        if (!probe) return Fail(code::kCannotRead, name + ": " + std::strerror(errno));
-        input.reset(xmlParserInputBufferCreateFilename(name.c_str(), XML_CHAR_ENCODING_NONE));
-        if (!input || input->readcallback == nullptr) return Fail(code::kCannotRead, name);
-        read(4);
-        bytes = buffer.data();
-        size = buffer.size();
+    const XmlRecordReader::Result read = reader_.Read(name, document, *this);
+    switch (read.status) {
+        case XmlRecordReader::Status::kStopped:
+            return false;
+        case XmlRecordReader::Status::kCannotRead:
+            return Fail(code::kCannotRead, read.text);
+        case XmlRecordReader::Status::kMalformed:
+            return Fail(code::kMalformedXml, read.text);
+        case XmlRecordReader::Status::kRead:
+            break;
     }
-    const std::size_t head = size >= 4 ? 4 : 0;
-    xmlSAXHandler handler;
-    xmlSAXVersion(&handler, 2);
-    handler.startElementNs = &OnStartElement;
-    handler.endElementNs = &OnEndElement;
-    handler.characters = &OnCharacters;
-    handler.ignorableWhitespace = &OnCharacters;
-    handler.cdataBlock = &OnCdata;
-    handler.reference = &OnReference;
-    handler.comment = &OnComment;
-    handler.processingInstruction = &OnInstruction;
-    struct ParserFree {
-        void operator()(xmlParserCtxtPtr parser) const {
-            if (parser->myDoc != nullptr) xmlFreeDoc(parser->myDoc);
-            xmlFreeParserCtxt(parser);
-        }
-    };
-    std::unique_ptr<xmlParserCtxt, ParserFree> parser(
-        xmlCreatePushParserCtxt(&handler, nullptr, head != 0 ? bytes : nullptr, static_cast<int>(head), name.c_str()));
-    if (!parser) return Fail(code::kCannotRead, name);
-    parser_ = parser.get();
-    parser_->_private = this;
-    xmlCtxtUseOptions(parser_, XML_PARSE_NONET | XML_PARSE_COMPACT);
-    parser_->linenumbers = 1;
-    parser_->dictNames = 1;
-    errors.Attach(parser_);
-
-    bool pushed_all = false;
-    if (document != nullptr) {
-        // Bytes in memory: the rest after the last whole chunk goes alone, then one empty push
-        // before the last (it can move where the parser reports trailing garbage).
-        std::size_t at = head;
-        for (; at < size; at += kChunk)
-            if (!Push(bytes + at, std::min(kChunk, size - at), false)) return false;
-        pushed_all = Push(bytes + size, 0, false) && Push(bytes + size, 0, true);
-    } else {
-        std::size_t at = head;
-        for (;;) {
-            if (buffer.size() - at < kChunk) {
-                buffer.erase(0, at);
-                at = 0;
-                read(kRead);
-                if (end_of_file) break;
-            }
-            const std::size_t n = std::min(kChunk, buffer.size() - at);
-            if (!Push(buffer.data() + at, n, false)) return false;
-            at += n;
-        }
-        pushed_all = Push(buffer.data() + at, buffer.size() - at, true);
-    }
-    if (!pushed_all) return false;
-    if (errors.HasError()) return Fail(code::kMalformedXml, name + " " + errors.First());
-    if (group_open_ && !WriteGroupEnd()) return false;
-    return true;
+    return !group_open_ || WriteGroupEnd();
 }
+
 }  // namespace
 
 std::string DateWithCentury(std::string_view text) {
