@@ -100,10 +100,6 @@ namespace {
 constexpr std::size_t kChunk = 512;  // bytes a push
 constexpr std::size_t kRead = 4096;  // bytes a read of the file
 
-std::string_view View(const xmlChar* text, int length) {
-    return std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
-}
-
 }  // namespace
 
 // The reader when the callback comes from the document itself; null inside an entity's content,
@@ -144,22 +140,22 @@ void XmlRecordReader::OnEndElement(void* ctx, const xmlChar* localname, const xm
     }
 }
 
-void XmlRecordReader::OnText(void* ctx, const xmlChar* text, int length) {
+// Text and CDATA sections alike; `build` makes the node inside an entity.
+void XmlRecordReader::AddText(void* ctx, const xmlChar* text, int length, void (*build)(void*, const xmlChar*, int)) {
     if (XmlRecordReader* self = Of(ctx)) {
         self->Followed();
-        self->nodes_.AddText(View(text, length));
+        self->nodes_.AddText(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
     } else {
-        xmlSAX2Characters(ctx, text, length);
+        build(ctx, text, length);
     }
 }
 
+void XmlRecordReader::OnText(void* ctx, const xmlChar* text, int length) {
+    AddText(ctx, text, length, &xmlSAX2Characters);
+}
+
 void XmlRecordReader::OnCdata(void* ctx, const xmlChar* text, int length) {
-    if (XmlRecordReader* self = Of(ctx)) {
-        self->Followed();
-        self->nodes_.AddText(View(text, length));
-    } else {
-        xmlSAX2CDataBlock(ctx, text, length);
-    }
+    AddText(ctx, text, length, &xmlSAX2CDataBlock);
 }
 
 void XmlRecordReader::OnReference(void* ctx, const xmlChar* name) {

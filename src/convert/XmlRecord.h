@@ -1,9 +1,9 @@
 // The XML form's records (JPMGH, JPTRM) as libxml2's push parser delivers them: XmlRecordReader
 // parses a document with SAX callbacks and hands out each record, held in XmlRecordNodes, a few
 // reused arrays of its elements, the text that can be a value and its entity references (expanded
-// only when a value is read). Nothing outside a record is kept, nor the whitespace between a
-// record's structural elements (the record itself, its groups and occurrences), which is never a
-// value; no libxml2 node is built for the document.
+// only when a value is read). Nothing outside a record is kept, nor the text standing directly in
+// a record's structural elements (the record itself, its groups and occurrences), which is never
+// a value, whitespace between elements mostly; no libxml2 node is built for the document.
 #pragma once
 
 #include <libxml/parser.h>
@@ -97,6 +97,7 @@ private:
                                int nb_namespaces, const xmlChar** namespaces, int nb_attributes, int nb_defaulted,
                                const xmlChar** attributes);
     static void OnEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri);
+    static void AddText(void* ctx, const xmlChar* text, int length, void (*build)(void*, const xmlChar*, int));
     static void OnText(void* ctx, const xmlChar* text, int length);
     static void OnCdata(void* ctx, const xmlChar* text, int length);
     static void OnReference(void* ctx, const xmlChar* name);
