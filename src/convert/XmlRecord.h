@@ -79,7 +79,8 @@ public:
 
     // Reads the file, or the document in memory when one is given; name is the file's name or
     // the document's name in the messages. Records are handed out when libxml2's own reader
-    // would hand them out, so a damaged document yields the records it always yielded.
+    // would hand them out, so a damaged document yields the records it always yielded. One
+    // document a reader.
     Result Read(const std::string& name, const ByteView* document, Handler& handler);
 
     const XmlRecordNodes& Nodes() const { return nodes_; }
