@@ -29,9 +29,9 @@ struct TextWalk {
 
 bool AppendText(const xmlNode* first, TextWalk& walk, int depth);
 
-bool AppendEntity(const xmlNode* reference, TextWalk& walk, int depth) {
-    const std::string name = reference->name != nullptr ? reinterpret_cast<const char*>(reference->name) : "";
-    xmlEntityPtr entity = reference->doc != nullptr ? xmlGetDocEntity(reference->doc, reference->name) : nullptr;
+bool AppendEntity(xmlDocPtr doc, const xmlChar* entity_name, TextWalk& walk, int depth) {
+    const std::string name = entity_name != nullptr ? reinterpret_cast<const char*>(entity_name) : "";
+    xmlEntityPtr entity = doc != nullptr ? xmlGetDocEntity(doc, entity_name) : nullptr;
     if (entity == nullptr) {
         walk.refused = "the entity &" + name + "; is not declared";
         return false;
@@ -69,7 +69,7 @@ bool AppendText(const xmlNode* first, TextWalk& walk, int depth) {
                 if (!AppendText(c->children, walk, depth)) return false;
                 break;
             case XML_ENTITY_REF_NODE:
-                if (!AppendEntity(c, walk, depth)) return false;
+                if (!AppendEntity(c->doc, c->name, walk, depth)) return false;
                 break;
             default:  // comments and processing instructions carry no text
                 break;
@@ -117,15 +117,11 @@ XmlErrorCollector::~XmlErrorCollector() {
     xmlSetGenericErrorFunc(previous_generic_context_, previous_generic_);
 }
 
-void XmlErrorCollector::Attach(xmlTextReaderPtr reader) {
-    reader_ = reader;
-    xmlTextReaderSetStructuredErrorHandler(reader, &XmlErrorCollector::OnError, this);
-}
-
 std::string XmlErrorCollector::First() const {
     if (first_.empty()) return generic_;
     // An error without a line (the encoding layer's) lies where the parser had to stop.
-    const int line = line_ != 0 || reader_ == nullptr ? line_ : xmlTextReaderGetParserLineNumber(reader_);
+    int line = line_;
+    if (line == 0 && parser_ != nullptr && parser_->input != nullptr) line = parser_->input->line;
     return line > 0 ? "line " + std::to_string(line) + ": " + first_ : first_;
 }
 
@@ -152,10 +148,12 @@ void XmlErrorCollector::OnGenericError(void* self, const char* format, ...) {
     collector->generic_ = message.empty() ? "unknown error" : message;
 }
 
-bool ElementText(const xmlNode* element, std::string& out, std::string& refused) {
-    out.clear();
-    TextWalk walk{out, refused};
-    return AppendText(element->children, walk, 0);
+bool AppendEntityText(xmlDocPtr doc, const xmlChar* name, std::string& out, std::size_t& entity_text,
+                      std::string& refused) {
+    TextWalk walk{out, refused, entity_text};
+    const bool appended = AppendEntity(doc, name, walk, 0);
+    entity_text = walk.entity_text;
+    return appended;
 }
 
 std::string ExternalEntityOf(xmlDocPtr doc) {

@@ -1,10 +1,11 @@
 // libxml2 as the converters use it: one-time set-up, owners for its handles, the routing of its
-// errors into the converter's report, and the text of an element with its entities expanded.
+// errors into the converter's report, and the expansion of the entities met in an element's text.
 #pragma once
 
-#include <libxml/xmlreader.h>
+#include <libxml/parser.h>
 #include <libxml/xmlwriter.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -16,16 +17,12 @@ namespace edi {
 // external entity, DTD and network resource is refused by the entity loader.
 void EnsureXmlLibrary();
 
-struct XmlReaderDeleter {
-    void operator()(xmlTextReaderPtr r) const { xmlFreeTextReader(r); }
-};
 struct XmlWriterDeleter {
     void operator()(xmlTextWriterPtr w) const { xmlFreeTextWriter(w); }
 };
 struct XmlCharDeleter {
     void operator()(xmlChar* c) const { xmlFree(c); }
 };
-using XmlReaderPtr = std::unique_ptr<xmlTextReader, XmlReaderDeleter>;
 using XmlWriterPtr = std::unique_ptr<xmlTextWriter, XmlWriterDeleter>;
 using XmlCharPtr = std::unique_ptr<xmlChar, XmlCharDeleter>;
 
@@ -39,17 +36,17 @@ public:
     XmlErrorCollector(const XmlErrorCollector&) = delete;
     XmlErrorCollector& operator=(const XmlErrorCollector&) = delete;
 
-    // The reader whose line an error without one (an encoding error) is given.
-    void Attach(xmlTextReaderPtr reader);
+    // The parser whose line an error without one (an encoding error) is given.
+    void Attach(xmlParserCtxtPtr parser) { parser_ = parser; }
     bool HasError() const { return !first_.empty() || !generic_.empty(); }
     // "line 5: encoding error: input conversion failed due to input error, bytes 0x82 0x20 ...";
-    // without "line n: " when the error has no line and no reader is attached.
+    // without "line n: " when the error has no line and no parser is attached.
     std::string First() const;
 
 private:
     static void OnError(void* self, xmlErrorPtr error);
     static void OnGenericError(void* self, const char* format, ...);
-    xmlTextReaderPtr reader_ = nullptr;
+    xmlParserCtxtPtr parser_ = nullptr;
     std::string first_;  // the first structured error
     int line_ = 0;
     std::string generic_;  // the first plain message, used when no structured error came
@@ -59,11 +56,13 @@ private:
     void* previous_generic_context_;
 };
 
-// The text of an element as the XML form is read: its text and CDATA sections and those of its
-// child elements, internal entities expanded. False, with the reason in `refused`, when an
-// entity cannot be expanded without losing text (an external or undeclared one, entities nested
-// too deep or expanding too far); `out` is then incomplete.
-bool ElementText(const xmlNode* element, std::string& out, std::string& refused);
+// The expansion of one internal entity of the document, as met in an element's text, appended to
+// out: its text and CDATA sections and those of its elements, entities inside it expanded too.
+// entity_text counts the bytes entities have added to that element so far. False, with the
+// reason in `refused`, when the entity cannot be expanded without losing text (an external or
+// undeclared one, entities nested too deep or expanding too far); `out` is then incomplete.
+bool AppendEntityText(xmlDocPtr doc, const xmlChar* name, std::string& out, std::size_t& entity_text,
+                      std::string& refused);
 
 // The name of an external entity, general or parameter, that the document's DTD declares; empty
 // when there is none. External entities are never loaded, so a document using one is refused.

@@ -1,15 +1,14 @@
-// XML to CII: the document is read with the streaming reader; only one JPMGH or JPTRM element
-// at a time is expanded into nodes, encoded and released.
+// XML to CII: XmlRecordReader parses the document and hands out one JPMGH or JPTRM element at a
+// time, which is encoded and dropped.
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "convert/AttributeEdit.h"
 #include "convert/MessageItemIndex.h"
 #include "convert/XmlCii.h"
+#include "convert/XmlRecord.h"
 #include "convert/XmlSupport.h"
 
 namespace edi {
@@ -24,10 +23,6 @@ std::string_view Trimmed(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
-}
-
-std::string_view NodeName(const xmlNode* node) {
-    return node->name == nullptr ? std::string_view() : Trimmed(reinterpret_cast<const char*>(node->name));
 }
 
 bool AllDigits(std::string_view s) {
@@ -48,12 +43,6 @@ bool GroupNumberMatches(std::string_view multi_number, std::string_view tail) {
 
 bool IsZeroGroupNumber(std::string_view multi_number) {
     return AllDigits(multi_number) && WithoutLeadingZeros(multi_number) == "0";
-}
-
-const xmlNode* NextElementSibling(const xmlNode* node) {
-    for (const xmlNode* n = node->next; n != nullptr; n = n->next)
-        if (n->type == XML_ELEMENT_NODE) return n;
-    return nullptr;
 }
 
 int HexDigit(char c) {
@@ -82,7 +71,7 @@ struct Scope {
     std::int32_t level = 0;
 };
 
-class XmlCiiWriter {
+class XmlCiiWriter final : private XmlRecordReader::Handler {
 public:
     XmlCiiWriter(ByteSink& sink, XmlCiiState& state, FormatMasterSource& masters, ConversionLog& log)
         : sink_(sink), state_(state), masters_(masters), log_(log), message_(log) {}
@@ -92,6 +81,12 @@ public:
     bool Run(const std::string& name, const ByteView* document);
 
 private:
+    using Node = XmlRecordNodes::Index;
+    static constexpr Node kNone = XmlRecordNodes::kNone;
+    bool Begin(xmlDocPtr doc) override;
+    bool Record(Node record) override;
+    std::string_view NodeName(Node node) const { return Nodes().Chars(Nodes()[node]); }
+    const XmlRecordNodes& Nodes() const { return reader_.Nodes(); }
     bool Fail(std::int32_t failure, const std::string& text) {
         WriteErrorLog(log_, failure, text, 0);
         return false;
@@ -104,14 +99,15 @@ private:
         return written;
     }
     void TakeEncoding(const xmlChar* declared);
-    bool ReadGroupHeader(const xmlNode* header);
+    bool ReadGroupHeader(Node header);
     bool WriteGroupEnd();
-    bool WriteMessage(const xmlNode* message);
-    void WalkChildren(const xmlNode* parent, Scope scope);
-    void WriteGroup(const xmlNode* group, std::string_view name, Scope scope);
-    void WriteDataElement(const xmlNode* element, std::string_view name, Scope scope);
+    bool WriteMessage(Node message);
+    void WalkChildren(Node parent, Scope scope);
+    void WriteGroup(Node group, std::string_view name, Scope scope);
+    void WriteDataElement(Node element, std::string_view name, Scope scope);
     // The element's text, trimmed, into text_; false when an entity refused it (refused_ set).
-    bool NodeText(const xmlNode* element);
+    bool NodeText(Node element);
+    bool AppendNodeText(Node parent, std::size_t& entity_text);
     // The element's value by the item's attribute into value_; false when nothing is written.
     bool ConvertValue(const RecordFormatItem& item, const std::string& text);
     // Text in the local code into out; characters it cannot hold are written as "?" and logged.
@@ -133,27 +129,28 @@ private:
     std::string refused_;  // why the document cannot be read without losing text
     Bytes value_;       // reused for every element's value
     Bytes scratch_;
+    XmlRecordReader reader_;
+    std::string name_;
 };
 
 void XmlCiiWriter::TakeEncoding(const xmlChar* declared) {
     if (declared == nullptr) return;
     std::string name(reinterpret_cast<const char*>(declared));
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    char letter = 'M';  // Shift_JIS and every other name
     if (name == "UTF-16") {
-        state_.encoding_letter = "U";
+        letter = 'U';
     } else if (name == "ISO-2022-JP") {
-        state_.encoding_letter = "S";
-    } else {
-        state_.encoding_letter = "M";  // Shift_JIS and every other name
+        letter = 'S';
     }
+    state_.encoding_letter.assign(1, letter);
 }
 
-bool XmlCiiWriter::ReadGroupHeader(const xmlNode* element) {
+bool XmlCiiWriter::ReadGroupHeader(Node element) {
     CiiGroupHeader& header = state_.header;
     header.ResetUnfedPositions();
     bool changed = false;
-    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
+    for (Node c = Nodes().FirstElement(element); c != kNone; c = Nodes().NextElement(c)) {
         const std::string_view name = NodeName(c);
         const auto field = std::find_if(kCiiHeaderElements.begin(), kCiiHeaderElements.end(),
                                         [name](const CiiHeaderElement& e) { return e.element == name; });
@@ -205,7 +202,7 @@ bool XmlCiiWriter::WriteGroupEnd() {
     return Write(edi::WriteGroupEnd(sink_, state_.group_end));
 }
 
-bool XmlCiiWriter::WriteMessage(const xmlNode* element) {
+bool XmlCiiWriter::WriteMessage(Node element) {
     message_.Begin(++message_count_);
     WalkChildren(element, Scope{});
     ByteView record;
@@ -217,15 +214,14 @@ bool XmlCiiWriter::WriteMessage(const xmlNode* element) {
     return Write(WriteStorageBlocks(sink_, record, state_.header.StorageMode()) != StoreResult::kSinkFailed);
 }
 
-void XmlCiiWriter::WalkChildren(const xmlNode* parent, Scope scope) {
-    for (const xmlNode* c = parent->children; c != nullptr; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
+void XmlCiiWriter::WalkChildren(Node parent, Scope scope) {
+    for (Node c = Nodes().FirstElement(parent); c != kNone; c = Nodes().NextElement(c)) {
         const std::string_view name = NodeName(c);
         if (name.starts_with("JPM")) {
             if (name.ends_with("R")) {
                 // One occurrence: its members, then 0xFB when another occurrence follows.
                 WalkChildren(c, scope);
-                if (NextElementSibling(c) != nullptr) message_.AppendMarker(kCiiOccurrenceEnd);
+                if (Nodes().NextElement(c) != kNone) message_.AppendMarker(kCiiOccurrenceEnd);
             } else {
                 WriteGroup(c, name, scope);
             }
@@ -235,7 +231,7 @@ void XmlCiiWriter::WalkChildren(const xmlNode* parent, Scope scope) {
     }
 }
 
-void XmlCiiWriter::WriteGroup(const xmlNode* element, std::string_view name, Scope scope) {
+void XmlCiiWriter::WriteGroup(Node element, std::string_view name, Scope scope) {
     const std::string_view number = name.substr(3);
     bool unnumbered = false;
     const std::int32_t index = FindGroupItem(number, scope, unnumbered);
@@ -257,7 +253,7 @@ void XmlCiiWriter::WriteGroup(const xmlNode* element, std::string_view name, Sco
     message_.AppendMarker(kCiiGroupEnd);
 }
 
-void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view name, Scope scope) {
+void XmlCiiWriter::WriteDataElement(Node element, std::string_view name, Scope scope) {
     const std::string_view number = name.substr(2);
     std::int32_t index = 0;
     if (AllDigits(number) && WithoutLeadingZeros(number).size() <= 7) {
@@ -276,10 +272,29 @@ void XmlCiiWriter::WriteDataElement(const xmlNode* element, std::string_view nam
     if (!message_.AppendShortElement(item.項目No, value_)) message_.AppendElement(item.項目No, value_);
 }
 
-bool XmlCiiWriter::NodeText(const xmlNode* element) {
+bool XmlCiiWriter::AppendNodeText(Node parent, std::size_t& entity_text) {
+    for (Node c = Nodes()[parent].first_child; c != kNone; c = Nodes()[c].next) {
+        const XmlRecordNodes::Node& node = Nodes()[c];
+        if (node.kind == XmlRecordNodes::Kind::kText) {
+            text_.append(Nodes().Chars(node));
+        } else if (node.kind == XmlRecordNodes::Kind::kElement) {
+            if (!AppendNodeText(c, entity_text)) return false;
+        } else {
+            const std::string entity(Nodes().Chars(node));
+            if (!AppendEntityText(reader_.Document(), reinterpret_cast<const xmlChar*>(entity.c_str()), text_, entity_text,
+                                  refused_))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool XmlCiiWriter::NodeText(Node element) {
     if (!refused_.empty()) return false;
-    if (!ElementText(element, text_, refused_)) {
-        refused_.insert(0, "line " + std::to_string(xmlGetLineNo(element)) + ": ");
+    text_.clear();
+    std::size_t entity_text = 0;
+    if (!AppendNodeText(element, entity_text)) {
+        refused_.insert(0, "line " + std::to_string(Nodes()[element].line) + ": ");
         return false;
     }
     const std::string_view t = Trimmed(text_);
@@ -374,62 +389,34 @@ std::int32_t XmlCiiWriter::FindGroupItem(std::string_view number, Scope scope, b
     return 0;
 }
 
-bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
-    EnsureXmlLibrary();
-    XmlErrorCollector errors;
-    constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_COMPACT;
-    XmlReaderPtr reader;
-    if (document != nullptr) {
-        reader.reset(xmlReaderForMemory(reinterpret_cast<const char*>(document->data()),
-                                        static_cast<int>(std::min<std::size_t>(document->size(), INT32_MAX)),
-                                        name.c_str(), nullptr, kOptions));
-    } else {
-        // The reader reports a missing file only as a generic I/O error; say what is wrong.
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> probe(std::fopen(name.c_str(), "rb"), &std::fclose);
-        if (!probe) return Fail(code::kCannotRead, name + ": " + std::strerror(errno));
-        reader.reset(xmlReaderForFile(name.c_str(), nullptr, kOptions));
-    }
-    if (!reader) return Fail(code::kCannotRead, name);
-    errors.Attach(reader.get());
+bool XmlCiiWriter::Begin(xmlDocPtr doc) {
+    TakeEncoding(doc != nullptr ? doc->encoding : nullptr);
+    const std::string external = ExternalEntityOf(doc);
+    if (external.empty()) return true;
+    return Fail(code::kMalformedXml, name_ + ": the document declares the external entity " + external +
+                                         ": refused, external entities are never loaded");
+}
 
-    bool encoding_taken = false;
-    int status = xmlTextReaderRead(reader.get());
-    while (status == 1) {
-        if (!encoding_taken) {
-            encoding_taken = true;
-            TakeEncoding(xmlTextReaderConstEncoding(reader.get()));
-        }
-        const int type = xmlTextReaderNodeType(reader.get());
-        if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
-            // The node's document, not xmlTextReaderCurrentDoc, which would keep the reader from freeing it.
-            const xmlNode* doctype = xmlTextReaderCurrentNode(reader.get());
-            const std::string external = ExternalEntityOf(doctype != nullptr ? doctype->doc : nullptr);
-            if (!external.empty()) {
-                return Fail(code::kMalformedXml, name + ": the document declares the external entity " + external +
-                                                     ": refused, external entities are never loaded");
-            }
-        }
-        if (type == XML_READER_TYPE_ELEMENT) {
-            const std::string_view element =
-                Trimmed(reinterpret_cast<const char*>(xmlTextReaderConstLocalName(reader.get())));
-            if (element == "JPMGH" || element == "JPTRM") {
-                const xmlNode* node = xmlTextReaderExpand(reader.get());
-                if (node == nullptr) break;
-                const bool ok = element == "JPMGH" ? ReadGroupHeader(node) : WriteMessage(node);
-                if (!refused_.empty()) return Fail(code::kMalformedXml, name + " " + refused_);
-                if (!ok) return false;
-                status = xmlTextReaderNext(reader.get());
-                continue;
-            }
-        }
-        status = xmlTextReaderRead(reader.get());
+bool XmlCiiWriter::Record(Node record) {
+    const bool ok = NodeName(record) == "JPMGH" ? ReadGroupHeader(record) : WriteMessage(record);
+    if (!refused_.empty()) return Fail(code::kMalformedXml, name_ + " " + refused_);
+    return ok;
+}
+
+bool XmlCiiWriter::Run(const std::string& name, const ByteView* document) {
+    name_ = name;
+    const XmlRecordReader::Result read = reader_.Read(name, document, *this);
+    switch (read.status) {
+        case XmlRecordReader::Status::kStopped:
+            return false;
+        case XmlRecordReader::Status::kCannotRead:
+            return Fail(code::kCannotRead, read.text);
+        case XmlRecordReader::Status::kMalformed:
+            return Fail(code::kMalformedXml, read.text);
+        case XmlRecordReader::Status::kRead:
+            break;
     }
-    if (status != 0 || errors.HasError()) {
-        return Fail(code::kMalformedXml,
-                    name + " " + (errors.HasError() ? errors.First() : std::string("cannot be parsed")));
-    }
-    if (group_open_ && !WriteGroupEnd()) return false;
-    return true;
+    return !group_open_ || WriteGroupEnd();
 }
 
 }  // namespace

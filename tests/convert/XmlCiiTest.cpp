@@ -438,5 +438,59 @@ TEST(XmlFuzzSeedsTest, ReplaysTheFuzzTargetsSeeds) {
     }
 }
 
+// Blank text inside a value is data wherever it stands; a message read over many chunks keeps
+// every occurrence. A damaged document logs the warnings of the records read before the damage:
+// a record is read once something follows it, in a chunk of 512 bytes that parsed and started
+// an element.
+TEST_F(XmlToCiiTest, KeepsBlankTextInValuesAndLogsTheRecordsReadBeforeDamage) {
+    std::string many = "<JPM120>";
+    std::string many_area = "F0 FD 00 78";
+    for (int i = 0; i < 30; ++i) {
+        many += "<JPM120R>\r\n  <JP00007>AB</JP00007></JPM120R>\r\n<!--" + std::string(200, '.') + "-->";
+        many_area += i == 0 ? " 00 07 02 41 42" : " FB 00 07 02 41 42";
+    }
+    const std::string unknown = "<JPTRM><JP00099>x</JP00099></JPTRM>";
+    const std::string comment = "<!--" + std::string(2000, '.') + "-->";
+    const std::string doctype = "<!DOCTYPE CII [<!ELEMENT JP00001 (X*)><!ENTITY q \"Q\">]>";
+    // A record whose end tag ends a chunk (four bytes, then 512 a push), damage right after it.
+    const std::string before = test::SjisDocument(HeaderTexts{}.Xml() + unknown, doctype);
+    const std::size_t end = before.find("</JPTRM>") + 8;
+    const std::string at_chunk_end =
+        "<JPTRM><JP00099>" + std::string(512 - (end - 4) % 512, 'x') + "x</JP00099></JPTRM><<";
+    struct Row {
+        const char* name;
+        std::string body;
+        std::string area;  // of the one data record; empty: the document is refused
+        std::vector<std::string> log = {};
+    };
+    const Row rows[] = {
+        {"between CDATA sections", "<JPTRM><JP00001><![CDATA[A]]> <![CDATA[B]]></JP00001></JPTRM>", "01 03 41 20 42"},
+        {"after an entity", "<JPTRM><JP00001>&q; &q;</JP00001></JPTRM>", "01 03 51 20 51"},
+        {"between comments", "<JPTRM><JP00001>A<!--c--> <!--d-->B</JP00001></JPTRM>", "01 03 41 20 42"},
+        {"in element content", "<JPTRM><JP00001><X>A</X> <X>B</X></JP00001></JPTRM>", "01 03 41 20 42"},
+        {"30 occurrences over many chunks", "<JPTRM>" + many + "</JPM120></JPTRM>", many_area + " FC"},
+        {"damage after a record, in chunks that start no element",
+         "<JPTRM><JP00099>" + std::string(600, 'x') + "</JP00099></JPTRM>\r\n" + comment + "<<", "", {"0032"}},
+        {"damage right after a record that ends a chunk", at_chunk_end, "", {"0032"}},
+        {"damage after a record and an element", unknown + "\r\n<X/>" + comment + "<<", "", {"0033JP00099", "0032"}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ClearLog();
+        const Bytes cii = ToCii(r.body, HeaderTexts{}, doctype);
+        std::vector<std::string> log_codes = LogLines();
+        for (std::string& line : log_codes)
+            if (line.starts_with("0032")) line.resize(4);
+        EXPECT_EQ(log_codes, r.log);
+        if (r.area.empty()) {
+            EXPECT_FALSE(ok);
+            continue;
+        }
+        ASSERT_TRUE(ok) << log.ErrorCode;
+        ASSERT_EQ(cii.size(), 3u * 251);
+        EXPECT_EQ(Sub(cii, 251, 251), Data("00001", Hex(r.area)));
+    }
+}
+
 }  // namespace
 }  // namespace edi
