@@ -187,13 +187,6 @@ TEST(FileNamingTest, DataKindTakesBothWidthsAndCases) {
     for (const auto& [letter, kind] : rows) EXPECT_EQ(DataKindOf(letter), kind) << "[" << letter << "]";
 }
 
-TEST(FileNamingTest, TransferNamesJoinSerialMarkerCenterAndKind) {
-    EXPECT_EQ(ReceivedFileName(12, "ABC", "CII"), "00000012_RCV_ABC_________.CII");
-    EXPECT_EQ(ReceivedFileName(7, "CENTER 01", "XML"), "00000007_RCV_CENTER_01___.XML");
-    EXPECT_EQ(SendFileName(12, "ABC", "CII"), "00000012_SND_ABC_________.CII");
-    EXPECT_EQ(SendFileName(123456789, "ABCDEFGHIJKL", "XML"), "123456789_SND_ABCDEFGHIJKL.XML");
-}
-
 TEST(FileNamingTest, FolderAndNameGetOneSeparator) {
     const std::pair<const char*, const char*> rows[] = {
         {"/edi/in/", "/edi/in/f.CII"}, {"/edi/in", "/edi/in/f.CII"}, {"", "f.CII"}, {"/", "/f.CII"}};
