@@ -1,6 +1,3 @@
-// A received CII file as a job meets it, with the program's converters on the demo masters and
-// a registration program that notes the order number of every record it is handed: test groups
-// are held back, a damaged file never reaches registration.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -204,6 +201,10 @@ TEST(SampleRegistrationTest, CountsTheLocalFilesAndWritesTheStatusLine) {
                   second_file ? "10130PARTNER01   00000500000500\r\n" : "10130PARTNER01   00000300000001\r\n");
     }
 }
+
+// A received CII file as a job meets it, with the program's converters on the demo masters and
+// a registration program that notes the order number of every record it is handed: test groups
+// are held back, a damaged file never reaches registration.
 
 // Order numbers in the records of a local file (columns 64-76), in file order.
 std::vector<std::string> OrderNumbers(const fs::path& local) {
