@@ -290,20 +290,11 @@ TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAn
     EXPECT_EQ(carried.rows[3].入力レコード数, 10);
     EXPECT_EQ(page.jobs[0].rows[0].終了, "") << "a running job has no end";
 
-    const struct {
-        std::size_t job;
-        CarryOnBar bar;
-        std::int32_t taken_by;
-    } checks[] = {{0, CarryOnBar::kUnfinished, 0},
-                  {1, CarryOnBar::kNone, 0},
-                  {2, CarryOnBar::kEndedWell, 0},
-                  {3, CarryOnBar::kTakenOver, 4},
-                  {4, CarryOnBar::kEndedWell, 0}};
-    for (const auto& c : checks) {
-        SCOPED_TRACE(page.jobs[c.job].serial);
-        EXPECT_EQ(page.jobs[c.job].carry_on.bar, c.bar);
-        EXPECT_EQ(page.jobs[c.job].carry_on.taken_by, c.taken_by);
-    }
+    using enum CarryOnBar;
+    std::vector<std::pair<CarryOnBar, std::int32_t>> bars;
+    for (const CenterJob& job : page.jobs) bars.emplace_back(job.carry_on.bar, job.carry_on.taken_by);
+    EXPECT_EQ(bars, (std::vector<std::pair<CarryOnBar, std::int32_t>>{
+                        {kUnfinished, 0}, {kNone, 0}, {kEndedWell, 0}, {kTakenOver, 4}, {kEndedWell, 0}}));
     EXPECT_EQ(page.jobs[1].log,
               (std::vector<std::string>{"0000--K800400 start--00000005  2026/12/05 10:20:31", "0003"}));
     EXPECT_EQ(page.jobs[3].log, (std::vector<std::string>{"0000--K800300 start--00000003", "0040ＡＢＣ"}));

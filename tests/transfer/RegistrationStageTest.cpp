@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include "DemoOrders.h"
 #include "JobFixture.h"
@@ -36,12 +37,10 @@ TEST(StatusLineTest, CutsTheFirstLineByCharacterColumns) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         const StatusLine s = ParseStatusLine(c.line);
-        EXPECT_EQ(s.取引情報区分, c.kind);
-        EXPECT_EQ(s.相手先企業コード, c.company);
-        EXPECT_EQ(s.入力レコード数.value_or(-1), c.read);
-        EXPECT_EQ(s.出力レコード数.value_or(-1), c.written);
-        EXPECT_EQ(s.終了コード, c.end_code);
-        EXPECT_EQ(s.success, c.success);
+        EXPECT_EQ(std::tuple(s.取引情報区分, s.相手先企業コード, s.入力レコード数.value_or(-1),
+                             s.出力レコード数.value_or(-1), s.終了コード, s.success),
+                  std::tuple(std::string(c.kind), std::string(c.company), c.read, c.written, std::string(c.end_code),
+                             c.success));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "MailFixtures.h"
@@ -71,10 +72,9 @@ TEST_F(MailTransferTest, ReadsSettingsIntoSixtyFourByteBuffers) {
         test::WriteSjisFile(dir_ / "EDI.ini", row.ini);
         MailTransport transport(work_, progress_, boxes_, clock_);
         transport.ReadMailSettings();
-        EXPECT_EQ(transport.settings().ProfileName, row.profile);
-        EXPECT_EQ(transport.settings().MailText, row.mail_text);
-        EXPECT_EQ(transport.settings().Store, row.store);
-        EXPECT_EQ(transport.settings().TimeoutSeconds, row.timeout);
+        const MailSettings& s = transport.settings();
+        EXPECT_EQ(std::tie(s.ProfileName, s.MailText, s.Store, s.TimeoutSeconds),
+                  std::tie(row.profile, row.mail_text, row.store, row.timeout));
     }
 }
 
