@@ -129,13 +129,6 @@ std::vector<std::string> JobFixture<B>::Codes(int serial) {
 }
 
 template <typename B>
-std::string JobFixture<B>::HistoryValue(int serial, int branch, const char* column) {
-    return Scalar("SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
-                      " AND 枝番 = " + std::to_string(branch),
-                  column);
-}
-
-template <typename B>
 int JobFixture<B>::OpenJob(const std::string& center) {
     HistoryStart job = ReceiveHistoryStart(0, "03", center);
     OpenJobHistory(work_, job, clock_);

@@ -92,7 +92,9 @@ protected:
     std::vector<std::string> History(int serial);
     // The same without the file name: "枝番 処理種別 終了コード 詳細コード".
     std::vector<std::string> Codes(int serial);
-    std::string HistoryValue(int serial, int branch, const char* column);
+    std::string HistoryValue(int serial, int branch, const char* column) {
+        return HistoryValues(serial, branch, {column});
+    }
     // Values of one history row joined by blanks, "<none>" when there is no row.
     std::string HistoryValues(int serial, int branch, const std::vector<std::string>& columns);
     // A file's bytes, relative to the test folder; "<none>" when it is not there.

@@ -10,6 +10,7 @@
 #include "JobFixture.h"
 #include "transfer/FileMove.h"
 #include "transfer/ReceiveRun.h"
+#include "transfer/RunLock.h"
 
 namespace edi {
 namespace {
@@ -35,17 +36,8 @@ TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
     const CenterEntry& row = work_.Centers[0];
     EXPECT_EQ(row.ReceiveStatus + row.ConversionStatus + row.RegistrationStatus + std::to_string(row.RowState),
               "OKOKOK2");
-    const std::vector<std::string> history = {
-        "0 03 0000 0000  ",
-        "1 10 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
-        "2 31 0000 0000 " + Folder("in") + "00000001_RCV_ABC_________.CII",
-        "3 41 00 0000 F:/HIST/00000001_RCV_ABC_________KIND.TXT",
-    };
-    EXPECT_EQ(History(1), history);
-    for (const std::string name : {"00000001_RCV_ABC_________.CII", "00000001_RCV_ABC_________01.LOC"}) {
-        EXPECT_EQ(Content("old/" + name), "message of ABC");
-        EXPECT_EQ(Content("in/" + name), "message of ABC") << "the archive copy leaves the source";
-    }
+    // The stages' rows and files of a good job: batch_end_to_end.
+    EXPECT_EQ(Content("in/00000001_RCV_ABC_________01.LOC"), "message of ABC");
 }
 
 // A refused receive row leaves the job open for the next run to carry on and still archives what
@@ -94,39 +86,6 @@ TEST_F(JobRunTest, ArchiveTakesTheEightDigitPrefixOnly) {
     EXPECT_EQ(Content("old/00000007_SND_A.CII"), "sent");
 }
 
-TEST_F(JobRunTest, MissingArchiveFolderIsReportedAndTheJobStillCloses) {
-    LinkCenter("ABC");
-    work_.OLD_FILE = Folder("no-archive");
-    runner_->RunJob();
-    EXPECT_EQ(work_.Centers[0].RowState, 2);
-    EXPECT_EQ(HistoryValues(1, 0, {"終了コード", "処理終了時刻"}), "0000 10:20:30");
-    EXPECT_NE(Content("ERR.LOG").find("no-archive"), std::string::npos) << Content("ERR.LOG");
-    EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________.CII"));
-}
-
-TEST_F(JobRunTest, DatabaseStoppedBetweenStagesLosesNothingAndTheNextRunWorks) {
-    LinkCenter("ABC");
-    display_.on_status = [this](int column, const std::string& text) {
-        if (column == kConversionColumn && text == "変換中") work_.Db.reset();
-    };
-    runner_->RunJob();
-    EXPECT_EQ(work_.Centers[0].ConversionStatus + std::to_string(work_.Centers[0].RowState), "変換ｴﾗｰ9");
-    EXPECT_EQ(Content("in/00000001_RCV_ABC_________.CII"), "message of ABC");
-    EXPECT_EQ(Content("old/00000001_RCV_ABC_________.CII"), "message of ABC");
-
-    display_.on_status = nullptr;
-    ASSERT_TRUE(db_->Connect(work_));
-    // The job row stays open as the stopped database left it, and so does the receive row: its
-    // close was to reach the disk with the conversion's row, before the converter ran.
-    EXPECT_EQ(HistoryValues(1, 0, {"終了コード"}) + HistoryValues(1, 1, {"処理終了時刻"}), "<null><null>");
-    test::WriteFile(Folder("link") + "ABC.dat", std::string_view("next"));
-    work_.Centers[0].RowState = 0;
-    runner_->RunJob();
-    EXPECT_EQ(work_.Centers[0].RowState, 2);
-    EXPECT_EQ(HistoryValue(2, 0, "終了コード"), "0000");
-    EXPECT_EQ(Content("in/00000002_RCV_ABC_________01.LOC"), "next");
-}
-
 TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
     for (const char* code : {"A1", "A2", "A3"}) LinkCenter(code);
     work_.Centers[1].RunFlag = false;
@@ -140,28 +99,30 @@ TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
     EXPECT_EQ(MarkedRows(work_), (std::vector<int>{0, 2})) << "the armed schedule runs them all again";
 }
 
-TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {
-    LinkCenter("ABC");
-    SpawnProcessStarter spawn;
-    JobRunner runner(work_, clock_, boxes_, progress_, display_, converters_, spawn);
-    const auto write_ini = [this](const std::string& command) {
-        test::WriteEdiIni(dir_ / "EDI.ini",
-                          {{"PATH", {"PRPATH=" + Folder("pr"), "STPATH=" + Folder("st"), "MGCMDLINEZR=" + command}},
-                           {"JKBN_Z_J", {"01"}}});
-    };
-    write_ini(Folder("nowhere") + "edireg");
-    runner.RunJob();
-    // The stage row holds the failure; the stage itself ended, so the row shows OK.
-    EXPECT_EQ(HistoryValues(1, 3, {"終了コード", "詳細コード"}), "4100 0002");
-    EXPECT_EQ(work_.Centers[0].RegistrationStatus, "OK");
-    EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________01.LOC"));
+TEST_F(JobRunTest, ARunThatCannotBeSureTakesNoFile) {
+    LinkCenter("A1");
+    work_.TerminalName = "T1";
+    const std::atomic<bool> stop{false};
+    const auto run = [&] { return ReceiveRun(work_, *runner_, stop).Run(MarkedRows(work_)); };
+    RunLock other;
+    ASSERT_EQ(other.Take(RunLockPath(work_)), RunLock::State::kTaken);
+    const RunReport locked = run();
+    EXPECT_EQ(locked.end, RunEnd::kLocked);
+    EXPECT_NE(locked.reason.find(".k500100-T1.lock"), std::string::npos) << locked.reason;
+    EXPECT_TRUE(locked.jobs.empty());
+    EXPECT_EQ(History(1).size(), 0u);
+    other.Release();
 
-    work_.MGSTPATH = Folder("st");
-    write_ini("env EDI_IN=" + Folder("in") + " " K500100_EDIREG);
-    test::WriteFile(Folder("link") + "ABC.dat", std::string_view("line 1\r\nline 2\r\n"));
-    work_.Centers[0].RowState = 0;
-    runner.RunJob();
-    EXPECT_EQ(HistoryValues(2, 3, {"終了コード", "入力レコード数", "相手先企業コード"}), "00 2 123456789012");
+    work_.EDIINFIL = Folder("no-such-folder");
+    const RunReport no_folder = run();
+    EXPECT_EQ(no_folder.end, RunEnd::kLockFailed);
+    EXPECT_NE(no_folder.reason.find("no-such-folder"), std::string::npos) << no_folder.reason;
+
+    // Without the history the unfinished jobs are unknown: no new file may be taken.
+    work_.EDIINFIL = Folder("in");
+    work_.Db.reset();
+    EXPECT_EQ(run().end, RunEnd::kHistoryFailed);
+    EXPECT_EQ(Content("link/A1.dat"), "message of A1");
 }
 
 // In a child process whose files may not grow past 4 KiB, as on a full disk.

@@ -6,9 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "startup/SqlScript.h"
 #include "support/DbTestSupport.h"
 #include "support/Masters.h"
+#include "transfer/CenterHistory.h"
+#include "transfer/CodeMeaning.h"
 #include "transfer/ProcessHistory.h"
 
 namespace edi {
@@ -70,9 +71,7 @@ TYPED_TEST(ProcessHistoryTest, NumbersFollowTheHighestRowsAndRowsKeepTheirValues
     ASSERT_EQ(blank.Result, "0000");
     EXPECT_EQ(blank.送受信種別 + blank.相手先種別 + blank.処理種別, "   ");
     EXPECT_EQ(this->Values(8, 1, {"処理種別", "送受信種別", "センターコード"}), "    A'B");
-    ASSERT_EQ(this->Open("X');DROP--").Result, "0000");
-    EXPECT_EQ(this->Values(9, 0, {"センターコード"}), "X');DROP--");
-    EXPECT_EQ(this->RowCount(), "7");
+    EXPECT_EQ(this->RowCount(), "6");
 }
 
 TYPED_TEST(ProcessHistoryTest, CloseWritesValuesAndDefaultsBack) {
@@ -236,34 +235,107 @@ TEST_F(ProcessHistoryPostgresTest, TerminalsOpeningJobsAtOnceGetDistinctSerials)
     EXPECT_EQ(Scalar("SELECT MAX(通番) AS n FROM FL1102処理履歴ファイル", "n"), "100");
 }
 
-TEST(ProcessHistoryServerLossTest, StoppedPostgresServerGivesFailureCodes) {
-    test::OwnPgCluster cluster;
-    ASSERT_TRUE(cluster.started()) << "cannot start a PostgreSQL cluster of its own";
-    const std::string connect = test::PgConnectString(cluster.where(), "postgres");
-    std::string error;
-    WorkArea work;
-    work.Db = DbSession::Open(connect, "PC01", error);
-    ASSERT_NE(work.Db, nullptr) << error;
-    ASSERT_TRUE(RunSqlScript(work, test::SchemaText(), error)) << error;
-    test::FixedClock clock(kStart);
-    HistoryStart job = ReceiveHistoryStart(0, "03", "C");
-    OpenJobHistory(work, job, clock);
-    ASSERT_EQ(job.Result, "0000");
+template <typename B>
+class CenterHistoryTest : public test::DbFixture<B> {};
+TYPED_TEST_SUITE(CenterHistoryTest, test::DbBackends, test::DbBackendNames);
 
-    cluster.Stop();
+TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAndCarryOn) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "in");
+    this->work_.EDIINFIL = (dir / "in").string() + "/";
+    this->work_.Log.file = dir / "ERR.LOG";
+    const auto in = [&](int serial) {
+        return (dir / "in" / ("0000000" + std::to_string(serial) + "_RCV_ABC_________.CII")).string();
+    };
+    // 1 good; 2 another center's; 3 failed registration, carried on by 4; 5 failed conversion; 6 running.
+    this->Exec(test::HistorySql({{1, 0, "03", "0000"},
+                                 {1, 1, "10", "0000", "0000", in(1)},
+                                 {1, 2, "41", "00", "0000", "F:/HIST/x.TXT"},
+                                 {.serial = 2, .end = "0000", .center = "XYZ"},
+                                 {3, 0, "03", "0000"},
+                                 {3, 1, "10", "0000", "0000", in(3)},
+                                 {3, 2, "31", "0000", "0000", in(3)},
+                                 {3, 3, "41", "4100", "0002"},
+                                 {4, 0, "03", "0000", "8102", "", 3},
+                                 {4, 1, "10", "0000", "8102", in(4), 3},
+                                 {4, 2, "31", "0000", "0000", in(4)},
+                                 {4, 3, "41", "00", "0000", "F:/HIST/y.TXT"},
+                                 {5, 0, "03", "9999"},
+                                 {5, 1, "10", "0000", "0000", in(5)},
+                                 {5, 2, "31", "0000", "0000", in(5)},
+                                 {.serial = 6}}));
+    test::WriteFile(in(4), std::string_view("message"));
+    test::WriteFile(in(5), std::string_view("message"));
+    test::WriteSjisFile(this->work_.Log.file,
+                        "0000--K800400 start--00000005  2026/12/05 10:20:31\n"
+                        "0003\n"
+                        "0000--K800400 start--00000002  2026/12/05 10:20:40\n"
+                        "0010項目№=7\n"
+                        "0000--K800300 start--00000003\n"
+                        "0040ＡＢＣ\n");
 
-    HistoryStart next = ReceiveHistoryStart(0, "03", "C");
-    OpenJobHistory(work, next, clock);
-    HistoryStart stage = ReceiveHistoryStart(job.通番, "10", "C");
-    OpenStageHistory(work, stage, clock);
-    HistoryEnd end;
-    end.通番 = job.通番;
-    CloseHistory(work, end, clock);
-    EXPECT_EQ(next.Result + stage.Result + end.Result, "999999999999");
-    work.SqlText = "SELECT * FROM FL1102処理履歴ファイル";
-    ResultSet set;
-    EXPECT_FALSE(OpenQuery(work, set));
-    EXPECT_EQ(DbSession::Open(connect, "PC01", error), nullptr);
+    const HistoryPage page = ReadCenterHistory(this->work_, "ABC", 0);
+    ASSERT_FALSE(page.failed);
+    EXPECT_FALSE(page.older);
+    std::vector<std::int32_t> serials;
+    for (const CenterJob& job : page.jobs) serials.push_back(job.serial);
+    ASSERT_EQ(serials, (std::vector<std::int32_t>{6, 5, 4, 3, 1}));
+
+    const CenterJob& carried = page.jobs[2];
+    ASSERT_EQ(carried.rows.size(), 4u);
+    EXPECT_EQ(carried.takes_over, 3);
+    EXPECT_EQ(carried.rows[1].処理種別 + carried.rows[1].詳細コード + carried.rows[1].ファイル名, "108102" + in(4));
+    EXPECT_EQ(carried.rows[0].開始, "2026/12/05 10:20:30");
+    EXPECT_EQ(carried.rows[0].終了, "2026/12/05 10:21:00");
+    EXPECT_EQ(carried.rows[3].入力レコード数, 10);
+    EXPECT_EQ(page.jobs[0].rows[0].終了, "") << "a running job has no end";
+
+    using enum CarryOnBar;
+    std::vector<std::pair<CarryOnBar, std::int32_t>> bars;
+    for (const CenterJob& job : page.jobs) bars.emplace_back(job.carry_on.bar, job.carry_on.taken_by);
+    EXPECT_EQ(bars, (std::vector<std::pair<CarryOnBar, std::int32_t>>{
+                        {kUnfinished, 0}, {kNone, 0}, {kEndedWell, 0}, {kTakenOver, 4}, {kEndedWell, 0}}));
+    EXPECT_EQ(page.jobs[1].log,
+              (std::vector<std::string>{"0000--K800400 start--00000005  2026/12/05 10:20:31", "0003"}));
+    EXPECT_EQ(page.jobs[3].log, (std::vector<std::string>{"0000--K800300 start--00000003", "0040ＡＢＣ"}));
+    EXPECT_TRUE(page.jobs[4].log.empty());
+
+    const HistoryPage first = ReadCenterHistory(this->work_, "ABC", 0, 2);
+    ASSERT_EQ(first.jobs.size(), 2u);
+    EXPECT_TRUE(first.older);
+    const HistoryPage next = ReadCenterHistory(this->work_, "ABC", first.jobs.back().serial, 2);
+    ASSERT_EQ(next.jobs.size(), 2u);
+    EXPECT_EQ(next.jobs[0].serial, 4);
+    EXPECT_TRUE(next.older);
+    EXPECT_EQ(next.jobs[1].carry_on.taken_by, 4) << "the taker is found on a newer page too";
+    EXPECT_TRUE(ReadCenterHistory(this->work_, "NONE", 0).jobs.empty());
+}
+
+TEST(CodeMeaningTest, EveryCodeHasItsMeaningAndTheMostSpecificOneWins) {
+    const struct {
+        CodeSource source;
+        const char* code;
+        const char* detail;
+        const char* japanese;
+    } cases[] = {
+        {CodeSource::kRegistration, "4100", "0002", "登録プログラムがステータスファイルを残さなかった"},
+        {CodeSource::kRegistration, "  ", "0000", "正常終了（登録済み）"},
+        {CodeSource::kRegistration, "01", "", "ステータスファイルが読めないか終了コードが0でない"},
+        {CodeSource::kJob, "9999", "8100", "異常終了（中断した処理を後の実行が継続）。失敗した段階の行を参照"},
+        {CodeSource::kReceive, "5100", "9999", "メールの受信に失敗した"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.code) + "/" + c.detail);
+        EXPECT_EQ(MeaningOf(c.source, c.code, c.detail).japanese, c.japanese);
+    }
+    EXPECT_EQ(MeaningOfLogCode("32003").source, CodeSource::kMail);
+    EXPECT_EQ(ParseLogLine("32023mail: timed out").code, "32023");
+    EXPECT_EQ(ParseLogLine("00017 bytes").code, "0001");
+    // Every source has a fallback, and no entry is without its texts.
+    for (const CodeMeaning& m : CodeMeanings()) {
+        EXPECT_FALSE(m.japanese.empty() || m.english.empty()) << m.code;
+        EXPECT_EQ(MeaningOf(m.source, "7777", "7777").source, m.source) << m.code;
+    }
 }
 
 }  // namespace

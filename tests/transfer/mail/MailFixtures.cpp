@@ -20,13 +20,6 @@ namespace edi::test {
 
 namespace {
 
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 std::string Base64(const std::string& bytes) {
     vmime::utility::inputStreamStringAdapter in(bytes);
     std::string text;
@@ -98,7 +91,7 @@ std::vector<StoredMail> MailsIn(const std::filesystem::path& maildir) {
         for (std::filesystem::directory_iterator it(maildir / sub, ec), end; !ec && it != end; it.increment(ec)) {
             StoredMail mail;
             mail.file = it->path();
-            mail.content = Slurp(mail.file);
+            mail.content = ReadText(mail.file);
             const std::string name = mail.file.filename().string();
             const auto info = name.find(":2,");
             mail.seen = info != std::string::npos && name.find('S', info) != std::string::npos;
@@ -150,7 +143,7 @@ std::size_t FilesHolding(const std::filesystem::path& folder, const std::string&
     std::size_t count = 0;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (Slurp(it->path()).find(text) != std::string::npos) ++count;
+        if (ReadText(it->path()).find(text) != std::string::npos) ++count;
     }
     return count;
 }
@@ -226,6 +219,6 @@ std::string MailTransferFixture::Shown() const {
     return texts;
 }
 
-std::string MailTransferFixture::ErrLog() const { return Slurp(work_.Log.file); }
+std::string MailTransferFixture::ErrLog() const { return ReadText(work_.Log.file); }
 
 }  // namespace edi::test

@@ -53,28 +53,22 @@ protected:
     test::MailServers servers_;
 };
 
-TEST_F(MailRunTest, TwoThenFivePartnerMailsAreRegisteredOnceEachOldestFirst) {
+TEST_F(MailRunTest, PartnerMailsAreRegisteredOnceEachOldestFirst) {
     Deliver("m2", 10, "", "+0000");
     Deliver("m1", 17);  // written later in its own zone, yet the older of the two
+    Deliver("m3", 11, "", "+0000");
     test::DeliverToMaildir(Inbox(), test::MakeMail("someone@else.example", "other", "x.CII", "not ours"));
     RunReport report = Run();
-    EXPECT_EQ(report.jobs.size(), 2u);
+    EXPECT_EQ(report.jobs.size(), 3u);
     EXPECT_TRUE(report.all_well());
-    EXPECT_EQ(Registered(1, 2), (std::vector<std::string>{"message m1", "message m2"}));
-
-    for (const int hour : {15, 12, 14, 16, 13}) Deliver("n" + std::to_string(hour), hour);
-    report = Run();
-    EXPECT_EQ(report.jobs.size(), 5u);
-    EXPECT_EQ(Registered(3, 7),
-              (std::vector<std::string>{"message n12", "message n13", "message n14", "message n15", "message n16"}));
-    EXPECT_EQ(starter_.commands.size(), 7u);
-    for (const char* marker : {"m1", "m2", "n12", "n16"}) EXPECT_EQ(test::SeenMail(Inbox(), marker), true) << marker;
+    EXPECT_EQ(Registered(1, 3), (std::vector<std::string>{"message m1", "message m2", "message m3"}));
+    for (const char* marker : {"m1", "m2", "m3"}) EXPECT_EQ(test::SeenMail(Inbox(), marker), true) << marker;
     EXPECT_EQ(test::SeenMail(Inbox(), "other"), false);
 
     // Nothing waits: the center's one job finds no mail, and nothing is registered again.
     report = Run();
     EXPECT_EQ(report.jobs.size(), 1u);
-    EXPECT_EQ(starter_.commands.size(), 7u);
+    EXPECT_EQ(starter_.commands.size(), 3u);
 }
 
 TEST_F(MailRunTest, AMailWhoseAttachmentCannotBeStoredStaysUnreadAndTheNextRunTakesIt) {
@@ -189,9 +183,6 @@ TEST_F(MailReceiveRulesTest, OnlyAWholeAttachmentOfThePartnersMailIsStoredAndMar
         {"partner address as display name",
          test::MultipartMail(kPartner + std::string(" <attacker@evil.example>"), "m", good), "", false, "0000", "0000",
          "5103mail: not taken as the partner's"},
-        {"two From addresses, the partner's first",
-         test::MultipartMail(kPartner + std::string(", attacker@evil.example"), "m", good), "", false, "0000", "0000",
-         "From names 2 mailboxes"},
         {"AuthServId set, no results of that server", test::MultipartMail(kPartner, "m", good),
          "AuthServId=mx.site.example\r\n", false, "0000", "0000", "no Authentication-Results of mx.site.example"},
         {"AuthServId set, dkim=pass for the partner",

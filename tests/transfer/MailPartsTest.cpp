@@ -4,9 +4,13 @@
 
 #include "support/TestSupport.h"
 #include "transfer/MailAttachment.h"
+#include "transfer/MailInbox.h"
+#include "transfer/MailSender.h"
 
 namespace edi {
 namespace {
+
+namespace fs = std::filesystem;
 
 class StringSink final : public AttachmentSink {
 public:
@@ -124,6 +128,107 @@ TEST(MailAttachmentTest, FileAppearsOnlyWhenCommittedWhole) {
     AttachmentFile nowhere(dir / "missing" / "x.CII");
     EXPECT_FALSE(nowhere.Write("x", 1));
     EXPECT_NE(nowhere.error().find("No such file or directory"), std::string::npos) << nowhere.error();
+}
+
+TEST(MailInboxTest, MaildirUnreadMailsAreKnownByTheirNamesAndMarkedReadByRenaming) {
+    test::TempDir dir;
+    const fs::path box = dir / "Maildir";
+    const auto inbox = OpenMaildirInbox(box);  // makes new, cur and tmp
+    test::WriteFile(box / "new" / "300.c.host", std::string_view("From: c\r\n\r\nthird"));
+    test::WriteFile(box / "cur" / "100.a.host:2,S", std::string_view("read"));
+    test::WriteFile(box / "cur" / "200.b.host,S=9:2,F", std::string_view("From: b\r\n\r\nsecond"));
+    test::WriteFile(box / "cur" / "50.d.host", std::string_view("From: d\r\n\r\nfirst"));
+    test::WriteFile(box / "cur" / ".50.e.host", std::string_view("hidden"));
+    test::WriteFile(box / "tmp" / "10.f.host", std::string_view("being delivered"));
+
+    const std::vector<std::string> unread = inbox->ListUnread();
+    EXPECT_EQ(unread, (std::vector<std::string>{"50.d.host", "200.b.host,S=9:2,F", "300.c.host"}));
+    EXPECT_EQ(inbox->ReadStart("200.b.host,S=9:2,F", 7), "From: b");
+    std::string all;
+    inbox->ReadAll("300.c.host", [&](const char* data, std::size_t size) { all.append(data, size); });
+    EXPECT_EQ(all, "From: c\r\n\r\nthird");
+
+    for (const std::string& id : unread) inbox->MarkRead(id);
+    EXPECT_TRUE(fs::exists(box / "cur" / "50.d.host:2,S"));
+    EXPECT_TRUE(fs::exists(box / "cur" / "200.b.host,S=9:2,FS"));
+    EXPECT_TRUE(fs::exists(box / "cur" / "300.c.host:2,S"));
+    EXPECT_TRUE(fs::is_empty(box / "new"));
+    EXPECT_TRUE(inbox->ListUnread().empty());
+    EXPECT_THROW(inbox->MarkRead("300.c.host"), std::system_error);  // gone from new
+}
+
+const char* const kPartner = "orders@partner.example";
+
+TEST(MailSenderTest, OnlyOneMailboxWhoseAddressIsThePartnersCounts) {
+    struct Row {
+        const char* name;
+        std::string header;
+        bool partner;
+        const char* reason = "";
+    };
+    const Row rows[] = {
+        {"bare address", "From: orders@partner.example\r\n", true},
+        {"display name and comments", "From: \"Orders, Partner\" (sales) <orders@partner.example> (desk)\r\n", true},
+        {"folded field", "From: Partner Orders\r\n\t<orders@partner.example>\r\n", true},
+        {"quoted local part", "From: \"orders\"@partner.example\r\n", true},
+        {"partner address as unquoted display name", "From: orders@partner.example <attacker@evil.example>\r\n", false,
+         "no list of mailboxes"},
+        {"partner address as quoted display name", "From: \"orders@partner.example\" <attacker@evil.example>\r\n",
+         false, "attacker@evil.example is not the partner address"},
+        {"two addresses, the partner's first", "From: orders@partner.example, attacker@evil.example\r\n", false,
+         "From names 2 mailboxes"},
+        {"words after the address", "From: orders@partner.example attacker@evil.example\r\n", false,
+         "no list of mailboxes"},
+        {"quoted partner address as local part", "From: \"orders@partner.example\"@evil.example\r\n", false,
+         "is not the partner address"},
+        {"two From fields", "From: orders@partner.example\r\nFrom: attacker@evil.example\r\n", false, "2 From fields"},
+        {"group", "From: partners: orders@partner.example;\r\n", false, "no list of mailboxes"},
+        {"letter case differs", "From: Orders@partner.example\r\n", false, "is not the partner address"},
+        {"no From", "Subject: x\r\n", false, "0 From fields"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const SenderVerdict verdict = CheckPartnerSender(ParseHeaderBlock(row.header), kPartner, "");
+        EXPECT_EQ(verdict.partner, row.partner) << verdict.reason;
+        EXPECT_NE(verdict.reason.find(row.reason), std::string::npos) << verdict.reason;
+        EXPECT_EQ(verdict.mentions_partner, LowerAscii(row.header).find(kPartner) != std::string::npos);
+    }
+}
+
+TEST(MailSenderTest, WithAnAuthservIdTheSitesServerMustVouchForThePartner) {
+    const std::string from = "From: <orders@partner.example>\r\n";
+    struct Row {
+        const char* name;
+        std::string results;  // Authentication-Results fields
+        bool partner;
+    };
+    const Row rows[] = {
+        {"dmarc pass", "Authentication-Results: mx.site.example; dmarc=pass (p=reject) header.from=partner.example\r\n",
+         true},
+        {"dkim pass for the partner's domain",
+         "Authentication-Results: mx.site.example 1; spf=fail smtp.mailfrom=x@evil.example;\r\n dkim=pass "
+         "header.d=Partner.Example header.s=sel\r\n",
+         true},
+        {"dkim pass, identity in the partner's domain",
+         "Authentication-Results: MX.SITE.EXAMPLE; dkim=pass header.i=@partner.example\r\n", true},
+        {"dkim pass for another domain", "Authentication-Results: mx.site.example; dkim=pass header.d=evil.example\r\n",
+         false},
+        {"dmarc fail", "Authentication-Results: mx.site.example; dmarc=fail header.from=partner.example\r\n", false},
+        {"dmarc pass for another From domain",
+         "Authentication-Results: mx.site.example; dmarc=pass header.from=evil.example\r\n", false},
+        {"another server's pass", "Authentication-Results: mx.evil.example; dmarc=pass\r\n", false},
+        {"pass hidden in a comment",
+         "Authentication-Results: mx.site.example; dkim=fail (dkim=pass) header.d=partner.example\r\n", false},
+        {"none", "Authentication-Results: mx.site.example; none\r\n", false},
+        {"no results", "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const SenderVerdict verdict =
+            CheckPartnerSender(ParseHeaderBlock(from + row.results), kPartner, "mx.site.example");
+        EXPECT_EQ(verdict.partner, row.partner) << verdict.reason;
+    }
+    EXPECT_TRUE(CheckPartnerSender(ParseHeaderBlock(from), kPartner, "").partner);
 }
 
 }  // namespace
