@@ -142,7 +142,7 @@ TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
 
 TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {
     LinkCenter("ABC");
-    SpawnProcessStarter spawn;
+    SpawnProcessStarter spawn(work_.EDIINFIL);
     JobRunner runner(work_, clock_, boxes_, progress_, display_, converters_, spawn);
     const auto write_ini = [this](const std::string& command) {
         test::WriteEdiIni(dir_ / "EDI.ini",
@@ -157,7 +157,8 @@ TEST_F(JobRunTest, MissingRegistrationProgramIsRecordedAndTheNextRunRegisters) {
     EXPECT_TRUE(fs::exists(Folder("in") + "00000001_RCV_ABC_________01.LOC"));
 
     work_.MGSTPATH = Folder("st");
-    write_ini("env EDI_IN=" + Folder("in") + " " K500100_EDIREG);
+    // The program finds the local files through EDI_IN, set to the receive folder for it.
+    write_ini(K500100_EDIREG);
     test::WriteFile(Folder("link") + "ABC.dat", std::string_view("line 1\r\nline 2\r\n"));
     work_.Centers[0].RowState = 0;
     runner.RunJob();
