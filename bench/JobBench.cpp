@@ -123,7 +123,7 @@ bool Prepare(const Options& o, std::string& message) {
 
     const auto folder = [&](const char* name) { return (o.dir / name).string() + "/"; };
     const std::string program = o.registration == "edireg"
-                                    ? "env EDI_IN=" + folder("in") + " " + K500100_EDIREG_PROGRAM
+                                    ? std::string(K500100_EDIREG_PROGRAM)
                                     : std::string("/bin/true");
     const std::string ini =
         "[動作環境]\r\nDBSTRING=" + std::string(edi::kEmbeddedDsn) +
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     edi::ConsoleProgress progress(quiet);
     edi::ConsoleDisplay display(quiet, work);
     edi::ProgramConverters converters;
-    edi::SpawnProcessStarter starter;
+    edi::SpawnProcessStarter starter(work.EDIINFIL);
     const edi::bench::StillClock clock;
     edi::JobRunner runner(work, clock, boxes, progress, display, converters, starter);
     std::atomic<bool> stop{false};

@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     edi::ConsoleProgress progress(progress_out);
     edi::ConsoleDisplay display(progress_out, work);
     edi::ProgramConverters converters;
-    edi::SpawnProcessStarter starter;
+    edi::SpawnProcessStarter starter(work.EDIINFIL);
     edi::JobRunner runner(work, clock, boxes, progress, display, converters, starter);
     edi::ReceiveRun run(work, runner, stop);
     const edi::RunReport report = carry_on ? run.CarryOn(*carry_on) : run.Run(edi::MarkedRows(work));

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     edi::UiMessageBoxes job_boxes(boxes, &window);
     edi::UiProgressView progress(mail_progress, &window);
     edi::ProgramConverters converters;
-    edi::SpawnProcessStarter starter;
+    edi::SpawnProcessStarter starter(work.EDIINFIL);
     edi::JobRunner runner(work, clock, job_boxes, progress, display, converters, starter);
     edi::ReceiveRun run(work, runner, stop);
 

@@ -2,10 +2,12 @@
 #include "startup/DbSession.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <link.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDate>
@@ -26,6 +28,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <cerrno>
 #include <exception>
 #include <functional>
 #include <map>
@@ -259,13 +262,19 @@ std::optional<std::string> Literal(const DbValue& value, ColumnKind kind) {
 }
 
 // INSERT, UPDATE and DELETE: the statements that held writes keep for one commit.
-bool IsWrite(std::string_view sql) {
+// The statement's first word in capitals.
+std::string FirstWord(std::string_view sql) {
     std::size_t i = 0;
     while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n')) ++i;
     std::string word;
     while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]))) {
         word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
     }
+    return word;
+}
+
+bool IsWrite(std::string_view sql) {
+    const std::string word = FirstWord(sql);
     return word == "INSERT" || word == "UPDATE" || word == "DELETE";
 }
 
@@ -299,6 +308,7 @@ struct SessionState {
     std::string environment;
     int generation = 0;  // counts connections; a set of an earlier one fails
     bool sqlite = false;
+    bool postgresql = false;
     std::chrono::milliseconds busy_wait = kBusyWait;
     DbFailure last_failure = DbFailure::kNone;
     std::string last_report;
@@ -306,6 +316,9 @@ struct SessionState {
     std::string first_report;
     std::function<void(const std::string&)> echo;
     bool durability_pending = false;  // SQLite's journal and flush settings wait for the first write
+    // SQLite's write-ahead log when the session flushes it itself (the file then runs with
+    // synchronous = NORMAL); empty when SQLite flushes every commit (synchronous = FULL).
+    std::string wal_file;
     bool hold_writes = false;     // a write opens a transaction that waits for CommitWrites
     bool in_transaction = false;  // autocommit is off: statements run in the held transaction
     int held_writes = 0;          // writes that succeeded in it
@@ -411,6 +424,7 @@ struct SessionState {
     bool Connect(std::string& error);
     bool Run(const QString& sql, std::string& error);
     bool SetDurability(QSqlQuery* failed = nullptr);
+    bool FlushLog(const std::filesystem::path& log_file);
 };
 
 struct DbSession::Impl {
@@ -620,6 +634,7 @@ bool ResultSet::Update() {
                               set.log_file);
             return false;
         }
+        if (!set.state->in_transaction && !set.state->FlushLog(set.log_file)) return false;
         set.state->Succeeded();
         set.original = set.row;
         set.edited.assign(set.names.size(), false);
@@ -645,15 +660,42 @@ DbSession::~DbSession() {
 }
 
 // A file that cannot switch to the write-ahead log (another session reading it in the old
-// mode, a folder where the log cannot be made) stays as it is; its commits are flushed all the
-// same. failed, when given, keeps the statement that failed for its diagnostics.
+// mode, a folder where the log cannot be made) stays as it is, and SQLite flushes each of its
+// commits. In the log's mode SQLite flushes the log only before a checkpoint, and the session
+// flushes it after each commit that must be on disk (FlushLog): a commit deferred to the next
+// one costs no flush. failed, when given, keeps the statement that failed for its diagnostics.
 bool SessionState::SetDurability(QSqlQuery* failed) {
-    std::string ignored;
-    Run(QStringLiteral("PRAGMA journal_mode = WAL"), ignored);
+    wal_file.clear();
+    QSqlQuery mode(db);
+    const bool wal = mode.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && mode.next() &&
+                     mode.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0;
+    std::string file;
+    QSqlQuery databases(db);
+    if (wal && databases.exec(QStringLiteral("PRAGMA database_list"))) {
+        while (databases.next()) {
+            if (databases.value(1).toString() == QStringLiteral("main")) file = ToStdString(databases.value(2).toString());
+        }
+    }
     QSqlQuery statement(db);
-    if (statement.exec(QStringLiteral("PRAGMA synchronous = FULL"))) return true;
+    if (statement.exec(file.empty() ? QStringLiteral("PRAGMA synchronous = FULL")
+                                    : QStringLiteral("PRAGMA synchronous = NORMAL"))) {
+        if (!file.empty()) wal_file = file + "-wal";
+        return true;
+    }
     if (failed != nullptr) *failed = std::move(statement);
     return false;
+}
+
+// Puts what was committed to the write-ahead log on disk, as SQLite does after each commit with
+// synchronous = FULL. A failure is recorded: the commit stands, but nothing may act on it.
+bool SessionState::FlushLog(const std::filesystem::path& log_file) {
+    if (wal_file.empty()) return true;
+    const int fd = ::open(wal_file.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool flushed = fd >= 0 && ::fdatasync(fd) == 0;
+    const std::string reason = flushed ? "" : std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    if (!flushed) Record(DbFailure::kOther, "COMMIT", "cannot flush " + wal_file + ": " + reason, log_file);
+    return flushed;
 }
 
 // Runs a statement of the session's own (a setting), without a report of its failure.
@@ -701,6 +743,8 @@ bool SessionState::Connect(std::string& error) {
     }
     const std::string dbms = DbmsName(connection);
     sqlite = dbms == "SQLite";
+    postgresql = dbms == "PostgreSQL";
+    wal_file.clear();
     bool ready = true;
     if (sqlite) {
         // Per lock request; the driver's own busy time-out (the connect text's) is the same.
@@ -710,7 +754,7 @@ bool SessionState::Connect(std::string& error) {
         // on disk before it returns. Both need the file: one held by another session now is
         // set before this session's first write, which fails as busy if it is still held.
         durability_pending = ready && !SetDurability();
-    } else if (dbms == "PostgreSQL") {
+    } else if (postgresql) {
         // With standard_conforming_strings off a backslash would end a quoted text early;
         // the setting is made for the session whatever the server, role or database says.
         QSqlQuery check(db);
@@ -866,6 +910,10 @@ bool ExecuteSql(WorkArea& work, std::int64_t& rows_affected) {
         }
         rows_affected = statement.numRowsAffected();
         if (write && state.in_transaction) ++state.held_writes;
+        // A statement outside held writes committed on its own, and is on disk before it returns.
+        if (!state.in_transaction && FirstWord(work.SqlText) != "SELECT" && !state.FlushLog(work.Log.file)) {
+            return false;
+        }
         state.Succeeded();
         return true;
     } catch (const std::exception& e) {
@@ -880,14 +928,21 @@ void DbSession::HoldWrites(bool hold) {
     state.hold_writes = hold;
 }
 
-bool CommitWrites(WorkArea& work) {
+bool CommitWrites(WorkArea& work, CommitFlush flush) {
     if (!work.Db) return false;
     SessionState& state = *work.Db->impl_->state;
     if (!state.in_transaction) return true;
     try {
         Diagnostic diagnostic;
         std::string message;
+        // PostgreSQL defers the flush of one transaction's commit by a setting of its own.
+        if (flush == CommitFlush::kWithNext && state.postgresql &&
+            !state.Run(QStringLiteral("SET LOCAL synchronous_commit = off"), message)) {
+            state.Record(DbFailure::kOther, "SET LOCAL synchronous_commit = off", message, work.Log.file);
+            return false;
+        }
         if (state.EndTransaction(true, &diagnostic, &message)) {
+            if (flush == CommitFlush::kNow && !state.FlushLog(work.Log.file)) return false;
             state.Succeeded();
             return true;
         }

@@ -17,6 +17,12 @@
 
 namespace edi {
 
+// Whether a commit is on disk when it returns, or reaches it with the next flushed commit. A
+// deferred commit is as final as any for every session and survives the program's end, however
+// abrupt; only a power failure before the next flush can undo it. A commit is deferred only
+// where nothing outside the database acts on it before the next flushed one.
+enum class CommitFlush { kNow, kWithNext };
+
 // How long a statement waits for a lock another session holds before it fails as busy: the
 // PostgreSQL lock time-out; on SQLite the busy time-out is half of it, since a write asks for
 // its lock twice. Connecting to a busy SQLite file waits the same half.
@@ -104,7 +110,7 @@ private:
     friend bool OpenQuery(WorkArea&, ResultSet&);
     friend bool OpenQueryForUpdate(WorkArea&, ResultSet&);
     friend bool ExecuteSql(WorkArea&, std::int64_t&);
-    friend bool CommitWrites(WorkArea&);
+    friend bool CommitWrites(WorkArea&, CommitFlush);
     friend bool EnsureDatabase(WorkArea&);
     DbSession();
     // Runs sql and leaves result open on its first row; empty tells whether it had none.
@@ -128,10 +134,10 @@ bool ExecuteSql(WorkArea& work);
 // The same, telling how many rows the statement inserted, changed or deleted.
 bool ExecuteSql(WorkArea& work, std::int64_t& rows_affected);
 
-// Commits the writes held since the last commit. True when there were none or they are now on
-// disk; a failed commit is recorded like a failed statement (ERR.LOG, LastFailure,
-// FirstFailure) and the writes are rolled back.
-bool CommitWrites(WorkArea& work);
+// Commits the writes held since the last commit. True when there were none or they are now
+// committed (on disk, unless deferred); a failed commit is recorded like a failed statement
+// (ERR.LOG, LastFailure, FirstFailure) and the writes are rolled back.
+bool CommitWrites(WorkArea& work, CommitFlush flush = CommitFlush::kNow);
 
 // Holds the writes of work.Db for its lifetime (one job): what is not committed when it ends
 // is rolled back.

@@ -113,9 +113,10 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
             HistoryStart xml_start = start;
             OpenConversionRow(work_, clock_, xml_path, true, xml_start, next_branch_);
             NoteStageOpened(xml_start);
-            // The rows written so far reach the disk before a converter runs, so that no
-            // transaction waits through a conversion.
-            if (!CommitWrites(work_)) {
+            // The rows written so far are committed before a converter runs, so that no
+            // transaction waits through a conversion. Only local files are written until the
+            // registration row's commit, which flushes them all.
+            if (!CommitWrites(work_, CommitFlush::kWithNext)) {
                 result = "9999";
                 return;
             }
@@ -133,7 +134,7 @@ void JobRunner::RunConversionStage(const std::string& center_code, std::int32_t 
 
     OpenConversionRow(work_, clock_, cii_path, false, start, next_branch_);
     NoteStageOpened(start);
-    if (!CommitWrites(work_)) {
+    if (!CommitWrites(work_, CommitFlush::kWithNext)) {
         result = "9999";
         return;
     }

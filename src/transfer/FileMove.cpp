@@ -55,6 +55,13 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Hidden, so that nothing looking for a job's files by its serial ever picks it up.
+fs::path HiddenPart(const fs::path& target) {
+    fs::path part = target;
+    part.replace_filename("." + target.filename().string());
+    return part += ".part";
+}
+
 }  // namespace
 
 bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason, bool flush) {
@@ -64,8 +71,7 @@ bool CopyFileWhole(const std::string& source, const std::string& destination, st
         return false;
     }
     const fs::path target(destination);
-    // Hidden, so that nothing looking for a job's files by its serial ever picks it up.
-    const fs::path part = target.parent_path() / ("." + target.filename().string() + ".part");
+    const fs::path part = HiddenPart(target);
     Fd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (out.get() < 0) {
         reason = ErrnoText("cannot create", part.string());
@@ -109,6 +115,23 @@ bool CopyFileWhole(const std::string& source, const std::string& destination, st
     }
     if (!ok) fs::remove(part, ec);
     return ok;
+}
+
+bool ArchiveFile(const std::string& source, const std::string& destination, std::string& reason) {
+    if (::link(source.c_str(), destination.c_str()) == 0) return true;
+    if (errno == EEXIST) {
+        std::error_code ec;
+        if (fs::equivalent(source, destination, ec) && !ec) return true;  // archived before
+        // An older copy of the name is replaced at once: the new name is made beside it first.
+        const fs::path part = HiddenPart(destination);
+        fs::remove(part, ec);
+        if (::link(source.c_str(), part.c_str()) == 0) {
+            fs::rename(part, destination, ec);
+            if (!ec) return true;
+            fs::remove(part, ec);
+        }
+    }
+    return CopyFileWhole(source, destination, reason, false);
 }
 
 bool FlushFile(const std::string& path, std::string& reason) {

@@ -26,6 +26,13 @@ struct FileMoveRequest {
 bool CopyFileWhole(const std::string& source, const std::string& destination, std::string& reason,
                    bool flush = true);
 
+// An archive copy of source at destination, replacing a file of that name. Within one file
+// system it is a second name for the same bytes (a hard link: nothing is written twice, and the
+// bytes are as durable as the source's own); across file systems, or where the link is refused,
+// CopyFileWhole without a flush of its own. The caller flushes the destination's folder once for
+// several (FlushFolder). False with a reason.
+bool ArchiveFile(const std::string& source, const std::string& destination, std::string& reason);
+
 // Makes the file's bytes durable (fsync). False with a reason.
 bool FlushFile(const std::string& path, std::string& reason);
 // Makes the folder's names durable (fsync of the folder). On a journaling file system (ext4,

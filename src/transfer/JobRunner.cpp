@@ -88,9 +88,10 @@ void JobRunner::RunJob(std::int32_t takes_over) {
 
     HistoryStart job = ReceiveHistoryStart(0, kKindJob, center_code);
     OpenJobHistory(work_, job, clock_);
-    // The job row is on disk before anything of the job happens; a commit that fails leaves
-    // no row, and the job is not numbered.
-    if (job.Result == "0000" && !CommitWrites(work_)) {
+    // The job row is committed before anything of the job happens; a commit that fails leaves
+    // no row, and the job is not numbered. It reaches the disk with the receive row's commit,
+    // before the file is taken.
+    if (job.Result == "0000" && !CommitWrites(work_, CommitFlush::kWithNext)) {
         job.Result = "9999";
         job.通番 = 0;
     }
@@ -224,7 +225,7 @@ bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {
         std::error_code type_error;
         if (name.compare(0, prefix.size(), prefix) != 0 || !it->is_regular_file(type_error)) continue;
         std::string reason;
-        if (!CopyFileWhole(PathInFolder(folder, name), PathInFolder(work_.OLD_FILE, name), reason, false)) {
+        if (!ArchiveFile(PathInFolder(folder, name), PathInFolder(work_.OLD_FILE, name), reason)) {
             WriteErrorLog(work_.Log, 9999, "archive: " + reason, 1);
             ok = false;
         }
@@ -234,8 +235,8 @@ bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {
         WriteErrorLog(work_.Log, 9999, "archive: cannot list " + folder + ": " + ec.message(), 1);
         ok = false;
     }
-    // The job's copies, written out one by one, reach the disk with one flush of the folder,
-    // before its row says it ended.
+    // The job's copies (new names for its files, or bytes written out one by one) reach the
+    // disk with one flush of the folder, before its row says it ended.
     std::string reason;
     if (copied > 0 && !FlushFolder(work_.OLD_FILE, reason)) {
         WriteErrorLog(work_.Log, 9999, "archive: " + reason, 1);

@@ -83,9 +83,19 @@ bool SplitCommandLine(const std::string& command_line, std::vector<std::string>&
 // /dev/null as standard input, this process's standard error as its standard output and error,
 // a process group of its own (a Ctrl-C meant for the runner leaves it working) and SIGPIPE
 // ignored, as the runner has it.
+//
+// The parameter file names the local files through %EDI_IN%, which the registration program
+// takes from its environment. Given the work area's receive folder (read at each start, so a
+// folder set later counts), the program gets EDI_IN set to it when this process's environment
+// has none: no wrapper process is needed to set it.
 class SpawnProcessStarter final : public ProcessStarter {
 public:
+    SpawnProcessStarter() = default;
+    explicit SpawnProcessStarter(const std::string& receive_folder) : receive_folder_(&receive_folder) {}
     bool RunAndWait(const std::string& command_line, const std::string& started_marker) override;
+
+private:
+    const std::string* receive_folder_ = nullptr;
 };
 
 }  // namespace edi

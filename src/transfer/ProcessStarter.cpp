@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdlib>
 
+#include "transfer/FileNaming.h"
 #include "transfer/JobSeams.h"
 
 extern char** environ;
@@ -85,8 +87,18 @@ bool SpawnProcessStarter::RunAndWait(const std::string& command_line, const std:
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
 
+    std::vector<char*> environment;
+    std::string edi_in;
+    if (receive_folder_ != nullptr && !receive_folder_->empty() && std::getenv("EDI_IN") == nullptr) {
+        edi_in = "EDI_IN=" + PathInFolder(*receive_folder_, "");
+        for (char** variable = environ; *variable != nullptr; ++variable) environment.push_back(*variable);
+        environment.push_back(edi_in.data());
+        environment.push_back(nullptr);
+    }
+
     pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(),
+                                       environment.empty() ? environ : environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0) return false;

@@ -84,7 +84,7 @@ check "EDI.ini readable by the service only" "640 root k500100" "$(stat -c '%a %
 ini=$(iconv -f CP932 -t UTF-8 /etc/k500100/EDI.ini)
 check "EDI.ini is Shift-JIS with the sections start-up reads" "[動作環境] [Setting0] [PATH] [COLOR]" \
     "$(grep -oE '^\[(動作環境|Setting0|PATH|COLOR)\]' <<<"$ini" | tr '\n' ' ' | sed 's/ $//')"
-check "EDI.ini names the installed registration program" "MGCMDLINEZR=env EDI_IN=/var/lib/k500100/in/ $bin/edireg" \
+check "EDI.ini names the installed registration program" "MGCMDLINEZR=$bin/edireg" \
     "$(grep '^MGCMDLINEZR=' <<<"$ini")"
 check "the schema" yes "$(cmp -s "$repo/db/schema.sql" /usr/share/k500100/schema.sql && echo yes)"
 check "a system user of its own" yes "$(uid=$(id -u k500100) && [ "$uid" -lt 1000 ] && echo yes)"

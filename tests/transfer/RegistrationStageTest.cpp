@@ -194,8 +194,9 @@ TEST(SampleRegistrationTest, CountsTheLocalFilesAndWritesTheStatusLine) {
                             "/[EDI]0131TXT='%EDI_IN%00000012_RCV_ABC_________0131.LOC'\r\n"
                             "/[EDI]OPERATOR='担当01'\r\n/[EDI]STATUS_FILE='" +
                                 status + "'\r\n/[EDI]MAKER='PARTNER01'\r\n");
-        ASSERT_TRUE(SpawnProcessStarter().RunAndWait(
-            "env EDI_IN=" + (dir / "in").string() + " " K500100_EDIREG " @" + (dir / "EDI00000012.INI").string(), ""));
+        // The starter gives the program EDI_IN, the receive folder, for %EDI_IN%.
+        const std::string in = (dir / "in").string();
+        ASSERT_TRUE(SpawnProcessStarter(in).RunAndWait(K500100_EDIREG " @" + (dir / "EDI00000012.INI").string(), ""));
         EXPECT_EQ(test::ReadText(status),
                   second_file ? "10130PARTNER01   00000500000500\r\n" : "10130PARTNER01   00000300000001\r\n");
     }
