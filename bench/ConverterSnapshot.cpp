@@ -50,6 +50,13 @@ const std::vector<Field> kPairs = {
     {16, 0, 16, 95, "X", 12},
 };
 
+// The two-byte master and a "B" item with the one-byte tag 239.
+std::vector<Field> TwoByteAndBinary() {
+    std::vector<Field> out = bench::kTwoByte;
+    out.push_back({9, 0, 239, 69, "B", 4});
+    return out;
+}
+
 std::vector<Field> BenchFields() {
     std::vector<Field> out;
     for (const bench::BenchItem& i : bench::kItems) {
@@ -192,9 +199,9 @@ int Write(const fs::path& dir, const fs::path& fuzz_data) {
         {"nested-sp", bench::kNested, " ", "M", "M", 300},
         {"nested-M", bench::kNested, "M", "M", "U", 300},
         {"nested-S", bench::kNested, "S", "M", "S", 300},
-        {"two-sp", bench::kTwoByte, " ", "M", "M", 300},
-        {"two-S-jis", bench::kTwoByte, "S", "S", "M", 300},
-        {"two-M-utf16", bench::kTwoByte, "M", "U", "U", 300},
+        {"two-sp", TwoByteAndBinary(), " ", "M", "M", 300},
+        {"two-S-jis", TwoByteAndBinary(), "S", "S", "M", 300},
+        {"two-M-utf16", TwoByteAndBinary(), "M", "U", "U", 300},
         {"long-sp", bench::kLong, " ", "M", "M", 8},
         {"long-M", bench::kLong, "M", "S", "S", 8},
         {"long-S", bench::kLong, "S", "U", "U", 8},

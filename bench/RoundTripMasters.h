@@ -44,8 +44,7 @@ inline const std::vector<Field> kNested = {
     {12, 0, 9, 81, "Y", 6, 0, "0", 0, 8},
     {13, 0, 10, 87, "K", 4},
 };
-// Two-byte tags from the first item; numbered groups "A" and "12"; a three-byte tag; a "B" item
-// with the one-byte tag 239.
+// Two-byte tags from the first item; numbered groups "A" and "12"; a three-byte tag.
 inline const std::vector<Field> kTwoByte = {
     {1, 0, 300, 1, "X", 3},
     {2, 0, 20, 4, "M", 0, 0, "A", 3},
@@ -55,7 +54,6 @@ inline const std::vector<Field> kTwoByte = {
     {6, 1, 70000, 16, "K", 4},
     {7, 1, 305, 20, "N", 3},
     {8, 0, 306, 61, "Y", 8},
-    {9, 0, 239, 69, "B", 4},
 };
 // A long element (0xF2 length, the 17-byte prefix, several storage blocks) and a group after it.
 inline const std::vector<Field> kLong = {
@@ -145,19 +143,12 @@ inline std::size_t Width(const std::vector<Field>& fs, std::size_t i, int level)
 // Random local records of a master: every attribute, empty values, occurrences and whole groups.
 // With damage, some records and values are spoilt (cut or lengthened records, blank lines, signs,
 // blanks, letters, lead bytes without trail, half-width katakana, points in odd places, characters
-// only code page 932 holds); without, every line survives a round trip unchanged.
+// only code page 932 holds, double-byte characters in one-byte items); without, every line
+// survives a round trip unchanged.
 class LineMaker {
 public:
     LineMaker(unsigned seed, bool damage) : rng_(seed), damage_(damage) {}
 
-    std::string Record(const std::vector<Field>& fs) {
-        std::string record;
-        std::size_t i = 0;
-        Fill(record, fs, i, 0, 0, false);
-        if (damage_ && Chance(3)) record.resize(record.size() / 2);
-        if (damage_ && Chance(3)) record += "TRAILING";
-        return record;
-    }
     // The lines of kind 0110 from OWN1, seven to PTN1, seven to PTN2 and so on.
     std::string Lines(const std::vector<Field>& fs, int count) {
         std::string local;
@@ -169,10 +160,18 @@ public:
         }
         return local;
     }
-    bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
-    int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
 
 private:
+    bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
+    int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+    std::string Record(const std::vector<Field>& fs) {
+        std::string record;
+        std::size_t i = 0;
+        Fill(record, fs, i, 0, 0, false);
+        if (damage_ && Chance(3)) record.resize(record.size() / 2);
+        if (damage_ && Chance(3)) record += "TRAILING";
+        return record;
+    }
     char Digit() { return static_cast<char>('0' + Pick(0, 9)); }
     char Junk() {
         static const std::string kJunk = " -+.0123456789ABz\t\x81\x82\xB1\xDF\x7F,";
@@ -214,7 +213,7 @@ private:
             static const std::string kChars = "ABCxyz019-\xB1\xB2\xDF";
             const std::size_t used = empty ? 0 : static_cast<std::size_t>(Pick(1, static_cast<int>(n)));
             for (std::size_t k = 0; k < used; ++k) {
-                if (k + 1 < used && Chance(5)) {
+                if (damage_ && k + 1 < used && Chance(5)) {
                     text += "\x93\x8C";
                     ++k;
                     continue;
