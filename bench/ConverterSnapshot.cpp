@@ -18,6 +18,7 @@
 
 #include "BenchSupport.h"
 #include "CiiBenchMaster.h"
+#include "RoundTripMasters.h"
 #include "convert/CiiToLocal.h"
 #include "convert/LocalToCii.h"
 #include "convert/XmlCii.h"
@@ -27,52 +28,8 @@ using namespace edi;
 
 namespace {
 
-// One message-side item and its local partner (serials n and 100 + n).
-struct Field {
-    int serial;
-    int level;
-    int tag;
-    int position;
-    std::string attribute;  // the message side's
-    int length;
-    int decimals = 0;
-    std::string multi = "0";
-    int repeat = 0;
-    int message_length = -1;
-    int message_decimals = -1;
-    std::string local_attribute = "";  // when the local side's differs
-};
+using bench::Field;
 
-const std::vector<Field> kNested = {
-    {1, 0, 1, 1, "X", 3},
-    {2, 0, 20, 4, "M", 0, 0, "1", 3},
-    {3, 1, 21, 4, "M", 0, 0, "2", 2},
-    {4, 2, 2, 4, "9", 4},
-    {5, 2, 3, 8, "X", 2},
-    {6, 1, 4, 16, "X", 4},
-    {7, 1, 5, 20, "N", 3},
-    {8, 0, 22, 61, "M", 0, 0, "3", 2},
-    {9, 1, 7, 61, "X", 2},
-    {10, 0, 6, 65, "Y", 8},
-    {11, 0, 8, 73, "9", 7, 2},
-    {12, 0, 9, 81, "Y", 6, 0, "0", 0, 8},
-    {13, 0, 10, 87, "K", 4},
-};
-const std::vector<Field> kTwoByte = {
-    {1, 0, 300, 1, "X", 3},
-    {2, 0, 20, 4, "M", 0, 0, "A", 3},
-    {3, 1, 21, 4, "M", 0, 0, "12", 2},
-    {4, 2, 302, 4, "9", 4},
-    {5, 2, 5, 8, "X", 2},
-    {6, 1, 70000, 16, "K", 4},
-    {7, 1, 305, 20, "N", 3},
-    {8, 0, 306, 61, "Y", 8},
-    {9, 0, 239, 69, "B", 4},
-};
-const std::vector<Field> kLong = {
-    {1, 0, 1, 1, "X", 40000}, {2, 0, 20, 40001, "M", 0, 0, "1", 2}, {3, 1, 2, 40001, "X", 5},
-    {4, 0, 3, 40011, "K", 6}, {5, 0, 4, 40017, "X", 300},
-};
 // Attribute pairs that differ between the sides, decimals on one side only, and pairs no edit knows.
 const std::vector<Field> kPairs = {
     {1, 0, 1, 1, "9", 8, 2, "0", 0, 9, 0, "N"},
@@ -93,6 +50,13 @@ const std::vector<Field> kPairs = {
     {16, 0, 16, 95, "X", 12},
 };
 
+// The two-byte master and a "B" item with the one-byte tag 239.
+std::vector<Field> TwoByteAndBinary() {
+    std::vector<Field> out = bench::kTwoByte;
+    out.push_back({9, 0, 239, 69, "B", 4});
+    return out;
+}
+
 std::vector<Field> BenchFields() {
     std::vector<Field> out;
     for (const bench::BenchItem& i : bench::kItems) {
@@ -101,190 +65,6 @@ std::vector<Field> BenchFields() {
     }
     return out;
 }
-
-DbRow ItemRow(bool message, const Field& f) {
-    const int length = message && f.message_length >= 0 ? f.message_length : f.length;
-    const int decimals = message && f.message_decimals >= 0 ? f.message_decimals : f.decimals;
-    const std::string attribute = !message && !f.local_attribute.empty() ? f.local_attribute : f.attribute;
-    return DbRow{{"フォーマット種別", message ? "E" : "L"},
-                 {"情報区分コード", "0110"},
-                 {"BPID", "BP000001"},
-                 {"項目通番", std::to_string(message ? f.serial : 100 + f.serial)},
-                 {"対応項目通番", std::to_string(message ? 100 + f.serial : f.serial)},
-                 {"レベル番号", std::to_string(f.level)},
-                 {"項目№", std::to_string(message ? f.tag : 0)},
-                 {"項目位置", std::to_string(f.position)},
-                 {"項目名称", "item"},
-                 {"属性", attribute},
-                 {"長さ", std::to_string(length)},
-                 {"小数部長さ", std::to_string(decimals)},
-                 {"マルチ明細番号", f.multi},
-                 {"繰返し数", std::to_string(f.repeat)}};
-}
-
-void AddMasters(MemoryMasters& m, const std::vector<Field>& fields, const std::string& mode, const std::string& code16,
-                const std::string& xml_code) {
-    for (const Field& f : fields) {
-        m.ItemRows.push_back(ItemRow(true, f));
-        m.ItemRows.push_back(ItemRow(false, f));
-    }
-    m.FormatRows.push_back({{"情報区分コード", "0110"},
-                            {"BPID", "BP000001"},
-                            {"様式識別", "F1"},
-                            {"シンタックスIDバージョン", "3"},
-                            {"格納モード", mode},
-                            {"1バイト文字集合", "A"},
-                            {"2バイト文字集合", "M"},
-                            {"ローカル形式", "L"},
-                            {"XML文字コード", xml_code}});
-    for (const char* partner : {"PTN1", "PTN2"}) {
-        m.GroupRows.push_back({{"相手先コード", partner},
-                               {"自社コード", "OWN1"},
-                               {"情報区分", "0110"},
-                               {"BPID", "BP000001"},
-                               {"運用モード", "P"},
-                               {"発信VANコード", "VAN1"},
-                               {"発信センターコード", "CTR1"},
-                               {"発信者コード", "OWN1"},
-                               {"受信VANコード", "VAN2"},
-                               {"受信センターコード", "CTR2"},
-                               {"受信者コード", partner},
-                               {"交換参照番号", "REF0000001"},
-                               {"シンタックスIDバージョン", "3"},
-                               {"格納モード", mode},
-                               {"8ビット文字コード", "A"},
-                               {"16ビット文字コード", code16},
-                               {"短縮表示", "0"},
-                               {"発信VANコード管理機関コード", "001"},
-                               {"発信センターコード管理機関コード", "002"},
-                               {"発信者コード管理機関コード", "003"},
-                               {"受信VANコード管理機関コード", "004"},
-                               {"受信センターコード管理機関コード", "005"},
-                               {"受信者コード管理機関コード", "006"}});
-    }
-}
-
-std::size_t Width(const std::vector<Field>& fs, std::size_t i, int level) {
-    std::size_t width = 0;
-    while (i < fs.size() && fs[i].level >= level) {
-        if (fs[i].level == level) {
-            if (fs[i].attribute == "M") {
-                width += static_cast<std::size_t>(std::max(fs[i].repeat, 1)) * Width(fs, i + 1, level + 1);
-            } else {
-                width += static_cast<std::size_t>(fs[i].length + (fs[i].decimals != 0 ? 1 : 0));
-            }
-        }
-        ++i;
-    }
-    return width;
-}
-
-// Local records: mostly good values, some empty, some damaged (signs, blanks, letters, lead
-// bytes without trail, half-width katakana, points in odd places).
-class LineMaker {
-public:
-    explicit LineMaker(unsigned seed) : rng_(seed) {}
-
-    std::string Record(const std::vector<Field>& fs) {
-        std::string record;
-        std::size_t i = 0;
-        Fill(record, fs, i, 0, 0, false);
-        if (Chance(3)) record.resize(record.size() / 2);
-        if (Chance(3)) record += "TRAILING";
-        return record;
-    }
-    bool Chance(int percent) { return std::uniform_int_distribution<int>(0, 99)(rng_) < percent; }
-    int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
-
-private:
-    char Digit() { return static_cast<char>('0' + Pick(0, 9)); }
-    char Junk() {
-        static const std::string kJunk = " -+.0123456789ABz\t\x81\x82\xB1\xDF\x7F,";
-        return kJunk[static_cast<std::size_t>(Pick(0, static_cast<int>(kJunk.size()) - 1))];
-    }
-
-    void Fill(std::string& record, const std::vector<Field>& fs, std::size_t& i, int level, std::size_t offset,
-              bool empty) {
-        while (i < fs.size() && fs[i].level == level) {
-            const Field& f = fs[i++];
-            if (f.attribute == "M") {
-                const std::size_t stride = Width(fs, i, level + 1);
-                std::size_t after = i;
-                const bool whole_group_empty = Chance(20);
-                for (int k = 0; k < std::max(f.repeat, 1); ++k) {
-                    after = i;
-                    Fill(record, fs, after, level + 1, offset + static_cast<std::size_t>(k) * stride,
-                         empty || whole_group_empty || Chance(35));
-                }
-                i = after;
-                continue;
-            }
-            const std::string value = Value(f, empty || Chance(25));
-            const std::size_t at = offset + static_cast<std::size_t>(f.position - 1);
-            if (record.size() < at + value.size()) record.resize(at + value.size(), ' ');
-            std::copy(value.begin(), value.end(), record.begin() + static_cast<std::ptrdiff_t>(at));
-        }
-    }
-
-    std::string Value(const Field& f, bool empty) {
-        const auto n = static_cast<std::size_t>(f.length + (f.decimals != 0 ? 1 : 0));
-        const std::string& a = f.local_attribute.empty() ? f.attribute : f.local_attribute;
-        std::string text;
-        if (!empty && Chance(8)) {
-            for (std::size_t k = 0; k < n; ++k) text += Junk();
-            return text;
-        }
-        if (a == "X" || a == "B" || a == "X ") {
-            static const std::string kChars = "ABCxyz019-\xB1\xB2\xDF";
-            const std::size_t used = empty ? 0 : static_cast<std::size_t>(Pick(1, static_cast<int>(n)));
-            for (std::size_t k = 0; k < used; ++k) {
-                if (k + 1 < used && Chance(5)) {
-                    text += "\x93\x8C";
-                    ++k;
-                    continue;
-                }
-                text += (k > 0 && Chance(10)) ? ' ' : kChars[static_cast<std::size_t>(Pick(0, 12))];
-            }
-            if (!empty && Chance(12)) {
-                // Markup characters, controls and characters that only code page 932 holds.
-                static const char* kOdd[] = {
-                    "&",        "<",        ">",        "\"",       "'",        "\r",   "\t", "\x01", "\x7F",
-                    "\x87\x40", "\x81\x60", "\x85\x40", "\xFD",     "\x80",     "\xA0", "\\", "~",    "\xFA\x40",
-                    "\xF0\x40", "\x81\x7C", "\x81\x91", "\xED\x40", "\x82\xA0", "\x88", "]]>"};
-                const std::string odd = kOdd[Pick(0, 24)];
-                text.replace(static_cast<std::size_t>(Pick(0, static_cast<int>(text.size()) - 1)), odd.size(), odd);
-            }
-            text.resize(n, ' ');
-        } else if (a == "9" || a == "N") {
-            for (int k = 0; k < f.length - f.decimals; ++k) text += empty ? '0' : Digit();
-            if (f.decimals != 0) {
-                text += '.';
-                for (int k = 0; k < f.decimals; ++k) text += empty ? '0' : Digit();
-            }
-            if (!empty && Chance(10)) text[0] = '-';
-            if (!empty && Chance(5)) text[text.size() / 2] = ' ';
-        } else if (a == "Y") {
-            if (empty) return std::string(n, '0');
-            const int year = Pick(1930, 2069);
-            text = std::to_string(year) + "0" + Digit() + "1" + Digit();
-            if (Chance(5)) text = "20000000";
-            text = text.substr(text.size() - std::min<std::size_t>(n, text.size()));
-        } else if (a == "K") {
-            static const char* kWide[] = {"\x93\x8C", "\x8B\x9E", "\x82\x60", "\x8A\xBF",
-                                          "\x81\x40", "\x87\x40", "\x81\x60", "\xEA\xA4"};
-            const std::size_t used = empty ? 0 : static_cast<std::size_t>(Pick(1, static_cast<int>(n / 2)));
-            static const char* kRare[] = {"\xFA\x40", "\xF0\x40", "\x81\x7C", "\x81\x91", "\xED\x40", "\x85\x40"};
-            for (std::size_t k = 0; k < n / 2; ++k) {
-                text += k < used ? (Chance(5) ? kRare[Pick(0, 5)] : kWide[Pick(0, 7)]) : "\x81\x40";
-            }
-            if (!empty && Chance(15)) text.replace(0, 2, "A\xB1");  // half-width: goes full width
-            text.resize(n, ' ');
-        }
-        return text;
-    }
-
-    std::mt19937 rng_;
-};
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -416,15 +196,15 @@ int Write(const fs::path& dir, const fs::path& fuzz_data) {
         {"bench-M", BenchFields(), "M", "M", "M", 300},
         {"bench-S", BenchFields(), "S", "M", "U", 200},
         {"bench-jis", BenchFields(), "M", "S", "S", 200},
-        {"nested-sp", kNested, " ", "M", "M", 300},
-        {"nested-M", kNested, "M", "M", "U", 300},
-        {"nested-S", kNested, "S", "M", "S", 300},
-        {"two-sp", kTwoByte, " ", "M", "M", 300},
-        {"two-S-jis", kTwoByte, "S", "S", "M", 300},
-        {"two-M-utf16", kTwoByte, "M", "U", "U", 300},
-        {"long-sp", kLong, " ", "M", "M", 8},
-        {"long-M", kLong, "M", "S", "S", 8},
-        {"long-S", kLong, "S", "U", "U", 8},
+        {"nested-sp", bench::kNested, " ", "M", "M", 300},
+        {"nested-M", bench::kNested, "M", "M", "U", 300},
+        {"nested-S", bench::kNested, "S", "M", "S", 300},
+        {"two-sp", TwoByteAndBinary(), " ", "M", "M", 300},
+        {"two-S-jis", TwoByteAndBinary(), "S", "S", "M", 300},
+        {"two-M-utf16", TwoByteAndBinary(), "M", "U", "U", 300},
+        {"long-sp", bench::kLong, " ", "M", "M", 8},
+        {"long-M", bench::kLong, "M", "S", "S", 8},
+        {"long-S", bench::kLong, "S", "U", "U", 8},
         {"pairs-sp", kPairs, " ", "M", "M", 400},
         {"pairs-S", kPairs, "S", "S", "U", 400},
         {"pairs-X", kPairs, "X", "M", "M", 40},
@@ -433,17 +213,10 @@ int Write(const fs::path& dir, const fs::path& fuzz_data) {
     std::mt19937 damage(99);
     for (const Case& c : cases) {
         MemoryMasters m;
-        AddMasters(m, c.fields, c.mode, c.code16, c.xml_code);
-        LineMaker maker(seed++);
-        std::string local;
-        for (int n = 0; n < c.lines; ++n) {
-            if (maker.Chance(2)) local += maker.Chance(50) ? "   \r\n" : "\r\n";
-            std::string key = "     0110      OWN1        ";
-            key += (n / 7) % 2 == 0 ? "PTN1        " : "PTN2        ";
-            local += key + maker.Record(c.fields) + (maker.Chance(5) ? "\n" : "\r\n");
-        }
+        bench::AddMasters(m, c.fields, c.mode, c.code16, c.xml_code);
+        bench::LineMaker maker(seed++, true);
         const fs::path local_path = snap.Path(c.name + ".txt");
-        WriteFile(local_path, local);
+        WriteFile(local_path, maker.Lines(c.fields, c.lines));
         snap.LocalToCii(c.name, local_path, m);
         const fs::path cii = snap.Path(c.name + ".CII");
         snap.CiiToLocal(c.name, cii, m, false);
