@@ -110,26 +110,8 @@ bool CiiStoredReader::ReadStoredBytes(std::uint8_t* out, std::size_t n) {
 }
 
 bool CiiStoredReader::ReadElementLength(std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {
-    std::uint8_t b;
-    if (!ReadStoredByte(b)) return false;
-    --remaining;
-    if (b < 240) {
-        length = b;
-        return true;
-    }
-    if (b != 0xF2) {
-        WriteErrorLog(log, cii_read_code::kBadLengthByte, "", 1);
-        length = 0;
-        return true;
-    }
-    std::uint8_t high;
-    std::uint8_t low;
-    if (!ReadStoredByte(high)) return false;
-    --remaining;
-    if (!ReadStoredByte(low)) return false;
-    --remaining;
-    length = high * 256 + low;
-    return true;
+    // One byte at a time through a cursor that hands the position back as it ends.
+    return StoredCursor(*this).ElementLength(remaining, length, log);
 }
 
 bool StoredCursor::LongLength(std::uint8_t b, std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {

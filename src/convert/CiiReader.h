@@ -181,7 +181,8 @@ public:
         out = ByteView(scratch, n);
         return ok;
     }
-    // An element's length as CiiStoredReader::ReadElementLength reads it; false when the input ended.
+    // An element's length as CiiStoredReader::ReadElementLength describes it; false when the
+    // input ended.
     bool ElementLength(std::int64_t& remaining, std::int32_t& length, ConversionLog& log) {
         std::uint8_t b;
         if (!Byte(b)) return false;

@@ -261,7 +261,6 @@ std::optional<std::string> Literal(const DbValue& value, ColumnKind kind) {
     return SqlQuote(*value);
 }
 
-// INSERT, UPDATE and DELETE: the statements that held writes keep for one commit.
 // The statement's first word in capitals.
 std::string FirstWord(std::string_view sql) {
     std::size_t i = 0;
@@ -273,6 +272,7 @@ std::string FirstWord(std::string_view sql) {
     return word;
 }
 
+// INSERT, UPDATE and DELETE: the statements that held writes keep for one commit.
 bool IsWrite(std::string_view sql) {
     const std::string word = FirstWord(sql);
     return word == "INSERT" || word == "UPDATE" || word == "DELETE";
@@ -750,8 +750,8 @@ bool SessionState::Connect(std::string& error) {
         // Per lock request; the driver's own busy time-out (the connect text's) is the same.
         ready = Run(QStringLiteral("PRAGMA busy_timeout = %1").arg((busy_wait / 2).count()), error);
         // The file keeps a write-ahead log (a setting stored in the file: a database made
-        // before, or by another tool, takes it at its next connection), and every commit is
-        // on disk before it returns. Both need the file: one held by another session now is
+        // before, or by another tool, takes it at its next connection), and every commit that
+        // must be is on disk before it returns. Both need the file: one held by another session now is
         // set before this session's first write, which fails as busy if it is still held.
         durability_pending = ready && !SetDurability();
     } else if (postgresql) {

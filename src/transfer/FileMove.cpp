@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -144,12 +143,7 @@ bool FlushFile(const std::string& path, std::string& reason) {
 }
 
 bool FlushFolder(const std::string& folder, std::string& reason) {
-    Fd file(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (file.get() < 0 || ::fsync(file.get()) != 0) {
-        reason = ErrnoText("cannot flush", folder);
-        return false;
-    }
-    return true;
+    return FlushFile(folder.empty() ? "." : folder, reason);
 }
 
 int MoveFile(const std::string& source, const std::string& destination) {

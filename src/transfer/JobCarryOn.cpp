@@ -184,7 +184,7 @@ int TakeOverFile(const std::string& folder, const std::string& from_name, std::i
     fs::rename(source, destination, ec);
     if (ec) return 9;
     std::string reason;
-    return FlushFile(folder.empty() ? "." : folder, reason) ? 0 : 9;
+    return FlushFolder(folder, reason) ? 0 : 9;
 }
 
 void JobRunner::TakeOverReceived(const std::string& center_code, std::int32_t serial, std::int32_t taken_from,
