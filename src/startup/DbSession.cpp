@@ -319,6 +319,7 @@ struct SessionState {
     // SQLite's write-ahead log when the session flushes it itself (the file then runs with
     // synchronous = NORMAL); empty when SQLite flushes every commit (synchronous = FULL).
     std::string wal_file;
+    bool commit_unflushed = false;  // a deferred commit waits for the next flush (FlushCommits)
     bool hold_writes = false;     // a write opens a transaction that waits for CommitWrites
     bool in_transaction = false;  // autocommit is off: statements run in the held transaction
     int held_writes = 0;          // writes that succeeded in it
@@ -688,13 +689,18 @@ bool SessionState::SetDurability(QSqlQuery* failed) {
 
 // Puts what was committed to the write-ahead log on disk, as SQLite does after each commit with
 // synchronous = FULL. A failure is recorded: the commit stands, but nothing may act on it.
+// The log is written in order, so the flush carries every deferred commit before it.
 bool SessionState::FlushLog(const std::filesystem::path& log_file) {
-    if (wal_file.empty()) return true;
+    if (wal_file.empty()) {
+        commit_unflushed = false;
+        return true;
+    }
     const int fd = ::open(wal_file.c_str(), O_RDONLY | O_CLOEXEC);
     const bool flushed = fd >= 0 && ::fdatasync(fd) == 0;
     const std::string reason = flushed ? "" : std::strerror(errno);
     if (fd >= 0) ::close(fd);
     if (!flushed) Record(DbFailure::kOther, "COMMIT", "cannot flush " + wal_file + ": " + reason, log_file);
+    if (flushed) commit_unflushed = false;
     return flushed;
 }
 
@@ -943,6 +949,9 @@ bool CommitWrites(WorkArea& work, CommitFlush flush) {
         }
         if (state.EndTransaction(true, &diagnostic, &message)) {
             if (flush == CommitFlush::kNow && !state.FlushLog(work.Log.file)) return false;
+            if (flush == CommitFlush::kWithNext && (state.postgresql || !state.wal_file.empty())) {
+                state.commit_unflushed = true;
+            }
             state.Succeeded();
             return true;
         }
@@ -953,6 +962,23 @@ bool CommitWrites(WorkArea& work, CommitFlush flush) {
         state.Record(DbFailure::kOther, "COMMIT", e.what(), work.Log.file);
     }
     return false;
+}
+
+bool FlushCommits(WorkArea& work) {
+    if (!work.Db) return true;
+    SessionState& state = *work.Db->impl_->state;
+    if (!state.commit_unflushed) return true;
+    if (!state.postgresql) return state.FlushLog(work.Log.file);
+    // A transaction of its own that commits as the server flushes by default: waiting for it
+    // waits for every deferred commit before it.
+    static const char* const kSql = "SELECT txid_current()";
+    std::string message;
+    if (!state.open || !state.Run(QString::fromLatin1(kSql), message)) {
+        state.Record(DbFailure::kOther, kSql, state.open ? message : "the database session is closed", work.Log.file);
+        return false;
+    }
+    state.commit_unflushed = false;
+    return true;
 }
 
 HeldWrites::HeldWrites(WorkArea& work) : work_(work) {

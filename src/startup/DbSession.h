@@ -111,6 +111,7 @@ private:
     friend bool OpenQueryForUpdate(WorkArea&, ResultSet&);
     friend bool ExecuteSql(WorkArea&, std::int64_t&);
     friend bool CommitWrites(WorkArea&, CommitFlush);
+    friend bool FlushCommits(WorkArea&);
     friend bool EnsureDatabase(WorkArea&);
     DbSession();
     // Runs sql and leaves result open on its first row; empty tells whether it had none.
@@ -138,6 +139,9 @@ bool ExecuteSql(WorkArea& work, std::int64_t& rows_affected);
 // committed (on disk, unless deferred); a failed commit is recorded like a failed statement
 // (ERR.LOG, LastFailure, FirstFailure) and the writes are rolled back.
 bool CommitWrites(WorkArea& work, CommitFlush flush = CommitFlush::kNow);
+// Puts the commits deferred since the last flush on disk. True when there were none or they
+// now are; a failure is recorded like a failed statement.
+bool FlushCommits(WorkArea& work);
 
 // Holds the writes of work.Db for its lifetime (one job): what is not committed when it ends
 // is rolled back.

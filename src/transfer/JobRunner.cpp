@@ -52,12 +52,14 @@ JobRunner::JobInHand::JobInHand(JobRunner& runner) : runner_(runner), held_(runn
     runner_.in_job_ = true;
     runner_.next_branch_ = 0;
     runner_.center_rows_.reset();
+    runner_.closed_marker_.clear();
 }
 
 JobRunner::JobInHand::~JobInHand() {
     runner_.in_job_ = false;
     runner_.next_branch_ = 0;
     runner_.center_rows_.reset();
+    runner_.closed_marker_.clear();
 }
 
 void JobRunner::NoteStageOpened(const HistoryStart& start) {
@@ -200,13 +202,26 @@ void JobRunner::FinishJob(std::int32_t serial, const std::string& final_code, bo
     end.枝番 = 0;
     // A job whose database work failed may be recorded only in part: its row stays open and the
     // next run carries it on from where its rows and files say it stands. The registration
-    // row's close and the job row's reach the disk together.
+    // row's close and the job row's are committed together, and reach the disk with the next
+    // job's first flush or at the end of the run: nothing outside the database acts on them
+    // before that.
     if (!DatabaseFailed()) CloseHistory(work_, end, clock_);
-    CommitWrites(work_);
+    if (CommitWrites(work_, CommitFlush::kWithNext) && !DatabaseFailed() && !closed_marker_.empty()) {
+        settled_markers_.push_back(closed_marker_);
+    }
+    closed_marker_.clear();
     if (DatabaseFailed() && serial != 0) {
         outcome_ = JobOutcome{"database", "9999", ""};
         if (Row().RowState != kRowFailed) SetRowState(kRowFailed);
     }
+}
+
+bool JobRunner::SettleRun() {
+    if (!FlushCommits(work_)) return false;
+    std::error_code ec;
+    for (const std::string& marker : settled_markers_) std::filesystem::remove(marker, ec);
+    settled_markers_.clear();
+    return true;
 }
 
 bool JobRunner::ArchiveJobFiles(std::int32_t serial, std::int16_t direction) {

@@ -131,6 +131,10 @@ public:
     // own serial, its rows are closed and its job row gets 詳細コード "8100". The center's row of
     // the grid shows it. False when the center is not in the grid or the job's rows cannot be read.
     bool CarryOnJob(std::int32_t serial, const std::string& center_code);
+    // The end of a run: the commits its jobs deferred are put on disk, then the started markers
+    // of the registrations they closed are removed. False when the flush failed; the markers
+    // stay then, and the next run's rows still read the same.
+    bool SettleRun();
 
     // How the last job ended: its first stage that did not end well, or ok().
     const JobOutcome& outcome() const { return outcome_; }
@@ -141,6 +145,8 @@ public:
     // A new run: partner mails found without a storable attachment are taken up again (each
     // gets one job per run, whose row says why it is not stored).
     void ForgetPassedOverMails() { mails_passed_over_.clear(); }
+    // A new run: the converters read the masters again, so a master changed since the last run counts.
+    void ForgetMasters() { converters_.ForgetMasters(); }
 
     // Stores the state in row CurrentRow and has the screen recolour it.
     void SetRowState(std::int16_t state);
@@ -220,6 +226,11 @@ private:
     std::int32_t serial_ = 0;
     bool more_mail_waiting_ = false;
     std::vector<std::string> mails_passed_over_;  // store ids, for the rest of the run
+    // A started marker may go only once the close of its registration row is on disk: until
+    // then it is what tells a carried-on job that the program ran. The job's own, until its
+    // end is committed; then the run's, until the run's commits are flushed (SettleRun).
+    std::string closed_marker_;
+    std::vector<std::string> settled_markers_;
     // What one job keeps while it runs (RunJob, CarryOnJob): its writes held for the commits
     // it makes, the branch its next stage row takes (0 when it does not know it: the table is
     // asked then; the job writes all its rows itself, so it need not read them back) and the

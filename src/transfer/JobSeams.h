@@ -61,6 +61,8 @@ public:
                                        const std::string& kind, const std::string& cii_path,
                                        const std::string& local_path, std::string& result,
                                        ConversionValues& values) = 0;
+    // A run begins: masters the converters keep from earlier conversions are read again.
+    virtual void ForgetMasters() {}
 };
 
 // Starts a command line and waits for it to end, however long that takes.

@@ -50,7 +50,11 @@ void ProgramConverters::RunLocalCiiConversion(WorkArea& work, const std::string&
     LocalCiiOptions options;
     options.summary = &summary;
     if (!register_test_data) options.test_template = TestDataTemplate(local_path);
-    edi::RunLocalCiiConversion(work, center_code, serial, kind, cii_path, local_path, result, options);
+    DatabaseMasters database(work);
+    CachedMasters masters(database, local_masters_);
+    const SystemClock clock;
+    result = edi::RunLocalCiiConversion(center_code, serial, kind, cii_path, local_path, masters, work.Log, clock,
+                                        options);
     // A conversion that reached no group leaves the values of the one before.
     if (!summary.Bpid.empty()) values.BPID = summary.Bpid;
     if (!summary.InfoKind.empty()) values.取引情報区分 = summary.InfoKind;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "convert/CiiCheck.h"
+#include "convert/MasterCache.h"
 #include "convert/XmlCii.h"
 #include "transfer/JobSeams.h"
 
@@ -30,8 +31,11 @@ public:
     void RunLocalCiiConversion(WorkArea& work, const std::string& center_code, std::int32_t serial,
                                const std::string& kind, const std::string& cii_path, const std::string& local_path,
                                std::string& result, ConversionValues& values) override;
+    void ForgetMasters() override { local_masters_.Clear(); }
 
 private:
+    // The local/CII converter's masters, read once per run.
+    MasterCache local_masters_;
     // The XML converter keeps its group header and masters from one conversion to the next.
     XmlCiiState xml_state_;
 };

@@ -109,39 +109,58 @@ bool ReceiveRun::Begin(RunLock& lock, RunReport& report) {
             return false;
     }
     runner_.ForgetPassedOverMails();
+    runner_.ForgetMasters();
     CarryOnUnfinished(report);
     return report.end == RunEnd::kFinished;
+}
+
+// The run's last commits reach the disk before its lock is let go; a run that cannot put them
+// there has not finished.
+void ReceiveRun::End(RunReport& report) {
+    if (runner_.SettleRun() || report.end == RunEnd::kHistoryFailed) return;
+    StopForDatabase(work_, report, "the history of the run's last job could not be put on disk",
+                    work_.Db ? work_.Db->LastFailure() : DbFailure::kOther,
+                    work_.Db ? work_.Db->LastReport() : "there is no database session");
 }
 
 RunReport ReceiveRun::Run(const std::vector<int>& rows) {
     RunReport report;
     RunLock lock;
-    if (!Begin(lock, report)) return report;
+    if (Begin(lock, report)) RunRows(rows, report);
+    End(report);
+    return report;
+}
+
+void ReceiveRun::RunRows(const std::vector<int>& rows, RunReport& report) {
     for (const int row : rows) {
         if (row < 0 || static_cast<std::size_t>(row) >= work_.Centers.size()) continue;
         for (int take = 0; take < kMailJobsPerRun; ++take) {
             if (Stopped()) {
                 report.end = RunEnd::kStopped;
-                return report;
+                return;
             }
             const std::string& center_code = work_.Centers[static_cast<std::size_t>(row)].CenterCode;
-            if (!DatabaseReady(work_, report, "the job of center " + center_code)) return report;
+            if (!DatabaseReady(work_, report, "the job of center " + center_code)) return;
             work_.CurrentRow = static_cast<std::int16_t>(row);
             runner_.RunJob();
             report.jobs.push_back(JobReport{runner_.serial(), center_code, false, runner_.outcome()});
-            if (!JobRecorded(work_, report)) return report;
+            if (!JobRecorded(work_, report)) return;
             // A mail that was taken lets the next one come, however its message fared.
             if (!runner_.more_mail_waiting()) break;
         }
     }
-    return report;
 }
 
 RunReport ReceiveRun::CarryOn(std::int32_t serial) {
     RunReport report;
     RunLock lock;
-    if (!Begin(lock, report)) return report;
-    if (!DatabaseReady(work_, report, "carrying on job " + std::to_string(serial))) return report;
+    if (Begin(lock, report)) CarryOnOne(serial, report);
+    End(report);
+    return report;
+}
+
+void ReceiveRun::CarryOnOne(std::int32_t serial, RunReport& report) {
+    if (!DatabaseReady(work_, report, "carrying on job " + std::to_string(serial))) return;
     std::string center_code;
     const CarryOnCheck check = CheckCarryOn(work_, serial, center_code);
     if (check.bar != CarryOnBar::kNone) {
@@ -150,7 +169,7 @@ RunReport ReceiveRun::CarryOn(std::int32_t serial) {
         report.reason = "job " + std::to_string(serial) + " cannot be carried on: " +
                         CarryOnBarText(check.bar, check.taken_by, false);
         report.reason_ja = CarryOnBarText(check.bar, check.taken_by, true);
-        return report;
+        return;
     }
     const auto row = std::find_if(work_.Centers.begin(), work_.Centers.end(),
                                   [&](const CenterEntry& entry) { return entry.CenterCode == center_code; });
@@ -158,7 +177,6 @@ RunReport ReceiveRun::CarryOn(std::int32_t serial) {
     runner_.RunJob(serial);
     report.jobs.push_back(JobReport{runner_.serial(), center_code, false, runner_.outcome(), serial});
     JobRecorded(work_, report);
-    return report;
 }
 
 }  // namespace edi

@@ -76,6 +76,10 @@ private:
     bool Stopped() const { return stop_.load(); }
     // Takes the terminal's lock and carries on the unfinished jobs; false when the run may go no further.
     bool Begin(RunLock& lock, RunReport& report);
+    void RunRows(const std::vector<int>& rows, RunReport& report);
+    void CarryOnOne(std::int32_t serial, RunReport& report);
+    // Puts the run's deferred commits on disk before the lock goes (JobRunner::SettleRun).
+    void End(RunReport& report);
 
     WorkArea& work_;
     JobRunner& runner_;

@@ -296,8 +296,13 @@ void JobRunner::CloseRegistrationRow(const RegistrationSettings& settings, std::
     }
     if (!RegistrationEndedWell(end.終了コード)) NoteFailure("registration", end.終了コード, end.詳細コード);
     if (end.Result == "0000") {
-        std::error_code ec;
-        std::filesystem::remove(StartedMarkerPath(settings, serial), ec);
+        // A stage run on its own committed the close as it was written.
+        if (in_job_) {
+            closed_marker_ = StartedMarkerPath(settings, serial);
+        } else {
+            std::error_code ec;
+            std::filesystem::remove(StartedMarkerPath(settings, serial), ec);
+        }
         return;
     }
     // A database failure leaves its own code; a row that was not there leaves 終了コード "9999".

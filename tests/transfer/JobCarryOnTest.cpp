@@ -124,6 +124,28 @@ TEST_F(JobCarryOnTest, ATakeOverCutShortIsFinishedByTheNextRun) {
     }
 }
 
+// The program ran and left no status file, and the job's end could not be committed: its
+// started marker stays, so the next run records the registration as cut short and does not
+// start the program again.
+TEST_F(JobCarryOnTest, AStartedMarkerOutlivesAJobEndThatWasNotCommitted) {
+    test::WriteFile(dir_ / "link/ABC.dat", std::string_view("message"));
+    starter_.action = [](const std::string&) { return true; };
+    for (const char* sql : {"PRAGMA foreign_keys = 1", "CREATE TABLE refuse_parent (id INTEGER PRIMARY KEY)",
+                            "CREATE TABLE refuse_child (id INTEGER REFERENCES refuse_parent (id) DEFERRABLE "
+                            "INITIALLY DEFERRED)",
+                            "CREATE TRIGGER refuse_end AFTER UPDATE ON FL1102処理履歴ファイル WHEN NEW.処理種別 = '41' "
+                            "BEGIN INSERT INTO refuse_child VALUES (1); END"}) {
+        ASSERT_TRUE(Exec(sql)) << sql;
+    }
+    EXPECT_EQ(ReceiveRun(work_, *runner_, stop_).Run({0}).end, RunEnd::kHistoryFailed);
+    EXPECT_EQ(Content("pr/.EDI00000001.started"), "");
+    ASSERT_TRUE(Exec("DROP TRIGGER refuse_end"));
+    EXPECT_EQ(ReceiveRun(work_, *runner_, stop_).Run({}).end, RunEnd::kFinished);
+    EXPECT_EQ(starter_.commands.size(), 1u) << "the program is not started again";
+    EXPECT_EQ(Codes(1).back(), "3 41 4100 0003");
+    EXPECT_EQ(Content("pr/.EDI00000001.started"), "<none>");
+}
+
 // Files of a table cell: "path=content; ..." relative to the test folder, @ standing for job 1's
 // name; content "-" is no file.
 std::map<std::string, std::string> Files(std::string cell) {
@@ -204,6 +226,7 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
         ASSERT_TRUE(unfinished.has_value());
         ASSERT_EQ(unfinished->size(), 1u);
         EXPECT_TRUE(runner_->CarryOnJob(unfinished->front().serial, unfinished->front().center_code));
+        EXPECT_TRUE(runner_->SettleRun());
 
         EXPECT_EQ(starter_.commands.size(), c.starts);
         std::vector<std::string> history = {"0 03 0000 8100"};
