@@ -1,6 +1,11 @@
+// The main window's rules without a window: the entry fields' keys, texts and checks, the
+// focus moves between fields, and the marks of the center grid.
 #include <gtest/gtest.h>
 
+#include "monitor/CenterMarks.h"
 #include "monitor/EntryRules.h"
+#include "monitor/FocusRules.h"
+#include "support/Masters.h"
 #include "support/TestSupport.h"
 
 namespace edi {
@@ -76,6 +81,62 @@ TEST(EntryRulesTest, TheScheduleMatchesOnlyTheExactTexts) {
     EXPECT_FALSE(ScheduleDue("2026/12/05", "9:5", LocalDateTime{2026, 12, 5, 9, 5, 0}))
         << "a one-digit hour never matches the clock's text";
     EXPECT_TRUE(ScheduleDue("2026/12/05", "09:05", LocalDateTime{2026, 12, 5, 9, 5, 59}));
+}
+
+TEST(FocusRulesTest, EnterSkipsFieldsThatCannotTakeTheFocusAndOtherKeysMoveOnlyFromAnEmptyOrSelectedField) {
+    const std::vector<FieldFocusState> locked_middle = {{}, {true, true, true}, {}};
+    EXPECT_EQ(NextFieldIndex(locked_middle, 0, kKeyEnter, false), 2);
+    EXPECT_EQ(NextFieldIndex(locked_middle, 2, kKeyEnter, false), 0) << "wraps from the last field to the first";
+    EXPECT_EQ(PreviousFieldIndex(locked_middle, 0), 2);
+    EXPECT_EQ(PreviousFieldIndex(locked_middle, 2), 0);
+    const std::vector<FieldFocusState> two = {{}, {}};
+    EXPECT_EQ(NextFieldIndex(two, 0, 65, false), std::nullopt) << "a letter in a field with text stays";
+    EXPECT_EQ(NextFieldIndex(two, 0, 65, true), 1);
+    EXPECT_EQ(NextFieldIndex(two, 0, kKeyDown, false), 1);
+    // A disabled and a hidden field: nowhere to go.
+    const std::vector<FieldFocusState> alone = {{}, {false, true, false}, {true, false, false}};
+    EXPECT_EQ(NextFieldIndex(alone, 0, kKeyEnter, false), std::nullopt);
+    EXPECT_EQ(PreviousFieldIndex(alone, 0), std::nullopt);
+    EXPECT_EQ(NextFieldIndex({{}}, 0, kKeyEnter, false), std::nullopt) << "a single field";
+}
+
+std::string Marks(const WorkArea& work) {
+    std::string marks;
+    for (const CenterEntry& c : work.Centers) marks += c.RunFlag ? 'o' : 'x';
+    return marks;
+}
+
+TEST(CenterMarksTest, SpaceFlipsWaitingRowsDownwardOnly) {
+    WorkArea work;
+    test::AddTerminalCenters(work, {"C1", "C2", "C3", "C4"});
+    work.Centers[2].RowState = 2;
+    EXPECT_EQ(ToggleMarksBySpace(work, 1, 3), (std::vector<int>{1, 3})) << "row 2 has run and keeps its mark";
+    EXPECT_EQ(Marks(work), "oxox");
+    EXPECT_TRUE(ToggleMarksBySpace(work, 3, 1).empty()) << "a selection made upwards flips nothing";
+    EXPECT_EQ(Marks(work), "oxox");
+    work.Centers[0].RowState = 9;
+    EXPECT_TRUE(ToggleMarksBySpace(work, 0, 0).empty()) << "a failed row keeps its mark";
+    work.RunState = 2;
+    EXPECT_TRUE(ToggleMarksBySpace(work, 1, 1).empty()) << "nothing changes while armed";
+    EXPECT_EQ(Marks(work), "oxox");
+}
+
+TEST(CenterMarksTest, ASecondClickOnTheMarkFlipsOnlyAWaitingRowOfAnIdleWindow) {
+    WorkArea work;
+    test::AddTerminalCenters(work, {"C1", "C2", "C3", "C4"});
+    work.SelectedRow = 1;
+    EXPECT_FALSE(ToggleMarkByClick(work, 2, 1)) << "first click on row 2 only selects it";
+    EXPECT_EQ(work.SelectedRow, 2);
+    EXPECT_TRUE(ToggleMarkByClick(work, 2, 1)) << "second click on its mark (column 1 current)";
+    EXPECT_FALSE(ToggleMarkByClick(work, 2, 2)) << "a click on the name cell";
+    work.Centers[0].RowState = 2;
+    ToggleMarkByClick(work, 0, 1);
+    EXPECT_FALSE(ToggleMarkByClick(work, 0, 1)) << "a row that ran";
+    work.RunState = 1;
+    ToggleMarkByClick(work, 1, 1);
+    EXPECT_FALSE(ToggleMarkByClick(work, 1, 1)) << "busy";
+    EXPECT_EQ(work.SelectedRow, 1) << "the clicked row is still selected";
+    EXPECT_EQ(Marks(work), "ooxo");
 }
 
 }  // namespace

@@ -5,12 +5,15 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
 #include "WindowFixture.h"
 #include "monitor/Appearance.h"
 #include "monitor/EntryRules.h"
 #include "monitor/MonitorWindow.h"
+#include "monitor/ProgressWindow.h"
 #include "support/TestSupport.h"
 
 namespace edi {
@@ -18,16 +21,11 @@ namespace {
 
 // One application object for the suite, on the offscreen platform.
 class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "monitor_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
     void TearDown() override { app_.reset(); }
-
-private:
+    int argc_ = 1;
+    char name_[14] = "monitor_tests";
+    char* argv_[2] = {name_, nullptr};
     std::unique_ptr<QApplication> app_;
 };
 [[maybe_unused]] const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
@@ -56,11 +54,6 @@ protected:
     void State(int row, std::int16_t state) {
         work_.Centers[static_cast<std::size_t>(row)].RowState = state;
         window_->SetRowState(row, state);
-    }
-    // The look of the screenshots, laid out.
-    void Look() {
-        ASSERT_TRUE(ApplyAppearance(*window_, work_.Appearance = test::ScreenLook()));
-        window_->LayoutControls();
     }
     void Arm(const char* date, const char* time) {
         sdate_->setText(QString::fromUtf8(date));
@@ -96,7 +89,6 @@ protected:
 
 // Which clicks and selections flip a mark is CenterMarks' (see its tables); here, that the grid asks it.
 TEST_F(MonitorWindowTest, ClicksAndSpaceFlipMarksAsCenterMarksSays) {
-    Look();
     test::Shot(*window_, "startup.png");
     ClickCell(2, 1);
     EXPECT_EQ(Marks(), QString::fromUtf8("○○○")) << "the first click only selects";
@@ -192,7 +184,6 @@ TEST_F(MonitorWindowTest, TheArmedScheduleRunsEveryMarkedRowOnceAtItsMinuteAfter
     EXPECT_EQ(ran_.size(), 2u) << "the schedule is used once";
     EXPECT_EQ(grid_->item(0, 1)->foreground().color(), QColor(0, 0x80, 0)) << "done colour 0x008000";
     Arm("2026/12/06", "06:30");
-    Look();
     test::Shot(*window_, "armed.png");
 }
 
@@ -202,7 +193,6 @@ TEST_F(MonitorWindowTest, RunNowSkipsRowsThatRan) {
     EXPECT_EQ(Cell(1, 4), QStringLiteral("OK"));
     EXPECT_EQ(work_.Centers[1].ReceiveStatus, "OK");
     EXPECT_EQ(grid_->item(1, 0)->foreground().color(), QColor(0xFF, 0, 0)) << "error colour 0x0000FF is red";
-    Look();
     test::Shot(*window_, "after-run.png");
     window_->OnCommand(1);
     EXPECT_EQ(ran_.size(), 3u);
@@ -258,6 +248,76 @@ TEST_F(MonitorWindowTest, EscAsksOnlyWhereItShould) {
     EXPECT_FALSE(window_->close()) << "the close box is refused while armed";
     EXPECT_EQ(boxes_.shown().size(), 2u) << "without a message";
     EXPECT_FALSE(window_->EndRequested());
+}
+
+TEST(ProgressWindowTest, ListsTheLinesOfOneTransfer) {
+    ProgressWindow window;
+    ProgressView& view = window;
+    view.Clear();
+    view.Show();
+    view.AddLine("ログオン");
+    view.AddLine("受信中");
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_EQ(window.List()->count(), 2);
+    EXPECT_EQ(window.List()->item(1)->text(), QString::fromUtf8("受信中"));
+    view.Close();
+    EXPECT_FALSE(window.isVisible());
+    view.Clear();
+    EXPECT_EQ(window.List()->count(), 0);
+}
+
+// The screenshots' look, with flags written as numbers and in lower case.
+AppearanceSettings NumberedLook() {
+    AppearanceSettings a = test::ScreenLook("14");
+    a.Label.FontStrikethru = "0";
+    a.Text.FontBold = "-1";
+    a.Text.FontUnderline = "false";
+    return a;
+}
+
+TEST(AppearanceTest, ControlsTakeTheLookOfTheirNamePrefix) {
+    QWidget screen;
+    auto* opr = new QLabel(&screen);
+    opr->setObjectName(QStringLiteral("OPR_NAME"));
+    auto* title = new QLabel(&screen);
+    title->setObjectName(QStringLiteral("tit_MAIN"));
+    auto* plain = new QLabel(&screen);
+    plain->setObjectName(QStringLiteral("Label2"));
+    const QFont plain_font = plain->font();
+    auto* field = new QLineEdit(&screen);
+
+    ASSERT_TRUE(ApplyAppearance(screen, NumberedLook()));
+    EXPECT_EQ(opr->palette().color(QPalette::WindowText), QColor(0x30, 0x30, 0x30));
+    EXPECT_EQ(title->palette().color(QPalette::Window), QColor(0x1F, 0x4A, 0x7A)) << "numbers are blue-green-red";
+    EXPECT_DOUBLE_EQ(title->font().pointSizeF(), 14);
+    EXPECT_EQ(plain->font(), plain_font) << "Label2 keeps its own look";
+    EXPECT_TRUE(field->font().bold());
+    EXPECT_FALSE(field->font().underline());
+    EXPECT_EQ(screen.palette().color(QPalette::Window), QColor(0xDC, 0xE4, 0xE8));
+
+    SetFieldColor(*field, "1", NumberedLook());
+    EXPECT_EQ(field->palette().color(QPalette::Base), QColor(0xFF, 0xFF, 0xCC)) << "focus colour 0xCCFFFF";
+    SetFieldColor(*field, "2", NumberedLook());
+    EXPECT_EQ(field->palette().color(QPalette::Base), QColor(255, 255, 255));
+}
+
+TEST(AppearanceTest, ABadSettingFailsTheWholeApplication) {
+    struct Row {
+        const char* name;
+        void (*spoil)(AppearanceSettings&);
+    };
+    const Row rows[] = {
+        {"size not a number", [](AppearanceSettings& a) { a.Label.FontSize = "large"; }},
+        {"unknown font", [](AppearanceSettings& a) { a.Title.FontName = "No Such Font 123"; }},
+        {"form colour not a number", [](AppearanceSettings& a) { a.FormBackColor = "grey"; }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        AppearanceSettings a = NumberedLook();
+        r.spoil(a);
+        QWidget screen;
+        EXPECT_FALSE(ApplyAppearance(screen, a));
+    }
 }
 
 }  // namespace

@@ -4,13 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QTableWidget>
-#include <QTest>
 #include <filesystem>
-#include <functional>
 #include <memory>
 
+#include "monitor/Appearance.h"
 #include "monitor/MonitorWindow.h"
 
 namespace edi::test {
@@ -29,18 +27,20 @@ inline AppearanceSettings ScreenLook(const char* title_size = "10") {
 // A work area with the centers' rows ("センター <code>") and the status colours of the screenshots.
 inline void AddCenters(WorkArea& work, std::initializer_list<const char*> codes, const char* method = "Z") {
     for (const char* code : codes) {
-        CenterEntry entry;
+        CenterEntry& entry = work.Centers.emplace_back();
         entry.CenterCode = code;
         entry.CenterName = std::string("センター ") + code;
         entry.Method = method;
-        work.Centers.push_back(entry);
     }
     work.Colors = {0x000000, 0x0000FF, 0x008000, 0xFF0000};
 }
 
-// The main window as start-up leaves it: fields cleared, today's labels, the grid filled, shown.
+// The main window as start-up leaves it, in the look of the screenshots: fields cleared, today's
+// labels, the grid filled, shown.
 inline std::unique_ptr<MonitorWindow> OpenWindow(WorkArea& work, MessageBoxes& boxes, Clock& clock) {
     auto window = std::make_unique<MonitorWindow>(work, boxes, clock);
+    EXPECT_TRUE(ApplyAppearance(*window, work.Appearance = ScreenLook()));
+    window->LayoutControls();
     window->ClearScreenFields();
     window->PrepareLabels("2026/12/05");
     window->FillCenterGrid([](const std::string& m) { return m == "Z" ? std::string("リンク") : std::string(); });
@@ -51,16 +51,6 @@ inline std::unique_ptr<MonitorWindow> OpenWindow(WorkArea& work, MessageBoxes& b
 
 inline QString Cell(const QWidget& window, int row, int column) {
     return window.findChild<QTableWidget*>(QStringLiteral("GRID"))->item(row, column)->text();
-}
-
-inline bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QTest::qWait(10);
-    }
-    return true;
 }
 
 // Saves what the widget shows under the build tree's screenshots/, for the README and for review.

@@ -37,6 +37,11 @@ std::optional<PgCluster> ReadPgCluster(const std::filesystem::path& state_file, 
     return cluster;
 }
 
+std::string PgConnectString(const PgCluster& cluster, const std::string& database) {
+    return "DRIVER={PostgreSQL Unicode};SERVER=" + cluster.host + ";PORT=" + cluster.port + ";DATABASE=" + database +
+           ";UID=postgres;PWD=;";
+}
+
 bool RunAdmin(const PgCluster& cluster, const std::string& sql, std::string& error) {
     WorkArea admin;
     admin.Db = DbSession::Open(PgConnectString(cluster, "postgres"), "test-admin", error);
@@ -50,11 +55,6 @@ bool RunAdmin(const PgCluster& cluster, const std::string& sql, std::string& err
 }
 
 }  // namespace
-
-std::string PgConnectString(const PgCluster& cluster, const std::string& database) {
-    return "DRIVER={PostgreSQL Unicode};SERVER=" + cluster.host + ";PORT=" + cluster.port + ";DATABASE=" + database +
-           ";UID=postgres;PWD=;";
-}
 
 std::string SchemaText() { return ReadText(K500100_SCHEMA_FILE); }
 

@@ -11,6 +11,7 @@
 
 #include "startup/DbSession.h"
 #include "startup/WorkArea.h"
+#include "support/Masters.h"
 #include "support/TestSupport.h"
 
 namespace edi::test {
@@ -22,7 +23,6 @@ struct PgCluster {
     std::string host;
     std::string port;
 };
-std::string PgConnectString(const PgCluster& cluster, const std::string& database);
 
 std::string SchemaText();
 
@@ -113,13 +113,7 @@ protected:
         return ok;
     }
     // The one value of a one-row query; "<none>" when it has no row, "<null>" for Null.
-    std::string Scalar(const std::string& sql, const char* column) {
-        work_.SqlText = sql;
-        ResultSet set;
-        if (!OpenQuery(work_, set)) return "<failed: " + work_.Db->LastError() + ">";
-        if (set.EndOfSet()) return "<none>";
-        return set.Value(column).value_or("<null>");
-    }
+    std::string Scalar(const std::string& sql, const char* column) { return RowValues(work_, sql, {column}); }
 
     std::unique_ptr<TestDatabase> db_;
     WorkArea work_;

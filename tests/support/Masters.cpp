@@ -85,11 +85,7 @@ std::vector<std::string> Words(std::string_view text) {
 }
 
 void AddTerminalCenters(WorkArea& work, const std::vector<std::string>& codes) {
-    for (const std::string& code : codes) {
-        CenterEntry entry;
-        entry.CenterCode = code;
-        work.Centers.push_back(entry);
-    }
+    for (const std::string& code : codes) work.Centers.emplace_back().CenterCode = code;
 }
 
 }  // namespace edi::test
