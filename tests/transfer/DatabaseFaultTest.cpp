@@ -5,28 +5,20 @@
 // while the registration program runs, refusing to close rows, locked by another session. The
 // run stops at the job that met the failure, says why and takes no further file; once the fault
 // is gone the next run carries that job on, and every message is registered once.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <string>
 
 #include "JobFixture.h"
 #include "convert/codec/Codec.h"
 #include "startup/CenterList.h"
 #include "startup/DbSession.h"
 #include "startup/SqlScript.h"
-#include "support/DbTestSupport.h"
-#include "support/Masters.h"
-#include "transfer/JobRunner.h"
 #include "transfer/ProcessHistory.h"
-#include "transfer/ReceiveRun.h"
 
 namespace edi {
 namespace {
@@ -34,30 +26,18 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-using test::DbFixture;
-
 const LocalDateTime kNow{2026, 12, 5, 9, 8, 7};
 constexpr auto kWait = 1000ms;  // the busy wait of the sessions here
 
 std::string LogText(const std::filesystem::path& file) { return ToUnicodeText(test::ReadText(file)); }
 
 template <typename B>
-class DatabaseFaultTest : public DbFixture<B> {
-protected:
-    void SetUp() override {
-        DbFixture<B>::SetUp();
-        this->work_.Log.file = dir_ / "ERR.LOG";
-    }
-    bool Postgres() const { return B::kBackend == test::Backend::kPostgres; }
-
-    test::TempDir dir_;
-    test::FixedClock clock_{kNow};
-};
+class DatabaseFaultTest : public test::JobFixture<B> {};
 TYPED_TEST_SUITE(DatabaseFaultTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServerSays) {
     // Every new session of this database is told to take a backslash in a text as an escape.
-    if (this->Postgres()) {
+    if (TypeParam::kBackend == test::Backend::kPostgres) {
         this->Exec("ALTER DATABASE " + this->db_->pg_database() + " SET standard_conforming_strings = off");
     }
     WorkArea work;
@@ -71,8 +51,7 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
     ASSERT_TRUE(ExecuteSql(work)) << work.Db->LastError();
 
     work.TerminalName = terminal;
-    test::RecordedMessageBoxes boxes;
-    ASSERT_EQ(LoadCenters(work, boxes), "0000");
+    ASSERT_EQ(LoadCenters(work, this->boxes_), "0000");
     ASSERT_EQ(work.Centers.size(), 1u);
     EXPECT_EQ(work.Centers[0].CenterCode, center);
     EXPECT_EQ(work.Centers[0].CenterName, "名称" + center);
@@ -90,13 +69,8 @@ TYPED_TEST(DatabaseFaultTest, OddValuesAreStoredAndFoundAsTheyAreWhateverTheServ
                    SqlQuote(center) + ", " + SqlDate(kNow) + ")";
     ASSERT_TRUE(ExecuteSql(work)) << work.Db->LastError();
 
-    const std::string rows =
-        "SELECT * FROM FL1102処理履歴ファイル WHERE センターコード = " + SqlQuote(center) + " ORDER BY 通番";
-    EXPECT_EQ(this->Scalar(rows, "ファイル名"), file);
-    EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE センターコード = " +
-                               SqlQuote(center) + " AND 処理開始日付 = " + SqlDate(kNow),
-                           "n"),
-              "2");
+    EXPECT_EQ(this->HistoryValue(job.通番, 0, "ファイル名"), file);
+    EXPECT_EQ(this->Count("センターコード = " + SqlQuote(center) + " AND 処理開始日付 = " + SqlDate(kNow)), "2");
     CenterRow row;
     EXPECT_EQ(ReadCenterRow(work, center, row), "0000");
     EXPECT_EQ(row.センターコード, center);
@@ -121,11 +95,8 @@ TEST(PostgresOutageTest, ReasonsAreLoggedAndALostConnectionIsOpenedOnceAgain) {
     const std::string password = "p;w}x{y";
     admin.SqlText = "CREATE ROLE k500100pw LOGIN SUPERUSER PASSWORD " + SqlQuote(password);
     ASSERT_TRUE(ExecuteSql(admin)) << admin.Db->LastError();
-    {
-        const std::filesystem::path hba = cluster.data_dir() / "pg_hba.conf";
-        const std::string rules = test::ReadText(hba);
-        test::WriteFile(hba, "host all k500100pw 127.0.0.1/32 scram-sha-256\n" + rules);
-    }
+    const std::filesystem::path hba = cluster.data_dir() / "pg_hba.conf";
+    test::WriteFile(hba, "host all k500100pw 127.0.0.1/32 scram-sha-256\n" + test::ReadText(hba));
     admin.SqlText = "SELECT pg_reload_conf()";
     ASSERT_TRUE(ExecuteSql(admin)) << admin.Db->LastError();
     std::string error;
@@ -171,8 +142,7 @@ TEST(PostgresOutageTest, ReasonsAreLoggedAndALostConnectionIsOpenedOnceAgain) {
     ASSERT_TRUE(cluster.Resume());
     EXPECT_TRUE(EnsureDatabase(work)) << work.Db->LastReport();
     OpenJobHistory(work, job, clock);
-    EXPECT_EQ(job.Result, "0000");
-    EXPECT_EQ(job.通番, 2);
+    EXPECT_EQ(job.Result + " " + std::to_string(job.通番), "0000 2");
     EXPECT_NE(LogText(work.Log.file).find("0000the connection to the database was opened again"), std::string::npos);
 
     // A restart between two jobs, with no statement in between, is found before the next job.
@@ -180,8 +150,7 @@ TEST(PostgresOutageTest, ReasonsAreLoggedAndALostConnectionIsOpenedOnceAgain) {
     ASSERT_TRUE(cluster.Resume());
     EXPECT_TRUE(EnsureDatabase(work)) << work.Db->LastReport();
     OpenJobHistory(work, job, clock);
-    EXPECT_EQ(job.Result, "0000");
-    EXPECT_EQ(job.通番, 3);
+    EXPECT_EQ(job.Result + " " + std::to_string(job.通番), "0000 3");
 }
 
 using Clock = std::chrono::steady_clock;
@@ -310,7 +279,7 @@ protected:
         this->converters_.on_local = nullptr;
         for (const char* code : {"A1", "A2", "A3"}) this->LinkCenter(code);
     }
-    RunReport Run() { return ReceiveRun(this->work_, *this->runner_, stop_).Run(MarkedRows(this->work_)); }
+    RunReport Run() { return this->RunRows(MarkedRows(this->work_)); }
     // What the local files hold, sorted: the message of every job that reached its registration.
     std::vector<std::string> LocalFiles() const {
         std::vector<std::string> held;
@@ -324,7 +293,6 @@ protected:
     static inline std::unique_ptr<test::OwnPgCluster> cluster_;
     static inline std::optional<std::string> saved_state_;
     WorkArea other_;
-    std::atomic<bool> stop_{false};
 };
 TYPED_TEST_SUITE(RunDatabaseFaultTest, test::DbBackends, test::DbBackendNames);
 
@@ -406,8 +374,7 @@ TYPED_TEST(RunDatabaseFaultTest, TheRunStopsAtTheFailureAndTheNextRunRegistersEv
         EXPECT_EQ(this->Codes(c.left_open), c.history);
         EXPECT_EQ(this->starter_.commands.size(), 3u) << "every message registered once";
         EXPECT_EQ(this->LocalFiles(), (std::vector<std::string>{"message of A1", "message of A2", "message of A3"}));
-        EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"),
-                  "0");
+        EXPECT_EQ(this->Count("処理終了日付 IS NULL"), "0");
         EXPECT_TRUE(fs::is_empty(this->dir_ / "link"));
     }
 }

@@ -1,55 +1,35 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "JobFixture.h"
 #include "transfer/JobCarryOn.h"
 #include "transfer/JobRecovery.h"
-#include "transfer/ReceiveRun.h"
 
 namespace edi {
 namespace {
 
-namespace fs = std::filesystem;
-using test::JobTest;
+using JobCarryOnTest = test::JobTest;
 
 const char* const kFile1 = "in/00000001_RCV_ABC_________.CII";
 const char* const kFile2 = "in/00000002_RCV_ABC_________.CII";
 
-class JobCarryOnTest : public JobTest {
-protected:
-    void SetUp() override {
-        JobTest::SetUp();
-        Center("ABC", "Z", Folder("link") + "ABC.dat", "C");
-        Partner("ABC", "123456789012");
-        AddRow("ABC");
-    }
-    RunReport CarryOn(std::int32_t serial) { return ReceiveRun(work_, *runner_, stop_).CarryOn(serial); }
-    std::atomic<bool> stop_{false};
-};
-
 // A carried-on job's rows and files: batch_end_to_end. Here what is refused, and that nothing runs.
 TEST_F(JobCarryOnTest, AJobThatEndedWellOrIsUnknownIsNotCarriedOn) {
+    LinkCenter("ABC");
     Exec(test::HistorySql({{.serial = 2, .end = "0000"},
                            {2, 1, "10", "0000", "0000", Folder("in") + "00000002_RCV_ABC_________.CII"},
                            {2, 2, "31", "0000"},
                            {2, 3, "41", "00"}}));
     test::WriteFile(dir_ / kFile2, std::string_view("message"));
-    const struct {
-        std::int32_t serial;
-        CarryOnBar bar;
-        const char* reason;
-    } again[] = {{2, CarryOnBar::kEndedWell, "job 2 cannot be carried on: it was registered"},
-                 {99, CarryOnBar::kUnknownJob, "job 99 cannot be carried on: no receive job has this serial"}};
-    for (const auto& a : again) {
-        SCOPED_TRACE(a.serial);
-        const RunReport refused = CarryOn(a.serial);
-        EXPECT_EQ(refused.end, RunEnd::kRefused);
-        EXPECT_EQ(refused.refusal, a.bar);
-        EXPECT_EQ(refused.reason, a.reason);
-        EXPECT_TRUE(refused.jobs.empty());
+    const std::tuple<std::int32_t, CarryOnBar, std::string> again[] = {
+        {2, CarryOnBar::kEndedWell, "job 2 cannot be carried on: it was registered"},
+        {99, CarryOnBar::kUnknownJob, "job 99 cannot be carried on: no receive job has this serial"}};
+    for (const auto& [serial, bar, reason] : again) {
+        const RunReport refused = CarryOn(serial);
+        EXPECT_EQ(std::tuple(refused.end, refused.refusal, refused.reason, refused.jobs.size()),
+                  std::tuple(RunEnd::kRefused, bar, reason, 0u))
+            << serial;
     }
     EXPECT_EQ(History(3).size(), 0u);
     EXPECT_TRUE(starter_.commands.empty());
@@ -66,60 +46,50 @@ TEST_F(JobCarryOnTest, TheJudgementSaysWhichJobsMayGoAgain) {
         return std::vector<JobRow>{received, row(2, "31", "0000", "0000"), row(3, "41", end, detail)};
     };
     using enum CarryOnBar;
-    const struct {
-        const char* name;
-        std::vector<JobRow> rows;
-        CarryOnBar bar;
-        bool caution = false;
-    } cases[] = {
-        {"receive failed", {row(1, "10", "5001", "9999")}, kNotReceived},
-        {"program never started", registered("9999", "9999"), kNone},
-        {"no status file", registered("4100", "0002"), kNone, true},
-        {"status not zero", registered("9999", "0000"), kNone, true},
-        {"run ended inside the program", registered("4100", "0003"), kMayBeRegistered},
-        {"file of another job", {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII")}, kNoReceivedFile},
+    // The case, the job's rows, and what bars its carry-on and whether with a caution.
+    const std::tuple<const char*, std::vector<JobRow>, std::pair<CarryOnBar, bool>> cases[] = {
+        {"receive failed", {row(1, "10", "5001", "9999")}, {kNotReceived, false}},
+        {"program never started", registered("9999", "9999"), {kNone, false}},
+        {"no status file", registered("4100", "0002"), {kNone, true}},
+        {"status not zero", registered("9999", "0000"), {kNone, true}},
+        {"run ended inside the program", registered("4100", "0003"), {kMayBeRegistered, false}},
+        {"file of another job",
+         {row(1, "10", "0000", "0000", "00000007_RCV_ABC_________.CII")},
+         {kNoReceivedFile, false}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const CarryOnCheck check = JudgeCarryOn(FinishedJob{1, "ABC", false, 0, c.rows}, Folder("in"));
-        EXPECT_EQ(check.bar, c.bar);
-        EXPECT_EQ(check.caution, c.caution);
+    for (const auto& [name, rows, judgement] : cases) {
+        const CarryOnCheck check = JudgeCarryOn(FinishedJob{1, "ABC", false, 0, rows}, Folder("in"));
+        EXPECT_EQ(std::pair(check.bar, check.caution), judgement) << name;
     }
 }
 
 // A carrying-on job that ended at any instant of its take-over is finished by the next run from
 // the earlier job's file, never from a new link file, and registers that file once.
 TEST_F(JobCarryOnTest, ATakeOverCutShortIsFinishedByTheNextRun) {
-    const struct {
-        const char* name;
-        const char* receive_row;  // "" none, "open"
-        const char* file;         // where job 1's message is
-    } instants[] = {{"after the job row named job 1", "", kFile1},
-                    {"before the file was renamed", "open", kFile1},
-                    {"after the file was renamed", "open", kFile2}};
-    for (const auto& instant : instants) {
-        SCOPED_TRACE(instant.name);
-        Exec("DELETE FROM FL1102処理履歴ファイル");
-        fs::remove_all(dir_ / "in");
-        fs::create_directories(dir_ / "in");
-        starter_.commands.clear();
+    // The instant, whether job 2's receive row is open, and where job 1's message is.
+    const std::tuple<const char*, bool, const char*> instants[] = {{"after the job row named job 1", false, kFile1},
+                                                                   {"before the file was renamed", true, kFile1},
+                                                                   {"after the file was renamed", true, kFile2}};
+    for (const auto& [instant, receive_open, file] : instants) {
+        SCOPED_TRACE(instant);
+        Reset();
+        LinkCenter("ABC");
         std::vector<test::HistoryRow> rows = {
             {.serial = 1, .end = "9999"},
             {1, 1, "10", "0000", "0000", Folder("in") + "00000001_RCV_ABC_________.CII"},
             {.serial = 2, .taken_from = 1}};
-        if (std::string(instant.receive_row) == "open") rows.push_back({.serial = 2, .branch = 1, .kind = "10"});
+        if (receive_open) rows.push_back({.serial = 2, .branch = 1, .kind = "10"});
         Exec(test::HistorySql(rows));
-        test::WriteFile(dir_ / instant.file, std::string_view("message of job 1"));
-        test::WriteFile(dir_ / "link/ABC.dat", std::string_view("next message"));
+        test::WriteFile(dir_ / file, std::string_view("message of job 1"));
 
-        const RunReport report = ReceiveRun(work_, *runner_, stop_).Run({0});
+        const RunReport report = RunRows({0});
         ASSERT_EQ(report.jobs.size(), 2u);
         EXPECT_TRUE(report.jobs[0].carried_on);
         EXPECT_EQ(History(2)[0], "0 03 0000 8100  ");
         EXPECT_EQ(History(2)[1], "1 10 0000 8102 " + Folder("in") + "00000002_RCV_ABC_________.CII");
         EXPECT_EQ(Content("in/00000002_RCV_ABC_________01.LOC"), "message of job 1");
         EXPECT_EQ(Content(kFile1), "<none>");
-        EXPECT_EQ(Content("in/00000003_RCV_ABC_________01.LOC"), "next message") << "the new job took the link file";
+        EXPECT_EQ(Content("in/00000003_RCV_ABC_________01.LOC"), "message of ABC") << "the new job took the link file";
         EXPECT_EQ(starter_.commands.size(), 2u) << "each message registered once";
     }
 }
@@ -173,22 +143,17 @@ std::vector<test::HistoryRow> Rows(const char* cell) {
     return rows;
 }
 
-using JobRecoveryTest = JobTest;
+using JobRecoveryTest = test::JobTest;
 
 // Job 1 of center ABC as the end of its run left it: its rows and files. After the carry-on the
 // job is registered as often as `starts` says, its rows read `history` and its files `afterwards`.
 TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClosed) {
     const std::string converted = "in/@.CII=message; in/@01.LOC=message";
     const char* const plain = "10:0000 31:0000 41:00";
-    const struct {
-        const char* name;
-        const char* form;  // 送受信データ形式 of the center
-        const char* rows;
-        std::string files;
-        std::size_t starts;  // registration program starts
-        const char* history;
-        const char* afterwards;
-    } crashes[] = {
+    // The instant; 送受信データ形式 of the center; the job's rows and files as the end left them; how
+    // often the registration program is started; the rows and files afterwards.
+    using Crash = std::tuple<const char*, std::string, const char*, std::string, std::size_t, const char*, const char*>;
+    const Crash crashes[] = {
         {"after the job row", "C", "", "link/ABC.dat=message", 1, plain, "link/ABC.dat=-; in/@01.LOC=message"},
         {"while copying the link file", "C", "10", "link/ABC.dat=message; in/.@.CII.part=partner", 1, plain,
          "link/ABC.dat=-; in/.@.CII.part=-; in/@01.LOC=message"},
@@ -211,16 +176,14 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
         {"during the XML conversion", "X", "10:0000 34:0000 31", "in/@.XML=<x/>; in/@.CII=from @.XML\nfrom", 1,
          "10:0000 34:0000 31:8101 34:0000 31:0000 41:00", "in/@.CII=from @.XML\n; in/@.XML=<x/>"},
     };
-    for (const auto& c : crashes) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, form, rows_left, files, starts, history_after, afterwards] : crashes) {
+        SCOPED_TRACE(name);
         Reset();
-        Center("ABC", "Z", Folder("link") + "ABC.dat", c.form);
-        Partner("ABC", "123456789012");
-        AddRow("ABC");
-        std::vector<test::HistoryRow> rows = Rows(c.rows);
+        LinkCenter("ABC", form, false);
+        std::vector<test::HistoryRow> rows = Rows(rows_left);
         rows.insert(rows.begin(), {.serial = 1});
         Exec(test::HistorySql(rows));
-        for (const auto& [path, text] : Files(c.files)) test::WriteFile(dir_ / path, std::string_view(text));
+        for (const auto& [path, text] : Files(files)) test::WriteFile(dir_ / path, std::string_view(text));
 
         const auto unfinished = FindUnfinishedJobs(work_);
         ASSERT_TRUE(unfinished.has_value());
@@ -228,14 +191,14 @@ TEST_F(JobRecoveryTest, EveryInstantOfAKilledJobEndsRegisteredOnceWithItsRowsClo
         EXPECT_TRUE(runner_->CarryOnJob(unfinished->front().serial, unfinished->front().center_code));
         EXPECT_TRUE(runner_->SettleRun());
 
-        EXPECT_EQ(starter_.commands.size(), c.starts);
+        EXPECT_EQ(starter_.commands.size(), starts);
         std::vector<std::string> history = {"0 03 0000 8100"};
-        for (const test::HistoryRow& row : Rows(c.history)) {
+        for (const test::HistoryRow& row : Rows(history_after)) {
             history.push_back(std::to_string(row.branch) + " " + row.kind + " " + row.end + " " + row.detail);
         }
         EXPECT_EQ(Codes(1), history);
-        EXPECT_EQ(Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 処理終了日付 IS NULL", "n"), "0");
-        for (const auto& [path, text] : Files(c.afterwards))
+        EXPECT_EQ(Count("処理終了日付 IS NULL"), "0");
+        for (const auto& [path, text] : Files(afterwards))
             EXPECT_EQ(Content(path), text == "-" ? "<none>" : text) << path;
         EXPECT_EQ(FindUnfinishedJobs(work_)->size(), 0u);
     }

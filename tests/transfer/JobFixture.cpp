@@ -1,9 +1,6 @@
 #include "JobFixture.h"
 
-#include <fstream>
-
 #include "startup/DbSession.h"
-#include "transfer/FileNaming.h"
 
 namespace edi::test {
 
@@ -85,47 +82,25 @@ void JobFixture<B>::StatusAnswer(const std::string& first_line) {
 }
 
 template <typename B>
-void JobFixture<B>::Center(const std::string& code, const std::string& method, const std::string& link_path,
-                           const std::string& form, const std::string& mail) {
-    Exec(CenterSql({.code = code, .method = method, .link_path = link_path, .form = form, .mail = mail}));
-}
-
-template <typename B>
-void JobFixture<B>::LinkCenter(const std::string& code) {
-    Center(code, "Z", Folder("link") + code + ".dat", "C");
+void JobFixture<B>::LinkCenter(const std::string& code, const std::string& form, bool waiting) {
+    Center(code, "Z", Folder("link") + code + ".dat", form);
     Partner(code, "123456789012");
-    WriteFile(Folder("link") + code + ".dat", std::string_view("message of " + code));
+    if (waiting) WriteFile(Folder("link") + code + ".dat", std::string_view("message of " + code));
     AddRow(code);
 }
 
 template <typename B>
-void JobFixture<B>::Partner(const std::string& center, const std::string& company) {
-    Exec(PartnerSql(center, company));
-}
-
-template <typename B>
-std::vector<std::string> JobFixture<B>::History(int serial) {
+std::vector<std::string> JobFixture<B>::History(int serial, bool with_file) {
     work_.SqlText = "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) + " ORDER BY 枝番";
     ResultSet set;
     std::vector<std::string> rows;
     if (!OpenQuery(work_, set)) return {"<query failed>"};
     for (; !set.EndOfSet(); set.MoveNext()) {
         rows.push_back(set.Value("枝番").value_or("-") + " " + set.Value("処理種別").value_or("-") + " " +
-                       set.Value("終了コード").value_or("-") + " " + set.Value("詳細コード").value_or("-") + " " +
-                       set.Value("ファイル名").value_or("-"));
+                       set.Value("終了コード").value_or("-") + " " + set.Value("詳細コード").value_or("-"));
+        if (with_file) rows.back() += " " + set.Value("ファイル名").value_or("-");
     }
     return rows;
-}
-
-template <typename B>
-std::vector<std::string> JobFixture<B>::Codes(int serial) {
-    std::vector<std::string> codes;
-    for (const std::string& row : History(serial)) {
-        std::size_t at = 0;
-        for (int field = 0; field < 4 && at != std::string::npos; ++field) at = row.find(' ', at + 1);
-        codes.push_back(row.substr(0, at));
-    }
-    return codes;
 }
 
 template <typename B>
@@ -134,11 +109,6 @@ int JobFixture<B>::OpenJob(const std::string& center) {
     OpenJobHistory(work_, job, clock_);
     EXPECT_EQ(job.Result, "0000");
     return job.通番;
-}
-
-template <typename B>
-void JobFixture<B>::AddRow(const std::string& code) {
-    AddTerminalCenters(work_, {code});
 }
 
 template <typename B>

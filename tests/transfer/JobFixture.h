@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,15 +16,11 @@
 #include "support/Masters.h"
 #include "support/RecordedProgress.h"
 #include "support/TestSupport.h"
+#include "transfer/FileNaming.h"
 #include "transfer/JobRunner.h"
+#include "transfer/ReceiveRun.h"
 
 namespace edi::test {
-
-inline std::string SerialPartOf(int serial) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%08d", serial);
-    return buffer;
-}
 
 class RecordedDisplay final : public JobDisplay {
 public:
@@ -83,15 +79,21 @@ protected:
     // EDI.ini: the job's paths, the registration's information kinds and any further sections.
     void WriteIni(const std::vector<std::string>& jkbn = {"01"}, const IniSections& more = {});
     void Center(const std::string& code, const std::string& method, const std::string& link_path,
-                const std::string& form, const std::string& mail = "");
-    void Partner(const std::string& center, const std::string& company);
-    // A link-package center of CII files with its partner, its grid row and the message
-    // "message of <code>" waiting at its link path, link/<code>.dat.
-    void LinkCenter(const std::string& code);
+                const std::string& form, const std::string& mail = "") {
+        Exec(CenterSql({.code = code, .method = method, .link_path = link_path, .form = form, .mail = mail}));
+    }
+    void Partner(const std::string& center, const std::string& company) { Exec(PartnerSql(center, company)); }
+    // A link-package center of CII files (or of the given form) with its partner, its grid row and,
+    // when waiting, the message "message of <code>" at its link path, link/<code>.dat.
+    void LinkCenter(const std::string& code, const std::string& form = "C", bool waiting = true);
     // One text per history row of the serial: "枝番 処理種別 終了コード 詳細コード ファイル名".
-    std::vector<std::string> History(int serial);
+    std::vector<std::string> History(int serial, bool with_file = true);
     // The same without the file name: "枝番 処理種別 終了コード 詳細コード".
-    std::vector<std::string> Codes(int serial);
+    std::vector<std::string> Codes(int serial) { return History(serial, false); }
+    // How many history rows meet the condition.
+    std::string Count(const std::string& where) {
+        return Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE " + where, "n");
+    }
     std::string HistoryValue(int serial, int branch, const char* column) {
         return HistoryValues(serial, branch, {column});
     }
@@ -104,9 +106,12 @@ protected:
     void Reset();
     // A job row so that stage rows have a serial to live under.
     int OpenJob(const std::string& center);
-    void AddRow(const std::string& code);
+    void AddRow(const std::string& code) { AddTerminalCenters(work_, {code}); }
     // The registration program writes this first line into the status file it is told about.
     void StatusAnswer(const std::string& first_line);
+    // A run of these grid rows, or a job's carry-on, as the window and the headless runner start them.
+    RunReport RunRows(const std::vector<int>& rows) { return ReceiveRun(work_, *runner_, stop_).Run(rows); }
+    RunReport CarryOn(std::int32_t serial) { return ReceiveRun(work_, *runner_, stop_).CarryOn(serial); }
 
     FixedClock clock_{LocalDateTime{2026, 12, 5, 10, 20, 30}};
     TempDir dir_;
@@ -116,6 +121,7 @@ protected:
     FakeConverters converters_;
     FakeStarter starter_;
     std::unique_ptr<JobRunner> runner_;
+    std::atomic<bool> stop_{false};
 };
 
 extern template class JobFixture<SqliteBackend>;

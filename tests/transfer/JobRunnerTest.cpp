@@ -1,15 +1,11 @@
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 #include "JobFixture.h"
 #include "transfer/FileMove.h"
-#include "transfer/ReceiveRun.h"
 #include "transfer/RunLock.h"
 
 namespace edi {
@@ -18,14 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::JobTest;
 
-class JobRunTest : public JobTest {
-protected:
-    void FailInsertOf(const char* kind) {
-        Exec(std::string("CREATE TRIGGER refuse") + kind +
-             " BEFORE INSERT ON FL1102処理履歴ファイル WHEN NEW.処理種別 = '" + kind +
-             "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    }
-};
+using JobRunTest = JobTest;
 
 TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
     LinkCenter("ABC");
@@ -44,31 +33,31 @@ TEST_F(JobRunTest, AllStagesWellShowOkThreeTimesAndDone) {
 // the job had; a refused job row leaves it unnumbered. Either way the link file and the later
 // cells stay.
 TEST_F(JobRunTest, RefusedHistoryRowStopsTheJobAndLosesNothing) {
-    const struct {
-        const char* kind;
-        std::vector<std::string> events;
-        std::vector<std::string> history;
-        bool archived;  // the job's earlier file checked in the archive
-    } cases[] = {
+    // The refused kind, the display's events, the job's rows and whether its earlier file is checked in
+    // the archive.
+    using Strings = std::vector<std::string>;
+    const std::tuple<std::string, Strings, Strings, bool> cases[] = {
         {"10", {"0 state 1", "0:4 受信中", "0:4 受信ｴﾗｰ", "0 state 9"}, {"0 03 - - -"}, true},
         {"03", {"0 state 1", "0:4 通番ｴﾗｰ", "0 state 9"}, {}, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.kind);
+    for (const auto& [kind, events, history, archived] : cases) {
+        SCOPED_TRACE(kind);
         Reset();
         LinkCenter("ABC");
         work_.Centers[0].ConversionStatus = "earlier";
         work_.Centers[0].RegistrationStatus = "earlier too";
         test::WriteFile(Folder("in") + "00000001_RCV_A.CII", std::string_view("already here"));
-        FailInsertOf(c.kind);  // a trigger per kind: the one refusing "10" stays, "03" comes first
+        // A trigger per kind: the one refusing "10" stays, "03" comes first.
+        Exec("CREATE TRIGGER refuse" + kind + " BEFORE INSERT ON FL1102処理履歴ファイル WHEN NEW.処理種別 = '" + kind +
+             "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
         runner_->RunJob();
-        EXPECT_EQ(display_.events, c.events);
+        EXPECT_EQ(display_.events, events);
         EXPECT_EQ(work_.Centers[0].ConversionStatus + work_.Centers[0].RegistrationStatus, "earlierearlier too");
         EXPECT_TRUE(converters_.local_calls.empty() && starter_.commands.empty());
-        EXPECT_EQ(History(1), c.history);
+        EXPECT_EQ(History(1), history);
         EXPECT_EQ(runner_->outcome().stage, "database");
         EXPECT_EQ(Content("link/ABC.dat"), "message of ABC");
-        if (c.archived) {
+        if (archived) {
             EXPECT_EQ(Content("old/00000001_RCV_A.CII"), "already here");
         }
     }
@@ -89,9 +78,7 @@ TEST_F(JobRunTest, ArchiveTakesTheEightDigitPrefixOnly) {
 TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
     for (const char* code : {"A1", "A2", "A3"}) LinkCenter(code);
     work_.Centers[1].RunFlag = false;
-    const std::atomic<bool> stop{false};
-    ReceiveRun run(work_, *runner_, stop);
-    run.Run(WaitingMarkedRows(work_));
+    RunRows(WaitingMarkedRows(work_));
     const std::vector<int> states = {work_.Centers[0].RowState, work_.Centers[1].RowState, work_.Centers[2].RowState};
     EXPECT_EQ(states, (std::vector<int>{2, 0, 2}));
     EXPECT_EQ(HistoryValue(2, 0, "センターコード"), "A3");
@@ -102,8 +89,7 @@ TEST_F(JobRunTest, RunNowTakesWaitingMarkedRowsInGridOrder) {
 TEST_F(JobRunTest, ARunThatCannotBeSureTakesNoFile) {
     LinkCenter("A1");
     work_.TerminalName = "T1";
-    const std::atomic<bool> stop{false};
-    const auto run = [&] { return ReceiveRun(work_, *runner_, stop).Run(MarkedRows(work_)); };
+    const auto run = [&] { return RunRows(MarkedRows(work_)); };
     RunLock other;
     ASSERT_EQ(other.Take(RunLockPath(work_)), RunLock::State::kTaken);
     const RunReport locked = run();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "support/TestSupport.h"
 #include "transfer/MailAttachment.h"
@@ -149,9 +150,8 @@ TEST(MailInboxTest, MaildirUnreadMailsAreKnownByTheirNamesAndMarkedReadByRenamin
     EXPECT_EQ(all, "From: c\r\n\r\nthird");
 
     for (const std::string& id : unread) inbox->MarkRead(id);
-    EXPECT_TRUE(fs::exists(box / "cur" / "50.d.host:2,S"));
-    EXPECT_TRUE(fs::exists(box / "cur" / "200.b.host,S=9:2,FS"));
-    EXPECT_TRUE(fs::exists(box / "cur" / "300.c.host:2,S"));
+    for (const char* read : {"50.d.host:2,S", "200.b.host,S=9:2,FS", "300.c.host:2,S"})
+        EXPECT_TRUE(fs::exists(box / "cur" / read)) << read;
     EXPECT_TRUE(fs::is_empty(box / "new"));
     EXPECT_TRUE(inbox->ListUnread().empty());
     EXPECT_THROW(inbox->MarkRead("300.c.host"), std::system_error);  // gone from new
@@ -159,18 +159,16 @@ TEST(MailInboxTest, MaildirUnreadMailsAreKnownByTheirNamesAndMarkedReadByRenamin
 
 const char* const kPartner = "orders@partner.example";
 
-TEST(MailSenderTest, OnlyOneMailboxWhoseAddressIsThePartnersCounts) {
-    struct Row {
-        const char* name;
-        std::string header;
-        bool partner;
-        const char* reason = "";
-    };
-    const Row rows[] = {
-        {"bare address", "From: orders@partner.example\r\n", true},
-        {"display name and comments", "From: \"Orders, Partner\" (sales) <orders@partner.example> (desk)\r\n", true},
-        {"folded field", "From: Partner Orders\r\n\t<orders@partner.example>\r\n", true},
-        {"quoted local part", "From: \"orders\"@partner.example\r\n", true},
+// Only one mailbox whose address is the partner's counts; with an AuthServId the site's server must
+// vouch for the partner as well.
+TEST(MailSenderTest, OnlyThePartnersOneMailboxCountsAndTheSitesServerMustVouchForIt) {
+    // The case, the From fields, whether the partner sent it and what the verdict's reason says.
+    const std::tuple<const char*, std::string, bool, const char*> rows[] = {
+        {"bare address", "From: orders@partner.example\r\n", true, ""},
+        {"display name and comments", "From: \"Orders, Partner\" (sales) <orders@partner.example> (desk)\r\n", true,
+         ""},
+        {"folded field", "From: Partner Orders\r\n\t<orders@partner.example>\r\n", true, ""},
+        {"quoted local part", "From: \"orders\"@partner.example\r\n", true, ""},
         {"partner address as unquoted display name", "From: orders@partner.example <attacker@evil.example>\r\n", false,
          "no list of mailboxes"},
         {"partner address as quoted display name", "From: \"orders@partner.example\" <attacker@evil.example>\r\n",
@@ -186,23 +184,17 @@ TEST(MailSenderTest, OnlyOneMailboxWhoseAddressIsThePartnersCounts) {
         {"letter case differs", "From: Orders@partner.example\r\n", false, "is not the partner address"},
         {"no From", "Subject: x\r\n", false, "0 From fields"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const SenderVerdict verdict = CheckPartnerSender(ParseHeaderBlock(row.header), kPartner, "");
-        EXPECT_EQ(verdict.partner, row.partner) << verdict.reason;
-        EXPECT_NE(verdict.reason.find(row.reason), std::string::npos) << verdict.reason;
-        EXPECT_EQ(verdict.mentions_partner, LowerAscii(row.header).find(kPartner) != std::string::npos);
+    for (const auto& [name, header, partner, reason] : rows) {
+        SCOPED_TRACE(name);
+        const SenderVerdict verdict = CheckPartnerSender(ParseHeaderBlock(header), kPartner, "");
+        EXPECT_EQ(verdict.partner, partner) << verdict.reason;
+        EXPECT_NE(verdict.reason.find(reason), std::string::npos) << verdict.reason;
+        EXPECT_EQ(verdict.mentions_partner, LowerAscii(header).find(kPartner) != std::string::npos);
     }
-}
 
-TEST(MailSenderTest, WithAnAuthservIdTheSitesServerMustVouchForThePartner) {
     const std::string from = "From: <orders@partner.example>\r\n";
-    struct Row {
-        const char* name;
-        std::string results;  // Authentication-Results fields
-        bool partner;
-    };
-    const Row rows[] = {
+    // The case, the Authentication-Results fields and whether the partner sent it.
+    const std::tuple<const char*, std::string, bool> vouched[] = {
         {"dmarc pass", "Authentication-Results: mx.site.example; dmarc=pass (p=reject) header.from=partner.example\r\n",
          true},
         {"dkim pass for the partner's domain",
@@ -222,11 +214,9 @@ TEST(MailSenderTest, WithAnAuthservIdTheSitesServerMustVouchForThePartner) {
         {"none", "Authentication-Results: mx.site.example; none\r\n", false},
         {"no results", "", false},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const SenderVerdict verdict =
-            CheckPartnerSender(ParseHeaderBlock(from + row.results), kPartner, "mx.site.example");
-        EXPECT_EQ(verdict.partner, row.partner) << verdict.reason;
+    for (const auto& [name, results, partner] : vouched) {
+        const SenderVerdict verdict = CheckPartnerSender(ParseHeaderBlock(from + results), kPartner, "mx.site.example");
+        EXPECT_EQ(verdict.partner, partner) << name << ": " << verdict.reason;
     }
     EXPECT_TRUE(CheckPartnerSender(ParseHeaderBlock(from), kPartner, "").partner);
 }

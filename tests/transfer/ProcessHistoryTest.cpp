@@ -1,13 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
-#include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
-#include "support/DbTestSupport.h"
-#include "support/Masters.h"
+#include "JobFixture.h"
 #include "transfer/CenterHistory.h"
 #include "transfer/CodeMeaning.h"
 #include "transfer/ProcessHistory.h"
@@ -15,32 +11,21 @@
 namespace edi {
 namespace {
 
-using test::DbFixture;
-
 const LocalDateTime kStart{2026, 12, 5, 9, 8, 7};
 const LocalDateTime kEnd{2026, 12, 6, 23, 59, 58};
 
 template <typename B>
-class ProcessHistoryTest : public DbFixture<B> {
+class ProcessHistoryTest : public test::JobFixture<B> {
 protected:
-    std::string Values(int serial, int branch, const std::vector<std::string>& columns) {
-        return test::RowValues(this->work_,
-                               "SELECT * FROM FL1102処理履歴ファイル WHERE 通番 = " + std::to_string(serial) +
-                                   " AND 枝番 = " + std::to_string(branch),
-                               columns);
-    }
-    std::string RowCount() { return this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル", "n"); }
     HistoryStart Open(const std::string& center, std::int32_t serial = 0, const char* kind = "03") {
         HistoryStart start = ReceiveHistoryStart(serial, kind, center);
         if (serial == 0) {
-            OpenJobHistory(this->work_, start, clock_);
+            OpenJobHistory(this->work_, start, this->clock_);
         } else {
-            OpenStageHistory(this->work_, start, clock_);
+            OpenStageHistory(this->work_, start, this->clock_);
         }
         return start;
     }
-
-    test::FixedClock clock_{kStart};
 };
 TYPED_TEST_SUITE(ProcessHistoryTest, test::DbBackends, test::DbBackendNames);
 
@@ -49,11 +34,11 @@ TYPED_TEST(ProcessHistoryTest, NumbersFollowTheHighestRowsAndRowsKeepTheirValues
     EXPECT_EQ(job.Result + " " + std::to_string(job.通番), "0000 1") << "an empty table gives serial 1";
     const HistoryStart stage = this->Open("CENTER01", 1, "10");
     EXPECT_EQ(stage.Result + " " + std::to_string(stage.枝番), "0000 1");
-    EXPECT_EQ(this->Values(1, 0,
-                           {"送受信種別", "相手先種別", "処理種別", "処理開始日付", "処理開始時刻", "センターコード",
-                            "処理終了日付", "終了コード"}),
-              "R 2 03 2026/12/05 09:08:07 CENTER01 <null> <null>");
-    EXPECT_EQ(this->Values(1, 1, {"処理種別", "処理開始時刻"}), "10 09:08:07");
+    EXPECT_EQ(this->HistoryValues(1, 0,
+                                  {"送受信種別", "相手先種別", "処理種別", "処理開始日付", "処理開始時刻",
+                                   "センターコード", "処理終了日付", "終了コード"}),
+              "R 2 03 2026/12/05 10:20:30 CENTER01 <null> <null>");
+    EXPECT_EQ(this->HistoryValues(1, 1, {"処理種別", "処理開始時刻"}), "10 10:20:30");
 
     this->Exec("DELETE FROM FL1102処理履歴ファイル");
     this->Exec(test::HistorySql({{5, 0}, {5, 1}, {7, 0}}));
@@ -61,7 +46,7 @@ TYPED_TEST(ProcessHistoryTest, NumbersFollowTheHighestRowsAndRowsKeepTheirValues
     EXPECT_EQ(this->Open("C", 5).枝番, 2);
     EXPECT_EQ(NextBranchNumber(this->work_, 5), std::optional<std::int16_t>(3));
     EXPECT_EQ(NextBranchNumber(this->work_, 6), std::optional<std::int16_t>(1));
-    EXPECT_EQ(this->RowCount(), "5");
+    EXPECT_EQ(this->Count("1 = 1"), "5");
 
     // Empty kinds are stored as a space; a center code goes in as given, whatever it holds.
     HistoryStart blank;
@@ -70,8 +55,8 @@ TYPED_TEST(ProcessHistoryTest, NumbersFollowTheHighestRowsAndRowsKeepTheirValues
     OpenStageHistory(this->work_, blank, this->clock_);
     ASSERT_EQ(blank.Result, "0000");
     EXPECT_EQ(blank.送受信種別 + blank.相手先種別 + blank.処理種別, "   ");
-    EXPECT_EQ(this->Values(8, 1, {"処理種別", "送受信種別", "センターコード"}), "    A'B");
-    EXPECT_EQ(this->RowCount(), "6");
+    EXPECT_EQ(this->HistoryValues(8, 1, {"処理種別", "送受信種別", "センターコード"}), "    A'B");
+    EXPECT_EQ(this->Count("1 = 1"), "6");
 }
 
 TYPED_TEST(ProcessHistoryTest, CloseWritesValuesAndDefaultsBack) {
@@ -89,12 +74,12 @@ TYPED_TEST(ProcessHistoryTest, CloseWritesValuesAndDefaultsBack) {
     EXPECT_EQ(end.Result + end.終了コード + end.詳細コード + end.相手先企業コード + end.BPID + end.格納モード +
                   end.取引情報区分,
               "000000000000   KIND");
-    EXPECT_EQ(this->Values(9, 1,
-                           {"処理終了日付", "処理終了時刻", "終了コード", "詳細コード", "相手先企業コード", "BPID",
-                            "格納モード", "取引情報区分", "最終シーケンス番号", "入力レコード数", "入力ファイルサイズ",
-                            "出力レコード数", "出力ファイルサイズ", "ファイル名"}),
+    EXPECT_EQ(this->HistoryValues(9, 1,
+                                  {"処理終了日付", "処理終了時刻", "終了コード", "詳細コード", "相手先企業コード",
+                                   "BPID", "格納モード", "取引情報区分", "最終シーケンス番号", "入力レコード数",
+                                   "入力ファイルサイズ", "出力レコード数", "出力ファイルサイズ", "ファイル名"}),
               "2026/12/06 23:59:58 0000 0000       KIND 0 10 2048 9 0 /in/00000009_RCV_A'B.CII");
-    EXPECT_EQ(this->Values(9, 0, {"終了コード"}), "<null>");
+    EXPECT_EQ(this->HistoryValues(9, 0, {"終了コード"}), "<null>");
 
     HistoryEnd job;
     job.通番 = 9;
@@ -102,10 +87,11 @@ TYPED_TEST(ProcessHistoryTest, CloseWritesValuesAndDefaultsBack) {
     job.詳細コード = "9999";
     CloseHistory(this->work_, job, this->clock_);
     EXPECT_EQ(job.Result, "0000");
-    EXPECT_EQ(this->Values(9, 0, {"終了コード", "詳細コード"}), "5001 9999");
+    EXPECT_EQ(this->HistoryValues(9, 0, {"終了コード", "詳細コード"}), "5001 9999");
 }
 
-TYPED_TEST(ProcessHistoryTest, ZeroSerialMissingRowAndFullBranchRangeChangeNothing) {
+// A zero serial, a missing row, a full branch range and a lost table change nothing and fail.
+TYPED_TEST(ProcessHistoryTest, ZeroSerialMissingRowFullBranchRangeAndDatabaseFailureGiveGeneralFailure) {
     this->Exec(test::HistorySql({{2, 0}, {6, 0}, {6, 32767}}));
     HistoryEnd zero;
     CloseHistory(this->work_, zero, this->clock_);
@@ -124,18 +110,15 @@ TYPED_TEST(ProcessHistoryTest, ZeroSerialMissingRowAndFullBranchRangeChangeNothi
     // A branch past the sixteen-bit range fails the stage.
     EXPECT_EQ(NextBranchNumber(this->work_, 6), std::nullopt);
     EXPECT_EQ(this->Open("C", 6).Result, "9999");
-    EXPECT_EQ(this->RowCount(), "3");
-    EXPECT_EQ(this->Values(2, 0, {"処理終了日付"}), "<null>");
-}
+    EXPECT_EQ(this->Count("1 = 1"), "3");
+    EXPECT_EQ(this->HistoryValues(2, 0, {"処理終了日付"}), "<null>");
 
-TYPED_TEST(ProcessHistoryTest, DatabaseFailureGivesGeneralFailure) {
-    this->Exec(test::HistorySql({{1, 0}}));
     this->Exec("DROP TABLE FL1102処理履歴ファイル");
     EXPECT_EQ(this->Open("C").Result, "9999");
-    EXPECT_EQ(this->Open("C", 1).Result, "9999");
-    EXPECT_EQ(NextBranchNumber(this->work_, 1), std::nullopt);
+    EXPECT_EQ(this->Open("C", 2).Result, "9999");
+    EXPECT_EQ(NextBranchNumber(this->work_, 2), std::nullopt);
     HistoryEnd end;
-    end.通番 = 1;
+    end.通番 = 2;
     CloseHistory(this->work_, end, this->clock_);
     EXPECT_EQ(end.Result, "9999");
 
@@ -176,7 +159,8 @@ TYPED_TEST(ProcessHistoryTest, TakenNumbersAreSkippedAndRetriesAreBounded) {
     HistoryStart job = ReceiveHistoryStart(0, "03", "MINE");
     OpenJobHistory(this->work_, job, two_races);
     EXPECT_EQ(job.Result + " " + std::to_string(job.通番), "0000 3");
-    EXPECT_EQ(this->Values(3, 0, {"センターコード"}) + " " + this->Values(2, 0, {"センターコード"}), "MINE OTHER");
+    EXPECT_EQ(this->HistoryValues(3, 0, {"センターコード"}) + " " + this->HistoryValues(2, 0, {"センターコード"}),
+              "MINE OTHER");
 
     RacingClock one_race(other,
                          "INSERT INTO FL1102処理履歴ファイル (通番, 枝番, センターコード) SELECT 3, "
@@ -185,22 +169,20 @@ TYPED_TEST(ProcessHistoryTest, TakenNumbersAreSkippedAndRetriesAreBounded) {
     HistoryStart stage = ReceiveHistoryStart(3, "10", "MINE");
     OpenStageHistory(this->work_, stage, one_race);
     EXPECT_EQ(stage.Result + " " + std::to_string(stage.枝番), "0000 2");
-    EXPECT_EQ(this->Values(3, 2, {"センターコード"}), "MINE");
+    EXPECT_EQ(this->HistoryValues(3, 2, {"センターコード"}), "MINE");
 
     RacingClock always(other, steal_serial, 1000);
     HistoryStart lost = ReceiveHistoryStart(0, "03", "MINE");
-    test::TempDir dir;
-    this->work_.Log.file = dir / "ERR.LOG";
     OpenJobHistory(this->work_, lost, always);
     EXPECT_EQ(lost.Result, "9999");
     // The taken numbers are no failure of their own; giving up is, and says why once.
-    const std::string log = ToUnicodeText(test::ReadText(dir / "ERR.LOG"));
+    const std::string log = ToUnicodeText(this->Content("ERR.LOG"));
     EXPECT_EQ(log.rfind("9999the key is already taken: adding a job row", 0), 0u) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
-    EXPECT_EQ(this->Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE センターコード = 'MINE'", "n"), "2");
+    EXPECT_EQ(this->Count("センターコード = 'MINE'"), "2");
 }
 
-class ProcessHistoryPostgresTest : public DbFixture<test::PostgresBackend> {};
+class ProcessHistoryPostgresTest : public test::JobFixture<test::PostgresBackend> {};
 
 // Four terminals, each a session of its own, open job rows as fast as they can from one signal.
 TEST_F(ProcessHistoryPostgresTest, TerminalsOpeningJobsAtOnceGetDistinctSerials) {
@@ -230,22 +212,19 @@ TEST_F(ProcessHistoryPostgresTest, TerminalsOpeningJobsAtOnceGetDistinctSerials)
     go = true;
     for (std::thread& terminal : terminals) terminal.join();
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(Scalar("SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE 枝番 = 0", "n"), "100");
-    EXPECT_EQ(Scalar("SELECT COUNT(DISTINCT 通番) AS n FROM FL1102処理履歴ファイル", "n"), "100");
-    EXPECT_EQ(Scalar("SELECT MAX(通番) AS n FROM FL1102処理履歴ファイル", "n"), "100");
+    EXPECT_EQ(Count("枝番 = 0"), "100");
+    EXPECT_EQ(test::RowValues(work_, "SELECT COUNT(DISTINCT 通番) AS n, MAX(通番) AS m FROM FL1102処理履歴ファイル",
+                              {"n", "m"}),
+              "100 100");
 }
 
 template <typename B>
-class CenterHistoryTest : public test::DbFixture<B> {};
+class CenterHistoryTest : public test::JobFixture<B> {};
 TYPED_TEST_SUITE(CenterHistoryTest, test::DbBackends, test::DbBackendNames);
 
 TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAndCarryOn) {
-    test::TempDir dir;
-    std::filesystem::create_directories(dir / "in");
-    this->work_.EDIINFIL = (dir / "in").string() + "/";
-    this->work_.Log.file = dir / "ERR.LOG";
     const auto in = [&](int serial) {
-        return (dir / "in" / ("0000000" + std::to_string(serial) + "_RCV_ABC_________.CII")).string();
+        return this->Folder("in") + "0000000" + std::to_string(serial) + "_RCV_ABC_________.CII";
     };
     // 1 good; 2 another center's; 3 failed registration, carried on by 4; 5 failed conversion; 6 running.
     this->Exec(test::HistorySql({{1, 0, "03", "0000"},
@@ -277,24 +256,23 @@ TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAn
     const HistoryPage page = ReadCenterHistory(this->work_, "ABC", 0);
     ASSERT_FALSE(page.failed);
     EXPECT_FALSE(page.older);
-    std::vector<std::int32_t> serials;
-    for (const CenterJob& job : page.jobs) serials.push_back(job.serial);
-    ASSERT_EQ(serials, (std::vector<std::int32_t>{6, 5, 4, 3, 1}));
+    // Each job's serial, what bars its carry-on and the job that took it over.
+    using enum CarryOnBar;
+    using Job = std::tuple<std::int32_t, CarryOnBar, std::int32_t>;
+    std::vector<Job> jobs;
+    for (const CenterJob& job : page.jobs) jobs.emplace_back(job.serial, job.carry_on.bar, job.carry_on.taken_by);
+    ASSERT_EQ(jobs,
+              (std::vector<Job>{
+                  {6, kUnfinished, 0}, {5, kNone, 0}, {4, kEndedWell, 0}, {3, kTakenOver, 4}, {1, kEndedWell, 0}}));
 
     const CenterJob& carried = page.jobs[2];
     ASSERT_EQ(carried.rows.size(), 4u);
     EXPECT_EQ(carried.takes_over, 3);
     EXPECT_EQ(carried.rows[1].処理種別 + carried.rows[1].詳細コード + carried.rows[1].ファイル名, "108102" + in(4));
-    EXPECT_EQ(carried.rows[0].開始, "2026/12/05 10:20:30");
-    EXPECT_EQ(carried.rows[0].終了, "2026/12/05 10:21:00");
+    EXPECT_EQ(carried.rows[0].開始 + " - " + carried.rows[0].終了, "2026/12/05 10:20:30 - 2026/12/05 10:21:00");
     EXPECT_EQ(carried.rows[3].入力レコード数, 10);
     EXPECT_EQ(page.jobs[0].rows[0].終了, "") << "a running job has no end";
 
-    using enum CarryOnBar;
-    std::vector<std::pair<CarryOnBar, std::int32_t>> bars;
-    for (const CenterJob& job : page.jobs) bars.emplace_back(job.carry_on.bar, job.carry_on.taken_by);
-    EXPECT_EQ(bars, (std::vector<std::pair<CarryOnBar, std::int32_t>>{
-                        {kUnfinished, 0}, {kNone, 0}, {kEndedWell, 0}, {kTakenOver, 4}, {kEndedWell, 0}}));
     EXPECT_EQ(page.jobs[1].log,
               (std::vector<std::string>{"0000--K800400 start--00000005  2026/12/05 10:20:31", "0003"}));
     EXPECT_EQ(page.jobs[3].log, (std::vector<std::string>{"0000--K800300 start--00000003", "0040ＡＢＣ"}));
@@ -312,21 +290,15 @@ TYPED_TEST(CenterHistoryTest, PagesOfTheCentersJobsNewestFirstWithTheirRowsLogAn
 }
 
 TEST(CodeMeaningTest, EveryCodeHasItsMeaningAndTheMostSpecificOneWins) {
-    const struct {
-        CodeSource source;
-        const char* code;
-        const char* detail;
-        const char* japanese;
-    } cases[] = {
+    const std::tuple<CodeSource, std::string, std::string, const char*> cases[] = {
         {CodeSource::kRegistration, "4100", "0002", "登録プログラムがステータスファイルを残さなかった"},
         {CodeSource::kRegistration, "  ", "0000", "正常終了（登録済み）"},
         {CodeSource::kRegistration, "01", "", "ステータスファイルが読めないか終了コードが0でない"},
         {CodeSource::kJob, "9999", "8100", "異常終了（中断した処理を後の実行が継続）。失敗した段階の行を参照"},
         {CodeSource::kReceive, "5100", "9999", "メールの受信に失敗した"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.code) + "/" + c.detail);
-        EXPECT_EQ(MeaningOf(c.source, c.code, c.detail).japanese, c.japanese);
+    for (const auto& [source, code, detail, japanese] : cases) {
+        EXPECT_EQ(MeaningOf(source, code, detail).japanese, japanese) << code << "/" << detail;
     }
     EXPECT_EQ(MeaningOfLogCode("32003").source, CodeSource::kMail);
     EXPECT_EQ(ParseLogLine("32023mail: timed out").code, "32023");

@@ -1,14 +1,10 @@
-#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <tuple>
 
-#include "DemoOrders.h"
+#include "DemoOrderMessages.h"
 #include "JobFixture.h"
-#include "convert/LocalCiiConversion.h"
 #include "startup/SqlScript.h"
 #include "transfer/JobSeams.h"
 #include "transfer/ProgramConverters.h"
@@ -19,36 +15,30 @@ namespace {
 namespace fs = std::filesystem;
 using test::JobTest;
 
-TEST(StatusLineTest, CutsTheFirstLineByCharacterColumns) {
-    const struct {
-        const char* line;
-        const char* kind;
-        const char* company;
-        int read;  // -1: not a number
-        int written;
-        const char* end_code;
-        bool success;
-    } cases[] = {
-        {"1KIND12345678901200001000000900", "KIND", "123456789012", 10, 9, "00", true},
-        {"1KIND123456789012000010000009", "KIND", "123456789012", 10, 9, "  ", true},
-        {"1ｶﾅ区分ＡＢＣ企業コード1234    12     700", "ｶﾅ区分", "ＡＢＣ企業コード1234", 12, 7, "00", true},
-        {"1KIND12345678901200001X00000900", "KIND", "123456789012", -1, 9, "00", true},
+// What the stage reads and writes as text: the status line is cut by character columns, the
+// information kinds end at an empty line, a backslash or the buffer's end, and the command line
+// splits as a shell would.
+TEST(RegistrationTextsTest, StatusLineInformationKindsAndCommandLine) {
+    // What a status line gives: kind, company, records read (-1: not a number), records written, end code, success.
+    using Read = std::tuple<std::string, std::string, int, int, std::string, bool>;
+    const std::pair<const char*, Read> cases[] = {
+        {"1KIND12345678901200001000000900", {"KIND", "123456789012", 10, 9, "00", true}},
+        {"1KIND123456789012000010000009", {"KIND", "123456789012", 10, 9, "  ", true}},
+        {"1ｶﾅ区分ＡＢＣ企業コード1234    12     700", {"ｶﾅ区分", "ＡＢＣ企業コード1234", 12, 7, "00", true}},
+        {"1KIND12345678901200001X00000900", {"KIND", "123456789012", -1, 9, "00", true}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        const StatusLine s = ParseStatusLine(c.line);
-        EXPECT_EQ(std::tuple(s.取引情報区分, s.相手先企業コード, s.入力レコード数.value_or(-1),
-                             s.出力レコード数.value_or(-1), s.終了コード, s.success),
-                  std::tuple(std::string(c.kind), std::string(c.company), c.read, c.written, std::string(c.end_code),
-                             c.success));
+    for (const auto& [line, read] : cases) {
+        const StatusLine s = ParseStatusLine(line);
+        EXPECT_EQ(Read(s.取引情報区分, s.相手先企業コード, s.入力レコード数.value_or(-1), s.出力レコード数.value_or(-1),
+                       s.終了コード, s.success),
+                  read)
+            << line;
     }
-}
 
-TEST(JkbnSectionTest, EntriesEndAtEmptyLineBackslashOrBufferEnd) {
     const std::string ten(20, 'K');  // 21 bytes with its NUL: ten of them fill 210 of 224
     std::string many;
     for (int i = 0; i < 11; ++i) many += ten + "\n";
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
+    const std::pair<std::string, std::vector<std::string>> sections[] = {
         {"01\n\\\n02\n", {"01"}},
         {"01\n  \\  \n02\n", {"01"}},
         {"01\r\n\r\n02\r\n", {"01"}},
@@ -56,35 +46,40 @@ TEST(JkbnSectionTest, EntriesEndAtEmptyLineBackslashOrBufferEnd) {
         {many, {10, ten}},
         {"", {}},
     };
-    for (const auto& [text, entries] : cases) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(JkbnEntriesOf(text), entries);
-    }
-}
+    for (const auto& [text, entries] : sections) EXPECT_EQ(JkbnEntriesOf(text), entries) << text;
 
-TEST(CommandLineTest, SplitsAsAShellWould) {
-    const std::pair<const char*, std::vector<std::string>> cases[] = {
+    const std::pair<const char*, std::vector<std::string>> command_lines[] = {
         {"edireg @/tmp/p.ini", {"edireg", "@/tmp/p.ini"}},
         {"  'my reg' \"a b\"  c\\ d @x", {"my reg", "a b", "c d", "@x"}},
         {"prog \"q\\\"x\" ''", {"prog", "q\"x", ""}},
     };
-    for (const auto& [line, expected] : cases) {
+    for (const auto& [line, expected] : command_lines) {
         std::vector<std::string> words;
-        EXPECT_TRUE(SplitCommandLine(line, words));
-        EXPECT_EQ(words, expected);
+        EXPECT_TRUE(SplitCommandLine(line, words)) << line;
+        EXPECT_EQ(words, expected) << line;
     }
     std::vector<std::string> words;
     EXPECT_FALSE(SplitCommandLine("prog 'open", words));
 }
 
+// A center without a partner company registers nothing and records nothing; with one, the
+// parameter file holds the example lines.
 TEST_F(JobTest, ParameterFileHoldsTheExampleLinesInShiftJisWithCrLf) {
     WriteIni({"01", "02"});
+    Exec(test::HistorySql({{.serial = 10}}));
+    std::string result = "x";
+    runner_->RunRegistrationStage("ABC", OpenJob("ABC"), result);
+    EXPECT_EQ(result, "0000");
+    EXPECT_TRUE(starter_.commands.empty());
+    EXPECT_EQ(History(11).size(), 1u);
+    std::string end_code, detail_code;
+    runner_->LoadPartnerCompanies("ABC", end_code, detail_code);
+    EXPECT_EQ(end_code + "/" + detail_code, "7300/0001");
+
     Partner("ABC", "123456789012");
     Partner("ABC", "999999999999");
-    Exec(test::HistorySql({{.serial = 11}}));
     const int serial = OpenJob("ABC");
     ASSERT_EQ(serial, 12);
-    std::string result;
     runner_->RunRegistrationStage("ABC", serial, result);
     EXPECT_EQ(result, "0000");
     EXPECT_EQ(starter_.commands, std::vector<std::string>{"register --now @" + Folder("pr") + "EDI00000012.INI"});
@@ -102,15 +97,11 @@ TEST_F(JobTest, ParameterFileHoldsTheExampleLinesInShiftJisWithCrLf) {
 
 // How the program ended, from what it left in the status file (raw bytes; none when empty).
 TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
-    const struct {
-        const char* name;
-        const char* jkbn;
-        bool starts;         // the program could be started
-        bool status_before;  // a status file was there before the start
-        std::string status;  // what the program writes
-        const char* row;     // 終了コード 詳細コード 取引情報区分 of the registration row
-        std::size_t commands;
-    } cases[] = {
+    // The case; the information kinds; whether the program could be started; whether a status file
+    // was there before the start; what the program writes; 終了コード 詳細コード 取引情報区分 of the
+    // registration row; and how often the program is started.
+    using Case = std::tuple<const char*, const char*, bool, bool, std::string, const char*, std::size_t>;
+    const Case cases[] = {
         {"status 01", "01", true, false, "1KIND12345678901200001000000901\r\n", "9999 0000  ", 1},
         {"status blank", "01", true, false, "1KIND123456789012000010000009\r\n", "   0000 KIND", 1},
         {"counts not numbers", "01", true, false, "1KIND123456789012ABCDEF00000900\r\n", "9999 0000  ", 1},
@@ -126,37 +117,25 @@ TEST_F(JobTest, RegistrationStageRecordsHowTheProgramEnded) {
          "9999 0000  ", 1},
     };
     Partner("ABC", "123456789012");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteIni({c.jkbn});
+    for (const auto& [name, jkbn, starts, status_before, written, row, commands] : cases) {
+        SCOPED_TRACE(name);
+        WriteIni({jkbn});
         starter_.commands.clear();
         const int serial = OpenJob("ABC");
-        const fs::path status = Folder("st") + test::SerialPartOf(serial) + "_Z_IN_STATUS.TXT";
-        if (c.status_before) test::WriteFile(status, std::string_view("x"));
+        const fs::path status = Folder("st") + SerialPart(serial) + "_Z_IN_STATUS.TXT";
+        if (status_before) test::WriteFile(status, std::string_view("x"));
         starter_.action = [&](const std::string&) {
-            if (!c.status.empty()) test::WriteFile(status, std::string_view(c.status));
-            return c.starts;
+            if (!written.empty()) test::WriteFile(status, std::string_view(written));
+            return starts;
         };
         std::string result;
         runner_->RunRegistrationStage("ABC", serial, result);
         EXPECT_EQ(result, "0000");
-        EXPECT_EQ(starter_.commands.size(), c.commands);
-        EXPECT_EQ(HistoryValues(serial, 1, {"終了コード", "詳細コード", "取引情報区分"}), c.row);
+        EXPECT_EQ(starter_.commands.size(), commands);
+        EXPECT_EQ(HistoryValues(serial, 1, {"終了コード", "詳細コード", "取引情報区分"}), row);
         EXPECT_NE(HistoryValue(serial, 1, "処理終了日付"), "<null>");
         fs::remove(status);
     }
-}
-
-TEST_F(JobTest, CenterWithoutPartnerCompanyRegistersNothingAndRecordsNothing) {
-    const int serial = OpenJob("ABC");
-    std::string result = "x";
-    runner_->RunRegistrationStage("ABC", serial, result);
-    EXPECT_EQ(result, "0000");
-    EXPECT_TRUE(starter_.commands.empty());
-    EXPECT_EQ(History(serial).size(), 1u);
-    std::string end_code, detail_code;
-    runner_->LoadPartnerCompanies("ABC", end_code, detail_code);
-    EXPECT_EQ(end_code + "/" + detail_code, "7300/0001");
 }
 
 TEST_F(JobTest, RealProgramStartedThroughTheShellSplitCommandLine) {
@@ -218,16 +197,14 @@ class ReceivedCiiTest : public test::JobTest {
 protected:
     void SetUp() override {
         test::JobTest::SetUp();
-        std::ifstream masters(K500100_DEMO_MASTERS, std::ios::binary);
-        const std::string script((std::istreambuf_iterator<char>(masters)), std::istreambuf_iterator<char>());
         std::string error;
-        ASSERT_TRUE(RunSqlScript(work_, script, error)) << error;
+        ASSERT_TRUE(RunSqlScript(work_, test::ReadText(K500100_DEMO_MASTERS), error)) << error;
         Center("CIILINK", "Z", Folder("link") + "CIILINK.CII", "C");
         AddRow("CIILINK");
         runner_ =
             std::make_unique<JobRunner>(work_, clock_, boxes_, progress_, display_, program_converters_, starter_);
-        // The registration program: every local file the parameter file names, then its status line.
-        starter_.action = [this](const std::string& command) {
+        // The registration program notes every local file the parameter file names, then answers.
+        starter_.action = [this, answer = starter_.action](const std::string& command) {
             std::ifstream parameters(command.substr(command.find(" @") + 2), std::ios::binary);
             for (std::string line; std::getline(parameters, line);) {
                 const std::size_t at = line.find("TXT='%EDI_IN%");
@@ -235,27 +212,8 @@ protected:
                 const std::string name = line.substr(at + 13, line.rfind('\'') - at - 13);
                 for (const std::string& id : OrderNumbers(Folder("in") + name)) registered_.push_back(id);
             }
-            char status[64];
-            std::snprintf(status, sizeof status, "10130PARTNER01   %06zu%06zu00", registered_.size(),
-                          registered_.size());
-            const std::string serial = command.substr(command.size() - 12, 8);
-            test::WriteFile(dir_ / "st" / (serial + "_Z_IN_STATUS.TXT"), std::string_view(status));
-            return true;
+            return answer(command);
         };
-    }
-
-    // One group of the demo's order message; a test group carries 運用モード "1".
-    std::string Group(const std::vector<std::string>& ids, bool test_data) {
-        std::string local;
-        for (std::size_t i = 0; i < ids.size(); ++i) local += bench::DemoOrderRecord(static_cast<int>(i), ids[i]);
-        test::WriteFile(dir_ / "group.txt", std::string_view(local));
-        fs::remove(dir_ / "group.CII");
-        std::string result;
-        RunLocalCiiConversion(work_, "", 1, kLocalToCii, dir_ / "group.txt", dir_ / "group.CII", result);
-        EXPECT_EQ(result, "0000");
-        std::string cii = test::ReadText(dir_ / "group.CII");
-        if (test_data) cii[2] = '1';
-        return cii;
     }
 
     ProgramConverters program_converters_;
@@ -263,24 +221,20 @@ protected:
 };
 
 TEST_F(ReceivedCiiTest, TestGroupsAreHeldBackAndADamagedFileNeverReachesRegistration) {
-    const std::string production = Group({"PO00000000001", "PO00000000002"}, false);
-    const std::string test_data = Group({"PT00000000001"}, true);
+    const std::string production = test::DemoOrdersCii(work_, dir_.path(), {"PO00000000001", "PO00000000002"});
+    std::string test_data = test::DemoOrdersCii(work_, dir_.path(), {"PT00000000001"});
+    test_data[2] = '1';  // a test group carries 運用モード "1"
     std::string miscounted = production;
     miscounted[miscounted.size() - 249 + 4] = '3';  // the end record counts 3 messages
     const std::string both = production + test_data;
     const std::string cut = both.substr(0, both.size() - 100);
     const std::map<char, std::vector<std::string>> groups = {{'P', {"PO00000000001", "PO00000000002"}},
                                                              {'T', {"PT00000000001"}}};
-    struct Row {
-        const char* name;
-        std::string settings;  // section CIICHECK
-        std::string message;
-        std::string job;         // the job row's 終了コード
-        std::string conversion;  // the CII row: 終了コード 詳細コード 入力レコード数 出力レコード数
-        std::string registered;  // groups: P production, T test
-        std::string held_back;   // groups in the test-data file
-        std::string log;         // ERR.LOG lines of codes 52xx, without their texts
-    };
+    // The case; section CIICHECK; the message; the job row's 終了コード; the CII row's 終了コード
+    // 詳細コード 入力レコード数 出力レコード数; the groups registered and those in the test-data file
+    // (P production, T test); and the ERR.LOG lines of codes 52xx, without their texts.
+    using Row = std::tuple<const char*, std::string, std::string, std::string, std::string, std::string, std::string,
+                           std::string>;
     const Row rows[] = {
         {"production and test", "", both, "0000", "0000 5210 3 2", "P", "T", "5210"},
         {"test only", "", test_data, "0000", "0000 5210 1 0", "", "T", "5210"},
@@ -294,37 +248,37 @@ TEST_F(ReceivedCiiTest, TestGroupsAreHeldBackAndADamagedFileNeverReachesRegistra
         for (const char letter : letters) all.insert(all.end(), groups.at(letter).begin(), groups.at(letter).end());
         return all;
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        WriteIni({"0130"}, {{"CIICHECK", {r.settings}}});
+    for (const auto& [name, settings, message, job, conversion, registered, held_back, log_codes] : rows) {
+        SCOPED_TRACE(name);
+        WriteIni({"0130"}, {{"CIICHECK", {settings}}});
         fs::remove(dir_ / "ERR.LOG");
         registered_.clear();
-        test::WriteFile(Folder("link") + "CIILINK.CII", std::string_view(r.message));
+        test::WriteFile(Folder("link") + "CIILINK.CII", std::string_view(message));
         work_.CurrentRow = 0;
         runner_->RunJob();
         const int serial = runner_->serial();
-        const std::string received = Folder("in") + test::SerialPartOf(serial) + "_RCV_CIILINK_____";
+        const std::string received = Folder("in") + SerialPart(serial) + "_RCV_CIILINK_____";
 
-        EXPECT_EQ(HistoryValue(serial, 0, "終了コード"), r.job);
+        EXPECT_EQ(HistoryValue(serial, 0, "終了コード"), job);
         // The runner's error line names the fault's code beside the job's.
         const std::string outcome =
-            r.job == "0000" ? "0000 ended well" : "5200/" + r.conversion.substr(5, 4) + " the received";
+            job == "0000" ? "0000 ended well" : "5200/" + conversion.substr(5, 4) + " the received";
         EXPECT_EQ(OutcomeText(runner_->outcome()).substr(0, outcome.size()), outcome);
         EXPECT_EQ(
             HistoryValues(serial, 2, {"処理種別", "終了コード", "詳細コード", "入力レコード数", "出力レコード数"}),
-            "31 " + r.conversion);
+            "31 " + conversion);
         // A file that failed its check is not converted and stays for a carry-on.
-        EXPECT_EQ(HistoryValue(serial, 3, "処理種別"), r.job == "0000" ? "41" : "<none>");
+        EXPECT_EQ(HistoryValue(serial, 3, "処理種別"), job == "0000" ? "41" : "<none>");
         EXPECT_EQ(fs::exists(received + ".CII"), true);
-        EXPECT_EQ(fs::exists(received + "0130.LOC"), r.job == "0000");
-        EXPECT_EQ(registered_, ids(r.registered));
-        EXPECT_EQ(OrderNumbers(received + "0130.TST"), ids(r.held_back));
+        EXPECT_EQ(fs::exists(received + "0130.LOC"), job == "0000");
+        EXPECT_EQ(registered_, ids(registered));
+        EXPECT_EQ(OrderNumbers(received + "0130.TST"), ids(held_back));
         std::string codes;
         std::ifstream log(dir_ / "ERR.LOG");
         for (std::string line; std::getline(log, line);) {
             if (line.starts_with("52")) codes += (codes.empty() ? "" : " ") + line.substr(0, 4);
         }
-        EXPECT_EQ(codes, r.log);
+        EXPECT_EQ(codes, log_codes);
     }
 }
 

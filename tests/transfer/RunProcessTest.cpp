@@ -3,27 +3,20 @@
 // of link-package centers on the demo masters, the real converters and a registration program
 // that notes the order number of every message it is given.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <random>
 #include <thread>
+#include <tuple>
 
-#include "DemoOrders.h"
-#include "convert/LocalCiiConversion.h"
-#include "startup/DbSession.h"
+#include "DemoOrderMessages.h"
+#include "JobFixture.h"
 #include "startup/SqlScript.h"
 #include "startup/SystemProfile.h"
-#include "support/DbTestSupport.h"
-#include "support/Masters.h"
-#include "support/TestSupport.h"
 
 extern char** environ;
 
@@ -95,16 +88,13 @@ private:
     fs::path err_;
 };
 
-class RunProcessTest : public test::DbFixture<test::SqliteBackend> {
+class RunProcessTest : public test::JobTest {
 protected:
     void SetUp() override {
-        DbFixture::SetUp();
+        JobTest::SetUp();
         if (HasFatalFailure()) return;
-        std::ifstream masters(K500100_DEMO_MASTERS, std::ios::binary);
-        const std::string script((std::istreambuf_iterator<char>(masters)), std::istreambuf_iterator<char>());
         std::string error;
-        ASSERT_TRUE(RunSqlScript(work_, script, error)) << error;
-        for (const char* folder : {"in", "old", "link", "pr", "st", "out"}) fs::create_directories(dir_ / folder);
+        ASSERT_TRUE(RunSqlScript(work_, test::ReadText(K500100_DEMO_MASTERS), error)) << error;
         // Registers a message by noting the order number of its local file, then reports success.
         test::WriteFile(dir_ / "reg.sh",
                         "#!/bin/sh\n"
@@ -131,10 +121,9 @@ protected:
     }
     void TearDown() override {
         unsetenv("K500100_INI");
-        DbFixture::TearDown();
+        JobTest::TearDown();
     }
 
-    std::string Folder(const char* name) const { return (dir_ / name).string() + "/"; }
     // Centers C01... of this terminal, and one partner message made of `records` order records.
     void MakeTerminal(int centers, int records) {
         const std::string terminal = cProfile().machine();
@@ -143,15 +132,9 @@ protected:
             std::snprintf(code, sizeof code, "C%02d", i);
             codes_.push_back(code);
             Exec(test::CenterSql({.code = code, .link_path = Link(code), .terminal = terminal}));
-            Exec(test::PartnerSql(code, "PARTNER01"));
+            Partner(code, "PARTNER01");
         }
-        std::string local;
-        for (int r = 0; r < records; ++r) local += bench::DemoOrderRecord(r, kPlaceholder);
-        test::WriteFile(dir_ / "orders.txt", std::string_view(local));
-        std::string result;
-        RunLocalCiiConversion(work_, "", 1, kLocalToCii, dir_ / "orders.txt", dir_ / "orders.cii", result);
-        ASSERT_EQ(result, "0000");
-        template_ = test::ReadText(dir_ / "orders.cii");
+        template_ = test::DemoOrdersCii(work_, dir_.path(), std::vector<std::string>(records, kPlaceholder));
         ASSERT_NE(template_.find(kPlaceholder), std::string::npos);
     }
 
@@ -187,9 +170,6 @@ protected:
         std::sort(ids.begin(), ids.end());
         return ids;
     }
-    std::string Count(const std::string& where) {
-        return test::RowValues(work_, "SELECT COUNT(*) AS n FROM FL1102処理履歴ファイル WHERE " + where, {"n"});
-    }
     // Files left where nothing should stay: link files, hidden or temporary files of the jobs.
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> names;
@@ -204,11 +184,6 @@ protected:
         }
         return names;
     }
-    std::size_t ReceivedFiles() const {
-        std::size_t n = 0;
-        for (const auto& e : fs::directory_iterator(dir_ / "in")) n += e.path().extension() == ".CII";
-        return n;
-    }
     // Runs until no other run holds the lock (a registration program left by a killed run may).
     Exit RunToEnd() {
         for (int attempt = 0; attempt < 300; ++attempt) {
@@ -219,7 +194,6 @@ protected:
         return {};
     }
 
-    test::TempDir dir_;
     std::vector<std::string> codes_;
     std::string template_;
     std::vector<std::string> sent_;  // sorted, as the numbers rise
@@ -253,7 +227,9 @@ TEST_F(RunProcessTest, KilledAtRandomMomentsEveryMessageIsRegisteredExactlyOnce)
 
     EXPECT_EQ(Registered(), sent_) << "every message registered exactly once";
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
-    EXPECT_EQ(ReceivedFiles(), sent_.size()) << "every received file is a registered message";
+    std::size_t received = 0;
+    for (const auto& e : fs::directory_iterator(dir_ / "in")) received += e.path().extension() == ".CII";
+    EXPECT_EQ(received, sent_.size()) << "every received file is a registered message";
     EXPECT_EQ(Count("処理終了日付 IS NULL"), "0") << "every history row closed";
     EXPECT_EQ(Count("処理種別 = '41' AND 終了コード <> '00'"), "0");
 }
@@ -264,8 +240,7 @@ TEST_F(RunProcessTest, TwoRunnersStartedTogetherRegisterEachMessageOnce) {
     Batch second(dir_.path(), {"OP01"});
     const Exit a = first.Wait();
     const Exit b = second.Wait();
-    EXPECT_EQ(std::min(a.status, b.status), 0) << a.err << b.err;
-    EXPECT_EQ(std::max(a.status, b.status), 3) << a.err << b.err;
+    EXPECT_EQ(std::minmax({a.status, b.status}), std::pair(0, 3)) << a.err << b.err;
     const std::string& locked = a.status == 3 ? a.err : b.err;
     EXPECT_NE(locked.find("another run of this terminal holds"), std::string::npos) << locked;
     EXPECT_EQ(Registered(), sent_);
@@ -306,24 +281,20 @@ TEST_F(RunProcessTest, AClosedStandardOutputEndsNoJob) {
 TEST_F(RunProcessTest, HelpVersionAndOptionsRunNothing) {
     MakeTerminal(1, 3);
     Refill();
-    const struct {
-        std::vector<std::string> arguments;
-        int status;
-        const char* out_start;
-        const char* err_start;
-    } cases[] = {
+    // The arguments, the exit status and how standard output and standard error begin.
+    const std::tuple<std::vector<std::string>, int, const char*, const char*> cases[] = {
         {{"--help"}, 0, "Usage: k500100-batch [OPERATOR-CODE]", ""},
         {{"--version"}, 0, "k500100-batch 0.1.0", ""},
         {{"-x"}, 2, "", "k500100-batch: unknown option -x"},
         {{"--carry-on", "7x"}, 2, "", "k500100-batch: --carry-on needs a job serial, not \"7x\""},
         {{"--carry-on=0", "OP01"}, 2, "", "k500100-batch: --carry-on needs a job serial, not \"0\""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments.back());
-        const Exit exit = Batch(dir_.path(), c.arguments).Wait();
-        EXPECT_EQ(exit.status, c.status);
-        EXPECT_EQ(exit.out.rfind(c.out_start, 0), 0u) << exit.out;
-        EXPECT_EQ(exit.err.rfind(c.err_start, 0), 0u) << exit.err;
+    for (const auto& [arguments, status, out_start, err_start] : cases) {
+        SCOPED_TRACE(arguments.back());
+        const Exit exit = Batch(dir_.path(), arguments).Wait();
+        EXPECT_EQ(exit.status, status);
+        EXPECT_EQ(exit.out.rfind(out_start, 0), 0u) << exit.out;
+        EXPECT_EQ(exit.err.rfind(err_start, 0), 0u) << exit.err;
     }
     EXPECT_EQ(Count("1 = 1"), "0");
     EXPECT_TRUE(fs::exists(Link("C01")));

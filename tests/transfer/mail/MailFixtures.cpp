@@ -3,12 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <map>
+#include <ctime>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -104,15 +102,11 @@ std::vector<StoredMail> MailsIn(const std::filesystem::path& maildir) {
 std::optional<bool> SeenMail(const std::filesystem::path& maildir, const std::string& marker) {
     // Servers may store lines with LF only.
     const std::regex subject("\r?\nSubject: mail " + marker + "\r?\n");
-    std::optional<bool> seen;
-    int count = 0;
+    std::vector<bool> seen;
     for (const StoredMail& mail : MailsIn(maildir)) {
-        if (std::regex_search(mail.content, subject)) {
-            seen = mail.seen;
-            ++count;
-        }
+        if (std::regex_search(mail.content, subject)) seen.push_back(mail.seen);
     }
-    return count == 1 ? seen : std::nullopt;
+    return seen.size() == 1 ? std::optional<bool>(seen[0]) : std::nullopt;
 }
 
 std::vector<ReceivedMail> MailsTo(const std::filesystem::path& maildir, const std::string& to) {
@@ -149,40 +143,24 @@ std::size_t FilesHolding(const std::filesystem::path& folder, const std::string&
 }
 
 std::string FingerprintOf(const std::filesystem::path& pem) {
-    const std::string command = "openssl x509 -noout -fingerprint -sha256 -in '" + pem.string() + "'";
+    const std::string command = "openssl x509 -noout -fingerprint -sha256 -in '" + pem.string() + "' | cut -d= -f2";
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return {};
     char line[256] = {};
-    const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
-    ::pclose(pipe);
-    const char* eq = std::strchr(line, '=');
-    if (!read || eq == nullptr) return {};
-    std::string fingerprint(eq + 1);
-    while (!fingerprint.empty() && std::isspace(static_cast<unsigned char>(fingerprint.back()))) fingerprint.pop_back();
-    return fingerprint;
+    if (pipe == nullptr || std::fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+    if (pipe != nullptr) ::pclose(pipe);
+    return std::string(line, std::strcspn(line, "\n"));
 }
 
 void MailTransferFixture::SetUp() {
+    JobTest::SetUp();
     servers_ = LoadMailServers();
     ASSERT_TRUE(servers_.loaded) << "mail servers are not running";
-    work_.IniFolder = dir_.path().string();
-    work_.IniOverride = dir_ / "EDI.ini";
-    work_.EDIINFIL = (dir_ / "in").string() + "/";
-    work_.EDIOUTFIL = (dir_ / "out").string() + "/";
-    work_.Log.file = dir_ / "ERR.LOG";
-    std::filesystem::create_directories(dir_ / "in");
-    std::filesystem::create_directories(dir_ / "out");
     WriteIni("ProfileName=edi\r\n");
 }
 
 std::string MailTransferFixture::Unique() const {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-        c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
-                                                        : '-';
-    }
     static int runs = 0;
-    return "t" + std::to_string(::getpid()) + "-" + std::to_string(++runs) + "-" + name.substr(0, 40);
+    return "t" + std::to_string(::getpid()) + "-" + std::to_string(++runs) + "-" + std::to_string(std::time(nullptr));
 }
 
 void MailTransferFixture::WriteIni(const std::string& mapi_lines, const std::string& mail_text) {
@@ -207,6 +185,12 @@ int MailTransferFixture::Run(MailRequest& request) {
     progress_ = RecordedProgress();
     boxes_ = RecordedMessageBoxes();
     return RunMailTransfer(request, work_, progress_, boxes_, clock_);
+}
+
+void MailTransferFixture::RunWell(MailRequest request) {
+    EXPECT_EQ(Run(request), 0) << Shown();
+    EXPECT_EQ(request.Result, "0000");
+    EXPECT_TRUE(boxes_.shown().empty()) << Shown();
 }
 
 std::filesystem::path MailTransferFixture::Received(const char* kind) const {

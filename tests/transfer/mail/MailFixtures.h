@@ -2,16 +2,10 @@
 // and to read what arrived.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <map>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "support/RecordedProgress.h"
-#include "support/TestSupport.h"
+#include "JobFixture.h"
 #include "transfer/MailTransfer.h"
 
 namespace edi::test {
@@ -75,12 +69,13 @@ std::size_t FilesHolding(const std::filesystem::path& folder, const std::string&
 // The SHA-256 fingerprint of a PEM certificate, as openssl prints it.
 std::string FingerprintOf(const std::filesystem::path& pem);
 
-// A receive or send run of the transport against an EDI.ini the test writes (profile "edi" unless it does).
-class MailTransferFixture : public ::testing::Test {
+// A receive or send run of the transport in a job's world, against an EDI.ini the test writes
+// (profile "edi" unless it does).
+class MailTransferFixture : public JobTest {
 protected:
     void SetUp() override;
 
-    // A name of this test that no other test process uses.
+    // A name that no other test or test process uses.
     std::string Unique() const;
     void WriteIni(const std::string& mapi_lines, const std::string& mail_text = "line1\\nline2");
     // "Store=imap://127.0.0.1:<port>" and the test CA, so STARTTLS is verified.
@@ -88,19 +83,16 @@ protected:
     std::string CaFile() const { return "CAFile=" + (servers_.Path("pki") / "ca.pem").string() + "\r\n"; }
     MailRequest Request(const std::string& direction, const std::string& kind) const;
     int Run(MailRequest& request);
+    // Runs a request that must end well: 0, result 0000 and no message.
+    void RunWell(MailRequest request);
     std::filesystem::path Received(const char* kind) const;
     std::filesystem::path DefaultInbox() const { return dir_ / "Maildir"; }
     std::string Shown() const;
     std::string ErrLog() const;
 
-    TempDir dir_;
     MailServers servers_;
-    WorkArea work_;
-    RecordedProgress progress_;
-    RecordedMessageBoxes boxes_;
-    FixedClock clock_{LocalDateTime{2026, 12, 5, 9, 8, 7}};
 };
 
-inline constexpr const char* kPartner = "partner@example.com";
+inline constexpr const char* kPartner = "orders@partner.example";
 
 }  // namespace edi::test
