@@ -189,7 +189,6 @@ protected:
     std::atomic<bool> hold{false};
     std::atomic<bool> entered{false};
     std::atomic<bool> released{false};
-    std::atomic<bool> stop_{false};
     std::unique_ptr<MonitorWindow> window_;
     std::unique_ptr<UiJobDisplay> display_;
     std::unique_ptr<FirstStageWatch> watch_;

@@ -107,10 +107,10 @@ TEST_F(JobCarryOnTest, AStartedMarkerOutlivesAJobEndThatWasNotCommitted) {
                             "BEGIN INSERT INTO refuse_child VALUES (1); END"}) {
         ASSERT_TRUE(Exec(sql)) << sql;
     }
-    EXPECT_EQ(ReceiveRun(work_, *runner_, stop_).Run({0}).end, RunEnd::kHistoryFailed);
+    EXPECT_EQ(RunRows({0}).end, RunEnd::kHistoryFailed);
     EXPECT_EQ(Content("pr/.EDI00000001.started"), "");
     ASSERT_TRUE(Exec("DROP TRIGGER refuse_end"));
-    EXPECT_EQ(ReceiveRun(work_, *runner_, stop_).Run({}).end, RunEnd::kFinished);
+    EXPECT_EQ(RunRows({}).end, RunEnd::kFinished);
     EXPECT_EQ(starter_.commands.size(), 1u) << "the program is not started again";
     EXPECT_EQ(Codes(1).back(), "3 41 4100 0003");
     EXPECT_EQ(Content("pr/.EDI00000001.started"), "<none>");
