@@ -222,8 +222,7 @@ TEST(CiiReaderTest, GroupMarkersNameTheirGroup) {
     bench::AddMasters(m, {{1, 0, 1, 1, "X", 1}, {7, 0, 2, 2, "X", 1}}, " ", "M", "M");
     ItemList local;
     ASSERT_TRUE(m.LoadLocalItems("0110", "BP000001", local).Ok());
-    EXPECT_EQ(FindLocalItemBySerial(local, 107), 2);
-    EXPECT_EQ(FindLocalItemBySerial(local, 7), 0);
+    EXPECT_EQ(std::make_pair(FindLocalItemBySerial(local, 107), FindLocalItemBySerial(local, 7)), std::make_pair(2, 0));
 }
 
 TEST(CiiReaderTest, PutIntoRecordReplacesBytesAndGrowsOnlyToItsLimit) {

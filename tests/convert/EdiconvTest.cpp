@@ -64,10 +64,12 @@ TEST_F(EdiconvTest, ConvertsBothWaysWithTheMastersOfTheDatabase) {
 
     const CommandRun r = Ediconv("dump --ini " + Path("EDI.ini") + " " + Path("out.CII"));
     EXPECT_EQ(r.status, 0) << r.err;
+    const Bytes cii = test::ReadFile(dir / "out.CII");  // the first message's length in its prefix
+    EXPECT_NE(r.out.find("@251 message 1, length " + std::to_string(cii[258] * 256 + cii[259])), std::string::npos);
     // The order's name is five 東 and five full-width spaces.
-    for (const char* part : {"@0 message-group header \"0C\"", "JPC10 BPID 1-4 @73: \"ORD0\"", "@251 message 1, length",
-                             "  [発注者コード]", "tag 5 length 20: \"東東東東東　　　　　\"  [発注者名]",
-                             "FE end of message", "message-group end \"0E\": message count \"00002\""}) {
+    for (const char* part : {"@0 message-group header \"0C\"", "JPC10 BPID 1-4 @73: \"ORD0\"", "  [発注者コード]",
+                             "tag 5 length 20: \"東東東東東　　　　　\"  [発注者名]", "FE end of message",
+                             "message-group end \"0E\": message count \"00002\""}) {
         EXPECT_NE(r.out.find(part), std::string::npos) << part;
     }
 }
