@@ -61,19 +61,19 @@ inline const std::vector<Field> kLong = {
     {4, 0, 3, 40011, "K", 6}, {5, 0, 4, 40017, "X", 300},
 };
 
-inline DbRow ItemRow(bool message, const Field& f) {
+inline DbRow ItemRow(bool message, const Field& f, const std::string& kind = "0110") {
     const int length = message && f.message_length >= 0 ? f.message_length : f.length;
     const int decimals = message && f.message_decimals >= 0 ? f.message_decimals : f.decimals;
     const std::string attribute = !message && !f.local_attribute.empty() ? f.local_attribute : f.attribute;
     return DbRow{{"フォーマット種別", message ? "E" : "L"},
-                 {"情報区分コード", "0110"},
+                 {"情報区分コード", kind},
                  {"BPID", "BP000001"},
                  {"項目通番", std::to_string(message ? f.serial : 100 + f.serial)},
                  {"対応項目通番", std::to_string(message ? 100 + f.serial : f.serial)},
                  {"レベル番号", std::to_string(f.level)},
                  {"項目№", std::to_string(message ? f.tag : 0)},
                  {"項目位置", std::to_string(f.position)},
-                 {"項目名称", "item"},
+                 {"項目名称", "item" + std::to_string(f.serial)},
                  {"属性", attribute},
                  {"長さ", std::to_string(length)},
                  {"小数部長さ", std::to_string(decimals)},
@@ -81,14 +81,15 @@ inline DbRow ItemRow(bool message, const Field& f) {
                  {"繰返し数", std::to_string(f.repeat)}};
 }
 
-// The items, the format row and the group settings of partners PTN1 and PTN2 (own company OWN1).
+// The items, the format row and the group settings of partners PTN1 and PTN2 (own company OWN1)
+// for the kind and BPID BP000001.
 inline void AddMasters(MemoryMasters& m, const std::vector<Field>& fields, const std::string& mode,
-                       const std::string& code16, const std::string& xml_code) {
+                       const std::string& code16, const std::string& xml_code, const std::string& kind = "0110") {
     for (const Field& f : fields) {
-        m.ItemRows.push_back(ItemRow(true, f));
-        m.ItemRows.push_back(ItemRow(false, f));
+        m.ItemRows.push_back(ItemRow(true, f, kind));
+        m.ItemRows.push_back(ItemRow(false, f, kind));
     }
-    m.FormatRows.push_back({{"情報区分コード", "0110"},
+    m.FormatRows.push_back({{"情報区分コード", kind},
                             {"BPID", "BP000001"},
                             {"様式識別", "F1"},
                             {"シンタックスIDバージョン", "3"},
@@ -100,7 +101,7 @@ inline void AddMasters(MemoryMasters& m, const std::vector<Field>& fields, const
     for (const char* partner : {"PTN1", "PTN2"}) {
         m.GroupRows.push_back({{"相手先コード", partner},
                                {"自社コード", "OWN1"},
-                               {"情報区分", "0110"},
+                               {"情報区分", kind},
                                {"BPID", "BP000001"},
                                {"運用モード", "P"},
                                {"発信VANコード", "VAN1"},

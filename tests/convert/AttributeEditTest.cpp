@@ -10,7 +10,7 @@ namespace edi {
 namespace {
 
 // JIS pairs: an even or odd first byte, a second byte on either side of 0x7F, a first byte above 0x9F.
-TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirection) {
+TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirectionAndElementBytesToText) {
     struct Case {
         const char* direction;
         const char* in;
@@ -39,9 +39,6 @@ TEST(AttributeEditTest, ConvertsDoubleByteDataInEveryDirection) {
         DoubleBytesToText(Hex(c.in), c.direction, out);
         EXPECT_EQ(out, Hex(c.out));
     }
-}
-
-TEST(AttributeEditTest, TurnsElementBytesIntoText) {
     EXPECT_EQ(BytesToText(Hex("B1 88 9F 41")), "ｱ亜A");
     EXPECT_EQ(CharCount(Hex("B1 88 9F 41")), 3u);
     EXPECT_EQ(CharCount(Hex("41 88")), 2u) << "a lead byte at the end counts as a character";
@@ -76,16 +73,23 @@ TEST(AttributeEditTest, EditsEachAttributePairForTheLocalField) {
         {"YY short date padded first", Item("Y", 6), Item("Y", 8), Raw("21125"), Raw("20021125")},
         {"9Y keeps the rightmost local length", Item("9", 8), Item("Y", 6), Raw("20240131"), Raw("240131")},
         {"KK through JIS", Item("K", 2), Item("K", 4), Hex("30 21"), Hex("88 9F 81 40"), "SM"},
+        // A pair no edit knows gives nothing and a warning; attributes are compared as stored.
+        {"XK is unknown", Item("X", 3), Item("K", 4), Raw("ABC"), {}},
+        {"\"X \"X is unknown", Item("X ", 3), Item("X", 3), Raw("ABC"), {}},
+        {"BX is unknown", Item("B", 3), Item("X", 3), Raw("ABC"), {}},
     };
     test::TempDir dir;
-    ConversionLog log{dir / "ERR.LOG", ""};
+    ConversionLog log{dir / "ERR.LOG", "0003"};
     Bytes out;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_TRUE(EditForLocal(c.element, c.local, c.message, c.direction, log, out));
+        std::filesystem::remove(log.file);
+        EXPECT_EQ(EditForLocal(c.element, c.local, c.message, c.direction, log, out), !c.expected.empty());
         EXPECT_EQ(out, c.expected);
+        EXPECT_EQ(std::filesystem::exists(log.file) ? test::ReadText(log.file) : "",
+                  c.expected.empty() ? "0021\n" : "");
     }
-    EXPECT_FALSE(std::filesystem::exists(log.file)) << "known pairs log nothing";
+    EXPECT_EQ(log.ErrorCode, "0003") << "a warning keeps the last failure code";
 }
 
 // Every pair of numbers with and without decimals on either side, messages shorter and longer than
@@ -133,24 +137,6 @@ TEST(AttributeEditTest, NumbersFillTheLocalFieldWithThePointInPlace) {
         EXPECT_EQ(std::filesystem::exists(log.file) ? ToUnicodeText(test::ReadText(log.file)) : "",
                   c.cut ? "0022項目№=0 " + std::string(c.element) + "\n" : "");
     }
-}
-
-TEST(AttributeEditTest, LogsAnUnknownPairAsAWarningAndGivesNothing) {
-    test::TempDir dir;
-    ConversionLog log{dir / "ERR.LOG", "0003"};
-    const RecordFormatItem pairs[][2] = {
-        {Item("X", 3), Item("K", 4)},
-        {Item("X ", 3), Item("X", 3)},  // attributes are compared as stored
-        {Item("B", 3), Item("X", 3)},
-    };
-    Bytes out = Raw("left over");
-    for (const auto& p : pairs) {
-        SCOPED_TRACE(p[0].属性 + p[1].属性);
-        EXPECT_FALSE(EditForLocal(Raw("ABC"), p[1], p[0], "MM", log, out));
-        EXPECT_TRUE(out.empty());
-    }
-    EXPECT_EQ(test::ReadText(log.file), "0021\n0021\n0021\n");
-    EXPECT_EQ(log.ErrorCode, "0003") << "a warning keeps the last failure code";
 }
 
 TEST(CodecTest, ConvertsCodePage932OnlyCharactersBothWays) {

@@ -80,16 +80,11 @@ TEST(CiiLayoutTest, EncodesTagsLengthsAndGroupNumbersUpToTheirLimits) {
         EXPECT_EQ(encoded([&](auto& out) { return EncodeGroupNumber(number, out); }), Hex(bytes)) << number;
 }
 
-// A message writer logging into a temporary folder.
-class CiiWriterTest : public ::testing::Test {
-protected:
+TEST(CiiWriterTest, WritesMessagesWithTheirPrefixesAndSkipsElementsWithoutAForm) {
     test::TempDir dir;
     ConversionLog log{dir / "ERR.LOG", ""};
     CiiMessageWriter writer{log};
     ByteView record;
-};
-
-TEST_F(CiiWriterTest, WritesAMessageWithItsShortPrefix) {
     writer.Begin(1);
     EXPECT_TRUE(writer.AppendGroupStart("7")) << "one-byte tags: a bare group start";
     EXPECT_EQ(writer.AppendElement(239, Raw("A")), ElementStatus::kWritten);
@@ -111,9 +106,7 @@ TEST_F(CiiWriterTest, WritesAMessageWithItsShortPrefix) {
     EXPECT_EQ(Bytes(record.begin(), record.end()), Hex("39 44 32 33 34 35 36 00 09 FE"))
         << "an empty message; the number keeps its last five digits";
     EXPECT_FALSE(std::filesystem::exists(log.file));
-}
 
-TEST_F(CiiWriterTest, ReportsAndSkipsElementsWithoutAForm) {
     log.ErrorCode = "0004";
     writer.Begin(3);
     EXPECT_EQ(writer.AppendElement(-1, Raw("A")), ElementStatus::kBadTag);
@@ -125,9 +118,7 @@ TEST_F(CiiWriterTest, ReportsAndSkipsElementsWithoutAForm) {
         << "the 0xF0 of item 61440 stays, its element does not";
     EXPECT_EQ(ToUnicodeText(test::ReadFile(log.file)), "0006項目№=-1\n0016項目№=7 長さ=65536\n0006項目№=61440\n");
     EXPECT_EQ(log.ErrorCode, "0004") << "warnings keep the failure code";
-}
 
-TEST_F(CiiWriterTest, SwitchesToTheLongPrefixAbove32759Bytes) {
     // One element of tag 1 and a 0xF2 length takes 4 bytes plus its value: an element area of
     // 32759 bytes keeps the short prefix, one byte more takes the long one.
     const std::pair<std::size_t, Bytes> rows[] = {
@@ -149,11 +140,7 @@ TEST(FileSinkTest, ReplacesTheTargetOnlyWhenCommitted) {
     const auto target = dir / "OUT.CII";
     test::WriteFile(target, std::string_view("old"));
     std::string error;
-    auto only_target_left = [&] {
-        std::size_t files = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
-        return files == 1;
-    };
+    auto only_target_left = [&] { return std::distance(std::filesystem::directory_iterator(dir.path()), {}) == 1; };
     {
         FileSink sink;
         ASSERT_TRUE(sink.Open(target, FileSink::Mode::kReplace, error)) << error;
@@ -184,8 +171,8 @@ TEST(FileSinkTest, ReplacesTheTargetOnlyWhenCommitted) {
     EXPECT_FALSE(input.Open(dir / "missing", error));
 }
 
-TEST(CiiReaderTest, AModeWithoutBlocksDropsOneByteBeforeEveryByte) {
-    const Bytes file = Hex("41 01 42 02 43 03");
+TEST(CiiReaderTest, StoredBytesAndElementLengths) {
+    const Bytes file = Hex("41 01 42 02 43 03");  // a mode without blocks drops one byte before every byte
     ChunkedInput in;
     in.Attach(file);
     CiiStoredReader reader(in);
@@ -195,9 +182,7 @@ TEST(CiiReaderTest, AModeWithoutBlocksDropsOneByteBeforeEveryByte) {
     ASSERT_TRUE(reader.ReadStoredByte(b));
     ASSERT_TRUE(reader.ReadStoredBytes(out.data(), 2));
     EXPECT_EQ(Bytes({b, out[0], out[1]}), Hex("01 02 03"));
-}
 
-TEST(CiiReaderTest, ElementLengths) {
     test::TempDir dir;
     ConversionLog log{dir / "ERR.LOG", ""};
     // The bytes, whether a length was read, the length and the bytes taken; 0xF5 is no length byte.
@@ -234,11 +219,10 @@ TEST(CiiReaderTest, GroupMarkersNameTheirGroup) {
         EXPECT_EQ(GroupNamed(group, match, marker), named) << number << " " << marker;
     }
     MemoryMasters m;
-    test::AddFields(m, "K", "B", {{1, 0, 1, 1, "X", 1}, {7, 0, 2, 2, "X", 1}});
+    bench::AddMasters(m, {{1, 0, 1, 1, "X", 1}, {7, 0, 2, 2, "X", 1}}, " ", "M", "M");
     ItemList local;
-    ASSERT_TRUE(m.LoadLocalItems("K", "B", local).Ok());
-    EXPECT_EQ(FindLocalItemBySerial(local, 107), 2);
-    EXPECT_EQ(FindLocalItemBySerial(local, 7), 0);
+    ASSERT_TRUE(m.LoadLocalItems("0110", "BP000001", local).Ok());
+    EXPECT_EQ(std::make_pair(FindLocalItemBySerial(local, 107), FindLocalItemBySerial(local, 7)), std::make_pair(2, 0));
 }
 
 TEST(CiiReaderTest, PutIntoRecordReplacesBytesAndGrowsOnlyToItsLimit) {

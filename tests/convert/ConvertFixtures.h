@@ -1,5 +1,6 @@
-// Masters, records, logs and fakes shared by the converter tests. A Field describes one
-// message-side item and the local-side item paired with it (serials n and 100 + n).
+// Masters, records, logs and fakes shared by the converter tests. The masters are built as the
+// round-trip test and the converter snapshot build theirs: a Field describes one message-side item
+// and the local-side item paired with it (serials n and 100 + n).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "RoundTripMasters.h"
 #include "convert/CiiLayout.h"
 #include "convert/FormatMasterSource.h"
 #include "convert/LocalToCii.h"
@@ -16,89 +18,10 @@
 
 namespace edi::test {
 
-struct Field {
-    int serial;
-    int level;
-    int tag;       // 項目№ of the message item
-    int position;  // 項目位置 of the local item ("" for groups)
-    std::string attribute;
-    int length;  // both sides unless message_length is set
-    int decimals = 0;
-    std::string multi = "0";
-    int repeat = 0;
-    int message_length = -1;
-    int message_decimals = -1;  // the message item's 小数部長さ when it differs
-};
+using bench::Field;
 
-inline DbRow ItemRow(const std::string& side, const std::string& kind, const std::string& bpid, int serial, int partner,
-                     const Field& f, int length, int decimals) {
-    return DbRow{{"フォーマット種別", side},
-                 {"情報区分コード", kind},
-                 {"BPID", bpid},
-                 {"項目通番", std::to_string(serial)},
-                 {"対応項目通番", std::to_string(partner)},
-                 {"レベル番号", std::to_string(f.level)},
-                 {"項目№", std::to_string(side == "E" ? f.tag : 0)},
-                 {"項目位置", f.attribute == "M" && side == "E" ? DbValue() : DbValue(std::to_string(f.position))},
-                 {"項目名称", "item" + std::to_string(f.serial)},
-                 {"属性", f.attribute},
-                 {"長さ", std::to_string(length)},
-                 {"小数部長さ", std::to_string(decimals)},
-                 {"マルチ明細番号", f.multi},
-                 {"繰返し数", std::to_string(f.repeat)},
-                 {"固定項目値", DbValue()},
-                 {"変換エラー対処", DbValue()}};
-}
-
-inline void AddFields(MemoryMasters& m, const std::string& kind, const std::string& bpid,
-                      const std::vector<Field>& fields) {
-    for (const Field& f : fields) {
-        const int message_length = f.message_length >= 0 ? f.message_length : f.length;
-        const int message_decimals = f.message_decimals >= 0 ? f.message_decimals : f.decimals;
-        m.ItemRows.push_back(ItemRow("E", kind, bpid, f.serial, 100 + f.serial, f, message_length, message_decimals));
-        m.ItemRows.push_back(ItemRow("L", kind, bpid, 100 + f.serial, f.serial, f, f.length, f.decimals));
-    }
-}
-
-inline void AddFormat(MemoryMasters& m, const std::string& kind, const std::string& bpid,
-                      const std::string& storage_mode, const std::string& xml_code = "M") {
-    m.FormatRows.push_back({{"情報区分コード", kind},
-                            {"BPID", bpid},
-                            {"様式識別", "F1"},
-                            {"シンタックスIDバージョン", "3"},
-                            {"格納モード", storage_mode},
-                            {"1バイト文字集合", "A"},
-                            {"2バイト文字集合", "M"},
-                            {"ローカル形式", "L"},
-                            {"XML文字コード", xml_code}});
-}
-
-// The group settings for lines of own company OWN1 and the partner, BPID BP000001; the sender is
-// the own company, and the six code-agency columns hold "001" to "006".
-inline void AddGroupInfo(MemoryMasters& m, const std::string& partner, const std::string& storage_mode = " ",
-                         const std::string& code16 = "M", const std::string& kind = "0110") {
-    // clang-format off
-    DbRow row{{"相手先コード", partner},         {"自社コード", "OWN1"},       {"情報区分", kind},
-              {"BPID", "BP000001"},              {"運用モード", "P"},          {"発信VANコード", "VAN1"},
-              {"発信センターコード", "CTR1"},    {"発信者コード", "OWN1"},     {"受信VANコード", "VAN2"},
-              {"受信センターコード", "CTR2"},    {"受信者コード", partner},    {"交換参照番号", "REF0000001"},
-              {"シンタックスIDバージョン", "3"}, {"格納モード", storage_mode}, {"8ビット文字コード", "A"},
-              {"16ビット文字コード", code16},    {"短縮表示", "0"}};
-    // clang-format on
-    const char* agencies[] = {"発信VAN", "発信センター", "発信者", "受信VAN", "受信センター", "受信者"};
-    for (int i = 0; i < 6; ++i) row[std::string(agencies[i]) + "コード管理機関コード"] = "00" + std::to_string(i + 1);
-    m.GroupRows.push_back(std::move(row));
-}
-
-// The 39-byte line key for kind, own company and partner.
-inline std::string LineKey(const std::string& kind, const std::string& own, const std::string& partner) {
-    auto pad = [](std::string s, std::size_t n) {
-        s.resize(n, ' ');
-        return s;
-    };
-    return "     " + pad(kind, 4) + "      " + pad(own, 12) + pad(partner, 12);
-}
-inline const std::string kFlatKey = LineKey("0110", "OWN1", "PTN1");
+// The 39-byte line key of kind 0110, own company OWN1 and partner PTN1.
+inline const std::string kFlatKey = "     0110      OWN1        PTN1        ";
 
 // The flat master of most tests: kind "0110", BPID "BP000001", own company "OWN1", partner "PTN1".
 inline std::vector<Field> FlatFields() {
@@ -111,14 +34,6 @@ inline Bytes Cat(std::initializer_list<ByteView> parts) {
     Bytes out;
     for (ByteView p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
-}
-
-// Lines of ERR.LOG as CP932 bytes turned to text; none when there is no log.
-inline std::vector<std::string> LogLines(const std::filesystem::path& log) {
-    std::vector<std::string> lines;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) lines.push_back(ToUnicodeText(line));
-    return lines;
 }
 
 // The line n times, then the lines after.
@@ -135,41 +50,36 @@ inline std::vector<std::string> NotCiiLog(const std::string& warning, std::size_
 }
 
 // A sink that takes a number of bytes and then fails.
-class FailingSink final : public ByteSink {
-public:
-    explicit FailingSink(std::size_t budget) : budget_(budget) {}
+struct FailingSink final : ByteSink {
+    explicit FailingSink(std::size_t bytes) : budget(bytes) {}
     bool Write(ByteView bytes) override {
-        if (bytes.size() > budget_) return false;
-        budget_ -= bytes.size();
+        if (bytes.size() > budget) return false;
+        budget -= bytes.size();
         return true;
     }
-
-private:
-    std::size_t budget_;
+    std::size_t budget;
 };
 
 // The 25 header elements of an XML document; every text fills its field exactly unless changed.
 struct HeaderTexts {
-    std::vector<std::pair<std::string, std::string>> fields = [] {
-        // clang-format off
-        const char* texts[] = {"1", "VANSEND00001", "CENTERSEND01", "SENDER000001", "VANRECV00001", "CENTERRECV01",
-                               "RECEIVER0001", "BP00", "00", "01", "0101", "11", "REF0000001", "261205103000",
-                               "V10ABC", "M", "A", "M", "N", "AG1", "AG2", "AG3", "AG4", "AG5", "AG6"};
-        // clang-format on
-        std::vector<std::pair<std::string, std::string>> out;
-        for (std::size_t i = 0; i < std::size(texts); ++i)
-            out.emplace_back(std::string(kCiiHeaderElements[i].element), texts[i]);
-        return out;
-    }();
+    // clang-format off
+    std::vector<std::string> texts = {"1", "VANSEND00001", "CENTERSEND01", "SENDER000001", "VANRECV00001",
+                                      "CENTERRECV01", "RECEIVER0001", "BP00", "00", "01", "0101", "11", "REF0000001",
+                                      "261205103000", "V10ABC", "M", "A", "M", "N", "AG1", "AG2", "AG3", "AG4", "AG5",
+                                      "AG6"};
+    // clang-format on
 
-    HeaderTexts& Set(const std::string& name, const std::string& text) {
-        for (auto& [n, t] : fields)
-            if (n == name) t = text;
+    HeaderTexts& Set(std::string_view name, const std::string& text) {
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            if (kCiiHeaderElements[i].element == name) texts[i] = text;
         return *this;
     }
     std::string Xml() const {
         std::string out = "<JPMGH>";
-        for (const auto& [n, t] : fields) out += "\r\n<" + n + ">" + t + "</" + n + ">";
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            const std::string name(kCiiHeaderElements[i].element);
+            out += "\r\n<" + name + ">" + texts[i] + "</" + name + ">";
+        }
         return out + "\r\n</JPMGH>";
     }
 };
@@ -191,17 +101,12 @@ class ConverterTest : public ::testing::Test {
 protected:
     void SetUp() override { log.file = dir / "ERR.LOG"; }
 
-    void UseFlatMaster(const std::string& mode = " ") {
-        AddFields(masters, "0110", "BP000001", FlatFields());
-        AddFormat(masters, "0110", "BP000001", mode);
-        AddGroupInfo(masters, "PTN1", mode);
-    }
-    // Masters of one kind and BPID, with the group settings of the flat master's line key.
-    void UseFields(const std::vector<Field>& fields, const std::string& mode = " ", const std::string& kind = "0110") {
+    // Masters of the fields (the flat master unless told) for the kind and BPID BP000001, with
+    // the group settings of partners PTN1 and PTN2 of own company OWN1.
+    void UseFields(const std::vector<Field>& fields = FlatFields(), const std::string& mode = " ",
+                   const std::string& kind = "0110", const std::string& xml_code = "M") {
         masters = MemoryMasters();
-        AddFields(masters, kind, "BP000001", fields);
-        AddFormat(masters, kind, "BP000001", mode);
-        AddGroupInfo(masters, "PTN1", mode, "M", kind);
+        bench::AddMasters(masters, fields, mode, "M", xml_code, kind);
     }
     // The item rows of one side ("E" message, "L" local) dropped.
     void DropItems(const std::string& side) {
@@ -223,11 +128,7 @@ public:
         h.Fill(f, LocalDateTime{2026, 12, 5, 16, 0, 0});
         return Cat({Raw("0C"), h.body});
     }
-    static Bytes End(std::string_view count) {
-        Bytes body = Raw(count);
-        body.resize(249, ' ');
-        return Cat({Raw("0E"), body});
-    }
+    static Bytes End(std::string_view count) { return Cat({Raw("0E"), Raw(count), Bytes(249 - count.size(), ' ')}); }
     // A data record, with the long prefix when its area is over 32759 bytes; padded to 251 bytes
     // in modes " " and "M".
     static Bytes Data(std::string_view number, ByteView area, bool pad = true) {
@@ -265,7 +166,13 @@ protected:
         WriteCiiFromLocal(dir / "in.txt", dir / "out.CII", masters, log, clock);
         return std::filesystem::exists(dir / "out.CII") ? ReadFile(dir / "out.CII") : Bytes();
     }
-    std::vector<std::string> LogLines() const { return test::LogLines(log.file); }
+    // Lines of ERR.LOG as CP932 bytes turned to text; none when there is no log.
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        std::ifstream in(log.file);
+        for (std::string line; std::getline(in, line);) lines.push_back(ToUnicodeText(line));
+        return lines;
+    }
     void ClearLog() {
         std::filesystem::remove(log.file);
         log.ErrorCode.clear();

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "ConvertFixtures.h"
-#include "RoundTripMasters.h"
 #include "convert/CiiToLocal.h"
 #include "convert/LocalCiiConversion.h"
 #include "convert/LocalToCii.h"
@@ -15,8 +14,13 @@ namespace {
 
 class LocalToCiiTest : public test::ConverterTest {};
 
+// The first record of the flat master's tests: AB, 120, 20240115 and ＡＢ.
+const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61");
+
 TEST_F(LocalToCiiTest, OneGroupPerKeyWithNumberedMessagesAndItsCount) {
-    UseFlatMaster();
+    UseFields();
+    EXPECT_TRUE(CiiOf("").empty()) << "an empty local file writes nothing";
+    EXPECT_TRUE(CiiOf("   \r\n\n  \n").empty()) << "nor one of blank lines";
     const Bytes cii = CiiOf(kFlatKey + "AB   000120240115ＡＢ\r\n" + kFlatKey + "Z    000000000000　　\n\r\n");
     ASSERT_EQ(cii.size(), 4u * 251);
     const std::string header = Text(ByteView(cii).first(251));
@@ -24,15 +28,7 @@ TEST_F(LocalToCiiTest, OneGroupPerKeyWithNumberedMessagesAndItsCount) {
               "0COWN1        PTN1        BP000001261205160000");
     // 0 and "000000" write no element; full-width spaces are not trimmed.
     EXPECT_EQ(Bytes(cii.begin() + 251, cii.end()),
-              Cat({Data("00001", Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61")),
-                   Data("00002", Hex("01 01 5A  04 04 81 40 81 40")), End("00002")}));
-    EXPECT_TRUE(log.ErrorCode.empty());
-}
-
-TEST_F(LocalToCiiTest, AnEmptyLocalFileWritesNothing) {
-    UseFlatMaster();
-    EXPECT_TRUE(CiiOf("").empty());
-    EXPECT_TRUE(CiiOf("   \r\n\n  \n").empty());
+              Cat({Data("00001", kFlatArea), Data("00002", Hex("01 01 5A  04 04 81 40 81 40")), End("00002")}));
     EXPECT_TRUE(log.ErrorCode.empty());
 }
 
@@ -111,41 +107,42 @@ TEST_F(LocalToCiiTest, EncodesValuesTagsAndGroupsIntoTheElementArea) {
     }
 }
 
-TEST_F(LocalToCiiTest, StopsWithTheCodeOfTheMissingOrUnencodableMaster) {
+// The entry logs its start line, runs only known kinds ("1" local to CII, "2" back, "3" is none)
+// and forgets the code of an earlier conversion; it stops with the code of a missing or
+// unencodable master, writing no message.
+TEST_F(LocalToCiiTest, TheEntryStopsWithTheCodeOfTheMissingOrUnencodableMaster) {
     const std::vector<Field> flat = test::FlatFields();
     const std::vector<Field> bad_group = {
         {1, 0, 300, 1, "X", 1}, {2, 0, 10, 2, "M", 0, 0, "AB", 1}, {3, 1, 11, 2, "X", 1}};
     const std::vector<Field> bad_tag = {{1, 0, 300, 1, "X", 1}, {2, 0, 61440, 2, "X", 1}};
-    // The master, the rows it lacks ("G" group settings, "F" format, "L" local items) and the code.
-    const std::tuple<std::vector<Field>, std::string, const char*> rows[] = {
-        {flat, "G", "0001"},     {flat, "F", "0002"},   {{}, "", "0003"},
-        {bad_group, "", "0005"}, {bad_tag, "", "0006"}, {flat, "L", "0004"}};
+    // The master, the rows it lacks ("G" group settings, "F" format, "E"/"L" items), the kind, the code.
+    const std::tuple<std::vector<Field>, std::string, const char*, std::string> rows[] = {
+        {flat, "G", "1", "0001"},   {flat, "F", "1", "0002"}, {{}, "", "1", "0003"},   {bad_group, "", "1", "0005"},
+        {bad_tag, "", "1", "0006"}, {flat, "L", "1", "0004"}, {flat, "", "3", "0000"}, {flat, "", "1", "0000"},
+        {flat, "F", "2", "0001"},   {flat, "E", "2", "0003"}, {flat, "L", "2", "0004"}};
     test::WriteSjisFile(dir / "in.txt", kFlatKey + "ab\r\n");
-    for (const auto& [fields, missing, code] : rows) {
-        SCOPED_TRACE(code);
+    test::WriteFile(dir / "in.CII", Cat({Header(" "), Data("00001", Hex("01 01 5A")), End("00001")}));
+    for (const auto& [fields, missing, kind, code] : rows) {
+        SCOPED_TRACE(code + " " + kind);
         UseFields(fields);
         if (missing == "G") masters.GroupRows.clear();
         if (missing == "F") masters.FormatRows.clear();
         DropItems(missing);
         ClearLog();
-        EXPECT_EQ(RunLocalCiiConversion("C1", 12, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), code);
-        EXPECT_EQ(LogLines(), (std::vector<std::string>{"0000--K800400 start--00000012  2026/12/05 16:00:00", code}));
+        log.ErrorCode = "0003";
+        std::filesystem::remove(dir / "out.CII");
+        const auto in = dir / (kind[0] == '2' ? "in.CII" : "in.txt");
+        EXPECT_EQ(RunLocalCiiConversion("C1", 12, kind, in, dir / "out.CII", masters, log, clock), code);
+        std::vector<std::string> lines{"0000--K800400 start--00000012  2026/12/05 16:00:00"};
+        if (code != "0000") lines.push_back(code);
+        EXPECT_EQ(LogLines(), lines);
+        const Bytes cii = std::filesystem::exists(dir / "out.CII") ? test::ReadFile(dir / "out.CII") : Bytes();
+        EXPECT_EQ(Areas(cii).size(), code == "0000" && kind[0] == '1' ? 1u : 0u) << "messages written";
     }
 }
 
-TEST_F(LocalToCiiTest, TheEntryLogsItsStartLineAndRunsOnlyKnownKinds) {
-    UseFlatMaster();
-    test::WriteSjisFile(dir / "in.txt", kFlatKey + "Z\r\n");
-    EXPECT_EQ(RunLocalCiiConversion("C1", 12, "3", dir / "in.txt", dir / "out.CII", masters, log, clock), "0000");
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.CII"));
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"0000--K800400 start--00000012  2026/12/05 16:00:00"});
-    log.ErrorCode = "0003";
-    EXPECT_EQ(RunLocalCiiConversion("C1", 7, "1", dir / "in.txt", dir / "out.CII", masters, log, clock), "0000");
-    EXPECT_EQ(test::ReadFile(dir / "out.CII").size(), 3u * 251);
-}
-
 TEST_F(LocalToCiiTest, AFailedWriteStopsWithTheGeneralCode) {
-    UseFlatMaster();
+    UseFields();
     test::WriteSjisFile(dir / "in.txt", kFlatKey + "Z\r\n" + kFlatKey + "Y\r\n");
     for (const std::size_t budget : {0u, 251u, 300u, 502u, 753u}) {
         SCOPED_TRACE(budget);
@@ -170,24 +167,21 @@ protected:
     static std::string Line(std::string_view record) { return kFlatKey + Text(ToAnsiBytes(record)) + "\r\n"; }
 };
 
-const Bytes kFlatArea = Hex("01 02 41 42  02 03 31 32 30  03 08 32 30 32 34 30 31 31 35  04 04 82 60 82 61");
-
-TEST_F(CiiToLocalTest, HeaderAndEndOnlyCreatesAnEmptyFileAndAppendsToAnExistingOne) {
-    UseFlatMaster();
+// The local file is named by the kind, inserted before the first dot of the template's name; a
+// group without messages creates it empty, later groups append to it.
+TEST_F(CiiToLocalTest, TheLocalFileIsNamedByKindCreatedEmptyAndAppendedTo) {
+    const std::pair<const char*, const char*> rows[] = {{"/data/recv/local.txt", "/data/recv/local0110.txt"},
+                                                        {"/data/recv.d/local.txt", "/data/recv0110.d/local.txt"},
+                                                        {"/data/recv/local", "/data/recv/local0110"}};
+    for (const auto& [template_path, expected] : rows)
+        EXPECT_EQ(LocalPathFor(template_path, "0110").string(), expected);
+    UseFields();
     EXPECT_EQ(Convert(Cat({Header(" "), End("00000")})), "");
     EXPECT_TRUE(std::filesystem::exists(dir / "local0110.txt"));
     test::WriteFile(dir / "local0110.txt", std::string_view("old\r\n"));
     EXPECT_EQ(Convert(Cat({Header(" "), Data("00001", Hex("01 01 5A")), End("00001")})),
               "old\r\n" + Line("Z    000000000000　　"));
     EXPECT_TRUE(log.ErrorCode.empty());
-}
-
-TEST_F(CiiToLocalTest, InsertsTheInformationKindBeforeTheFirstDot) {
-    const std::pair<const char*, const char*> rows[] = {{"/data/recv/local.txt", "/data/recv/local0110.txt"},
-                                                        {"/data/recv.d/local.txt", "/data/recv0110.d/local.txt"},
-                                                        {"/data/recv/local", "/data/recv/local0110"}};
-    for (const auto& [template_path, expected] : rows)
-        EXPECT_EQ(LocalPathFor(template_path, "0110").string(), expected);
 }
 
 TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
@@ -238,7 +232,7 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
         {"a record now and then", Cat({Bytes(31998, ' '), Data("00001", Hex("01 01 5A")), Bytes(32000, ' ')}),
          test::Repeated("0008-02", 50, {"0008--31949 more left out--"}), "", z},
     };
-    UseFlatMaster();
+    UseFields();
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         ClearLog();
@@ -249,25 +243,7 @@ TEST_F(CiiToLocalTest, LogsEveryWarningAndFailureCode) {
     }
 }
 
-TEST_F(CiiToLocalTest, MissingMastersStopWithTheirCodes) {
-    // Kind 0999 has no format row; the flat master without its message items, without its local items.
-    const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"0999", "", "0001"}, {"0110", "E", "0003"}, {"0110", "L", "0004"}};
-    for (const auto& [kind, side, code] : rows) {
-        SCOPED_TRACE(code);
-        masters = MemoryMasters();
-        UseFlatMaster();
-        DropItems(side);
-        ClearLog();
-        Convert(Cat({Header(" ", kind), Data("00001", Hex("01 01 5A")), End("00001")}));
-        EXPECT_EQ(log.ErrorCode, code);
-        EXPECT_EQ(LogLines(), std::vector<std::string>{code});
-    }
-}
-
-class RoundTripTest : public test::ConverterTest {};
-
-TEST_F(RoundTripTest, LocalToCiiToLocalGivesTheSameLines) {
+TEST_F(LocalToCiiTest, RoundTripsThroughCiiGivingTheSameLines) {
     struct Row {
         const char* name;
         const std::vector<bench::Field>* fields;

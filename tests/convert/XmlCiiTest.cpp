@@ -21,16 +21,14 @@ const std::vector<Field> kItems = {
     {22, 0, 300, 1, "X", 3},
 };
 
-class XmlCiiFixture : public test::ConverterTest {
+class XmlCiiTest : public test::ConverterTest {
 protected:
     void SetUp() override {
         test::ConverterTest::SetUp();
-        test::AddFormat(masters, "0101", "BP000001", "M");
         Items(kItems);
     }
-    void Items(const std::vector<Field>& fields) {
-        masters.ItemRows.clear();
-        test::AddFields(masters, "0101", "BP000001", fields);
+    void Items(const std::vector<Field>& fields, const std::string& xml_code = "M") {
+        UseFields(fields, "M", "0101", xml_code);
     }
     // CII bytes into a fresh XML file: its text, empty when no file was written.
     std::string ToXml(ByteView cii) {
@@ -74,24 +72,20 @@ protected:
     int files = 0;
     bool ok = false;
 };
-class CiiToXmlTest : public XmlCiiFixture {};
-class XmlToCiiTest : public XmlCiiFixture {};
 
-TEST_F(CiiToXmlTest, HeaderAndEndGiveDeclarationRootAndTheTwentyFiveHeaderItems) {
+TEST_F(XmlCiiTest, CiiToXmlHeaderAndEndGiveDeclarationRootAndTheTwentyFiveHeaderItems) {
     const std::string text = ToXml(Cat({Header("M", "0101"), End("00000")}));
     ASSERT_TRUE(ok);
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<CII-BP0000010101-V10>", 0), 0u) << text;
-    EXPECT_NE(text.find(">\r\n<JPMGH>\r\n<JPC03>"), std::string::npos) << text;
     EXPECT_EQ(Count(text, "<JPC"), 25);
-    EXPECT_NE(text.find("<JPC06>OWN1</JPC06>"), std::string::npos);
-    EXPECT_NE(text.find("<JPC10>BP00</JPC10>\r\n<JPC11>00</JPC11>\r\n<JPC12>01</JPC12>"), std::string::npos);
-    EXPECT_NE(text.find("<JPC19>261205160000</JPC19>"), std::string::npos);
-    EXPECT_NE(text.find("</JPC35></JPMGH>"), std::string::npos);
+    for (const char* part : {">\r\n<JPMGH>\r\n<JPC03>", "<JPC06>OWN1</JPC06>", "<JPC19>261205160000</JPC19>",
+                             "<JPC10>BP00</JPC10>\r\n<JPC11>00</JPC11>\r\n<JPC12>01</JPC12>", "</JPC35></JPMGH>"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
     EXPECT_EQ(Count(text, "JPTRM"), 0);
     EXPECT_EQ(state.encoding_letter, "M");
 }
 
-TEST_F(CiiToXmlTest, WritesEveryValueByItsAttribute) {
+TEST_F(XmlCiiTest, CiiToXmlWritesEveryValueByItsAttribute) {
     struct Row {
         const char* name;
         std::vector<Field> items;
@@ -144,7 +138,7 @@ TEST_F(CiiToXmlTest, WritesEveryValueByItsAttribute) {
     }
 }
 
-TEST_F(CiiToXmlTest, SavesTheDocumentAsItStoodAtTheLastEndRecord) {
+TEST_F(XmlCiiTest, CiiToXmlSavesTheDocumentAsItStoodAtTheLastEndRecord) {
     const auto existing = dir / "open.xml";
     test::WriteFile(dir / "open.CII", Cat({Header("M", "0101"), Data("00001", Hex("01 01 41"))}));
     test::WriteFile(existing, std::string_view("OLD"));
@@ -157,7 +151,7 @@ TEST_F(CiiToXmlTest, SavesTheDocumentAsItStoodAtTheLastEndRecord) {
     EXPECT_TRUE(text.ends_with("<JP00001>A</JP00001>\r\n</JPTRM>\r\n\r\n</CII-BP0000010101-V10>\r\n")) << text;
 }
 
-TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
+TEST_F(XmlCiiTest, CiiToXmlFailuresEndTheConversionKeepingWhatWasSaved) {
     struct Row {
         const char* name;
         bool items;
@@ -176,8 +170,7 @@ TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         Items(r.items ? std::vector<Field>{{1, 0, 1, 1, "X", 10}} : std::vector<Field>{});
-        masters.FormatRows.clear();
-        if (r.format_row) test::AddFormat(masters, "0101", "BP000001", "M");
+        if (!r.format_row) masters.FormatRows.clear();
         ClearLog();
         const std::string text = ToXml(Cat({Group({}, "PTN1", "00000"), r.tail}));
         EXPECT_FALSE(ok);
@@ -189,7 +182,7 @@ TEST_F(CiiToXmlTest, FailuresEndTheConversionKeepingWhatWasSaved) {
 
 // CII written by the XML-to-CII rules (message numbers and end counts running over the file)
 // comes back byte for byte from its XML form, for every group-number form and every encoding.
-TEST_F(CiiToXmlTest, RoundTripsThroughTheXmlFormInEveryEncoding) {
+TEST_F(XmlCiiTest, CiiToXmlRoundTripsThroughTheXmlFormInEveryEncoding) {
     const Bytes cii =
         Cat({Header("M", "0101"),
              Data("00001", Hex("01 05 41 42 B1 81 60 02 03 31 32 30 03 08 32 30 32 36 31 32 30 35 04 04 8A BF 8E 9A "
@@ -201,8 +194,7 @@ TEST_F(CiiToXmlTest, RoundTripsThroughTheXmlFormInEveryEncoding) {
         {"M", "encoding=\"Shift_JIS\""}, {"U", "\xFF\xFE"}, {"S", "encoding=\"ISO-2022-JP\""}};
     for (const auto& [code, declaration] : encodings) {
         SCOPED_TRACE(code);
-        masters.FormatRows.clear();
-        test::AddFormat(masters, "0101", "BP000001", "M", code);
+        Items(kItems, code);
         const std::string text = ToXml(cii);
         ASSERT_TRUE(ok) << log.ErrorCode;
         EXPECT_NE(text.substr(0, 50).find(declaration), std::string::npos);
@@ -215,7 +207,7 @@ TEST_F(CiiToXmlTest, RoundTripsThroughTheXmlFormInEveryEncoding) {
     EXPECT_FALSE(std::filesystem::exists(log.file)) << ReadText(log.file);
 }
 
-TEST_F(CiiToXmlTest, EntryPointLogsItsStartLineAndPicksTheDirectionByTheName) {
+TEST_F(XmlCiiTest, CiiToXmlEntryPointLogsItsStartLineAndPicksTheDirectionByTheName) {
     Items({{1, 0, 1, 1, "X", 10}});
     const std::pair<const char*, const char*> rows[] = {
         {"a.cii", "a.xml"}, {"b.CII", "b.xml"}, {"c.CIIX", "c.cii"}, {"d.xml", "d.CII"}};
@@ -223,11 +215,8 @@ TEST_F(CiiToXmlTest, EntryPointLogsItsStartLineAndPicksTheDirectionByTheName) {
         SCOPED_TRACE(input);
         ClearLog();
         const bool makes_xml = IsCiiFileName(input);
-        if (makes_xml) {
-            test::WriteFile(dir / input, Group(Data("00001", Hex("01 01 41"))));
-        } else {
-            test::WriteSjisFile(dir / input, test::SjisDocument(HeaderTexts{}.Xml() + "<JPTRM/>"));
-        }
+        test::WriteFile(dir / input, makes_xml ? Group(Data("00001", Hex("01 01 41")))
+                                               : ToAnsiBytes(test::SjisDocument(HeaderTexts{}.Xml() + "<JPTRM/>")));
         EXPECT_TRUE(XmlCiiConvert(dir / input, dir / output, 12, state, masters, log));
         EXPECT_EQ(LogLines().front(), "0000--K800300 start--00000012");
         const std::string out = ReadText(dir / output);
@@ -236,7 +225,7 @@ TEST_F(CiiToXmlTest, EntryPointLogsItsStartLineAndPicksTheDirectionByTheName) {
     }
 }
 
-TEST_F(XmlToCiiTest, EncodesEveryAttributeTagAndGroupForm) {
+TEST_F(XmlCiiTest, XmlToCiiEncodesEveryAttributeTagAndGroupForm) {
     struct Row {
         const char* name;
         std::string message;
@@ -298,7 +287,7 @@ TEST_F(XmlToCiiTest, EncodesEveryAttributeTagAndGroupForm) {
     }
 }
 
-TEST_F(XmlToCiiTest, IdenticalFullHeadersKeepOneGroupAndShorterTextsStartNewOnes) {
+TEST_F(XmlCiiTest, XmlToCiiIdenticalFullHeadersKeepOneGroupAndShorterTextsStartNewOnes) {
     const std::string message = "<JPTRM><JP00001>A</JP00001></JPTRM>";
     const HeaderTexts full;
     HeaderTexts shorter;
@@ -322,9 +311,13 @@ TEST_F(XmlToCiiTest, IdenticalFullHeadersKeepOneGroupAndShorterTextsStartNewOnes
         SCOPED_TRACE(r.name);
         EXPECT_EQ(Kinds(ToCii(r.body, r.header)), r.kinds);
     }
+    test::WriteSjisFile(dir / "a.xml", test::SjisDocument(HeaderTexts{}.Xml() + "<JPTRM/>"));
+    ASSERT_TRUE(XmlToCii(dir / "a.xml", dir / "job.CII", state, masters, log));
+    ASSERT_TRUE(XmlToCii(dir / "a.xml", dir / "job.CII", state, masters, log));
+    EXPECT_EQ(Kinds(ReadFile(dir / "job.CII")), "0C 9D 0E00001 0C 9D 0E00001") << "appended, each counting its own";
 }
 
-TEST_F(XmlToCiiTest, PlacesHeaderTextsAndResetsTheUnfedPositions) {
+TEST_F(XmlCiiTest, XmlToCiiPlacesHeaderTextsAndResetsTheUnfedPositions) {
     state.header.body.fill('#');  // what an earlier conversion left
     HeaderTexts header;
     header.Set("JPC03", "").Set("JPC04", "ｶﾅ漢").Set("JPC05", "CENTERSEND012").Set("JPC12", "1");
@@ -341,7 +334,7 @@ TEST_F(XmlToCiiTest, PlacesHeaderTextsAndResetsTheUnfedPositions) {
 }
 
 // UTF-16, ISO-2022-JP and Shift_JIS declarations are read by the round trip through every encoding.
-TEST_F(XmlToCiiTest, OtherDeclarationsCountAsShiftJisAndNoneKeepsTheLetter) {
+TEST_F(XmlCiiTest, XmlToCiiOtherDeclarationsCountAsShiftJisAndNoneKeepsTheLetter) {
     const std::string document = "<R>" + HeaderTexts{}.Xml() + "<JPTRM><JP00004>漢字</JP00004></JPTRM></R>";
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "S", "M"},
@@ -359,7 +352,7 @@ TEST_F(XmlToCiiTest, OtherDeclarationsCountAsShiftJisAndNoneKeepsTheLetter) {
     }
 }
 
-TEST_F(XmlToCiiTest, UnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
+TEST_F(XmlCiiTest, XmlToCiiUnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
     const auto cii = dir / "job.CII";
     test::WriteFile(cii, std::string_view("OLD"));
     test::WriteFile(dir / "items.dtd", std::string_view("<!ENTITY d \"from the DTD\">"));
@@ -421,15 +414,7 @@ TEST_F(XmlToCiiTest, UnreadableOrMalformedDocumentsLeaveTheCiiFileAsItWas) {
         << "no temporary file stays behind";
 }
 
-TEST_F(XmlToCiiTest, AppendsToTheCiiFileOfAnEarlierDocument) {
-    test::WriteSjisFile(dir / "a.xml", test::SjisDocument(HeaderTexts{}.Xml() + "<JPTRM/>"));
-    ASSERT_TRUE(XmlToCii(dir / "a.xml", dir / "job.CII", state, masters, log));
-    ASSERT_TRUE(XmlToCii(dir / "a.xml", dir / "job.CII", state, masters, log));
-    EXPECT_EQ(Kinds(ReadFile(dir / "job.CII")), "0C 9D 0E00001 0C 9D 0E00001") << "each document counts its own";
-}
-
-TEST(XmlFuzzSeedsTest, ReplaysTheFuzzTargetsSeeds) {
-    test::TempDir dir;
+TEST_F(XmlCiiTest, XmlToCiiReplaysTheFuzzTargetsSeeds) {
     const auto seeds = test::DataFiles("convert/fuzz-xml");
     EXPECT_GE(seeds.size(), 3u);
     for (const auto& seed : seeds) {
@@ -442,7 +427,7 @@ TEST(XmlFuzzSeedsTest, ReplaysTheFuzzTargetsSeeds) {
 // every occurrence. A damaged document logs the warnings of the records read before the damage:
 // a record is read once something follows it, in a chunk of 512 bytes that parsed and started
 // an element.
-TEST_F(XmlToCiiTest, KeepsBlankTextInValuesAndLogsTheRecordsReadBeforeDamage) {
+TEST_F(XmlCiiTest, XmlToCiiKeepsBlankTextInValuesAndLogsTheRecordsReadBeforeDamage) {
     std::string many = "<JPM120>";
     std::string many_area = "F0 FD 00 78";
     for (int i = 0; i < 30; ++i) {
@@ -482,11 +467,8 @@ TEST_F(XmlToCiiTest, KeepsBlankTextInValuesAndLogsTheRecordsReadBeforeDamage) {
         for (std::string& line : log_codes)
             if (line.starts_with("0032")) line.resize(4);
         EXPECT_EQ(log_codes, r.log);
-        if (r.area.empty()) {
-            EXPECT_FALSE(ok);
-            continue;
-        }
-        ASSERT_TRUE(ok) << log.ErrorCode;
+        EXPECT_EQ(ok, !r.area.empty()) << log.ErrorCode;
+        if (r.area.empty()) continue;
         ASSERT_EQ(cii.size(), 3u * 251);
         EXPECT_EQ(Sub(cii, 251, 251), Data("00001", Hex(r.area)));
     }
