@@ -35,7 +35,7 @@ private:
 };
 
 TEST_F(ConverterTest, KeptMastersAnswerAsTheDatabaseDidUntilTheCacheIsCleared) {
-    UseFlatMaster();
+    UseFields();
     CountingMasters database(masters);
     MasterCache cache;
     CachedMasters cached(database, cache);

@@ -98,7 +98,7 @@ TEST_F(JobCarryOnTest, ATakeOverCutShortIsFinishedByTheNextRun) {
 // started marker stays, so the next run records the registration as cut short and does not
 // start the program again.
 TEST_F(JobCarryOnTest, AStartedMarkerOutlivesAJobEndThatWasNotCommitted) {
-    test::WriteFile(dir_ / "link/ABC.dat", std::string_view("message"));
+    LinkCenter("ABC");
     starter_.action = [](const std::string&) { return true; };
     for (const char* sql : {"PRAGMA foreign_keys = 1", "CREATE TABLE refuse_parent (id INTEGER PRIMARY KEY)",
                             "CREATE TABLE refuse_child (id INTEGER REFERENCES refuse_parent (id) DEFERRABLE "
@@ -112,6 +112,7 @@ TEST_F(JobCarryOnTest, AStartedMarkerOutlivesAJobEndThatWasNotCommitted) {
     ASSERT_TRUE(Exec("DROP TRIGGER refuse_end"));
     EXPECT_EQ(RunRows({}).end, RunEnd::kFinished);
     EXPECT_EQ(starter_.commands.size(), 1u) << "the program is not started again";
+    EXPECT_EQ(converters_.runs_begun, 2) << "each run reads the masters again";
     EXPECT_EQ(Codes(1).back(), "3 41 4100 0003");
     EXPECT_EQ(Content("pr/.EDI00000001.started"), "<none>");
 }

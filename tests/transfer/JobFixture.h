@@ -51,6 +51,8 @@ public:
     std::vector<std::string> xml_calls;    // xml path -> cii path
     std::vector<std::string> local_calls;  // kind, cii path -> local template
     std::function<void()> on_local;        // called as a local conversion begins
+    void ForgetMasters() override { ++runs_begun; }
+    int runs_begun = 0;
 };
 
 // Creates the started marker as a started process would, then does what the test says.
