@@ -34,7 +34,9 @@ bool FileSink::Open(const std::filesystem::path& target, Mode mode, std::string&
         temporary_.clear();
         return false;
     }
-    std::setvbuf(file_.get(), nullptr, _IOFBF, 64 * 1024);
+    constexpr std::size_t kBufferSize = 256 * 1024;
+    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+    std::setvbuf(file_.get(), buffer_.get(), _IOFBF, kBufferSize);
     return true;
 }
 

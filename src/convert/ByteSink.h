@@ -48,6 +48,9 @@ public:
 private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    // The stream's buffer, given by the sink: the C library sizes a buffer of its own by the
+    // file system's block (4 KB), whatever size it is asked for. It outlives the stream.
+    std::unique_ptr<char[]> buffer_;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_{nullptr, &std::fclose};
     bool failed_ = false;
 };
