@@ -1,5 +1,7 @@
-// The converter's entry as the program calls it: masters from the database session. Kept in its
-// own file so that callers with masters in memory do not need the session.
+// The converter's entry for a caller holding a work area (ediconv): masters read from the
+// database session on every call. The job's converters keep a run's masters instead
+// (ProgramConverters, MasterCache). Kept in its own file so that callers with masters in memory
+// do not need the session.
 #include "convert/LocalCiiConversion.h"
 
 namespace edi {
